@@ -7,6 +7,13 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#if defined(__GNUC__)
+#define KELB_PRINTF(fmt_arg, first_arg) \
+  __attribute__((format(printf, fmt_arg, first_arg)))
+#else
+#define KELB_PRINTF(fmt_arg, first_arg)
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -76,8 +83,10 @@ typedef struct kelb_module *kelb_module_t;
 /* Services the loader supplies. */
 
 /* Reads `size` bytes from byte `offset` of `sector` (512-byte sectors; the
- * offset may run past the sector). 0 on success, else an error code with
- * kelb_errno set. */
+ * offset may run past the sector). With `disk->partition` set, sectors count
+ * from the partition's start and the read may not pass its end. 0 on
+ * success, else an error code with kelb_errno set: KELB_ERR_READ_ERROR when
+ * the device failed, KELB_ERR_OUT_OF_RANGE for a read past the end. */
 kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector, uint64_t offset,
                           size_t size, void *buf);
 /* Null on failure, with kelb_errno set. kelb_free takes null. */
@@ -85,19 +94,22 @@ void *kelb_malloc(size_t size);
 void kelb_free(void *ptr);
 /* Sets kelb_errno to `code` and the message from a printf-style format;
  * returns `code`. */
-kelb_err_t kelb_error(kelb_err_t code, const char *fmt, ...);
+kelb_err_t kelb_error(kelb_err_t code, const char *fmt, ...) KELB_PRINTF(2, 3);
 /* The current error code, 0 when none. */
 extern kelb_err_t kelb_errno;
-/* Decimal (or other base) text to number; sets kelb_errno on text that does
- * not start with a number, and on overflow. */
+/* Decimal (or other base) text to number; sets kelb_errno
+ * (KELB_ERR_BAD_NUMBER) on text that does not start with a digit, and on
+ * overflow, where the result is ULONG_MAX. Leaves kelb_errno alone on
+ * success. */
 unsigned long kelb_strtoul(const char *str, char **end, int base);
-int kelb_sprintf(char *str, const char *fmt, ...);
+int kelb_sprintf(char *str, const char *fmt, ...) KELB_PRINTF(2, 3);
 void *kelb_memmove(void *dest, const void *src, size_t n);
 int kelb_strcmp(const char *s1, const char *s2);
 /* Prints "file:line: " and the text when debugging is enabled for
  * `condition`. */
 void kelb_real_dprintf(const char *file, int line, const char *condition,
-                       const char *fmt, ...);
+                       const char *fmt, ...) KELB_PRINTF(4, 5);
+/* Links `map` at the end of the loader's list; unregister unlinks it. */
 void kelb_partition_map_register(kelb_partition_map *map);
 void kelb_partition_map_unregister(kelb_partition_map *map);
 

@@ -1,0 +1,207 @@
+// Disks: image files and block devices opened read-only, or bytes in
+// memory, read in 512-byte sectors through kelb_disk handles.
+
+#include "kelb_host.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// What every handle on one disk shares. A handle opened on a partition
+// points to the same device as the whole-disk handle it came from.
+struct kelb_host_device {
+  std::string name;
+  int fd = -1;                    // image file or block device, or -1
+  std::vector<unsigned char> mem; // memory disk
+  uint64_t sectors = 0;
+  std::set<uint64_t> failing;     // sectors whose reads fail
+  uint64_t reads = 0;
+  unsigned handles = 0;
+};
+
+namespace {
+
+constexpr uint64_t kSector = KELB_SECTOR_SIZE;
+
+struct handle {
+  kelb_disk disk;
+  kelb_partition part; // the partition the handle is opened on, if any
+};
+
+kelb_disk *new_handle(kelb_host_device *dev) {
+  handle *h = new handle();
+  h->disk.name = dev->name.c_str();
+  h->disk.device = dev;
+  h->disk.total_sectors = dev->sectors;
+  h->disk.partition = nullptr;
+  dev->handles++;
+  return &h->disk;
+}
+
+handle *handle_of(kelb_disk *disk) { return reinterpret_cast<handle *>(disk); }
+
+kelb_err_t read_bytes(kelb_host_device *dev, uint64_t pos, size_t size,
+                      void *buf) {
+  if (dev->fd < 0) {
+    memcpy(buf, dev->mem.data() + pos, size);
+    return KELB_ERR_NONE;
+  }
+  unsigned char *out = static_cast<unsigned char *>(buf);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = pread(dev->fd, out + done, size - done,
+                            static_cast<off_t>(pos + done));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      const uint64_t sector = (pos + done) / kSector;
+      if (n == 0)
+        return kelb_error(KELB_ERR_READ_ERROR,
+                          "read error at sector %llu of '%s': file ended early",
+                          static_cast<unsigned long long>(sector),
+                          dev->name.c_str());
+      return kelb_error(KELB_ERR_READ_ERROR, "read error at sector %llu of '%s': %s",
+                        static_cast<unsigned long long>(sector),
+                        dev->name.c_str(), strerror(errno));
+    }
+    done += static_cast<size_t>(n);
+  }
+  return KELB_ERR_NONE;
+}
+
+} // namespace
+
+extern "C" kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector,
+                                     uint64_t offset, size_t size, void *buf) {
+  if (!disk || !disk->device || (!buf && size))
+    return kelb_error(KELB_ERR_BAD_ARGUMENT, "read from no disk");
+  kelb_host_device *dev = disk->device;
+  dev->reads++;
+
+  // Byte position relative to the handle, checked against overflow: a module
+  // may ask for any sector a damaged table names.
+  const uint64_t max = UINT64_MAX;
+  if (sector > max / kSector || offset > max - sector * kSector ||
+      size > max - (sector * kSector + offset))
+    return kelb_error(KELB_ERR_OUT_OF_RANGE,
+                      "attempt to read past the end of '%s' (sector %llu, "
+                      "byte offset %llu)",
+                      dev->name.c_str(), static_cast<unsigned long long>(sector),
+                      static_cast<unsigned long long>(offset));
+  uint64_t pos = sector * kSector + offset;
+
+  if (const kelb_partition *p = disk->partition) {
+    const uint64_t part_bytes = p->length > max / kSector ? max : p->length * kSector;
+    if (size > part_bytes || pos > part_bytes - size)
+      return kelb_error(KELB_ERR_OUT_OF_RANGE,
+                        "attempt to read past the end of partition %d of '%s' "
+                        "(sector %llu of %llu)",
+                        p->index + 1, dev->name.c_str(),
+                        static_cast<unsigned long long>(sector + offset / kSector),
+                        static_cast<unsigned long long>(p->length));
+    if (p->start > max / kSector || pos > max - p->start * kSector)
+      return kelb_error(KELB_ERR_OUT_OF_RANGE,
+                        "attempt to read past the end of '%s' (partition %d "
+                        "starts at sector %llu)",
+                        dev->name.c_str(), p->index + 1,
+                        static_cast<unsigned long long>(p->start));
+    pos += p->start * kSector;
+  }
+
+  const uint64_t disk_bytes = dev->sectors * kSector;
+  if (size > disk_bytes || pos > disk_bytes - size)
+    return kelb_error(KELB_ERR_OUT_OF_RANGE,
+                      "attempt to read past the end of '%s' (sector %llu; the "
+                      "disk has %llu sectors)",
+                      dev->name.c_str(),
+                      static_cast<unsigned long long>(
+                          (pos > disk_bytes ? pos : disk_bytes) / kSector),
+                      static_cast<unsigned long long>(dev->sectors));
+  if (size == 0)
+    return KELB_ERR_NONE;
+
+  const uint64_t first = pos / kSector, last = (pos + size - 1) / kSector;
+  auto bad = dev->failing.lower_bound(first);
+  if (bad != dev->failing.end() && *bad <= last)
+    return kelb_error(KELB_ERR_READ_ERROR,
+                      "read error at sector %llu of '%s': injected failure",
+                      static_cast<unsigned long long>(*bad), dev->name.c_str());
+  return read_bytes(dev, pos, size, buf);
+}
+
+namespace kelb_host {
+
+kelb_disk *open_image(const std::string &path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    kelb_error(KELB_ERR_FILE_NOT_FOUND, "cannot open '%s': %s", path.c_str(),
+               strerror(errno));
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+    const int err = errno;
+    close(fd);
+    kelb_error(KELB_ERR_FILE_NOT_FOUND, "cannot open '%s': %s", path.c_str(),
+               S_ISDIR(st.st_mode) ? "is a directory"
+               : err                ? strerror(err)
+                                    : "not a file or block device");
+    return nullptr;
+  }
+  // lseek gives the size of regular files and block devices alike.
+  const off_t end = lseek(fd, 0, SEEK_END);
+  if (end < 0) {
+    const int err = errno;
+    close(fd);
+    kelb_error(KELB_ERR_READ_ERROR, "cannot find the size of '%s': %s",
+               path.c_str(), strerror(err));
+    return nullptr;
+  }
+  kelb_host_device *dev = new kelb_host_device();
+  dev->name = path;
+  dev->fd = fd;
+  dev->sectors = static_cast<uint64_t>(end) / kSector;
+  return new_handle(dev);
+}
+
+kelb_disk *open_memory(const void *bytes, size_t size, const std::string &name) {
+  kelb_host_device *dev = new kelb_host_device();
+  dev->name = name;
+  dev->sectors = size / kSector;
+  dev->mem.assign(static_cast<const unsigned char *>(bytes),
+                  static_cast<const unsigned char *>(bytes) + dev->sectors * kSector);
+  return new_handle(dev);
+}
+
+kelb_disk *open_partition(kelb_disk *disk, const kelb_partition &partition) {
+  kelb_disk *d = new_handle(disk->device);
+  handle *h = handle_of(d);
+  h->part = partition;
+  d->partition = &h->part;
+  return d;
+}
+
+void close_disk(kelb_disk *disk) {
+  if (!disk)
+    return;
+  kelb_host_device *dev = disk->device;
+  delete handle_of(disk);
+  if (--dev->handles == 0) {
+    if (dev->fd >= 0)
+      close(dev->fd);
+    delete dev;
+  }
+}
+
+void fail_reads_at(kelb_disk *disk, uint64_t sector) {
+  disk->device->failing.insert(sector);
+}
+
+void clear_read_failures(kelb_disk *disk) { disk->device->failing.clear(); }
+
+uint64_t read_count(const kelb_disk *disk) { return disk->device->reads; }
+
+} // namespace kelb_host
