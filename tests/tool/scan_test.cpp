@@ -1,0 +1,331 @@
+// The scanning core on crafted buffers: the pairing rules, occurrences across
+// read boundaries, 64-bit offsets, and equality with a plain byte-by-byte
+// model of the rules whatever the read sizes.
+#include "png_scan.h"
+#include "pngdraw.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+void PrintTo(const PNGOffset& o, std::ostream* os) { *os << "{" << o.start << ", " << o.end << "}"; }
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+const Bytes kSig(kPNGSignature, kPNGSignature + 8);
+
+
+void Put(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
+void Put(Bytes& b, const Bytes& s) { b.insert(b.end(), s.begin(), s.end()); }
+void PutAt(Bytes& b, size_t at, const Bytes& s) { std::copy(s.begin(), s.end(), b.begin() + static_cast<std::ptrdiff_t>(at)); }
+
+// Signature, a 13-byte IHDR length, "IHDR": the first 16 bytes of any PNG.
+Bytes Head()
+{
+    Bytes b = kSig;
+    Put(b, std::string("\0\0\0\x0dIHDR", 8));
+    return b;
+}
+// An IEND chunk: zero length, tag, CRC. Its tag lies 4 bytes in; e = its start + 12.
+Bytes Tail()
+{
+    Bytes b(4, 0);
+    Put(b, std::string("IEND\xae\x42\x60\x82", 8));
+    return b;
+}
+
+// The rules, position by position over the whole input.
+COffsetTable Model(const Bytes& b)
+{
+    COffsetTable t;
+    const size_t n = b.size();
+    for (size_t p = 0; p + 8 <= n;) {
+        if (std::memcmp(&b[p], kPNGSignature, 8) == 0) {
+            if (p + 16 <= n && std::memcmp(&b[p + 12], "IHDR", 4) == 0)
+                t.push_back({p, kNoEnd});
+            p += 9;
+        } else {
+            ++p;
+        }
+    }
+    size_t k = 0;
+    for (size_t p = 0; p + 4 <= n && k < t.size();) {
+        if (std::memcmp(&b[p], "IEND", 4) != 0) {
+            ++p;
+            continue;
+        }
+        if (p >= 4 && b[p - 4] == 0 && b[p - 3] == 0 && b[p - 2] == 0 && b[p - 1] == 0) {
+            const uint64_t e = p + 8;
+            if (e >= t[k].start) {
+                while (k + 1 < t.size() && e > t[k + 1].start)
+                    ++k;
+                t[k].end = e;
+                ++k;
+            }
+        }
+        p += 9;
+    }
+    return t;
+}
+
+// Both passes with the input cut into pieces of the given sizes (cycled).
+COffsetTable ScanPieces(const Bytes& b, const std::vector<size_t>& sizes)
+{
+    COffsetTable t;
+    for (int mode : {1, 0}) {
+        CPNGScanner s(mode ? kPNGSignature : kIENDTag, mode ? 8 : 4, mode, t);
+        size_t at = 0, i = 0;
+        while (at < b.size()) {
+            const size_t len = std::min(sizes[i++ % sizes.size()], b.size() - at);
+            s.Feed(b.data() + at, len);
+            at += len;
+        }
+    }
+    return t;
+}
+
+COffsetTable Locate(const Bytes& b)
+{
+    COffsetTable t;
+    LocatePNGs(b.data(), b.size(), t);
+    return t;
+}
+
+// Both passes over whole-block reads of 65,536 bytes, as ScanFile did.
+COffsetTable Blocks(const Bytes& b) { return ScanPieces(b, {65536}); }
+
+TEST(ScanCore, OneImageAtOffsetZero)
+{
+    const Bytes png = pngdraw::MakePicture(0, 16, 16);
+    EXPECT_EQ(Locate(png), (COffsetTable{{0, png.size()}}));
+}
+
+TEST(ScanCore, BackToBackImagesEndWhereTheNextStarts)
+{
+    Bytes b;
+    std::vector<uint64_t> starts;
+    for (unsigned i = 0; i < 4; ++i) {
+        starts.push_back(b.size());
+        Put(b, pngdraw::MakePicture(i, 10 + i, 12));
+    }
+    const COffsetTable t = Locate(b);
+    ASSERT_EQ(t.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(t[i].start, starts[i]);
+        EXPECT_EQ(t[i].end, i + 1 < 4 ? starts[i + 1] : b.size());
+    }
+}
+
+TEST(ScanCore, NoEntriesWithoutAnImage)
+{
+    EXPECT_TRUE(Locate({}).empty());
+    Bytes b(1000, 'x');
+    EXPECT_TRUE(Locate(b).empty());
+    // A signature whose first chunk is not IHDR, and one cut off before its tag.
+    Bytes c = kSig;
+    Put(c, std::string("\0\0\0\x0dtEXt", 8));
+    Put(c, Tail());
+    Put(c, Head());
+    c.resize(c.size() - 1);
+    EXPECT_TRUE(Locate(c).empty());
+}
+
+TEST(ScanCore, OccurrencesOneToEightBytesAfterAnotherAreNotTried)
+{
+    // A signature, then at +8 a full image head: the nine-byte advance skips it.
+    Bytes b = kSig;
+    Put(b, Head());
+    Put(b, Tail());
+    EXPECT_TRUE(Locate(b).empty());
+    // With one byte more between them the second signature is tried.
+    Bytes c = kSig;
+    c.push_back('x');
+    Put(c, Head());
+    Put(c, Tail());
+    EXPECT_EQ(Locate(c), (COffsetTable{{9, c.size()}}));
+    // In end mode: a marker 8 bytes after another marker is not tried.
+    Bytes d = Head();
+    Put(d, Tail());            // IEND at 20, e = 28
+    d.resize(d.size() - 4);    // drop the CRC: the next zero length starts at 24
+    Put(d, Tail());            // IEND at 28: only 8 after the first, skipped
+    COffsetTable t{{0, kNoEnd}, {28, kNoEnd}};
+    ScanBuffer(d.data(), d.size(), kIENDTag, 4, 0, t);
+    EXPECT_EQ(t, (COffsetTable{{0, 28}, {28, kNoEnd}}));
+}
+
+TEST(ScanCore, MarkersBeforeTheFirstStartAreIgnoredAndEqualGivesLengthZero)
+{
+    Bytes b = Tail();          // e = 12
+    b.resize(40, 'j');
+    Put(b, Head());            // start 40
+    Put(b, Tail());
+    EXPECT_EQ(Locate(b), (COffsetTable{{40, b.size()}}));
+    // A marker whose e equals the waiting start gives that image length 0.
+    Bytes c(20, 'j');
+    PutAt(c, 8, Tail());       // IEND at 12, e = 20
+    Put(c, Head());            // start 20
+    COffsetTable t{{20, kNoEnd}};
+    ScanBuffer(c.data(), c.size(), kIENDTag, 4, 0, t);
+    EXPECT_EQ(t, (COffsetTable{{20, 20}}));
+}
+
+TEST(ScanCore, AnImageWithoutItsIENDAffectsOnlyItself)
+{
+    const Bytes a = pngdraw::MakePicture(0, 8, 8), c = pngdraw::MakePicture(2, 9, 9);
+    Bytes b = a;
+    b.resize(b.size() - 12);               // image 0 loses its IEND chunk
+    const uint64_t s1 = b.size();
+    Put(b, pngdraw::MakePicture(1, 7, 7));
+    const uint64_t s2 = b.size();
+    Put(b, c);
+    Put(b, std::string("junk"));
+    EXPECT_EQ(Locate(b), (COffsetTable{{0, kNoEnd}, {s1, s2}, {s2, s2 + c.size()}}));
+
+    // Two damaged images in a row: the third still gets its own marker.
+    Bytes d = Head();
+    Put(d, std::string(30, 'x'));
+    const uint64_t d1 = d.size();
+    Put(d, Head());
+    const uint64_t d2 = d.size();
+    Put(d, Head());
+    Put(d, Tail());
+    EXPECT_EQ(Locate(d), (COffsetTable{{0, kNoEnd}, {d1, kNoEnd}, {d2, d.size()}}));
+}
+
+TEST(ScanCore, IENDTextInsideAnImageNeedsAZeroLength)
+{
+    // "IEND" in the data with a non-zero length before it does not cut the image.
+    Bytes b = Head();
+    Put(b, std::string("\0\0\0\x05IEND-ish"));
+    Put(b, Tail());
+    const uint64_t s1 = b.size();
+    Put(b, Head());
+    Put(b, Tail());
+    EXPECT_EQ(Locate(b), (COffsetTable{{0, s1}, {s1, b.size()}}));
+
+    // A zero-length "IEND" inside image 0 cuts image 0 short, yet image 0's
+    // own marker does not shift the images after it.
+    Bytes c = Head();
+    Put(c, Tail());                        // a false marker inside image 0: e = 28
+    Put(c, std::string("more"));
+    Put(c, Tail());
+    Put(c, std::string("junk"));
+    const uint64_t c1 = c.size();
+    Put(c, Head());
+    Put(c, Tail());
+    const uint64_t c2 = c.size();
+    Put(c, Head());
+    Put(c, Tail());
+    EXPECT_EQ(Locate(c), (COffsetTable{{0, 28}, {c1, c2}, {c2, c.size()}}));
+    // An "IEND" at stream offset 0..3 has no length field before it.
+    Bytes d = Tail();
+    d.erase(d.begin(), d.begin() + 4);
+    COffsetTable t{{0, kNoEnd}};
+    ScanBuffer(d.data(), d.size(), kIENDTag, 4, 0, t);
+    EXPECT_EQ(t[0].end, kNoEnd);
+}
+
+TEST(ScanCore, EndModeOnAnEmptyTableRecordsNothing)
+{
+    Bytes b = Tail();
+    COffsetTable t;
+    CPNGScanner s(kIENDTag, 4, 0, t);
+    EXPECT_FALSE(s.WantsMore());
+    EXPECT_FALSE(s.Feed(b.data(), b.size()));
+    EXPECT_TRUE(t.empty());
+}
+
+TEST(ScanCore, EndModeWantsNoMoreOnceEveryEntryHasItsEnd)
+{
+    Bytes b = Head();
+    Put(b, Tail());
+    Put(b, Tail());
+    COffsetTable t{{0, kNoEnd}};
+    CPNGScanner s(kIENDTag, 4, 0, t);
+    EXPECT_TRUE(s.Feed(b.data(), 10));
+    EXPECT_FALSE(s.Feed(b.data() + 10, b.size() - 10));
+    EXPECT_EQ(t, (COffsetTable{{0, 28}}));
+}
+
+// Occurrences that cross a 65,536-byte read boundary are found like any other.
+TEST(ScanCore, OccurrencesAcrossReadBoundaries)
+{
+    for (size_t sigAt : {65520u, 65521u, 65528u, 65530u, 65533u, 65535u}) {
+        for (size_t iendAt : {65530u, 65532u, 65533u, 65535u}) {
+            Bytes b(4 * 65536, 'j');
+            PutAt(b, sigAt, Head());
+            PutAt(b, 65536 + iendAt - 4, Tail());
+            PutAt(b, 2 * 65536 + sigAt, Head());
+            PutAt(b, b.size() - 12, Tail());
+            const COffsetTable want{{sigAt, 65536 + iendAt + 8}, {2 * 65536 + sigAt, b.size()}};
+            EXPECT_EQ(Blocks(b), want) << "sig " << sigAt << " iend " << iendAt;
+            EXPECT_EQ(Locate(b), want);
+        }
+    }
+}
+
+TEST(ScanCore, LengthAnExactMultipleOfTheReadSize)
+{
+    Bytes b(2 * 65536, 'j');
+    PutAt(b, 100, Head());
+    PutAt(b, b.size() - 12, Tail());       // the input ends with the image
+    const COffsetTable want{{100, b.size()}};
+    EXPECT_EQ(Blocks(b), want);
+    EXPECT_EQ(ScanPieces(b, {65536, 0}), want);   // empty reads are harmless
+    // A head whose IHDR tag would lie past the end is no image.
+    Bytes c(65536, 'j');
+    PutAt(c, 65536 - 15, kSig);
+    EXPECT_TRUE(Blocks(c).empty());
+}
+
+// Any cut of the stream into reads yields the table of the byte-by-byte model.
+TEST(ScanCore, AnyReadSizesGiveTheModelsTable)
+{
+    std::mt19937 rng(12345);
+    const std::vector<Bytes> pieces = {Head(), Tail(), kSig, Bytes{'I', 'E', 'N', 'D'},
+                                       Bytes{0, 0, 0, 0}, Bytes{'I', 'H', 'D', 'R'},
+                                       Bytes{0x89}, Bytes{'I'}, Bytes{0}};
+    for (int round = 0; round < 300; ++round) {
+        Bytes b;
+        const size_t target = rng() % 3000;
+        while (b.size() < target) {
+            if (rng() % 3 == 0)
+                Put(b, pieces[rng() % pieces.size()]);
+            else
+                b.push_back(static_cast<unsigned char>("IEND\x89PNGHR\0xy"[rng() % 12]));
+        }
+        const COffsetTable want = Model(b);
+        EXPECT_EQ(Locate(b), want) << "round " << round;
+        std::vector<size_t> sizes;
+        for (int i = 0; i < 8; ++i)
+            sizes.push_back(1 + rng() % (round % 3 == 0 ? 7 : 300));
+        EXPECT_EQ(ScanPieces(b, sizes), want) << "round " << round;
+        EXPECT_EQ(ScanPieces(b, {1}), want) << "round " << round;
+    }
+}
+
+// Offsets past 4 GiB: the stream is fed without being held in memory.
+TEST(ScanCore, OffsetsBeyondFourGiB)
+{
+    const Bytes zeros(1 << 20, 0);
+    const uint64_t lead = (uint64_t{4} << 30) + 123 * 4096 + 7;
+    Bytes png = pngdraw::MakePicture(3, 5, 5);
+    COffsetTable t;
+    for (int mode : {1, 0}) {
+        CPNGScanner s(mode ? kPNGSignature : kIENDTag, mode ? 8 : 4, mode, t);
+        for (uint64_t at = 0; at < lead;) {
+            const size_t len = static_cast<size_t>(std::min<uint64_t>(zeros.size(), lead - at));
+            s.Feed(zeros.data(), len);
+            at += len;
+        }
+        s.Feed(png.data(), png.size());
+        EXPECT_EQ(s.StreamLength(), lead + png.size());
+    }
+    EXPECT_EQ(t, (COffsetTable{{lead, lead + png.size()}}));
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+#include "png_scan.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define LUMVANE_SCAN_SSE2 1
+#endif
+
+namespace {
+
+constexpr unsigned char kIHDRTag[4] = {'I', 'H', 'D', 'R'};
+constexpr size_t kIHDROffset = 12;   // type of the first chunk, from the signature's first byte
+constexpr size_t kIHDRSpan = kIHDROffset + sizeof kIHDRTag;
+
+// The first i in [i, end) where buf[i] == a and buf[i + 1] == b, or end.
+// buf[end] must be readable. Testing two bytes at once keeps inputs rich in
+// the first byte (text full of 'I') from stopping at every one of them.
+size_t FindPair(const unsigned char* buf, size_t i, size_t end, unsigned char a, unsigned char b)
+{
+#ifdef LUMVANE_SCAN_SSE2
+    const __m128i va = _mm_set1_epi8(static_cast<char>(a));
+    const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
+    for (; end - i >= 32; i += 32) {
+        const unsigned char* p = buf + i;
+        const __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i y0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+        const __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+        const __m128i y1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 17));
+        const unsigned m0 = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x0, va), _mm_cmpeq_epi8(y0, vb))));
+        const unsigned m1 = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x1, va), _mm_cmpeq_epi8(y1, vb))));
+        const unsigned m = m0 | (m1 << 16);
+        if (m != 0)
+            return i + static_cast<size_t>(__builtin_ctz(m));
+    }
+#endif
+    while (i < end) {
+        const void* hit = std::memchr(buf + i, a, end - i);
+        if (hit == nullptr)
+            return end;
+        i = static_cast<size_t>(static_cast<const unsigned char*>(hit) - buf);
+        if (buf[i + 1] == b)
+            return i;
+        ++i;
+    }
+    return end;
+}
+
+}  // namespace
+
+CPNGScanner::CPNGScanner(const unsigned char* pattern, size_t patternLength, int recordStarts,
+                         COffsetTable& table)
+    : m_patternLength(std::clamp<size_t>(patternLength, 1, sizeof m_pattern)),
+      m_startMode(recordStarts != 0),
+      m_table(table)
+{
+    std::memcpy(m_pattern, pattern, m_patternLength);
+    m_span = m_startMode ? std::max(m_patternLength, kIHDRSpan) : m_patternLength;
+    // End mode on an empty table has nothing to pair.
+    m_complete = !m_startMode && m_table.empty();
+}
+
+bool CPNGScanner::Feed(const void* data, size_t n)
+{
+    const auto* d = static_cast<const unsigned char*>(data);
+    const uint64_t base = m_length;
+    const uint64_t length = base + n;
+    if (m_complete || n == 0) {
+        m_length = length;
+        return !m_complete;
+    }
+
+    // Positions below this have all the bytes a decision looks at.
+    const uint64_t decidable = length >= m_span ? length - m_span + 1 : 0;
+
+    // Positions whose bytes straddle the previous pieces and this one (and
+    // the first few of this piece, whose length field lies before it) are
+    // tried on a small window: the kept tail followed by the head of the
+    // piece. Every byte such a position looks at lies in the window: it is at
+    // most kLookBehind + m_span - 1 bytes from the end of the tail.
+    if (m_next < decidable && m_next < base + kLookBehind) {
+        unsigned char window[2 * kTailSize];
+        const size_t head = std::min(n, kTailSize);
+        std::memcpy(window, m_tail, m_tailLength);
+        std::memcpy(window + m_tailLength, d, head);
+        ScanRange(window, base - m_tailLength, m_next,
+                  std::min(decidable, base + kLookBehind));
+    }
+
+    // Everything else is tried in place: the hot loop.
+    if (!m_complete) {
+        const uint64_t from = std::max(m_next, base + kLookBehind);
+        if (from < decidable)
+            ScanRange(d, base, from, decidable);
+    }
+
+    // Keep the last bytes of the stream for the next piece.
+    if (n >= kTailSize) {
+        std::memcpy(m_tail, d + n - kTailSize, kTailSize);
+        m_tailLength = kTailSize;
+    } else {
+        const size_t keep = std::min(m_tailLength, kTailSize - n);
+        std::memmove(m_tail, m_tail + m_tailLength - keep, keep);
+        std::memcpy(m_tail + keep, d, n);
+        m_tailLength = keep + n;
+    }
+    m_length = length;
+    return !m_complete;
+}
+
+void CPNGScanner::ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t from, uint64_t to)
+{
+    size_t i = static_cast<size_t>(from - bufBase);
+    const size_t end = static_cast<size_t>(to - bufBase);
+    const unsigned char first = m_pattern[0];
+
+    while (i < end) {
+        if (m_patternLength >= 2) {
+            i = FindPair(buf, i, end, first, m_pattern[1]);
+        } else {
+            const void* hit = std::memchr(buf + i, first, end - i);
+            i = hit ? static_cast<size_t>(static_cast<const unsigned char*>(hit) - buf) : end;
+        }
+        if (i == end)
+            break;
+        const unsigned char* p = buf + i;
+        if (std::memcmp(p, m_pattern, m_patternLength) != 0) {
+            ++i;
+            continue;
+        }
+        const uint64_t at = bufBase + i;
+        if (m_startMode) {
+            if (std::memcmp(p + kIHDROffset, kIHDRTag, sizeof kIHDRTag) == 0)
+                m_table.push_back({at, kNoEnd});
+        } else if (at >= kLookBehind) {
+            uint32_t chunkLength;
+            std::memcpy(&chunkLength, p - kLookBehind, sizeof chunkLength);
+            if (chunkLength == 0) {
+                Marker(at + 8);
+                if (m_complete)
+                    return;
+            }
+        }
+        i += kAdvance;
+    }
+    m_next = bufBase + i;
+}
+
+void CPNGScanner::Marker(uint64_t e)
+{
+    const size_t count = m_table.size();
+    if (m_pairing >= count) {
+        m_complete = true;
+        return;
+    }
+    if (e < m_table[m_pairing].start)
+        return;   // before the image that waits: not its marker
+    // A marker that reaches past the next image's start belongs to a later
+    // image: the waiting entry stays unpaired.
+    while (m_pairing + 1 < count && e > m_table[m_pairing + 1].start)
+        ++m_pairing;
+    m_table[m_pairing].end = e;
+    ++m_pairing;
+    if (m_pairing == count)
+        m_complete = true;
+}
+
+void ScanBuffer(const void* data, size_t n, const unsigned char* pattern, size_t patternLength,
+                int recordStarts, COffsetTable& table)
+{
+    CPNGScanner scanner(pattern, patternLength, recordStarts, table);
+    scanner.Feed(data, n);
+}
+
+void LocatePNGs(const void* data, size_t n, COffsetTable& table)
+{
+    table.clear();
+    ScanBuffer(data, n, kPNGSignature, sizeof kPNGSignature, 1, table);
+    ScanBuffer(data, n, kIENDTag, sizeof kIENDTag, 0, table);
+}
