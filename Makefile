@@ -12,7 +12,7 @@ WINBUILD         ?= build-windows
 WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
 WINE_PACKAGES    := $(WINDOWS_PACKAGES) wine64 util-linux
 
-.PHONY: all build test test-native windows test-windows demo clean
+.PHONY: all build test test-native windows test-windows demo demo-kelb clean
 
 all: build
 
@@ -42,8 +42,13 @@ test-windows: windows
 	@scripts/require $(WINE_PACKAGES)
 	ctest --test-dir $(WINBUILD) --output-on-failure -j $(JOBS)
 
-demo: build
+demo: build demo-kelb
 	@echo "make demo arrives with the Lumvane tool; nothing to show yet."
+
+# Writes a small Sun-labelled disk image and lists it with kelb-probe.
+demo-kelb: build
+	$(BUILD)/host/kelb-sample-sun $(BUILD)/sample-sun.img
+	$(BUILD)/host/kelb-probe $(BUILD)/sample-sun.img
 
 clean:
 	rm -rf $(BUILD) $(WINBUILD)

@@ -69,6 +69,8 @@ void reset_counters();
 // Conditions for kelb_real_dprintf: a comma list, or "all"; "" for none.
 // Until this is called the KELB_DEBUG environment variable decides.
 void set_debug(const std::string &conditions);
+// Hands the choice back to KELB_DEBUG, read at each debug call.
+void use_debug_environment();
 bool debug_enabled(const char *condition);
 // Where enabled debug lines go ("file:line: text"); an empty function sends
 // them to standard error.

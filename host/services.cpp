@@ -235,6 +235,11 @@ void set_debug(const std::string &conditions) {
   g_debug = conditions;
 }
 
+void use_debug_environment() {
+  g_debug_set = false;
+  g_debug.clear();
+}
+
 bool debug_enabled(const char *condition) {
   if (!condition)
     return false;

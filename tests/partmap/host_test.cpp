@@ -1,0 +1,274 @@
+// The stand-in host's services, as the modules see them.
+
+#include "kelb_fixture.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace kelb_test;
+
+namespace {
+
+std::vector<uint8_t> Numbered(size_t sectors) {
+  std::vector<uint8_t> b(sectors * 512);
+  for (size_t i = 0; i < b.size(); i++)
+    b[i] = static_cast<uint8_t>(i / 512 * 16 + i % 7);
+  return b;
+}
+
+class HostTest : public KelbTest {};
+
+TEST_F(HostTest, ReadsMayStartInsideASectorAndRunAcrossSectors) {
+  std::vector<uint8_t> bytes = Numbered(4);
+  kelb_disk *disk = Disk(bytes);
+  EXPECT_EQ(disk->total_sectors, 4u);
+  uint8_t buf[600];
+  ASSERT_EQ(kelb_disk_read(disk, 1, 500, 600, buf), KELB_ERR_NONE);
+  EXPECT_TRUE(std::equal(buf, buf + 600, bytes.begin() + 1012));
+  // The byte offset may run past its sector.
+  ASSERT_EQ(kelb_disk_read(disk, 0, 1536, 512, buf), KELB_ERR_NONE);
+  EXPECT_TRUE(std::equal(buf, buf + 512, bytes.begin() + 1536));
+  EXPECT_EQ(kelb_errno, KELB_ERR_NONE);
+}
+
+TEST_F(HostTest, ReadPastEndFailsWithItsOwnCodeNamingTheSector) {
+  kelb_disk *disk = Disk(Numbered(4), "four.img");
+  uint8_t buf[512];
+  EXPECT_EQ(kelb_disk_read(disk, 3, 1, 512, buf), KELB_ERR_OUT_OF_RANGE);
+  EXPECT_EQ(kelb_errno, KELB_ERR_OUT_OF_RANGE);
+  EXPECT_NE(Message().find("past the end of 'four.img'"), std::string::npos) << Message();
+  EXPECT_NE(Message().find("sector 4"), std::string::npos) << Message();
+
+  EXPECT_EQ(kelb_disk_read(disk, 9, 0, 16, buf), KELB_ERR_OUT_OF_RANGE);
+  EXPECT_NE(Message().find("sector 9"), std::string::npos) << Message();
+  // Sector numbers whose byte position overflows 64 bits.
+  EXPECT_EQ(kelb_disk_read(disk, 0xFFFFFFFF80000000ull, 0, 176, buf), KELB_ERR_OUT_OF_RANGE);
+  EXPECT_EQ(kelb_disk_read(disk, 0, UINT64_MAX, 1, buf), KELB_ERR_OUT_OF_RANGE);
+  EXPECT_EQ(kelb_disk_read(disk, 3, 511, 1, buf), KELB_ERR_NONE);
+
+  // A trailing partial sector is not part of the disk.
+  std::vector<uint8_t> odd(1000, 1);
+  kelb_disk *short_disk = Disk(odd);
+  EXPECT_EQ(short_disk->total_sectors, 1u);
+  EXPECT_EQ(kelb_disk_read(short_disk, 1, 0, 1, buf), KELB_ERR_OUT_OF_RANGE);
+}
+
+TEST_F(HostTest, PartitionHandleReadsRelativeAndStaysInside) {
+  std::vector<uint8_t> bytes = Numbered(8);
+  kelb_disk *disk = Disk(bytes, "eight.img");
+  kelb_partition p{};
+  p.start = 2;
+  p.length = 3;
+  p.index = 1;
+  kelb_disk *part = OnPartition(disk, p);
+  ASSERT_NE(part->partition, nullptr);
+  EXPECT_EQ(part->partition->start, 2u);
+  uint8_t buf[512];
+  ASSERT_EQ(kelb_disk_read(part, 1, 10, 100, buf), KELB_ERR_NONE);
+  EXPECT_TRUE(std::equal(buf, buf + 100, bytes.begin() + 3 * 512 + 10));
+  ASSERT_EQ(kelb_disk_read(part, 2, 0, 512, buf), KELB_ERR_NONE);
+  // Sector 3 of the partition is sector 5 of the disk, which exists, but the
+  // partition ends before it.
+  EXPECT_EQ(kelb_disk_read(part, 2, 1, 512, buf), KELB_ERR_OUT_OF_RANGE);
+  EXPECT_NE(Message().find("partition 2"), std::string::npos) << Message();
+
+  // A partition reaching beyond the disk is still bounded by the disk.
+  p.start = 6;
+  p.length = 100;
+  kelb_disk *beyond = OnPartition(disk, p);
+  EXPECT_EQ(kelb_disk_read(beyond, 1, 0, 512, buf), KELB_ERR_NONE);
+  EXPECT_EQ(kelb_disk_read(beyond, 2, 0, 512, buf), KELB_ERR_OUT_OF_RANGE);
+  p.start = UINT64_MAX / 2;
+  kelb_disk *far = OnPartition(disk, p);
+  EXPECT_EQ(kelb_disk_read(far, 0, 0, 1, buf), KELB_ERR_OUT_OF_RANGE);
+}
+
+TEST_F(HostTest, ChosenSectorFailsOnEveryHandleOfTheDisk) {
+  kelb_disk *disk = Disk(Numbered(8), "flaky.img");
+  kelb_partition p{};
+  p.start = 4;
+  p.length = 4;
+  kelb_disk *part = OnPartition(disk, p);
+  FailReadsAt(disk, 5);
+  uint8_t buf[1024];
+  EXPECT_EQ(kelb_disk_read(disk, 4, 0, 512, buf), KELB_ERR_NONE);
+  EXPECT_EQ(kelb_disk_read(disk, 4, 500, 20, buf), KELB_ERR_READ_ERROR);
+  EXPECT_EQ(Message(), "read error at sector 5 of 'flaky.img': injected failure");
+  EXPECT_EQ(kelb_disk_read(part, 1, 0, 1, buf), KELB_ERR_READ_ERROR);
+  kelb_host::clear_read_failures(disk);
+  EXPECT_EQ(kelb_disk_read(part, 1, 0, 1, buf), KELB_ERR_NONE);
+}
+
+TEST_F(HostTest, ImageFilesOpenReadOnlyAndNameThePathOnFailure) {
+  char dir_template[] = "/tmp/kelb-host-XXXXXX";
+  ASSERT_NE(mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template;
+  const std::string path = dir + "/disk.img";
+  std::vector<uint8_t> bytes = Numbered(3);
+  bytes.resize(bytes.size() + 100, 0xEE); // partial sector at the end
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char *>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+  }
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  kelb_disk *disk = kelb_host::open_image(path);
+  ASSERT_NE(disk, nullptr) << Message();
+  EXPECT_EQ(disk->total_sectors, 3u);
+  uint8_t buf[700];
+  ASSERT_EQ(kelb_disk_read(disk, 0, 1000, 536, buf), KELB_ERR_NONE);
+  EXPECT_TRUE(std::equal(buf, buf + 536, bytes.begin() + 1000));
+  EXPECT_EQ(kelb_disk_read(disk, 3, 0, 1, buf), KELB_ERR_OUT_OF_RANGE);
+  kelb_host::close_disk(disk);
+
+  EXPECT_EQ(kelb_host::open_image(dir + "/missing.img"), nullptr);
+  EXPECT_EQ(kelb_errno, KELB_ERR_FILE_NOT_FOUND);
+  EXPECT_NE(Message().find(dir + "/missing.img"), std::string::npos) << Message();
+  EXPECT_EQ(kelb_host::open_image(dir), nullptr);
+  EXPECT_NE(Message().find("is a directory"), std::string::npos) << Message();
+
+  unlink(path.c_str());
+  rmdir(dir.c_str());
+}
+
+TEST_F(HostTest, ErrorTakesAPrintfFormatAndReturnsTheCode) {
+  EXPECT_EQ(kelb_error(KELB_ERR_BAD_PART_TABLE, "bad %s at %d", "label", 42),
+            KELB_ERR_BAD_PART_TABLE);
+  EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PART_TABLE);
+  EXPECT_EQ(Message(), "bad label at 42");
+  kelb_host::clear_error();
+  EXPECT_EQ(kelb_errno, KELB_ERR_NONE);
+  EXPECT_EQ(Message(), "");
+}
+
+TEST_F(HostTest, StrtoulRejectsNonNumbersAndOverflow) {
+  char *end = nullptr;
+  EXPECT_EQ(kelb_strtoul("123abc", &end, 10), 123u);
+  EXPECT_STREQ(end, "abc");
+  EXPECT_EQ(kelb_errno, KELB_ERR_NONE);
+  EXPECT_EQ(kelb_strtoul("0x1f", nullptr, 16), 31u);
+  EXPECT_EQ(kelb_strtoul("0x1f", nullptr, 0), 31u);
+  EXPECT_EQ(kelb_strtoul("017", nullptr, 0), 15u);
+  EXPECT_EQ(kelb_strtoul("18446744073709551615", nullptr, 10), ULONG_MAX);
+  EXPECT_EQ(kelb_errno, KELB_ERR_NONE);
+
+  for (const char *bad : {"", "x1", "-1", "+1", " 1"}) {
+    SCOPED_TRACE(bad);
+    kelb_host::clear_error();
+    end = nullptr;
+    EXPECT_EQ(kelb_strtoul(bad, &end, 10), 0u);
+    EXPECT_EQ(kelb_errno, KELB_ERR_BAD_NUMBER);
+    EXPECT_EQ(end, bad);
+  }
+  kelb_host::clear_error();
+  EXPECT_EQ(kelb_strtoul("18446744073709551616", &end, 10), ULONG_MAX);
+  EXPECT_EQ(kelb_errno, KELB_ERR_BAD_NUMBER);
+  EXPECT_EQ(*end, '\0');
+  // A success leaves an earlier error alone.
+  EXPECT_EQ(kelb_strtoul("5", nullptr, 10), 5u);
+  EXPECT_EQ(kelb_errno, KELB_ERR_BAD_NUMBER);
+}
+
+TEST_F(HostTest, StringServices) {
+  char buf[32];
+  EXPECT_EQ(kelb_sprintf(buf, "%d-%s", -7, "x"), 4);
+  EXPECT_STREQ(buf, "-7-x");
+  EXPECT_EQ(kelb_strcmp("RDSK", "RDSK"), 0);
+  EXPECT_LT(kelb_strcmp("RDSJ", "RDSK"), 0);
+  char over[] = "abcdef";
+  kelb_memmove(over + 1, over, 4);
+  EXPECT_STREQ(over, "aabcdf");
+}
+
+TEST_F(HostTest, DebugLinesOnlyForEnabledConditions) {
+  kelb_real_dprintf("partmap/x", 12, "partition", "a %d\n", 1);
+  EXPECT_TRUE(DebugLines().empty());
+  EnableDebug("disk, partition");
+  kelb_real_dprintf("partmap/x", 12, "partition", "a %d\n", 1);
+  kelb_real_dprintf("partmap/x", 13, "part", "not this\n");
+  EnableDebug("all");
+  kelb_real_dprintf("partmap/y", 14, "anything", "b\n");
+  ASSERT_EQ(DebugLines().size(), 2u);
+  EXPECT_EQ(DebugLines()[0], "partmap/x:12: a 1\n");
+  EXPECT_EQ(DebugLines()[1], "partmap/y:14: b\n");
+
+  kelb_host::use_debug_environment();
+  setenv("KELB_DEBUG", "foo,partition", 1);
+  EXPECT_TRUE(kelb_host::debug_enabled("partition"));
+  EXPECT_FALSE(kelb_host::debug_enabled("partitions"));
+  unsetenv("KELB_DEBUG");
+  EXPECT_FALSE(kelb_host::debug_enabled("partition"));
+}
+
+TEST_F(HostTest, NthMallocFailsOnceAndLiveBlocksAreCounted) {
+  const long live = kelb_host::live_allocations();
+  FailNthMalloc(2);
+  void *a = kelb_malloc(8);
+  EXPECT_NE(a, nullptr);
+  EXPECT_EQ(kelb_malloc(8), nullptr);
+  EXPECT_EQ(kelb_errno, KELB_ERR_OUT_OF_MEMORY);
+  void *b = kelb_malloc(0);
+  EXPECT_NE(b, nullptr);
+  EXPECT_EQ(MallocCalls(), 3u);
+  EXPECT_EQ(kelb_host::live_allocations(), live + 2);
+  kelb_free(a);
+  kelb_free(b);
+  kelb_free(nullptr);
+  EXPECT_EQ(kelb_host::live_allocations(), live);
+}
+
+TEST_F(HostTest, MapsFormAListThroughNext) {
+  kelb_partition_map a{"a", nullptr, nullptr, nullptr, nullptr};
+  kelb_partition_map b{"b", nullptr, nullptr, nullptr, nullptr};
+  kelb_partition_map c{"c", nullptr, nullptr, nullptr, nullptr};
+  kelb_partition_map_register(&a);
+  kelb_partition_map_register(&b);
+  kelb_partition_map_register(&c);
+  kelb_partition_map_register(&b); // twice: no loop
+  EXPECT_EQ(kelb_host::maps(), &a);
+  EXPECT_EQ(a.next, &b);
+  EXPECT_EQ(b.next, &c);
+  EXPECT_EQ(c.next, nullptr);
+  kelb_partition_map_unregister(&b);
+  EXPECT_EQ(a.next, &c);
+  EXPECT_EQ(b.next, nullptr);
+  EXPECT_EQ(kelb_host::find_map("c"), &c);
+  EXPECT_EQ(kelb_host::find_map("b"), nullptr);
+  kelb_partition_map_unregister(&a);
+  kelb_partition_map_unregister(&c);
+  EXPECT_EQ(kelb_host::maps(), nullptr);
+}
+
+TEST_F(HostTest, ModuleLoadingFailsClearly) {
+  EXPECT_EQ(kelb_host::load_module(ModulePath("no-such-module")), nullptr);
+  EXPECT_EQ(kelb_errno, KELB_ERR_FILE_NOT_FOUND);
+  EXPECT_NE(Message().find("no-such-module.mod"), std::string::npos) << Message();
+
+  // An ELF file without a .modname section is not a module.
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  self[n] = '\0';
+  EXPECT_EQ(kelb_host::load_module(self), nullptr);
+  EXPECT_EQ(kelb_errno, KELB_ERR_BAD_MODULE);
+  EXPECT_NE(Message().find(".modname"), std::string::npos) << Message();
+
+  kelb_host::clear_error();
+  kelb_module *m = kelb_host::load_module(ModulePath("sun"));
+  ASSERT_NE(m, nullptr) << Message();
+  EXPECT_EQ(kelb_host::module_of(m).name, "sun");
+  ASSERT_EQ(kelb_host::module_of(m).maps.size(), 1u);
+  EXPECT_EQ(kelb_host::module_of(m).maps[0], kelb_host::find_map("sun_partition_map"));
+  kelb_host::unload_module(m);
+  EXPECT_EQ(kelb_host::maps(), nullptr);
+
+  std::vector<std::string> files = kelb_host::module_files(KELB_MODULE_DIR);
+  EXPECT_NE(std::find(files.begin(), files.end(), ModulePath("sun")), files.end());
+  EXPECT_TRUE(std::is_sorted(files.begin(), files.end()));
+}
+
+} // namespace

@@ -1,0 +1,281 @@
+// kelb-probe end to end: the built program on image files, one of them
+// labelled by parted, an independent tool.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string Slurp(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Split(const std::string &s, char sep) {
+  std::vector<std::string> parts;
+  std::string cur;
+  std::istringstream in(s);
+  while (std::getline(in, cur, sep))
+    parts.push_back(cur);
+  return parts;
+}
+
+std::vector<std::string> Words(const std::string &line) {
+  std::vector<std::string> w;
+  std::istringstream in(line);
+  std::string x;
+  while (in >> x)
+    w.push_back(x);
+  return w;
+}
+
+class ProbeTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char t[] = "/tmp/kelb-probe-test-XXXXXX";
+    ASSERT_NE(mkdtemp(t), nullptr);
+    dir_ = t;
+  }
+  void TearDown() override {
+    std::vector<std::string> argv = {"/bin/rm", "-rf", dir_};
+    Exec(argv);
+  }
+
+  // Runs argv[0] with the given arguments; output is captured in files.
+  Result Exec(const std::vector<std::string> &args) {
+    Result r;
+    const std::string out = dir_ + "/.stdout", err = dir_ + "/.stderr";
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+      argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid;
+    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) == 0) {
+      int st = 0;
+      waitpid(pid, &st, 0);
+      r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    }
+    posix_spawn_file_actions_destroy(&fa);
+    if (args[0] != "/bin/rm") {
+      r.out = Slurp(out);
+      r.err = Slurp(err);
+    }
+    return r;
+  }
+
+  Result Probe(std::vector<std::string> args) {
+    args.insert(args.begin(), KELB_PROBE);
+    return Exec(args);
+  }
+
+  std::string WriteImage(const std::string &name, const std::vector<uint8_t> &bytes) {
+    const std::string path = dir_ + "/" + name;
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char *>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+
+  // Rows of the table kelb-probe prints for `map`: name, start, length, offset.
+  static std::vector<std::vector<std::string>> Table(const std::string &out,
+                                                     const std::string &map) {
+    std::vector<std::vector<std::string>> rows;
+    bool in = false;
+    for (const std::string &line : Split(out, '\n')) {
+      if (line.size() > map.size() && line.compare(line.size() - map.size(), map.size(), map) == 0 &&
+          line.find(": ") != std::string::npos) {
+        in = true;
+        continue;
+      }
+      if (!in)
+        continue;
+      if (line.empty())
+        break;
+      if (line.rfind("NAME", 0) == 0)
+        continue;
+      rows.push_back(Words(line));
+    }
+    return rows;
+  }
+
+  std::string dir_;
+};
+
+std::vector<uint8_t> SunSample() {
+  // Same layout as a small hand-made label: entries 1 and 2, whole disk 3.
+  std::vector<uint8_t> b(64 * 512, 0);
+  b[143] = 2;
+  b[147] = 3;
+  b[151] = 5;
+  b[437] = 2;  // tracks per cylinder
+  b[439] = 16; // sectors per track
+  b[451] = 32; // entry 0: cyl 0, 32 sectors
+  b[455] = 1;  // entry 1: cyl 1
+  b[459] = 32; //          32 sectors
+  b[467] = 64; // entry 2: whole disk
+  b[508] = 0xDA;
+  b[509] = 0xBE;
+  unsigned x = 0;
+  for (size_t i = 0; i < 510; i += 2)
+    x ^= (b[i] << 8) | b[i + 1];
+  b[510] = static_cast<uint8_t>(x >> 8);
+  b[511] = static_cast<uint8_t>(x);
+  return b;
+}
+
+TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
+  const std::string img = dir_ + "/parted.img";
+  ASSERT_EQ(access(PARTED, X_OK), 0) << PARTED << ": parted is needed (apt-get install parted)";
+  { std::ofstream(img, std::ios::binary).close(); }
+  ASSERT_EQ(truncate(img.c_str(), 64 << 20), 0);
+  Result made = Exec({PARTED, "-s", img, "mklabel", "sun", "mkpart", "ext2", "0", "12MiB",
+                   "mkpart", "ext2", "12MiB", "30MiB", "mkpart", "linux-swap", "30MiB",
+                   "40MiB", "mkpart", "ext2", "48MiB", "100%"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  Result printed = Exec({PARTED, "-m", "-s", img, "unit", "s", "print"});
+  ASSERT_EQ(printed.status, 0) << printed.err;
+
+  // parted -m: "number:start s:end s:size s:...;" per partition.
+  std::vector<std::vector<std::string>> expected;
+  for (const std::string &line : Split(printed.out, '\n')) {
+    std::vector<std::string> f = Split(line, ':');
+    if (f.size() < 4 || f[0].empty() || f[0].find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    auto sectors = [](std::string s) { return s.substr(0, s.size() - 1); };
+    expected.push_back({f[0], sectors(f[1]), sectors(f[3])});
+  }
+  ASSERT_GE(expected.size(), 4u) << printed.out;
+
+  Result r = Probe({img});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::vector<std::string>> rows = Table(r.out, "sun_partition_map");
+  ASSERT_EQ(rows.size(), expected.size()) << r.out << printed.out;
+  for (size_t i = 0; i < rows.size(); i++) {
+    ASSERT_EQ(rows[i].size(), 4u) << r.out;
+    EXPECT_EQ(rows[i][0], expected[i][0]) << r.out;
+    EXPECT_EQ(rows[i][1], expected[i][1]) << r.out;
+    EXPECT_EQ(rows[i][2], expected[i][2]) << r.out;
+    EXPECT_EQ(rows[i][3], "0");
+  }
+
+  // One partition through find_partition, and the JSON form.
+  r = Probe({img, expected[1][0]});
+  ASSERT_EQ(r.status, 0) << r.err;
+  rows = Table(r.out, "sun_partition_map");
+  ASSERT_EQ(rows.size(), 1u) << r.out;
+  EXPECT_EQ(rows[0][1], expected[1][1]);
+  r = Probe({"--json", img});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("{\"name\": \"sun_partition_map\", \"partitions\": ["), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("{\"name\": \"" + expected[1][0] + "\", \"index\": " +
+                       std::to_string(std::stoi(expected[1][0]) - 1) + ", \"start\": " +
+                       expected[1][1] + ", \"length\": " + expected[1][2] + ", \"offset\": 0}"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(ProbeTest, PartitionArgumentGoesThroughFindPartition) {
+  const std::string img = WriteImage("sample.img", SunSample());
+  Result r = Probe({img, "2"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  auto rows = Table(r.out, "sun_partition_map");
+  ASSERT_EQ(rows.size(), 1u) << r.out;
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"2", "32", "32", "0"}));
+
+  r = Probe({"--json", "--map", "sun", img, "1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "{\"disk\": \"" + img + "\", \"map\": \"sun_partition_map\", "
+                   "\"partition\": {\"name\": \"1\", \"index\": 0, \"start\": 0, "
+                   "\"length\": 32, \"offset\": 0}}\n");
+
+  r = Probe({img, "3"}); // the whole-disk entry is no partition
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no partition '3'"), std::string::npos) << r.err;
+  r = Probe({img, "two"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("sun_partition_map: invalid partition"), std::string::npos) << r.err;
+}
+
+TEST_F(ProbeTest, SaysWhenNoMapAcceptsTheDiskAndWhy) {
+  std::vector<uint8_t> damaged = SunSample();
+  damaged[300] ^= 1;
+  Result r = Probe({WriteImage("damaged.img", damaged)});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("no partition map recognised"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("sun_partition_map: invalid checksum"), std::string::npos) << r.out;
+
+  r = Probe({"--map", "sun_partition_map", WriteImage("blank.img", std::vector<uint8_t>(4096))});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("sun_partition_map: not a sun partition table"), std::string::npos) << r.out;
+
+  r = Probe({"--json", dir_ + "/blank.img"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("\"maps\": []"), std::string::npos) << r.out;
+}
+
+TEST_F(ProbeTest, ErrorsGoToStandardErrorWithStatusOne) {
+  Result r = Probe({dir_ + "/missing.img"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_NE(r.err.find("cannot open '" + dir_ + "/missing.img'"), std::string::npos) << r.err;
+
+  const std::string img = WriteImage("sample.img", SunSample());
+  r = Probe({"--map", "nonesuch", img});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("nonesuch"), std::string::npos) << r.err;
+
+  r = Probe({"--modules", dir_, img}); // a folder without modules
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no modules"), std::string::npos) << r.err;
+
+  r = Probe({"--modules", KELB_MODULE_DIR, img});
+  EXPECT_EQ(r.status, 0) << r.err;
+
+  for (auto args : std::vector<std::vector<std::string>>{{}, {"--bogus", img}, {img, "1", "2"}, {"--map"}}) {
+    r = Probe(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("kelb-probe --help"), std::string::npos) << r.err;
+  }
+
+  r = Probe({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Usage: kelb-probe [--debug=COND] [--map NAME] [--json] [--modules DIR]", 0), 0u)
+      << r.out;
+}
+
+TEST_F(ProbeTest, SampleGeneratorWritesTheDemoDisk) {
+  const std::string img = dir_ + "/demo.img";
+  Result made = Exec({KELB_SAMPLE_SUN, img});
+  ASSERT_EQ(made.status, 0) << made.err;
+  Result r = Probe({img});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto rows = Table(r.out, "sun_partition_map");
+  ASSERT_EQ(rows.size(), 3u) << r.out;
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "0", "1024", "0"}));
+  EXPECT_EQ(rows[1], (std::vector<std::string>{"2", "1024", "512", "0"}));
+  EXPECT_EQ(rows[2], (std::vector<std::string>{"5", "1536", "2560", "0"}));
+}
+
+} // namespace
