@@ -1,0 +1,256 @@
+// Our stand-in for the Windows class library: CString, CStringArray, CFile,
+// CWnd as a text sink, CWinApp and AfxWinInit, and the string table. The same
+// header serves every build; the platform's own calls are in
+// platform/win32api.h and the path rules in platform/path_traits.h.
+//
+// Nothing here throws: failures come back as results, with the error code in
+// GetLastError().
+#pragma once
+
+#include <cstdarg>
+#include <string>
+#include <vector>
+
+#include "platform/win32api.h"
+
+#if defined(__GNUC__) || defined(__clang__)
+#define AFX_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define AFX_PRINTF_FORMAT(fmt, args)
+#endif
+
+// ---------------------------------------------------------------------------
+// CString: a counted 8-bit string with value semantics. It may hold zero
+// bytes; the C-string view (operator LPCTSTR, GetString) then ends at the first
+// one. Positions and counts are ints, as in the class library; out-of-range
+// arguments are clamped, never undefined.
+//
+// A CString cannot be passed through "..." itself: pass (LPCTSTR)s or
+// s.GetString() to Format and printf.
+class CString {
+ public:
+  CString() = default;
+  CString(const char* text);  // null gives the empty string
+  CString(const char* text, int length);
+  CString(char ch, int repeat = 1);
+  CString(const std::string& text) : m_text(text) {}
+
+  int GetLength() const { return static_cast<int>(m_text.size()); }
+  bool IsEmpty() const { return m_text.empty(); }
+  void Empty() { m_text.clear(); }
+
+  // The character at index; '\0' when index is out of range.
+  char GetAt(int index) const;
+  char operator[](int index) const { return GetAt(index); }
+  // Replaces the character at index; does nothing when out of range.
+  void SetAt(int index, char ch);
+
+  operator LPCTSTR() const { return m_text.c_str(); }
+  LPCTSTR GetString() const { return m_text.c_str(); }
+  const std::string& str() const { return m_text; }
+
+  CString& operator=(const char* text);
+  CString& operator=(char ch);
+  CString& operator+=(const CString& text);
+  CString& operator+=(const char* text);
+  CString& operator+=(char ch);
+
+  // The first count characters / from first to the end / count from first /
+  // the last count characters. Clamped to the string.
+  CString Left(int count) const;
+  CString Mid(int first) const;
+  CString Mid(int first, int count) const;
+  CString Right(int count) const;
+
+  // Index of the first occurrence at or after start, or -1.
+  int Find(char ch, int start = 0) const;
+  int Find(const char* sub, int start = 0) const;
+  // Index of the last occurrence of ch, or -1.
+  int ReverseFind(char ch) const;
+
+  // Replace every occurrence; returns the number replaced. An empty or null
+  // oldText replaces nothing.
+  int Replace(char oldCh, char newCh);
+  int Replace(const char* oldText, const char* newText);
+  // Removes characters from the start / end / both ends. Without an argument
+  // the white space (blank, tab, CR, LF, VT, FF) is removed.
+  CString& TrimLeft();
+  CString& TrimLeft(const char* targets);
+  CString& TrimRight();
+  CString& TrimRight(const char* targets);
+  CString& Trim() { return TrimRight().TrimLeft(); }
+  void MakeUpper();
+  void MakeLower();
+
+  // printf-style formatting into this string; any length.
+  void Format(const char* format, ...) AFX_PRINTF_FORMAT(2, 3);
+  void FormatV(const char* format, va_list args);
+
+  // Fetches entry id of the program's string table (see AfxLookupString).
+  // FALSE, and the string emptied, when there is no such entry. Link with the
+  // platform_strings library to use it.
+  BOOL LoadString(UINT id);
+
+  // Direct access to at least minLength chars (plus a terminator); the string
+  // keeps its content. ReleaseBuffer(-1) ends the string at the first zero
+  // byte, ReleaseBuffer(n) at n characters.
+  char* GetBuffer(int minLength);
+  void ReleaseBuffer(int newLength = -1);
+
+  // strcmp-style: <0, 0, >0.
+  int Compare(const char* text) const;
+  int CompareNoCase(const char* text) const;
+
+  friend bool operator==(const CString& a, const CString& b) {
+    return a.m_text == b.m_text;
+  }
+  friend bool operator==(const CString& a, const char* b) {
+    return a.Compare(b) == 0;
+  }
+  friend bool operator==(const char* a, const CString& b) {
+    return b.Compare(a) == 0;
+  }
+  friend bool operator!=(const CString& a, const CString& b) { return !(a == b); }
+  friend bool operator!=(const CString& a, const char* b) { return !(a == b); }
+  friend bool operator!=(const char* a, const CString& b) { return !(a == b); }
+  friend bool operator<(const CString& a, const CString& b) {
+    return a.m_text < b.m_text;
+  }
+
+  friend CString operator+(const CString& a, const CString& b);
+  friend CString operator+(const CString& a, const char* b);
+  friend CString operator+(const char* a, const CString& b);
+  friend CString operator+(const CString& a, char b);
+  friend CString operator+(char a, const CString& b);
+
+ private:
+  std::string m_text;
+};
+
+// ---------------------------------------------------------------------------
+// CStringArray: a growable array of strings. Indexes out of range are a
+// caller's fault; GetAt then returns an empty string rather than crashing.
+class CStringArray {
+ public:
+  INT_PTR GetSize() const { return static_cast<INT_PTR>(m_items.size()); }
+  INT_PTR GetCount() const { return GetSize(); }
+  bool IsEmpty() const { return m_items.empty(); }
+  // Appends text; returns its index.
+  INT_PTR Add(const CString& text);
+  CString GetAt(INT_PTR index) const;
+  void SetAt(INT_PTR index, const CString& text);
+  CString& operator[](INT_PTR index);
+  const CString& operator[](INT_PTR index) const;
+  void RemoveAll() { m_items.clear(); }
+
+ private:
+  std::vector<CString> m_items;
+};
+
+// ---------------------------------------------------------------------------
+// CFile: a file opened by name, closed by Close or the destructor. Positions
+// and lengths are 64-bit. No operation throws; each failure sets
+// GetLastError().
+class CFile {
+ public:
+  enum OpenFlags : UINT {
+    modeRead = 0x0000,
+    modeWrite = 0x0001,
+    modeReadWrite = 0x0002,
+    modeCreate = 0x1000,
+  };
+  enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
+
+  CFile() = default;
+  ~CFile();
+  CFile(const CFile&) = delete;
+  CFile& operator=(const CFile&) = delete;
+
+  // Opens fileName. modeRead: an existing regular file or block device,
+  // read only; a directory or any other kind of file is refused. modeWrite /
+  // modeReadWrite: an existing file, or with modeCreate a new one (an
+  // existing one is cut to length 0). Closes a file this object had open
+  // first. pError is accepted for the library's signature and ignored.
+  BOOL Open(LPCTSTR fileName, UINT openFlags, void* pError = nullptr);
+  bool IsOpen() const;
+
+  // Reads up to count bytes at the current position, retrying short reads,
+  // and advances past them. Returns the number read (less than count only at
+  // the end of the file; 0 at its end), or -1 on failure or when not open.
+  LONGLONG Read(void* buffer, ULONGLONG count);
+  // Writes all count bytes at the current position. FALSE on failure (some
+  // bytes may have been written) or when not open.
+  BOOL Write(const void* buffer, ULONGLONG count);
+  // Moves to offset from begin, current or end. Returns the new position, or
+  // -1 on failure (a negative result position, not open).
+  LONGLONG Seek(LONGLONG offset, UINT from);
+  // The current position; 0 when not open.
+  ULONGLONG GetPosition() const;
+  // The length in bytes (of the device, for a block device); 0 when not open
+  // or on failure, with GetLastError set then.
+  ULONGLONG GetLength() const;
+  // Closes the file; FALSE when closing reported an error (for a written
+  // file, data may be lost). Closing a closed file does nothing.
+  BOOL Close();
+
+ private:
+  INT_PTR m_handle = -1;  // the native descriptor or handle; -1 when closed
+};
+
+// ---------------------------------------------------------------------------
+// CWnd: a sink of texts. The base class keeps the last text; a subclass
+// overrides SetWindowTextA to show or record the texts.
+class CWnd {
+ public:
+  CWnd() = default;
+  virtual ~CWnd();
+  virtual void SetWindowTextA(LPCTSTR text);
+  void SetWindowText(LPCTSTR text) { SetWindowTextA(text); }
+  // The last text set through the base class.
+  CString GetWindowTextA() const { return m_text; }
+
+ private:
+  CString m_text;
+};
+
+// ---------------------------------------------------------------------------
+// CWinApp: the one application object of a program. AfxGetApp returns the
+// most recently constructed one still alive, or null.
+class CWinApp {
+ public:
+  explicit CWinApp(LPCTSTR appName = nullptr);
+  virtual ~CWinApp();
+  CWinApp(const CWinApp&) = delete;
+  CWinApp& operator=(const CWinApp&) = delete;
+
+  CString m_appName;
+};
+CWinApp* AfxGetApp();
+
+// Initialises the framework for this program. On POSIX it fails (FALSE,
+// GetLastError EBADF) when standard input, output or error is not open, since
+// the tool reads its key from one and writes its texts to the others.
+BOOL AfxWinInit(HINSTANCE instance, HINSTANCE prevInstance, LPTSTR cmdLine,
+                int cmdShow);
+
+// ---------------------------------------------------------------------------
+// The string table. Each program defines this function in its own source (the
+// platform layer only calls it): the text of entry id, or null when there is
+// none. Used by CString::LoadString.
+const char* AfxLookupString(UINT id);
+
+// ---------------------------------------------------------------------------
+// Path helpers, shared by every build.
+
+// The current directory as the platform spells it, of any length. Empty on
+// failure, with GetLastError set.
+CString AfxGetCurrentDirectory();
+
+// The Windows runtime's path split (see _splitpath) into strings, without
+// length limits, reading platform/path_traits.h. Any output may be null.
+//   drive: the first two characters when the second is a colon (Windows only)
+//   dir:   after the drive, up to and including the last separator
+//   fname: the rest up to, not including, the last dot after dir
+//   ext:   from that dot to the end
+void AfxSplitPath(const CString& path, CString* drive, CString* dir,
+                  CString* fname, CString* ext);

@@ -1,0 +1,5 @@
+#include "platform/afx.h"
+
+CWnd::~CWnd() = default;
+
+void CWnd::SetWindowTextA(LPCTSTR text) { m_text = text; }

@@ -1,0 +1,160 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "platform/afx.h"
+#include "posix_internal.h"
+
+namespace {
+int Fd(INT_PTR handle) { return static_cast<int>(handle); }
+}  // namespace
+
+CFile::~CFile() { Close(); }
+
+bool CFile::IsOpen() const { return m_handle >= 0; }
+
+BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
+  Close();
+  if (fileName == nullptr) return FailWith(EINVAL);
+  int flags = O_CLOEXEC;
+  const UINT access = openFlags & 0x3;
+  if (access == modeWrite) {
+    flags |= O_WRONLY;
+  } else if (access == modeReadWrite) {
+    flags |= O_RDWR;
+  } else if (access == modeRead) {
+    flags |= O_RDONLY;
+  } else {
+    return FailWith(EINVAL);
+  }
+  if (openFlags & modeCreate) {
+    if (access == modeRead) return FailWith(EINVAL);
+    flags |= O_CREAT | O_TRUNC;
+  }
+  // Non-blocking only for the open itself: a FIFO opened for reading would
+  // otherwise wait for a writer before we could refuse it.
+  const int fd = open(fileName, flags | O_NONBLOCK, 0666);
+  if (fd < 0) return FailWithErrno();
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    const int code = errno;
+    close(fd);
+    return FailWith(code);
+  }
+  int refusal = 0;
+  if (S_ISDIR(info.st_mode)) {
+    refusal = EISDIR;
+  } else if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
+    // Pipes, sockets and character devices have no length to scan by.
+    refusal = EINVAL;
+  }
+  if (refusal == 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+    refusal = errno;
+  if (refusal != 0) {
+    close(fd);
+    return FailWith(refusal);
+  }
+  m_handle = fd;
+  return TRUE;
+}
+
+LONGLONG CFile::Read(void* buffer, ULONGLONG count) {
+  if (!IsOpen() || (buffer == nullptr && count > 0)) {
+    FailWith(IsOpen() ? EINVAL : EBADF);
+    return -1;
+  }
+  char* out = static_cast<char*>(buffer);
+  ULONGLONG done = 0;
+  while (done < count) {
+    const ULONGLONG want = std::min<ULONGLONG>(count - done, 1u << 30);
+    const ssize_t got = read(Fd(m_handle), out + done, static_cast<std::size_t>(want));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      FailWithErrno();
+      return -1;
+    }
+    if (got == 0) break;
+    done += static_cast<ULONGLONG>(got);
+  }
+  return static_cast<LONGLONG>(done);
+}
+
+BOOL CFile::Write(const void* buffer, ULONGLONG count) {
+  if (!IsOpen()) return FailWith(EBADF);
+  if (buffer == nullptr && count > 0) return FailWith(EINVAL);
+  const char* in = static_cast<const char*>(buffer);
+  ULONGLONG done = 0;
+  while (done < count) {
+    const ULONGLONG want = std::min<ULONGLONG>(count - done, 1u << 30);
+    const ssize_t put = write(Fd(m_handle), in + done, static_cast<std::size_t>(want));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return FailWithErrno();
+    }
+    if (put == 0) return FailWith(EIO);
+    done += static_cast<ULONGLONG>(put);
+  }
+  return TRUE;
+}
+
+LONGLONG CFile::Seek(LONGLONG offset, UINT from) {
+  if (!IsOpen()) {
+    FailWith(EBADF);
+    return -1;
+  }
+  int whence;
+  switch (from) {
+    case begin: whence = SEEK_SET; break;
+    case current: whence = SEEK_CUR; break;
+    case end: whence = SEEK_END; break;
+    default: FailWith(EINVAL); return -1;
+  }
+  const off_t pos = lseek(Fd(m_handle), static_cast<off_t>(offset), whence);
+  if (pos < 0) {
+    FailWithErrno();
+    return -1;
+  }
+  return static_cast<LONGLONG>(pos);
+}
+
+ULONGLONG CFile::GetPosition() const {
+  if (!IsOpen()) return 0;
+  const off_t pos = lseek(Fd(m_handle), 0, SEEK_CUR);
+  if (pos < 0) {
+    FailWithErrno();
+    return 0;
+  }
+  return static_cast<ULONGLONG>(pos);
+}
+
+ULONGLONG CFile::GetLength() const {
+  if (!IsOpen()) {
+    FailWith(EBADF);
+    return 0;
+  }
+  struct stat info;
+  if (fstat(Fd(m_handle), &info) != 0) {
+    FailWithErrno();
+    return 0;
+  }
+  if (!S_ISBLK(info.st_mode)) return static_cast<ULONGLONG>(info.st_size);
+  // A block device reports no size through stat; its end does.
+  const off_t here = lseek(Fd(m_handle), 0, SEEK_CUR);
+  const off_t size = lseek(Fd(m_handle), 0, SEEK_END);
+  if (here < 0 || size < 0 || lseek(Fd(m_handle), here, SEEK_SET) < 0) {
+    FailWithErrno();
+    return 0;
+  }
+  return static_cast<ULONGLONG>(size);
+}
+
+BOOL CFile::Close() {
+  if (!IsOpen()) return TRUE;
+  const int fd = Fd(m_handle);
+  m_handle = -1;
+  if (close(fd) != 0) return FailWithErrno();
+  return TRUE;
+}

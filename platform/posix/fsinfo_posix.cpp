@@ -1,0 +1,67 @@
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#include <string>
+
+#include "platform/fsinfo.h"
+#include "posix_internal.h"
+
+namespace {
+
+bool StatOf(const char* path, struct stat* info) {
+  if (path == nullptr) {
+    FailWith(EINVAL);
+    return false;
+  }
+  if (stat(path, info) != 0) {
+    FailWithErrno();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+BOOL AfxIsDirectory(LPCTSTR path) {
+  struct stat info;
+  if (!StatOf(path, &info)) return FALSE;
+  return S_ISDIR(info.st_mode) ? TRUE : FALSE;
+}
+
+BOOL AfxResolveRealPath(LPCTSTR path, CString& realPath) {
+  if (path == nullptr) return FailWith(EINVAL);
+  char* resolved = realpath(path, nullptr);
+  if (resolved == nullptr) return FailWithErrno();
+  realPath = resolved;
+  std::free(resolved);
+  return TRUE;
+}
+
+BOOL AfxIsSameFile(LPCTSTR a, LPCTSTR b) {
+  struct stat infoA, infoB;
+  if (!StatOf(a, &infoA) || !StatOf(b, &infoB)) return FALSE;
+  return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+}
+
+BOOL AfxIsDirectoryAtOrAbove(LPCTSTR directory, LPCTSTR file) {
+  struct stat target;
+  if (!StatOf(directory, &target)) return FALSE;
+  CString real;
+  if (!AfxResolveRealPath(file, real)) return FALSE;
+  // Walk up from the file's real location; comparing identities rather than
+  // spellings also catches a second mount of the same folder.
+  std::string path = real.str();
+  for (;;) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) break;
+    path.erase(slash == 0 ? 1 : slash);
+    struct stat level;
+    if (stat(path.c_str(), &level) == 0 && level.st_dev == target.st_dev &&
+        level.st_ino == target.st_ino)
+      return TRUE;
+    if (path == "/") break;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return FALSE;
+}

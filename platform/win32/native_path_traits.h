@@ -1,0 +1,9 @@
+// Windows path traits; include "platform/path_traits.h", not this file.
+#pragma once
+
+namespace PathTraits {
+constexpr char kPreferredSeparator = '\\';
+constexpr char kAlternateSeparator = '/';
+constexpr bool kHasDrives = true;
+constexpr bool kHasUnc = true;
+}  // namespace PathTraits

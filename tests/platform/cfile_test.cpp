@@ -1,0 +1,93 @@
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/afx.h"
+#include "support/temp_dir.h"
+
+namespace {
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+}  // namespace
+
+TEST(CFile, WriteCreatesThenReadReturnsTheBytes) {
+  TempDir dir;
+  const std::string path = dir / "out.bin";
+  {
+    CFile f;
+    ASSERT_TRUE(f.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
+    EXPECT_TRUE(f.Write("hello world", 11));
+    EXPECT_EQ(f.GetPosition(), 11u);
+    EXPECT_EQ(f.GetLength(), 11u);
+  }  // the destructor closes and flushes
+  EXPECT_EQ(ReadAll(path), "hello world");
+
+  CFile f;
+  ASSERT_TRUE(f.Open(path.c_str(), CFile::modeRead));
+  EXPECT_EQ(f.GetLength(), 11u);
+  EXPECT_EQ(f.Seek(6, CFile::begin), 6);
+  char buf[64] = {};
+  EXPECT_EQ(f.Read(buf, sizeof buf), 5);  // short only at the end of the file
+  EXPECT_EQ(std::string(buf, 5), "world");
+  EXPECT_EQ(f.Read(buf, sizeof buf), 0);
+  EXPECT_EQ(f.GetPosition(), 11u);
+  EXPECT_FALSE(f.Write("x", 1));  // opened for reading only
+  EXPECT_TRUE(f.Close());
+  EXPECT_TRUE(f.Close());  // closing twice is harmless
+}
+
+TEST(CFile, CreateCutsAnExistingFileAndWriteOnlyCannotRead) {
+  TempDir dir;
+  const std::string path = dir.WriteFile("old.png", "a much longer old content");
+  CFile f;
+  ASSERT_TRUE(f.Open(path.c_str(), 0x1001));
+  EXPECT_EQ(f.GetLength(), 0u);
+  EXPECT_TRUE(f.Write("new", 3));
+  char c;
+  EXPECT_EQ(f.Read(&c, 1), -1);
+  f.Close();
+  EXPECT_EQ(ReadAll(path), "new");
+}
+
+TEST(CFile, OpenFailuresComeBackAsResults) {
+  TempDir dir;
+  CFile f;
+  EXPECT_FALSE(f.Open((dir / "missing").c_str(), CFile::modeRead));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(f.IsOpen());
+  EXPECT_FALSE(f.Open(dir.str().c_str(), CFile::modeRead));  // a directory
+  EXPECT_FALSE(f.Open(nullptr, CFile::modeRead));
+  EXPECT_FALSE(f.Open((dir / "no/such/dir/x.png").c_str(),
+                      CFile::modeCreate | CFile::modeWrite));
+  // Operations on a closed file fail instead of crashing.
+  char c;
+  EXPECT_EQ(f.Read(&c, 1), -1);
+  EXPECT_FALSE(f.Write(&c, 1));
+  EXPECT_EQ(f.Seek(0, CFile::begin), -1);
+  EXPECT_EQ(f.GetLength(), 0u);
+}
+
+TEST(CFile, PositionsAndLengthsBeyondFourGigabytes) {
+  TempDir dir;
+  const std::string path = dir / "sparse.bin";
+  const ULONGLONG far = (5ull << 30) + 3;  // past every 32-bit offset
+  {
+    CFile f;
+    ASSERT_TRUE(f.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
+    ASSERT_EQ(f.Seek(static_cast<LONGLONG>(far), CFile::begin), static_cast<LONGLONG>(far));
+    ASSERT_TRUE(f.Write("END", 3));
+  }
+  CFile f;
+  ASSERT_TRUE(f.Open(path.c_str(), CFile::modeRead));
+  EXPECT_EQ(f.GetLength(), far + 3);
+  EXPECT_EQ(f.Seek(-3, CFile::end), static_cast<LONGLONG>(far));
+  EXPECT_EQ(f.GetPosition(), far);
+  char buf[3];
+  ASSERT_EQ(f.Read(buf, 3), 3);
+  EXPECT_EQ(std::string(buf, 3), "END");
+  EXPECT_EQ(f.Seek(-1, CFile::begin), -1);
+}

@@ -1,0 +1,158 @@
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/afx.h"
+
+// The program's string table for these tests.
+const char* AfxLookupString(UINT id) {
+  switch (id) {
+    case 2: return "\nBanner\n\n";
+    default: return nullptr;
+  }
+}
+
+TEST(CString, CountsBytesAndKeepsZeroBytes) {
+  const CString s("ab\0cd", 5);
+  EXPECT_EQ(s.GetLength(), 5);
+  EXPECT_EQ(s.GetAt(3), 'c');
+  EXPECT_STREQ(static_cast<LPCTSTR>(s), "ab");  // the C view ends at the zero
+  EXPECT_EQ(CString(nullptr).GetLength(), 0);
+  EXPECT_TRUE(CString().IsEmpty());
+  EXPECT_EQ(CString('-', 3), "---");
+}
+
+TEST(CString, SubstringsClampToTheString) {
+  const CString s("abcdef");
+  EXPECT_EQ(s.Left(2), "ab");
+  EXPECT_EQ(s.Left(99), "abcdef");
+  EXPECT_EQ(s.Left(-1), "");
+  EXPECT_EQ(s.Mid(4), "ef");
+  EXPECT_EQ(s.Mid(2, 3), "cde");
+  EXPECT_EQ(s.Mid(5, 10), "f");
+  EXPECT_EQ(s.Mid(10), "");
+  EXPECT_EQ(s.Right(2), "ef");
+  EXPECT_EQ(s.Right(10), "abcdef");
+  EXPECT_EQ(s.GetAt(6), '\0');
+  EXPECT_EQ(s.GetAt(-1), '\0');
+}
+
+TEST(CString, FindAndReverseFind) {
+  const CString s("a/b/c.d");
+  EXPECT_EQ(s.Find('/'), 1);
+  EXPECT_EQ(s.Find('/', 2), 3);
+  EXPECT_EQ(s.Find('x'), -1);
+  EXPECT_EQ(s.Find("b/"), 2);
+  EXPECT_EQ(s.Find("b/", 3), -1);
+  EXPECT_EQ(s.Find("", 99), -1);
+  EXPECT_EQ(s.ReverseFind('/'), 3);
+  EXPECT_EQ(s.ReverseFind('q'), -1);
+}
+
+TEST(CString, ReplaceCountsAndHandlesGrowth) {
+  CString s("a/b//c");
+  EXPECT_EQ(s.Replace('/', '\\'), 3);
+  EXPECT_EQ(s, "a\\b\\\\c");
+  CString t("aaa");
+  EXPECT_EQ(t.Replace("a", "aa"), 3);  // no rescanning of inserted text
+  EXPECT_EQ(t, "aaaaaa");
+  EXPECT_EQ(t.Replace("", "x"), 0);
+  EXPECT_EQ(t.Replace("aa", nullptr), 3);
+  EXPECT_TRUE(t.IsEmpty());
+}
+
+TEST(CString, TrimRemovesWhiteSpaceAtEitherEnd) {
+  CString s(" \t\r\nFile exists\r\n ");
+  s.TrimRight();
+  EXPECT_EQ(s, " \t\r\nFile exists");
+  s.TrimLeft();
+  EXPECT_EQ(s, "File exists");
+  CString blank(" \r\n");
+  blank.Trim();
+  EXPECT_TRUE(blank.IsEmpty());
+  CString slashes("//a//");
+  slashes.TrimLeft("/");
+  EXPECT_EQ(slashes, "a//");
+}
+
+TEST(CString, FormatHasNoLengthLimit) {
+  CString s;
+  s.Format("%s\\%02d.png", "dir", 7);
+  EXPECT_EQ(s, "dir\\07.png");
+  const std::string big(5000, 'x');
+  s.Format("[%s]", big.c_str());
+  EXPECT_EQ(s.GetLength(), 5002);
+  s.Format("%s", "");
+  EXPECT_TRUE(s.IsEmpty());
+}
+
+TEST(CString, ConcatenationAndComparison) {
+  CString s("a");
+  s += CString("b");
+  s += "c";
+  s += 'd';
+  EXPECT_EQ(s, "abcd");
+  EXPECT_EQ("x" + s + "y", "xabcdy");
+  EXPECT_EQ(s + '/', "abcd/");
+  EXPECT_TRUE(s != "abc");
+  EXPECT_TRUE("abcd" == s);
+  EXPECT_LT(s.Compare("abce"), 0);
+  EXPECT_EQ(s.CompareNoCase("ABCD"), 0);
+  CString upper(s);
+  upper.MakeUpper();
+  EXPECT_EQ(upper, "ABCD");
+  EXPECT_EQ(s, "abcd");  // copies are independent
+}
+
+TEST(CString, BufferAccessForPlatformCalls) {
+  CString s("keep");
+  char* p = s.GetBuffer(16);
+  EXPECT_STREQ(p, "keep");
+  p[4] = '!';
+  p[5] = '\0';
+  s.ReleaseBuffer();
+  EXPECT_EQ(s, "keep!");
+  s.GetBuffer(10);
+  s.ReleaseBuffer(2);
+  EXPECT_EQ(s, "ke");
+}
+
+TEST(CString, LoadStringReadsTheProgramTable) {
+  CString s("old");
+  EXPECT_TRUE(s.LoadString(2));
+  EXPECT_EQ(s, "\nBanner\n\n");
+  EXPECT_FALSE(s.LoadString(3));
+  EXPECT_TRUE(s.IsEmpty());
+}
+
+TEST(CStringArray, AddsInOrderAndClears) {
+  CStringArray a;
+  EXPECT_EQ(a.Add("one"), 0);
+  EXPECT_EQ(a.Add("two"), 1);
+  EXPECT_EQ(a.GetSize(), 2);
+  EXPECT_EQ(a[1], "two");
+  a[0] = "uno";
+  EXPECT_EQ(a.GetAt(0), "uno");
+  EXPECT_EQ(a.GetAt(5), "");  // out of range reads as empty
+  a.RemoveAll();
+  EXPECT_EQ(a.GetSize(), 0);
+}
+
+namespace {
+class RecordingWnd : public CWnd {
+ public:
+  void SetWindowTextA(LPCTSTR text) override { texts.push_back(text); }
+  std::vector<std::string> texts;
+};
+}  // namespace
+
+TEST(CWnd, SubclassSeesEveryTextThroughTheBasePointer) {
+  RecordingWnd recorder;
+  CWnd* wnd = &recorder;
+  wnd->SetWindowTextA("first");
+  wnd->SetWindowText("second");
+  EXPECT_EQ(recorder.texts, (std::vector<std::string>{"first", "second"}));
+  CWnd plain;
+  plain.SetWindowTextA("kept");
+  EXPECT_EQ(plain.GetWindowTextA(), "kept");
+}

@@ -1,0 +1,112 @@
+// A self-cleaning temporary folder for tests: made fresh under $TMPDIR (or
+// /tmp) on construction, removed with everything in it on destruction, also
+// read-only files and folders a test left behind. Links inside are removed,
+// never followed.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <system_error>
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+class TempDir {
+ public:
+  TempDir() {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    if (ec) base = "/tmp";
+    static std::atomic<unsigned> counter{0};
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+      const fs::path candidate =
+          base / ("lumvane-test-" + std::to_string(seed()) + "-" +
+                  std::to_string(counter++));
+      if (fs::create_directory(candidate, ec) && !ec) {
+        // The real path, so that tests may compare it with what the current
+        // directory reports even when TMPDIR goes through a link.
+        m_path = fs::canonical(candidate, ec);
+        if (ec) m_path = candidate;
+      }
+    }
+    if (m_path.empty()) ADD_FAILURE() << "cannot make a temporary folder under " << base;
+  }
+  ~TempDir() {
+    namespace fs = std::filesystem;
+    if (m_path.empty()) return;
+    std::error_code ec;
+    // Give every folder and file back its owner rights so removal succeeds.
+    for (auto it = fs::recursive_directory_iterator(
+             m_path, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      if (!it->is_symlink())
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::remove_all(m_path, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return m_path; }
+  // The folder, or a name inside it, as a string.
+  std::string str() const { return m_path.string(); }
+  std::string operator/(const std::string& name) const { return (m_path / name).string(); }
+
+  // Writes a file of the given content under the folder; returns its path.
+  std::string WriteFile(const std::string& name, const std::string& content = "x") const {
+    const std::string full = (m_path / name).string();
+    std::ofstream out(full, std::ios::binary);
+    out << content;
+    EXPECT_TRUE(out.good()) << "cannot write " << full;
+    return full;
+  }
+  // Makes a folder (with parents) under the folder; returns its path.
+  std::string MakeDir(const std::string& name) const {
+    const std::string full = (m_path / name).string();
+    std::error_code ec;
+    std::filesystem::create_directories(full, ec);
+    EXPECT_FALSE(ec) << "cannot make " << full << ": " << ec.message();
+    return full;
+  }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+// Sets the current directory for the life of the object and puts the old one
+// back afterwards, so a failing test does not move the next one.
+class ScopedCurrentDir {
+ public:
+  explicit ScopedCurrentDir(const std::filesystem::path& dir) {
+    std::error_code ec;
+    m_saved = std::filesystem::current_path(ec);
+    std::filesystem::current_path(dir, ec);
+    EXPECT_FALSE(ec) << "cannot enter " << dir << ": " << ec.message();
+  }
+  ~ScopedCurrentDir() {
+    std::error_code ec;
+    std::filesystem::current_path(m_saved, ec);
+  }
+  ScopedCurrentDir(const ScopedCurrentDir&) = delete;
+  ScopedCurrentDir& operator=(const ScopedCurrentDir&) = delete;
+
+ private:
+  std::filesystem::path m_saved;
+};
+
+// True when the test runs with root rights, which bypass permission checks.
+inline bool RunningAsRoot() {
+#ifdef _WIN32
+  return false;
+#else
+  return geteuid() == 0;
+#endif
+}
