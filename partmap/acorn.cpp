@@ -1,0 +1,187 @@
+/* The acorn module: the Linux partition map that an Acorn ADFS disc's boot
+ * block points to. Built freestanding; it calls only the loader's kelb_
+ * services. */
+#include "kelb.h"
+
+KELB_MOD_NAME("acorn");
+
+namespace {
+
+/* Multi-byte fields are little-endian. */
+
+/* The ADFS boot block. */
+constexpr uint64_t kBootBlockSector = 6;
+constexpr size_t kBootBlockSize = 512;
+constexpr size_t kSectorsPerTrackOffset = 449;
+constexpr size_t kHeadsOffset = 450;
+constexpr size_t kLowSectorOffset = 456;
+constexpr uint8_t kLowSectorExtraHead = 0x40;
+constexpr size_t kFlagsOffset = 508;
+constexpr uint8_t kPartitionTypeMask = 0x0F;
+constexpr uint8_t kPartitionTypeLinux = 9;
+constexpr size_t kStartCylinderOffset = 509;
+constexpr size_t kChecksumOffset = 511;
+
+/* The Linux partition map: 42 entries of 12 bytes from byte 0 of its sector. */
+constexpr unsigned kMapEntries = 42;
+constexpr size_t kMapEntrySize = 12;
+constexpr size_t kMapSize = kMapEntries * kMapEntrySize;
+constexpr size_t kEntryMagicOffset = 0;
+constexpr size_t kEntryStartOffset = 4;
+constexpr size_t kEntrySizeOffset = 8;
+constexpr uint32_t kEntryMagicA = 0xDEAFA1DE;
+constexpr uint32_t kEntryMagicB = 0xDEAFAB1E;
+
+constexpr size_t kNameSize = 13;
+
+extern kelb_partition_map acorn_partition_map;
+
+uint32_t read_le16(const uint8_t *p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
+
+uint32_t read_le32(const uint8_t *p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
+         (uint32_t(p[3]) << 24);
+}
+
+/* Each byte before the checksum byte is added with the carry of the previous
+ * addition folded back in; the carry of the last addition is dropped. */
+bool checksum_ok(const uint8_t *boot) {
+  uint32_t sum = 0;
+  for (size_t i = 0; i < kChecksumOffset; i++)
+    sum = (sum & 0xFF) + (sum >> 8) + boot[i];
+  return (sum & 0xFF) == boot[kChecksumOffset];
+}
+
+kelb_err_t not_found() {
+  return kelb_error(KELB_ERR_BAD_PART_TABLE,
+                    "Linux/ADFS partition map not found.");
+}
+
+/* Reads the boot block and the map it points to into `map`, and sets
+ * `map_sector`. */
+kelb_err_t locate_map(kelb_disk *whole, uint8_t (&map)[kMapSize],
+                      uint64_t *map_sector) {
+  uint8_t boot[kBootBlockSize];
+  kelb_err_t err = kelb_disk_read(whole, kBootBlockSector, 0, kBootBlockSize, boot);
+  if (err != KELB_ERR_NONE)
+    return err;
+  if ((boot[kFlagsOffset] & kPartitionTypeMask) != kPartitionTypeLinux)
+    return not_found();
+  if (!checksum_ok(boot))
+    return not_found();
+
+  const uint32_t per_track = boot[kSectorsPerTrackOffset];
+  uint32_t heads = boot[kHeadsOffset];
+  if (boot[kLowSectorOffset] & kLowSectorExtraHead)
+    heads++;
+  /* At most 65535 x 255 x 256, which fits in 32 bits. */
+  const uint32_t cylinder = read_le16(boot + kStartCylinderOffset);
+  *map_sector = uint64_t(cylinder * per_track * heads);
+
+  return kelb_disk_read(whole, *map_sector, 0, kMapSize, map);
+}
+
+bool entry_in_use(const uint8_t *entry) {
+  const uint32_t magic = read_le32(entry + kEntryMagicOffset);
+  return magic == kEntryMagicA || magic == kEntryMagicB;
+}
+
+void fill_partition(kelb_partition *part, const uint8_t *entry,
+                    uint64_t map_sector, unsigned index) {
+  part->start = map_sector + read_le32(entry + kEntryStartOffset);
+  part->length = read_le32(entry + kEntrySizeOffset);
+  part->offset = kBootBlockSector;
+  part->index = int32_t(index);
+  part->data = nullptr;
+  part->map = &acorn_partition_map;
+}
+
+kelb_err_t acorn_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
+                                    void *hook_data) {
+  kelb_disk whole = *disk;
+  whole.partition = nullptr;
+
+  uint8_t map[kMapSize];
+  uint64_t map_sector = 0;
+  kelb_err_t err = locate_map(&whole, map, &map_sector);
+  if (err != KELB_ERR_NONE)
+    return err;
+
+  for (unsigned i = 0; i < kMapEntries; i++) {
+    const uint8_t *entry = map + i * kMapEntrySize;
+    /* The first entry not in use ends the map. */
+    if (!entry_in_use(entry))
+      return KELB_ERR_NONE;
+    kelb_partition part;
+    fill_partition(&part, entry, map_sector, i);
+    if (hook(disk, &part, hook_data) != 0)
+      return kelb_errno;
+  }
+  return KELB_ERR_NONE;
+}
+
+kelb_partition *acorn_find_partition(kelb_disk *disk, const char *name) {
+  kelb_disk whole = *disk;
+  whole.partition = nullptr;
+
+  /* The range alone judges the number; kelb_errno is not consulted. */
+  const uint32_t wanted = uint32_t(kelb_strtoul(name, nullptr, 10) - 1);
+  if (wanted >= kMapEntries) {
+    kelb_error(KELB_ERR_BAD_PARTITION, "invalid partition");
+    return nullptr;
+  }
+
+  uint8_t map[kMapSize];
+  uint64_t map_sector = 0;
+  if (locate_map(&whole, map, &map_sector) != KELB_ERR_NONE)
+    return nullptr;
+
+  /* The entry is looked at directly, so one after an unused entry is found
+   * although the walk stops before it. */
+  const uint8_t *entry = map + wanted * kMapEntrySize;
+  if (!entry_in_use(entry)) {
+    kelb_error(KELB_ERR_BAD_PARTITION, "invalid partition");
+    return nullptr;
+  }
+  kelb_partition *part =
+      static_cast<kelb_partition *>(kelb_malloc(sizeof(kelb_partition)));
+  if (!part)
+    return nullptr;
+  fill_partition(part, entry, map_sector, wanted);
+  return part;
+}
+
+char *acorn_partition_name(const kelb_partition *partition) {
+  char *name = static_cast<char *>(kelb_malloc(kNameSize));
+  if (!name)
+    return nullptr;
+  kelb_sprintf(name, "%d", int32_t(uint32_t(partition->index) + 1u));
+  return name;
+}
+
+}  // namespace
+
+KELB_EXTERN_C KELB_EXPORT void kelb_mod_init(kelb_module_t) {
+  kelb_partition_map_register(&acorn_partition_map);
+}
+
+KELB_EXTERN_C KELB_EXPORT void kelb_mod_fini(void) {
+  kelb_partition_map_unregister(&acorn_partition_map);
+}
+
+KELB_EXTERN_C KELB_EXPORT void kelb_acorn_partition_map_init(void) {
+  kelb_mod_init(nullptr);
+}
+
+KELB_EXTERN_C KELB_EXPORT void kelb_acorn_partition_map_fini(void) {
+  kelb_mod_fini();
+}
+
+namespace {
+
+/* The only record name that is a phrase rather than an identifier. */
+kelb_partition_map acorn_partition_map = {
+    "Linux/ADFS partition map", acorn_for_each_partition, acorn_find_partition,
+    acorn_partition_name, nullptr};
+
+}  // namespace
