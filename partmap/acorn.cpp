@@ -124,9 +124,12 @@ kelb_partition *acorn_find_partition(kelb_disk *disk, const char *name) {
   kelb_disk whole = *disk;
   whole.partition = nullptr;
 
-  /* The range alone judges the number; kelb_errno is not consulted. */
-  const uint32_t wanted = uint32_t(kelb_strtoul(name, nullptr, 10) - 1);
-  if (wanted >= kMapEntries) {
+  /* The range alone judges the number; kelb_errno is not consulted. A number
+   * beyond 32 bits is out of range too, rather than wrapping "4294967297"
+   * round to partition 1. */
+  const unsigned long number = kelb_strtoul(name, nullptr, 10);
+  const uint32_t wanted = uint32_t(number) - 1u;
+  if (number > 0xFFFFFFFFul || wanted >= kMapEntries) {
     kelb_error(KELB_ERR_BAD_PARTITION, "invalid partition");
     return nullptr;
   }

@@ -137,7 +137,11 @@ kelb_partition *amiga_find_partition(kelb_disk *disk, const char *name) {
     kelb_error(KELB_ERR_BAD_PARTITION, "invalid partition");
     return nullptr;
   }
-  lookup state = {int32_t(uint32_t(number - 1)), nullptr};
+  /* A number beyond 32 bits names no partition; wrapping it would turn
+   * "4294967297" into partition 1. */
+  if (number > 0xFFFFFFFFul)
+    return nullptr;
+  lookup state = {int32_t(uint32_t(number) - 1u), nullptr};
   if (amiga_for_each_partition(disk, amiga_lookup_hook, &state) !=
       KELB_ERR_NONE) {
     kelb_free(state.found);
