@@ -1,0 +1,360 @@
+// The acorn module, loaded for real, on ADFS boot blocks and Linux partition
+// maps built here.
+
+#include "kelb_fixture.h"
+
+#include <dlfcn.h>
+
+using namespace kelb_test;
+
+namespace {
+
+constexpr uint32_t kMagicA = 0xDEAFA1DE;
+constexpr uint32_t kMagicB = 0xDEAFAB1E;
+constexpr size_t kBoot = 6 * 512;
+
+// The boot block checksum: each of bytes 0-510 added with the carry of the
+// previous addition folded back in; the last carry is dropped.
+uint8_t BootChecksum(const uint8_t *boot) {
+  unsigned sum = 0;
+  for (size_t i = 0; i < 511; i++)
+    sum = (sum & 0xFF) + (sum >> 8) + boot[i];
+  return static_cast<uint8_t>(sum);
+}
+
+// A disc with an ADFS boot block in sector 6 pointing at a Linux partition map.
+class AcornDisk {
+public:
+  AcornDisk(size_t sectors, uint8_t per_track, uint8_t heads, bool extra_head,
+            uint16_t cylinder, uint8_t flags = 0x09)
+      : b_(sectors * 512, 0) {
+    b_[kBoot + 449] = per_track;
+    b_[kBoot + 450] = heads;
+    b_[kBoot + 456] = extra_head ? 0x40 : 0;
+    b_[kBoot + 508] = flags;
+    Put16LE(b_, kBoot + 509, cylinder);
+    map_sector_ = size_t(cylinder) * per_track * (heads + (extra_head ? 1 : 0));
+    Seal();
+  }
+
+  AcornDisk &Entry(unsigned i, uint32_t magic, uint32_t start, uint32_t size) {
+    const size_t at = map_sector_ * 512 + 12 * i;
+    Put32LE(b_, at, magic);
+    Put32LE(b_, at + 4, start);
+    Put32LE(b_, at + 8, size);
+    Seal();
+    return *this;
+  }
+
+  void Seal() { b_[kBoot + 511] = BootChecksum(b_.data() + kBoot); }
+  std::vector<uint8_t> &Bytes() { return b_; }
+  uint8_t *Boot() { return b_.data() + kBoot; }
+
+private:
+  std::vector<uint8_t> b_;
+  size_t map_sector_;
+};
+
+// Map at sector 2 * 4 * 2 = 16 with three entries in use, then one not.
+AcornDisk Typical() {
+  AcornDisk d(64, 4, 2, false, 2);
+  d.Entry(0, kMagicA, 0, 10).Entry(1, kMagicB, 10, 20).Entry(2, kMagicA, 30, 0)
+      .Entry(4, kMagicA, 40, 5);
+  return d;
+}
+
+class AcornTest : public KelbTest {
+protected:
+  void SetUp() override {
+    KelbTest::SetUp();
+    map = LoadMap("acorn", "Linux/ADFS partition map");
+    ASSERT_NE(map, nullptr);
+  }
+
+  void ExpectNotFound(kelb_disk *disk) {
+    kelb_host::clear_error();
+    Walk w = DoWalk(map, disk);
+    EXPECT_EQ(w.result, KELB_ERR_BAD_PART_TABLE);
+    EXPECT_EQ(Message(), "Linux/ADFS partition map not found.");
+    EXPECT_TRUE(w.calls.empty());
+    kelb_host::clear_error();
+    EXPECT_EQ(map->find_partition(disk, "1"), nullptr);
+    EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PART_TABLE);
+    EXPECT_EQ(Message(), "Linux/ADFS partition map not found.");
+  }
+
+  kelb_partition_map *map = nullptr;
+};
+
+TEST_F(AcornTest, ModuleFileAndRegisteredRecord) {
+  ExpectModuleFile("acorn", {"kelb_mod_init", "kelb_mod_fini",
+                             "kelb_acorn_partition_map_init",
+                             "kelb_acorn_partition_map_fini"});
+  EXPECT_STREQ(map->name, "Linux/ADFS partition map");
+  void *dl = dlopen(ModulePath("acorn").c_str(), RTLD_NOW | RTLD_NOLOAD);
+  ASSERT_NE(dl, nullptr);
+  auto fini = reinterpret_cast<void (*)()>(dlsym(dl, "kelb_acorn_partition_map_fini"));
+  auto init = reinterpret_cast<void (*)()>(dlsym(dl, "kelb_acorn_partition_map_init"));
+  ASSERT_TRUE(fini && init);
+  fini();
+  EXPECT_EQ(kelb_host::find_map("Linux/ADFS partition map"), nullptr);
+  init();
+  EXPECT_EQ(kelb_host::find_map("Linux/ADFS partition map"), map);
+  dlclose(dl);
+}
+
+TEST_F(AcornTest, WalkReportsEntriesUntilOneIsNotInUse) {
+  kelb_disk *disk = Disk(Typical().Bytes());
+  Walk w = DoWalk(map, disk);
+  EXPECT_EQ(w.result, KELB_ERR_NONE);
+  ASSERT_EQ(w.calls.size(), 3u); // entry 4 lies after the unused entry 3
+  const uint64_t start[] = {16, 26, 46};
+  const uint64_t length[] = {10, 20, 0}; // size 0 is reported like any other
+  for (size_t i = 0; i < 3; i++) {
+    SCOPED_TRACE(i);
+    const kelb_partition &p = w.calls[i].part;
+    EXPECT_EQ(w.calls[i].disk, disk);
+    EXPECT_EQ(p.index, static_cast<int32_t>(i));
+    EXPECT_EQ(p.start, start[i]);
+    EXPECT_EQ(p.length, length[i]);
+    EXPECT_EQ(p.offset, 6u);
+    EXPECT_EQ(p.data, nullptr);
+    EXPECT_EQ(p.map, map);
+    EXPECT_EQ(Name(map, p), std::to_string(i + 1));
+  }
+  // Two reads and no allocation but the names.
+  EXPECT_EQ(kelb_host::read_count(disk), 2u);
+  EXPECT_EQ(MallocCalls(), 3u);
+
+  // find_partition looks at the entry directly, past the unused one.
+  kelb_partition *p = map->find_partition(disk, "5");
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->index, 4);
+  EXPECT_EQ(p->start, 56u);
+  EXPECT_EQ(p->offset, 6u);
+  kelb_free(p);
+}
+
+TEST_F(AcornTest, ChecksumFoldsCarryBackIn) {
+  // The rule on its own, as three worked examples.
+  std::vector<uint8_t> block(512, 0);
+  block[0] = block[1] = 0x80;
+  EXPECT_EQ(BootChecksum(block.data()), 0x01);
+  std::fill(block.begin(), block.end(), 0xFF);
+  EXPECT_EQ(BootChecksum(block.data()), 0xFE);
+  std::fill(block.begin(), block.end(), 0);
+  block[508] = 0x09;
+  block[509] = block[510] = 0x80;
+  EXPECT_EQ(BootChecksum(block.data()), 0x09);
+
+  // The module agrees, and refuses the plain byte sum where they differ.
+  // Flags 0x09, start cylinder 0x8080, no geometry: the map is in sector 0.
+  AcornDisk last_carry(8, 0, 0, false, 0x8080);
+  EXPECT_EQ(last_carry.Boot()[511], 0x09);
+  kelb_disk *disk = Disk(last_carry.Bytes());
+  EXPECT_EQ(DoWalk(map, disk).result, KELB_ERR_NONE);
+  last_carry.Boot()[511] = 0x0A;
+  ExpectNotFound(Disk(last_carry.Bytes()));
+
+  // Bytes 0 and 1 both 0x80: the carry comes back with the next byte.
+  AcornDisk carried(8, 0, 0, false, 0);
+  carried.Boot()[0] = carried.Boot()[1] = 0x80;
+  carried.Seal();
+  EXPECT_EQ(carried.Boot()[511], 0x0A); // 0x01 + flags 0x09
+  EXPECT_EQ(DoWalk(map, Disk(carried.Bytes())).result, KELB_ERR_NONE);
+  carried.Boot()[511] = 0x09; // the sum without the carry
+  ExpectNotFound(Disk(carried.Bytes()));
+
+  // All ones but a type-9 flags byte: accepted, with the largest geometry,
+  // 65535 x 255 x 256, which fits 32 bits; that map lies far beyond this
+  // disc, so its read fails.
+  AcornDisk ones(8, 0, 0, false, 0);
+  std::fill(ones.Boot(), ones.Boot() + 511, 0xFF);
+  ones.Boot()[508] = 0xF9;
+  ones.Seal();
+  kelb_host::clear_error();
+  EXPECT_EQ(DoWalk(map, Disk(ones.Bytes())).result, KELB_ERR_OUT_OF_RANGE);
+  EXPECT_NE(Message().find("4278124800"), std::string::npos) << Message();
+  ones.Boot()[511] ^= 1;
+  ExpectNotFound(Disk(ones.Bytes()));
+}
+
+TEST_F(AcornTest, FlagsLowNibbleMustBeNine) {
+  AcornDisk high_bits(32, 4, 2, false, 1, 0x19);
+  high_bits.Entry(0, kMagicA, 1, 1);
+  EXPECT_EQ(DoWalk(map, Disk(high_bits.Bytes())).calls.size(), 1u);
+
+  AcornDisk other(32, 4, 2, false, 1, 0x0A);
+  other.Entry(0, kMagicA, 1, 1);
+  ExpectNotFound(Disk(other.Bytes()));
+
+  ExpectNotFound(Disk(std::vector<uint8_t>(16 * 512, 0)));
+}
+
+TEST_F(AcornTest, MapSectorFromGeometry) {
+  // 10 cylinders x 63 sectors x (15 heads + 1 for bit 6 of byte 456).
+  AcornDisk d(10200, 63, 15, true, 10);
+  d.Entry(0, kMagicA, 1000, 77);
+  kelb_disk *disk = Disk(d.Bytes());
+  Walk w = DoWalk(map, disk);
+  EXPECT_EQ(w.result, KELB_ERR_NONE);
+  ASSERT_EQ(w.calls.size(), 1u);
+  EXPECT_EQ(w.calls[0].part.start, 11080u);
+  EXPECT_EQ(w.calls[0].part.length, 77u);
+  EXPECT_EQ(w.calls[0].part.offset, 6u);
+  // The map is read from sector 10080.
+  FailReadsAt(disk, 10080);
+  w = DoWalk(map, disk);
+  EXPECT_EQ(w.result, KELB_ERR_READ_ERROR);
+  EXPECT_NE(Message().find("sector 10080"), std::string::npos) << Message();
+  EXPECT_TRUE(w.calls.empty());
+
+  // Cylinder 0 puts the map in sector 0: starts are the entries' own.
+  AcornDisk zero(16, 63, 15, true, 0);
+  zero.Entry(0, kMagicB, 123, 4);
+  w = DoWalk(map, Disk(zero.Bytes()));
+  ASSERT_EQ(w.calls.size(), 1u);
+  EXPECT_EQ(w.calls[0].part.start, 123u);
+
+  // Only bit 6 of byte 456 counts.
+  kelb_host::clear_error();
+  d.Boot()[456] = 0xFF;
+  d.Seal();
+  w = DoWalk(map, Disk(d.Bytes()));
+  ASSERT_EQ(w.calls.size(), 1u);
+  EXPECT_EQ(w.calls[0].part.start, 11080u);
+  d.Boot()[456] = 0xBF; // 15 heads: the map would lie at sector 9450
+  d.Seal();
+  Put32LE(d.Bytes(), 9450 * 512, kMagicA);
+  Put32LE(d.Bytes(), 9450 * 512 + 4, 50);
+  w = DoWalk(map, Disk(d.Bytes()));
+  ASSERT_EQ(w.calls.size(), 1u);
+  EXPECT_EQ(w.calls[0].part.start, 9500u);
+}
+
+TEST_F(AcornTest, FortyTwoEntriesAndTheNameRange) {
+  AcornDisk d(400, 16, 1, false, 1);
+  for (unsigned i = 0; i < 42; i++)
+    d.Entry(i, i % 2 ? kMagicB : kMagicA, 100 + i * 5, i + 1);
+  kelb_disk *disk = Disk(d.Bytes());
+  Walk w = DoWalk(map, disk);
+  EXPECT_EQ(w.result, KELB_ERR_NONE);
+  ASSERT_EQ(w.calls.size(), 42u);
+  EXPECT_EQ(w.calls[41].part.index, 41);
+  EXPECT_EQ(w.calls[41].part.start, 16u + 100 + 41 * 5);
+  EXPECT_EQ(Name(map, w.calls[41].part), "42");
+
+  kelb_partition *p = map->find_partition(disk, "42");
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->index, 41);
+  EXPECT_EQ(p->length, 42u);
+  EXPECT_EQ(p->map, map);
+  kelb_free(p);
+
+  for (const char *bad : {"43", "0", "", "x", "4294967297", "99999999999999999999999"}) {
+    SCOPED_TRACE(bad);
+    kelb_host::clear_error();
+    const uint64_t reads = kelb_host::read_count(disk);
+    EXPECT_EQ(map->find_partition(disk, bad), nullptr);
+    EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PARTITION);
+    EXPECT_EQ(Message(), "invalid partition");
+    EXPECT_EQ(kelb_host::read_count(disk), reads) << "the disk was read";
+  }
+}
+
+TEST_F(AcornTest, FindPartitionJudgesByRangeAndEntryOnly) {
+  AcornDisk d = Typical();
+  Put32LE(d.Bytes(), 16 * 512, 0); // entry 0 not in use
+  kelb_disk *disk = Disk(d.Bytes());
+  Walk w = DoWalk(map, disk);
+  EXPECT_EQ(w.result, KELB_ERR_NONE);
+  EXPECT_TRUE(w.calls.empty());
+
+  // An old error is neither cleared nor read.
+  kelb_error(KELB_ERR_READ_ERROR, "left over");
+  kelb_partition *p = map->find_partition(disk, "2nd");
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->index, 1);
+  EXPECT_EQ(p->start, 26u);
+  EXPECT_EQ(p->length, 20u);
+  EXPECT_EQ(p->offset, 6u);
+  EXPECT_EQ(p->data, nullptr);
+  EXPECT_EQ(p->map, map);
+  kelb_free(p);
+
+  for (const char *unused : {"1", "4", "6", "42"}) {
+    SCOPED_TRACE(unused);
+    kelb_host::clear_error();
+    EXPECT_EQ(map->find_partition(disk, unused), nullptr);
+    EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PARTITION);
+    EXPECT_EQ(Message(), "invalid partition");
+  }
+}
+
+TEST_F(AcornTest, HookStoppingEarlyReturnsCurrentError) {
+  kelb_disk *disk = Disk(Typical().Bytes());
+  Walk w = DoWalk(map, disk, 1);
+  EXPECT_EQ(w.result, KELB_ERR_NONE);
+  EXPECT_EQ(w.calls.size(), 1u);
+
+  w = DoWalk(map, disk, 2, KELB_ERR_BAD_ARGUMENT);
+  EXPECT_EQ(w.result, KELB_ERR_BAD_ARGUMENT);
+  EXPECT_EQ(w.calls.size(), 2u);
+
+  // A walk that runs to its end returns 0 with the old error still set.
+  w = DoWalk(map, disk);
+  EXPECT_EQ(w.result, KELB_ERR_NONE);
+  EXPECT_EQ(kelb_errno, KELB_ERR_BAD_ARGUMENT);
+  EXPECT_EQ(w.calls.size(), 3u);
+}
+
+TEST_F(AcornTest, HooksGetCallersPartitionHandleWhileReadsCountFromWholeDisk) {
+  kelb_disk *disk = Disk(Typical().Bytes());
+  kelb_partition on{};
+  on.start = 20;
+  on.length = 20;
+  kelb_disk *part = OnPartition(disk, on);
+  Walk w = DoWalk(map, part);
+  EXPECT_EQ(w.result, KELB_ERR_NONE);
+  ASSERT_EQ(w.calls.size(), 3u);
+  for (const HookCall &c : w.calls)
+    EXPECT_EQ(c.disk, part);
+  kelb_partition *p = map->find_partition(part, "2");
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->start, 26u);
+  kelb_free(p);
+}
+
+TEST_F(AcornTest, ReadAndAllocationFailures) {
+  for (uint64_t sector : {6u, 16u}) {
+    SCOPED_TRACE(sector);
+    kelb_host::clear_error();
+    kelb_disk *disk = Disk(Typical().Bytes());
+    FailReadsAt(disk, sector);
+    Walk w = DoWalk(map, disk);
+    EXPECT_EQ(w.result, KELB_ERR_READ_ERROR);
+    EXPECT_TRUE(w.calls.empty());
+    kelb_host::clear_error();
+    EXPECT_EQ(map->find_partition(disk, "1"), nullptr);
+    EXPECT_EQ(kelb_errno, KELB_ERR_READ_ERROR);
+  }
+
+  // A disc too short to hold the boot block.
+  kelb_host::clear_error();
+  EXPECT_EQ(DoWalk(map, Disk(std::vector<uint8_t>(6 * 512, 0))).result,
+            KELB_ERR_OUT_OF_RANGE);
+
+  kelb_host::clear_error();
+  kelb_disk *disk = Disk(Typical().Bytes());
+  FailNthMalloc(1); // the returned record
+  EXPECT_EQ(map->find_partition(disk, "1"), nullptr);
+  EXPECT_EQ(kelb_errno, KELB_ERR_OUT_OF_MEMORY);
+
+  kelb_partition p{};
+  p.index = 41;
+  FailNthMalloc(1);
+  EXPECT_EQ(Name(map, p), "(null)");
+  EXPECT_EQ(Name(map, p), "42");
+}
+
+} // namespace

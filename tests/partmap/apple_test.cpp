@@ -1,0 +1,315 @@
+// The apple module, loaded for real, on Apple partition maps built here.
+
+#include "kelb_fixture.h"
+
+#include <dlfcn.h>
+#include <fstream>
+
+using namespace kelb_test;
+
+namespace {
+
+// A disk image with map entries placed by hand, one per sector from 1 on.
+class AppleDisk {
+public:
+  explicit AppleDisk(size_t sectors = 16) : b_(sectors * 512, 0) {}
+
+  AppleDisk &Entry(size_t sector, uint32_t first, uint32_t count,
+                   const std::string &name = "", const std::string &type = "") {
+    const size_t at = sector * 512;
+    Put16BE(b_, at, 0x504D);
+    Put32BE(b_, at + 4, 3); // map entry count, never consulted
+    Put32BE(b_, at + 8, first);
+    Put32BE(b_, at + 12, count);
+    std::copy_n(name.begin(), std::min<size_t>(name.size(), 32), b_.begin() + long(at + 16));
+    std::copy_n(type.begin(), std::min<size_t>(type.size(), 32), b_.begin() + long(at + 48));
+    return *this;
+  }
+
+  std::vector<uint8_t> &Bytes() { return b_; }
+
+private:
+  std::vector<uint8_t> b_;
+};
+
+// Entries in sectors 1, 2 and 3; sector 4 is blank.
+AppleDisk Typical() {
+  AppleDisk d;
+  d.Entry(1, 1, 63, "Apple", "Apple_partition_map")
+      .Entry(2, 64, 1000, "boot", "Apple_HFS")
+      .Entry(3, 2048, 4096, "root", "Apple_UNIX_SVR2");
+  return d;
+}
+
+// The line of apple.cpp on which the debug call printing `format` starts.
+int SourceLineOf(const std::string &format) {
+  std::ifstream in(std::string(KELB_SOURCE_DIR) + "/partmap/apple.cpp");
+  std::string line;
+  int n = 0, call = 0;
+  while (std::getline(in, line)) {
+    n++;
+    if (line.find("kelb_real_dprintf(") != std::string::npos)
+      call = n;
+    if (line.find(format) != std::string::npos)
+      return call;
+  }
+  return -1;
+}
+
+std::string BadMagicLine(int entry, const std::string &found) {
+  static const int line = SourceLineOf("bad magic (found");
+  return "partmap/apple:" + std::to_string(line) + ": partition " + std::to_string(entry) +
+         ": bad magic (found " + found + "; wanted 0x504d\n";
+}
+
+std::string EntryLine(int entry, const std::string &rest) {
+  static const int line = SourceLineOf(": name %s, type %s");
+  return "partmap/apple:" + std::to_string(line) + ": partition " + std::to_string(entry) +
+         ": " + rest + "\n";
+}
+
+class AppleTest : public KelbTest {
+protected:
+  void SetUp() override {
+    KelbTest::SetUp();
+    map = LoadMap("apple", "apple_partition_map");
+    ASSERT_NE(map, nullptr);
+  }
+
+  kelb_partition_map *map = nullptr;
+};
+
+TEST_F(AppleTest, ModuleFileAndRegisteredRecord) {
+  ExpectModuleFile("apple", {"kelb_mod_init", "kelb_mod_fini",
+                             "kelb_apple_partition_map_init",
+                             "kelb_apple_partition_map_fini"});
+  EXPECT_STREQ(map->name, "apple_partition_map");
+  void *dl = dlopen(ModulePath("apple").c_str(), RTLD_NOW | RTLD_NOLOAD);
+  ASSERT_NE(dl, nullptr);
+  auto fini = reinterpret_cast<void (*)()>(dlsym(dl, "kelb_apple_partition_map_fini"));
+  auto init = reinterpret_cast<void (*)()>(dlsym(dl, "kelb_apple_partition_map_init"));
+  ASSERT_TRUE(fini && init);
+  fini();
+  EXPECT_EQ(kelb_host::find_map("apple_partition_map"), nullptr);
+  init();
+  EXPECT_EQ(kelb_host::find_map("apple_partition_map"), map);
+  dlclose(dl);
+}
+
+TEST_F(AppleTest, WalksEntriesUntilOneLacksSignatureWithDebugLines) {
+  EnableDebug("partition");
+  kelb_disk *disk = Disk(Typical().Bytes());
+  Walk w = DoWalk(map, disk);
+  EXPECT_EQ(w.result, KELB_ERR_NONE);
+  EXPECT_EQ(kelb_errno, KELB_ERR_NONE);
+  ASSERT_EQ(w.calls.size(), 3u);
+  const uint64_t start[] = {1, 64, 2048};
+  const uint64_t length[] = {63, 1000, 4096};
+  for (size_t i = 0; i < 3; i++) {
+    SCOPED_TRACE(i);
+    const kelb_partition &p = w.calls[i].part;
+    EXPECT_EQ(w.calls[i].disk, disk);
+    EXPECT_EQ(p.index, static_cast<int32_t>(i));
+    EXPECT_EQ(p.offset, 512u * (i + 1));
+    EXPECT_EQ(p.start, start[i]);
+    EXPECT_EQ(p.length, length[i]);
+    EXPECT_EQ(p.data, nullptr);
+    EXPECT_EQ(p.map, map);
+    EXPECT_EQ(Name(map, p), std::to_string(i + 1));
+  }
+  const std::vector<std::string> expected = {
+      EntryLine(0, "name Apple, type Apple_partition_map, start 0x1, len 0x3f"),
+      EntryLine(1, "name boot, type Apple_HFS, start 0x40, len 0x3e8"),
+      EntryLine(2, "name root, type Apple_UNIX_SVR2, start 0x800, len 0x1000"),
+      BadMagicLine(3, "0x0"),
+  };
+  EXPECT_EQ(DebugLines(), expected);
+  // Nothing allocated by the walk: the only allocations were the names.
+  EXPECT_EQ(MallocCalls(), 3u);
+  EXPECT_EQ(kelb_host::read_count(disk), 4u);
+}
+
+TEST_F(AppleTest, DebugLinesOnlyWhenEnabled) {
+  kelb_disk *disk = Disk(Typical().Bytes());
+  EXPECT_EQ(DoWalk(map, disk).calls.size(), 3u);
+  EXPECT_TRUE(DebugLines().empty());
+  EnableDebug("all");
+  EXPECT_EQ(DoWalk(map, disk).calls.size(), 3u);
+  EXPECT_EQ(DebugLines().size(), 4u);
+}
+
+TEST_F(AppleTest, NoSignatureInSectorOneIsNotAnAppleMap) {
+  EnableDebug("partition");
+  AppleDisk d = Typical();
+  d.Bytes()[512] = 0x4D; // bytes swapped
+  d.Bytes()[513] = 0x50;
+  Walk w = DoWalk(map, Disk(d.Bytes()));
+  EXPECT_EQ(w.result, KELB_ERR_BAD_PART_TABLE);
+  EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PART_TABLE);
+  EXPECT_EQ(Message(), "Apple partition map not found.");
+  EXPECT_TRUE(w.calls.empty());
+  EXPECT_EQ(DebugLines(), std::vector<std::string>{BadMagicLine(0, "0x4d50")});
+
+  // Only sector 1 counts: a map that starts in sector 0 or 2 is not one.
+  AppleDisk late;
+  late.Entry(0, 1, 1).Entry(2, 1, 1);
+  kelb_host::clear_error();
+  w = DoWalk(map, Disk(late.Bytes()));
+  EXPECT_EQ(w.result, KELB_ERR_BAD_PART_TABLE);
+  EXPECT_TRUE(w.calls.empty());
+}
+
+TEST_F(AppleTest, EntryStartingAtBlock1024IsTheLast) {
+  AppleDisk d = Typical();
+  Put32BE(d.Bytes(), 2 * 512 + 8, 1024);
+  d.Entry(4, 5000, 1).Entry(5, 6000, 1);
+  kelb_disk *disk = Disk(d.Bytes());
+  FailReadsAt(disk, 3); // never read
+  Walk w = DoWalk(map, disk);
+  EXPECT_EQ(w.result, KELB_ERR_NONE);
+  ASSERT_EQ(w.calls.size(), 2u);
+  EXPECT_EQ(w.calls[1].part.start, 1024u);
+  EXPECT_EQ(kelb_host::read_count(disk), 2u);
+
+  // The count of map entries is not what ends the walk.
+  AppleDisk counted = Typical();
+  Put32BE(counted.Bytes(), 512 + 4, 1);
+  EXPECT_EQ(DoWalk(map, Disk(counted.Bytes())).calls.size(), 3u);
+}
+
+TEST_F(AppleTest, WalkThatRunsOffTheDiskReturnsTheReadError) {
+  AppleDisk d(6);
+  for (size_t s = 1; s < 6; s++)
+    d.Entry(s, uint32_t(s * 100), 10);
+  Walk w = DoWalk(map, Disk(d.Bytes()));
+  EXPECT_EQ(w.result, KELB_ERR_OUT_OF_RANGE);
+  EXPECT_EQ(kelb_errno, KELB_ERR_OUT_OF_RANGE);
+  EXPECT_NE(Message().find("sector 6"), std::string::npos) << Message();
+  ASSERT_EQ(w.calls.size(), 5u);
+  EXPECT_EQ(w.calls[4].part.offset, 5u * 512);
+
+  // A read failure inside the map: the entries before it stay handed.
+  kelb_host::clear_error();
+  kelb_disk *disk = Disk(Typical().Bytes());
+  FailReadsAt(disk, 3);
+  w = DoWalk(map, disk);
+  EXPECT_EQ(w.result, KELB_ERR_READ_ERROR);
+  EXPECT_EQ(w.calls.size(), 2u);
+
+  // A disk of one sector has no sector 1.
+  kelb_host::clear_error();
+  std::vector<uint8_t> tiny(512, 0);
+  w = DoWalk(map, Disk(tiny));
+  EXPECT_EQ(w.result, KELB_ERR_OUT_OF_RANGE);
+  EXPECT_TRUE(w.calls.empty());
+}
+
+TEST_F(AppleTest, NameAndTypeStopAtNulAndNeverPass32Bytes) {
+  EnableDebug("partition");
+  AppleDisk d;
+  const std::string name32 = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
+  const std::string type32 = "abcdefghijklmnopqrstuvwxyz678901";
+  d.Entry(1, 1024, 7, name32, type32);
+  // What follows each field is not NUL, and a NUL inside cuts the text.
+  d.Bytes()[512 + 80] = 'Z';
+  d.Entry(2, 9, 9, std::string("ab\0cd", 5), "");
+  Walk w;
+  w = DoWalk(map, Disk(d.Bytes()));
+  EXPECT_EQ(w.result, KELB_ERR_NONE);
+  ASSERT_EQ(DebugLines().size(), 1u);
+  EXPECT_EQ(DebugLines()[0],
+            EntryLine(0, "name " + name32 + ", type " + type32 + ", start 0x400, len 0x7"));
+
+  Put32BE(d.Bytes(), 512 + 8, 1);
+  EXPECT_EQ(DoWalk(map, Disk(d.Bytes())).calls.size(), 2u);
+  ASSERT_EQ(DebugLines().size(), 1u + 3u);
+  EXPECT_EQ(DebugLines()[2], EntryLine(1, "name ab, type , start 0x9, len 0x9"));
+}
+
+TEST_F(AppleTest, HookStoppingEarlyReturnsCurrentError) {
+  kelb_disk *disk = Disk(Typical().Bytes());
+  Walk w = DoWalk(map, disk, 1);
+  EXPECT_EQ(w.result, KELB_ERR_NONE);
+  EXPECT_EQ(w.calls.size(), 1u);
+
+  w = DoWalk(map, disk, 2, KELB_ERR_BAD_ARGUMENT);
+  EXPECT_EQ(w.result, KELB_ERR_BAD_ARGUMENT);
+  EXPECT_EQ(w.calls.size(), 2u);
+
+  w = DoWalk(map, disk); // an old error does not fail a sound walk
+  EXPECT_EQ(w.result, KELB_ERR_NONE);
+}
+
+TEST_F(AppleTest, HooksGetCallersPartitionHandleWhileReadsCountFromWholeDisk) {
+  kelb_disk *disk = Disk(Typical().Bytes());
+  kelb_partition on{};
+  on.start = 8;
+  on.length = 8;
+  kelb_disk *part = OnPartition(disk, on);
+  Walk w = DoWalk(map, part);
+  EXPECT_EQ(w.result, KELB_ERR_NONE);
+  ASSERT_EQ(w.calls.size(), 3u);
+  for (const HookCall &c : w.calls)
+    EXPECT_EQ(c.disk, part);
+}
+
+TEST_F(AppleTest, FindPartitionByName) {
+  EnableDebug("partition");
+  kelb_disk *disk = Disk(Typical().Bytes());
+  kelb_partition *p = map->find_partition(disk, "2");
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->index, 1);
+  EXPECT_EQ(p->offset, 1024u);
+  EXPECT_EQ(p->start, 64u);
+  EXPECT_EQ(p->length, 1000u);
+  EXPECT_EQ(p->map, map);
+  kelb_free(p);
+  // The walk inside wrote the lines of the entries up to the wanted one.
+  EXPECT_EQ(DebugLines().size(), 2u);
+
+  for (const char *none : {"0", "4", "4294967297"}) {
+    SCOPED_TRACE(none);
+    EXPECT_EQ(map->find_partition(disk, none), nullptr);
+    EXPECT_EQ(kelb_errno, KELB_ERR_NONE);
+  }
+
+  for (const char *bad : {"", "two", "99999999999999999999999"}) {
+    SCOPED_TRACE(bad);
+    kelb_host::clear_error();
+    const uint64_t reads = kelb_host::read_count(disk);
+    EXPECT_EQ(map->find_partition(disk, bad), nullptr);
+    EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PARTITION);
+    EXPECT_EQ(Message(), "invalid partition");
+    EXPECT_EQ(kelb_host::read_count(disk), reads) << "the disk was read";
+  }
+
+  // An old error is not cleared before the parse, so it refuses the name.
+  kelb_error(KELB_ERR_READ_ERROR, "left over");
+  EXPECT_EQ(map->find_partition(disk, "1"), nullptr);
+  EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PARTITION);
+
+  kelb_host::clear_error();
+  EXPECT_EQ(map->find_partition(Disk(AppleDisk().Bytes()), "1"), nullptr);
+  EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PART_TABLE);
+  EXPECT_EQ(Message(), "Apple partition map not found.");
+}
+
+TEST_F(AppleTest, AllocationAndReadFailuresReturnNullWithoutLeak) {
+  kelb_disk *disk = Disk(Typical().Bytes());
+  FailNthMalloc(1); // the copy of the wanted partition
+  EXPECT_EQ(map->find_partition(disk, "3"), nullptr);
+  EXPECT_EQ(kelb_errno, KELB_ERR_OUT_OF_MEMORY);
+
+  kelb_host::clear_error();
+  FailReadsAt(disk, 2);
+  EXPECT_EQ(map->find_partition(disk, "3"), nullptr);
+  EXPECT_EQ(kelb_errno, KELB_ERR_READ_ERROR);
+
+  kelb_partition p{};
+  p.index = 99;
+  FailNthMalloc(1);
+  EXPECT_EQ(Name(map, p), "(null)");
+  EXPECT_EQ(Name(map, p), "100");
+}
+
+} // namespace
