@@ -45,10 +45,17 @@ test-windows: windows
 demo: build demo-kelb
 	@echo "make demo arrives with the Lumvane tool; nothing to show yet."
 
-# Writes a small Sun-labelled disk image and lists it with kelb-probe.
+# Writes a small disk image of each scheme (Sun, Amiga, Apple, Acorn) and
+# lists it with kelb-probe.
 demo-kelb: build
 	$(BUILD)/host/kelb-sample-sun $(BUILD)/sample-sun.img
 	$(BUILD)/host/kelb-probe $(BUILD)/sample-sun.img
+	$(BUILD)/host/kelb-sample-amiga $(BUILD)/sample-amiga.img
+	$(BUILD)/host/kelb-probe $(BUILD)/sample-amiga.img
+	$(BUILD)/host/kelb-sample-apple $(BUILD)/sample-apple.img
+	$(BUILD)/host/kelb-probe $(BUILD)/sample-apple.img
+	$(BUILD)/host/kelb-sample-acorn $(BUILD)/sample-acorn.img
+	$(BUILD)/host/kelb-probe $(BUILD)/sample-acorn.img
 
 clean:
 	rm -rf $(BUILD) $(WINBUILD)

@@ -1,0 +1,298 @@
+// kelb-probe end to end on the Amiga, Apple and Acorn schemes: the sample
+// disks of `make demo`, and labels written by parted, an independent tool.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string Slurp(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Split(const std::string &s, char sep) {
+  std::vector<std::string> parts;
+  std::string cur;
+  std::istringstream in(s);
+  while (std::getline(in, cur, sep))
+    parts.push_back(cur);
+  return parts;
+}
+
+std::vector<std::string> Words(const std::string &line) {
+  std::vector<std::string> w;
+  std::istringstream in(line);
+  std::string x;
+  while (in >> x)
+    w.push_back(x);
+  return w;
+}
+
+// The table kelb-probe prints for `map` (name, start, length, offset per
+// row), and whether it printed one at all.
+Rows Table(const std::string &out, const std::string &map, bool *found = nullptr) {
+  Rows rows;
+  bool in = false;
+  if (found)
+    *found = false;
+  for (const std::string &line : Split(out, '\n')) {
+    if (!in) {
+      const std::string head = ": " + map;
+      in = line.size() >= head.size() &&
+           line.compare(line.size() - head.size(), head.size(), head) == 0;
+      if (in && found)
+        *found = true;
+      continue;
+    }
+    if (line.empty())
+      break;
+    if (line.rfind("NAME", 0) != 0)
+      rows.push_back(Words(line));
+  }
+  return rows;
+}
+
+// parted -m lines: "number:start s:end s:size s:fs:name:flags;". Partitions
+// and free space come apart; both as {number, start, size}.
+struct PartedTable {
+  Rows partitions, free;
+};
+
+PartedTable ParsePartedM(const std::string &out) {
+  PartedTable t;
+  auto sectors = [](const std::string &s) { return s.substr(0, s.size() - 1); };
+  for (const std::string &line : Split(out, '\n')) {
+    std::vector<std::string> f = Split(line, ':');
+    if (f.size() < 5 || f[0].empty() || f[0].find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    std::vector<std::string> row = {f[0], sectors(f[1]), sectors(f[3])};
+    (f[4].rfind("free", 0) == 0 ? t.free : t.partitions).push_back(row);
+  }
+  return t;
+}
+
+const std::vector<std::string> kMaps = {"sun_partition_map", "amiga_partition_map",
+                                        "apple_partition_map", "Linux/ADFS partition map"};
+
+class ProbeSchemesTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char t[] = "/tmp/kelb-probe-schemes-XXXXXX";
+    ASSERT_NE(mkdtemp(t), nullptr);
+    dir_ = t;
+  }
+  void TearDown() override { Exec({"/bin/rm", "-rf", dir_}); }
+
+  Result Exec(const std::vector<std::string> &args) {
+    Result r;
+    const std::string out = dir_ + "/.stdout", err = dir_ + "/.stderr";
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+      argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid;
+    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) == 0) {
+      int st = 0;
+      waitpid(pid, &st, 0);
+      r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    }
+    posix_spawn_file_actions_destroy(&fa);
+    if (args[0] != "/bin/rm") {
+      r.out = Slurp(out);
+      r.err = Slurp(err);
+    }
+    return r;
+  }
+
+  Result Probe(std::vector<std::string> args) {
+    args.insert(args.begin(), KELB_PROBE);
+    return Exec(args);
+  }
+
+  // Lists `img` and returns the rows of `map`, checking that no other map
+  // accepts the disk.
+  Rows ProbeOnly(const std::string &img, const std::string &map) {
+    Result r = Probe({img});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    for (const std::string &other : kMaps) {
+      bool found = false;
+      Table(r.out, other, &found);
+      EXPECT_EQ(found, other == map) << other << " in\n" << r.out;
+    }
+    return Table(r.out, map);
+  }
+
+  // A blank image of `mib` MiB labelled by parted with `args` after -s IMG.
+  std::string Parted(const std::string &name, int mib, const std::vector<std::string> &args) {
+    const std::string img = dir_ + "/" + name;
+    if (access(PARTED, X_OK) != 0) {
+      ADD_FAILURE() << PARTED << ": parted is needed (apt-get install parted)";
+      return img;
+    }
+    { std::ofstream(img, std::ios::binary).close(); }
+    EXPECT_EQ(truncate(img.c_str(), off_t(mib) << 20), 0);
+    std::vector<std::string> cmd = {PARTED, "-s", img};
+    cmd.insert(cmd.end(), args.begin(), args.end());
+    Result made = Exec(cmd);
+    EXPECT_EQ(made.status, 0) << made.err;
+    return img;
+  }
+
+  PartedTable PartedPrint(const std::string &img) {
+    Result printed = Exec({PARTED, "-m", "-s", img, "unit", "s", "print", "free"});
+    EXPECT_EQ(printed.status, 0) << printed.err;
+    return ParsePartedM(printed.out);
+  }
+
+  std::string dir_;
+};
+
+TEST_F(ProbeSchemesTest, AmigaSampleAndPartition) {
+  const std::string img = dir_ + "/amiga.img";
+  ASSERT_EQ(Exec({KELB_SAMPLE_AMIGA, img}).status, 0);
+  Rows rows = ProbeOnly(img, "amiga_partition_map");
+  // Chain order 1 -> 3 -> 2: offsets are the blocks' byte positions.
+  EXPECT_EQ(rows, (Rows{{"1", "128", "896", "512"},
+                        {"2", "1024", "2048", "1536"},
+                        {"3", "3072", "1024", "1024"}}));
+  Result r = Probe({img, "3"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Table(r.out, "amiga_partition_map"), (Rows{{"3", "3072", "1024", "1024"}}));
+  r = Probe({img, "4"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no partition '4'"), std::string::npos) << r.err;
+}
+
+TEST_F(ProbeSchemesTest, AppleSampleWithDebugLines) {
+  const std::string img = dir_ + "/apple.img";
+  ASSERT_EQ(Exec({KELB_SAMPLE_APPLE, img}).status, 0);
+  Rows rows = ProbeOnly(img, "apple_partition_map");
+  EXPECT_EQ(rows, (Rows{{"1", "1", "63", "512"},
+                        {"2", "64", "1984", "1024"},
+                        {"3", "2048", "2048", "1536"}}));
+
+  Result r = Probe({"--debug=partition", "--map", "apple", img, "2"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Table(r.out, "apple_partition_map"), (Rows{{"2", "64", "1984", "1024"}}));
+  // The walk that finds the map accepts the disk (four lines, the last for
+  // the blank sector 4), then find_partition's own walk up to entry 1.
+  std::vector<std::string> lines = Split(r.err, '\n');
+  ASSERT_EQ(lines.size(), 6u) << r.err;
+  for (const std::string &line : lines)
+    EXPECT_EQ(line.rfind("partmap/apple:", 0), 0u) << r.err;
+  EXPECT_NE(lines[3].find(": partition 3: bad magic (found 0x0; wanted 0x504d"),
+            std::string::npos) << r.err;
+  EXPECT_NE(lines[4].find(": partition 0: name Apple, type Apple_partition_map, start 0x1, len 0x3f"),
+            std::string::npos) << r.err;
+  EXPECT_NE(lines[5].find(": partition 1: name MacOS, type Apple_HFS, start 0x40, len 0x7c0"),
+            std::string::npos) << r.err;
+}
+
+TEST_F(ProbeSchemesTest, AcornSampleAndPartition) {
+  const std::string img = dir_ + "/acorn.img";
+  ASSERT_EQ(Exec({KELB_SAMPLE_ACORN, img}).status, 0);
+  Rows rows = ProbeOnly(img, "Linux/ADFS partition map");
+  // The map lies at sector 256; every offset is the boot block's sector.
+  EXPECT_EQ(rows, (Rows{{"1", "257", "2047", "6"},
+                        {"2", "2304", "512", "6"},
+                        {"3", "2816", "1280", "6"}}));
+  Result r = Probe({img, "2"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Table(r.out, "Linux/ADFS partition map"), (Rows{{"2", "2304", "512", "6"}}));
+  r = Probe({img, "43"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Linux/ADFS partition map: invalid partition"), std::string::npos)
+      << r.err;
+}
+
+TEST_F(ProbeSchemesTest, AmigaLabelWrittenByParted) {
+  const std::string img =
+      Parted("amiga.img", 16, {"mklabel", "amiga", "mkpart", "p1", "ext2", "1MiB", "3MiB",
+                               "mkpart", "p2", "ext2", "3MiB", "9MiB", "mkpart", "p3",
+                               "ext2", "10MiB", "100%"});
+  PartedTable expected = PartedPrint(img);
+  ASSERT_EQ(expected.partitions.size(), 3u);
+  Rows rows = ProbeOnly(img, "amiga_partition_map");
+  ASSERT_EQ(rows.size(), 3u);
+  std::set<std::string> offsets;
+  for (size_t i = 0; i < rows.size(); i++) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(rows[i].size(), 4u);
+    EXPECT_EQ(rows[i][0], expected.partitions[i][0]);
+    EXPECT_EQ(rows[i][1], expected.partitions[i][1]);
+    EXPECT_EQ(rows[i][2], expected.partitions[i][2]);
+    // Each partition block is a distinct block among the first sectors.
+    const unsigned long offset = std::stoul(rows[i][3]);
+    EXPECT_EQ(offset % 512, 0u);
+    EXPECT_GT(offset, 0u);
+    EXPECT_LT(offset, 2048u * 512);
+    offsets.insert(rows[i][3]);
+  }
+  EXPECT_EQ(offsets.size(), 3u);
+
+  Result r = Probe({img, "2"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  Rows one = Table(r.out, "amiga_partition_map");
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0], rows[1]);
+}
+
+TEST_F(ProbeSchemesTest, AppleMapWrittenByParted) {
+  const std::string img =
+      Parted("mac.img", 16, {"mklabel", "mac", "mkpart", "p1", "ext2", "1MiB", "3MiB",
+                             "mkpart", "p2", "ext2", "3MiB", "9MiB"});
+  PartedTable expected = PartedPrint(img);
+  // parted's map: its own entry and the two partitions, numbered by their
+  // entries, then free-space entries, which the walk lists too.
+  ASSERT_EQ(expected.partitions.size(), 3u);
+  ASSERT_FALSE(expected.free.empty());
+  Rows rows = ProbeOnly(img, "apple_partition_map");
+  ASSERT_EQ(rows.size(), expected.partitions.size() + expected.free.size());
+  for (size_t i = 0; i < rows.size(); i++) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(rows[i].size(), 4u);
+    EXPECT_EQ(rows[i][0], std::to_string(i + 1));
+    EXPECT_EQ(rows[i][3], std::to_string(512 * (i + 1)));
+  }
+  for (size_t i = 0; i < expected.partitions.size(); i++) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(rows[i][0], expected.partitions[i][0]);
+    EXPECT_EQ(rows[i][1], expected.partitions[i][1]);
+    EXPECT_EQ(rows[i][2], expected.partitions[i][2]);
+  }
+  std::multiset<std::pair<std::string, std::string>> free_space, listed_free;
+  for (const auto &f : expected.free)
+    free_space.insert({f[1], f[2]});
+  for (size_t i = expected.partitions.size(); i < rows.size(); i++)
+    listed_free.insert({rows[i][1], rows[i][2]});
+  EXPECT_EQ(listed_free, free_space);
+}
+
+} // namespace
