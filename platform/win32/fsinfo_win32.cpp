@@ -1,0 +1,115 @@
+#include "platform/fsinfo.h"
+
+#include <string>
+
+namespace {
+
+// A handle on the file or directory that path leads to, following links;
+// FILE_FLAG_BACKUP_SEMANTICS lets a directory be opened too. Asks for no
+// access, so files that others hold open can still be asked about.
+class CIdentityHandle {
+ public:
+  explicit CIdentityHandle(LPCTSTR path)
+      : m_handle(path == nullptr
+                     ? INVALID_HANDLE_VALUE
+                     : CreateFileA(path, 0,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                   nullptr)) {
+    if (path == nullptr) SetLastError(ERROR_INVALID_PARAMETER);
+  }
+  ~CIdentityHandle() {
+    if (m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
+  }
+  CIdentityHandle(const CIdentityHandle&) = delete;
+  CIdentityHandle& operator=(const CIdentityHandle&) = delete;
+
+  bool IsValid() const { return m_handle != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const { return m_handle; }
+
+ private:
+  HANDLE m_handle;
+};
+
+bool InfoOf(LPCTSTR path, BY_HANDLE_FILE_INFORMATION* info) {
+  CIdentityHandle handle(path);
+  return handle.IsValid() && GetFileInformationByHandle(handle.Get(), info);
+}
+
+bool SameIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// The length of the root of a full path: "C:\" or "\\server\share\".
+std::size_t RootLength(const std::string& path) {
+  if (path.size() >= 3 && path[1] == ':' && path[2] == '\\') return 3;
+  if (path.rfind("\\\\", 0) == 0) {
+    const std::size_t server = path.find('\\', 2);
+    if (server == std::string::npos) return path.size();
+    const std::size_t share = path.find('\\', server + 1);
+    return share == std::string::npos ? path.size() : share + 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+BOOL AfxIsDirectory(LPCTSTR path) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!InfoOf(path, &info)) return FALSE;
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? TRUE : FALSE;
+}
+
+BOOL AfxResolveRealPath(LPCTSTR path, CString& realPath) {
+  CIdentityHandle handle(path);
+  if (!handle.IsValid()) return FALSE;
+  DWORD size = MAX_PATH;
+  std::string text;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    text.assign(size, '\0');
+    const DWORD got = GetFinalPathNameByHandleA(handle.Get(), text.data(), size,
+                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (got == 0) return FALSE;
+    if (got < size) {
+      text.resize(got);
+      // The system answers in the long-path form: \\?\C:\dir or
+      // \\?\UNC\server\share\dir. Give the ordinary spelling.
+      if (text.rfind("\\\\?\\UNC\\", 0) == 0)
+        text = "\\\\" + text.substr(8);
+      else if (text.rfind("\\\\?\\", 0) == 0)
+        text = text.substr(4);
+      realPath = CString(text);
+      return TRUE;
+    }
+    size = got + 1;
+  }
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return FALSE;
+}
+
+BOOL AfxIsSameFile(LPCTSTR a, LPCTSTR b) {
+  BY_HANDLE_FILE_INFORMATION infoA, infoB;
+  if (!InfoOf(a, &infoA) || !InfoOf(b, &infoB)) return FALSE;
+  return SameIdentity(infoA, infoB) ? TRUE : FALSE;
+}
+
+BOOL AfxIsDirectoryAtOrAbove(LPCTSTR directory, LPCTSTR file) {
+  BY_HANDLE_FILE_INFORMATION target;
+  if (!InfoOf(directory, &target)) return FALSE;
+  CString real;
+  if (!AfxResolveRealPath(file, real)) return FALSE;
+  // Walk up from the file's real location, comparing identities rather than
+  // spellings: a second name for the same folder is caught too.
+  std::string path = real.str();
+  const std::size_t root = RootLength(path);
+  while (path.size() > root) {
+    std::size_t cut = path.find_last_of('\\');
+    if (cut == std::string::npos || cut + 1 < root) break;
+    path.erase(cut + 1 <= root ? root : cut);
+    BY_HANDLE_FILE_INFORMATION level;
+    if (InfoOf(path.c_str(), &level) && SameIdentity(level, target)) return TRUE;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return FALSE;
+}
