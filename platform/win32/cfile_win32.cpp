@@ -1,8 +1,8 @@
+#include "platform/afx.h"
+
 #include <winioctl.h>
 
 #include <algorithm>
-
-#include "platform/afx.h"
 
 namespace {
 

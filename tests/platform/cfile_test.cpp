@@ -74,18 +74,18 @@ TEST(CFile, OpenFailuresComeBackAsResults) {
 TEST(CFile, PositionsAndLengthsBeyondFourGigabytes) {
   TempDir dir;
   const std::string path = dir / "sparse.bin";
-  const ULONGLONG far = (5ull << 30) + 3;  // past every 32-bit offset
+  const ULONGLONG farOffset = (5ull << 30) + 3;  // past every 32-bit offset
   {
     CFile f;
     ASSERT_TRUE(f.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
-    ASSERT_EQ(f.Seek(static_cast<LONGLONG>(far), CFile::begin), static_cast<LONGLONG>(far));
+    ASSERT_EQ(f.Seek(static_cast<LONGLONG>(farOffset), CFile::begin), static_cast<LONGLONG>(farOffset));
     ASSERT_TRUE(f.Write("END", 3));
   }
   CFile f;
   ASSERT_TRUE(f.Open(path.c_str(), CFile::modeRead));
-  EXPECT_EQ(f.GetLength(), far + 3);
-  EXPECT_EQ(f.Seek(-3, CFile::end), static_cast<LONGLONG>(far));
-  EXPECT_EQ(f.GetPosition(), far);
+  EXPECT_EQ(f.GetLength(), farOffset + 3);
+  EXPECT_EQ(f.Seek(-3, CFile::end), static_cast<LONGLONG>(farOffset));
+  EXPECT_EQ(f.GetPosition(), farOffset);
   char buf[3];
   ASSERT_EQ(f.Read(buf, 3), 3);
   EXPECT_EQ(std::string(buf, 3), "END");

@@ -3,11 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/afx.h"
+#include "test_strings.h"
 
 // The program's string table for these tests.
 const char* AfxLookupString(UINT id) {
   switch (id) {
-    case 2: return "\nBanner\n\n";
+    case 2: return TEST_STRING_2;
     default: return nullptr;
   }
 }
