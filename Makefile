@@ -6,13 +6,21 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
 BUILD_PACKAGES := cmake ninja-build g++ make googletest libgtest-dev libgmock-dev
 TEST_PACKAGES  := $(BUILD_PACKAGES) parted
+BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev foremost time python3
 # The Windows build: MinGW-w64 cross compiler, GoogleTest's sources, and Wine
 # to run the tests. flock (util-linux) serialises making the Wine prefix.
 WINBUILD         ?= build-windows
 WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
 WINE_PACKAGES    := $(WINDOWS_PACKAGES) wine64 util-linux
 
-.PHONY: all build test test-native windows test-windows demo demo-kelb clean
+# make bench: Release build of its own; inputs generated once and reused.
+BENCH_BUILD     ?= build-bench
+BENCH_DATA      ?= /var/tmp/lumvane-bench
+BENCH_OUT       ?= /dev/shm
+BENCH_RUNS      ?= 5
+BENCH_WORKLOADS ?= many-64m,few-64m,many-1g,few-1g
+
+.PHONY: all build test test-native windows test-windows demo demo-kelb bench clean
 
 all: build
 
@@ -57,5 +65,16 @@ demo-kelb: build
 	$(BUILD)/host/kelb-sample-acorn $(BUILD)/sample-acorn.img
 	$(BUILD)/host/kelb-probe $(BUILD)/sample-acorn.img
 
+bench:
+	@scripts/require $(BENCH_PACKAGES)
+	cmake -S . -B $(BENCH_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release \
+	  -DLUMVANE_WERROR=$(WERROR) -DLUMVANE_TESTS=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	@if [ -x $(BENCH_BUILD)/bench/lumvane-scanbench ]; then \
+	  $(BENCH_BUILD)/bench/lumvane-scanbench; \
+	else echo "bench: no scanning core microbenchmark (Google Benchmark or the core missing)"; fi
+	python3 bench/run.py --build $(BENCH_BUILD) --data $(BENCH_DATA) --out $(BENCH_OUT) \
+	  --runs $(BENCH_RUNS) --workloads $(BENCH_WORKLOADS) --markdown $(BENCH_BUILD)/results.md
+
 clean:
-	rm -rf $(BUILD) $(WINBUILD)
+	rm -rf $(BUILD) $(WINBUILD) $(BENCH_BUILD)

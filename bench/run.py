@@ -1,0 +1,266 @@
+#!/usr/bin/env python3
+"""Times lumvane against the floor, cat and foremost on the bench workloads.
+
+Usage: bench/run.py --build DIR [--data DIR] [--out DIR] [--runs N]
+                    [--workloads many-1g,few-1g,...] [--markdown FILE]
+
+Generates each workload once into --data (reused while its manifest header
+matches), reads the inputs into the page cache, and then, for each of --runs
+rounds, runs every program on every workload in a rotating order, each
+output going to a fresh folder under --out (RAM-backed: /dev/shm). Every run
+goes through /usr/bin/time -v for its peak memory; wall time is taken around
+it. Prints the medians, the ratios and the targets, and checks that every
+image lumvane wrote is byte for byte its manifest range.
+"""
+import argparse
+import mmap
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+MiB = 1 << 20
+GiB = 1 << 30
+
+# name: (seed, size, images, image bytes, size spread)
+WORKLOADS = {
+    "many-64m": (8003, 64 * MiB, 312, 25 * MiB, 1000),
+    "few-64m": (8004, 64 * MiB, 20, 2 * MiB, 100),
+    "many-1g": (8001, 1 * GiB, 5000, 400 * MiB, 1000),
+    "few-1g": (8002, 1 * GiB, 20, 32 * MiB, 100),
+}
+PROGRAMS = ("lumvane", "floor", "cat", "foremost")
+
+# Targets: (ratio name, limit, how the ratio must compare)
+TARGETS = {
+    "many": [("lumvane/floor", 1.15, "<="), ("foremost/lumvane", 1.4, ">=")],
+    "few": [("lumvane/2cat", 1.3, "<="), ("foremost/lumvane", 2.0, ">=")],
+}
+PEAK_LIMIT_KIB = 16 * 1024
+
+
+def manifest_header(spec):
+    seed, size, images, image_bytes, spread = spec
+    return (f"# lumvane-bench v1 seed={seed} size={size} images={images} "
+            f"image-bytes={image_bytes} spread={spread}")
+
+
+def ensure_workload(gen, data, name):
+    spec = WORKLOADS[name]
+    inp, man = os.path.join(data, name + ".bin"), os.path.join(data, name + ".txt")
+    try:
+        with open(man) as f:
+            if f.readline().rstrip("\n") == manifest_header(spec) and \
+                    os.path.getsize(inp) >= spec[1]:
+                return inp, man
+    except OSError:
+        pass
+    seed, size, images, image_bytes, spread = spec
+    print(f"generating {name} into {data} ...", flush=True)
+    subprocess.run([gen, "--seed", str(seed), "--size", str(size), "--images", str(images),
+                    "--image-bytes", str(image_bytes), "--spread", str(spread), inp, man],
+                   check=True)
+    return inp, man
+
+
+def read_manifest(man):
+    with open(man) as f:
+        return [tuple(map(int, line.split())) for line in f if not line.startswith("#")]
+
+
+def warm(path):
+    with open(path, "rb") as f:
+        while f.read(8 * MiB):
+            pass
+
+
+def timed(cmd, cwd, stdout=subprocess.DEVNULL):
+    """Runs cmd under /usr/bin/time -v; returns (seconds, peak KiB, status)."""
+    fd, report = tempfile.mkstemp(prefix="lumvane-time-")
+    os.close(fd)
+    try:
+        t0 = time.perf_counter()
+        proc = subprocess.run(["/usr/bin/time", "-v", "-o", report] + cmd, cwd=cwd,
+                              stdin=subprocess.DEVNULL, stdout=stdout,
+                              stderr=subprocess.PIPE)
+        wall = time.perf_counter() - t0
+        peak = 0
+        with open(report) as f:
+            for line in f:
+                if "Maximum resident set size" in line:
+                    peak = int(line.rsplit(":", 1)[1])
+        return wall, peak, proc.returncode, proc.stderr.decode(errors="replace")
+    finally:
+        os.unlink(report)
+
+
+def check_images(outdir, inp, ranges):
+    """Every image file equals its range; no file missing, none extra."""
+    want = {f"{i:02d}.png" for i in range(len(ranges))}
+    have = set(os.listdir(outdir)) if os.path.isdir(outdir) else set()
+    faults = []
+    if have != want:
+        faults.append(f"{len(want - have)} images missing, {len(have - want)} unexpected files")
+    with open(inp, "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as m:
+        for i, (s, e) in enumerate(ranges):
+            name = f"{i:02d}.png"
+            if name not in have:
+                continue
+            with open(os.path.join(outdir, name), "rb") as g:
+                if g.read() != m[s:e]:
+                    faults.append(f"{name} differs from bytes {s}..{e}")
+    return faults
+
+
+def count_pngs(top):
+    n = 0
+    for _, _, files in os.walk(top):
+        n += sum(1 for x in files if x.endswith(".png"))
+    return n
+
+
+def machine():
+    cpu = "unknown CPU"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    mem = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") // GiB
+    return f"{cpu}, {os.cpu_count()} cores, {mem} GiB RAM, Linux {platform.release()}"
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", required=True, help="Release build folder")
+    ap.add_argument("--data", default="/var/tmp/lumvane-bench")
+    ap.add_argument("--out", default="/dev/shm")
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--workloads", default="many-64m,few-64m,many-1g,few-1g")
+    ap.add_argument("--lumvane", help="the lumvane binary (default: found in --build)")
+    ap.add_argument("--markdown", help="also write the result table here")
+    args = ap.parse_args()
+
+    build = os.path.abspath(args.build)
+    lumvane = args.lumvane or next(
+        (os.path.join(d, "lumvane") for d, _, files in os.walk(build)
+         if "lumvane" in files and os.access(os.path.join(d, "lumvane"), os.X_OK)), None)
+    gen = os.path.join(build, "bench", "lumvane-benchgen")
+    floor = os.path.join(build, "bench", "lumvane-floor")
+    foremost = shutil.which("foremost")
+    for what, path in (("lumvane", lumvane), ("generator", gen), ("floor", floor),
+                       ("foremost", foremost)):
+        if not path or not os.access(path, os.X_OK):
+            sys.exit(f"bench: {what} not found ({path})")
+    names = [w for w in args.workloads.split(",") if w]
+    for w in names:
+        if w not in WORKLOADS:
+            sys.exit(f"bench: unknown workload {w}")
+
+    os.makedirs(args.data, exist_ok=True)
+    inputs = {w: ensure_workload(gen, args.data, w) for w in names}
+    ranges = {w: read_manifest(inputs[w][1]) for w in names}
+    for w in names:
+        warm(inputs[w][0])
+
+    # lumvane writes next to the path it is given: give it a link in RAM.
+    scratch = tempfile.mkdtemp(prefix="lumvane-bench.", dir=args.out)
+    for w in names:
+        os.symlink(os.path.abspath(inputs[w][0]), os.path.join(scratch, w + ".bin"))
+
+    load_before = os.getloadavg()
+    times = {(w, p): [] for w in names for p in PROGRAMS}
+    peaks = {(w, p): 0 for w in names for p in PROGRAMS}
+    foremost_found = {}
+    faults = []
+    devnull = open(os.devnull, "wb")
+    try:
+        for r in range(args.runs):
+            for w in names:
+                inp, man = inputs[w]
+                link = os.path.join(scratch, w + ".bin")
+                order = PROGRAMS[r % 4:] + PROGRAMS[:r % 4]
+                for prog in order:
+                    outdir = os.path.join(scratch, w + "-" + prog)
+                    shutil.rmtree(outdir, ignore_errors=True)
+                    shutil.rmtree(os.path.join(scratch, w), ignore_errors=True)
+                    stdout = subprocess.DEVNULL
+                    if prog == "lumvane":
+                        cmd, outdir = [lumvane, link], os.path.join(scratch, w)
+                    elif prog == "floor":
+                        cmd = [floor, man, inp, outdir]
+                    elif prog == "cat":
+                        cmd, stdout = ["cat", inp], devnull
+                    else:
+                        cmd = [foremost, "-Q", "-t", "png", "-i", inp, "-o", outdir]
+                    wall, peak, status, err = timed(cmd, scratch, stdout)
+                    if status != 0:
+                        faults.append(f"{prog} on {w} exited with {status}: {err.strip()[:200]}")
+                    times[(w, prog)].append(wall)
+                    peaks[(w, prog)] = max(peaks[(w, prog)], peak)
+                    if prog == "lumvane" and r == 0:
+                        faults += [f"lumvane on {w}: {x}" for x in check_images(outdir, inp, ranges[w])]
+                    if prog == "foremost":
+                        foremost_found[w] = count_pngs(outdir)
+                    shutil.rmtree(outdir, ignore_errors=True)
+                print(f"round {r + 1}/{args.runs} {w}: " + ", ".join(
+                    f"{p} {times[(w, p)][-1]:.3f}s" for p in PROGRAMS), flush=True)
+    finally:
+        devnull.close()
+        shutil.rmtree(scratch, ignore_errors=True)
+    load_after = os.getloadavg()
+
+    med = {k: statistics.median(v) for k, v in times.items()}
+    lines = []
+    lines.append(f"Machine: {machine()}")
+    lines.append(f"Load average before/after: {load_before[0]:.2f} / {load_after[0]:.2f}; "
+                 f"{args.runs} interleaved runs, medians; input in the page cache, output in "
+                 f"{args.out}")
+    lines.append("")
+    lines.append("| workload | images | lumvane s | floor s | cat s | foremost s | lumvane/floor "
+                 "| lumvane/cat | lumvane/2cat | foremost/lumvane | peak KiB lumvane / floor / foremost |")
+    lines.append("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+    verdicts = []
+    for w in names:
+        lv, fl, ct, fm = (med[(w, p)] for p in PROGRAMS)
+        ratio = {"lumvane/floor": lv / fl, "lumvane/cat": lv / ct, "lumvane/2cat": lv / (2 * ct),
+                 "foremost/lumvane": fm / lv}
+        lines.append(
+            f"| {w} | {len(ranges[w])} | {lv:.3f} | {fl:.3f} | {ct:.3f} | {fm:.3f} | "
+            f"{ratio['lumvane/floor']:.2f} | {ratio['lumvane/cat']:.2f} | {ratio['lumvane/2cat']:.2f} | "
+            f"{ratio['foremost/lumvane']:.2f} | {peaks[(w, 'lumvane')]} / {peaks[(w, 'floor')]} / "
+            f"{peaks[(w, 'foremost')]} |")
+        for name, limit, how in TARGETS[w.split("-")[0]]:
+            v = ratio[name]
+            ok = v <= limit if how == "<=" else v >= limit
+            verdicts.append(f"{w}: {name} = {v:.2f} (target {how} {limit}): {'holds' if ok else 'MISSED'}")
+        pk = peaks[(w, "lumvane")]
+        verdicts.append(f"{w}: lumvane peak {pk} KiB (target <= {PEAK_LIMIT_KIB}): "
+                        f"{'holds' if pk <= PEAK_LIMIT_KIB else 'MISSED'}")
+        verdicts.append(f"{w}: foremost wrote {foremost_found.get(w, 0)} PNG files for "
+                        f"{len(ranges[w])} images")
+    lines.append("")
+    lines += verdicts
+    lines.append("")
+    lines.append("lumvane's images: " + ("all equal their manifest ranges" if not faults else
+                                         f"{len(faults)} FAULTS"))
+    text = "\n".join(lines)
+    print()
+    print(text)
+    for f in faults:
+        print("FAULT: " + f)
+    if args.markdown:
+        with open(args.markdown, "w") as f:
+            f.write(text + "\n")
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

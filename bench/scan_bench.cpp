@@ -1,0 +1,87 @@
+// The scanning core over an in-memory input, one pass per iteration, in
+// bytes per second. The inputs are 64 MiB copies of the "many" and "few"
+// workloads of `make bench` (same generator, same seeds), so the junk holds
+// the same mix of random data, zeros, text, tables and near misses.
+//
+// End mode stops once every image has its end; its throughput counts the
+// bytes up to that point, the bytes it actually looked at.
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "png_scan.h"
+#include "workload.h"
+
+namespace {
+
+struct Input {
+    std::vector<uint8_t> bytes;
+    std::vector<benchgen::Range> ranges;
+};
+
+const Input& Workload(const std::string& name) {
+    static std::map<std::string, Input> cache;
+    auto it = cache.find(name);
+    if (it != cache.end()) return it->second;
+    benchgen::Params p;
+    p.totalBytes = 64ull << 20;
+    if (name == "many") {
+        p.seed = 8003;
+        p.images = 312;
+        p.imageBytes = 25ull << 20;
+        p.sizeSpread = 1000;
+    } else {
+        p.seed = 8004;
+        p.images = 20;
+        p.imageBytes = 2ull << 20;
+        p.sizeSpread = 100;
+    }
+    Input in;
+    in.bytes.reserve(p.totalBytes);
+    in.ranges = benchgen::Generate(p, [&](const uint8_t* d, size_t n) { in.bytes.insert(in.bytes.end(), d, d + n); });
+    return cache[name] = std::move(in);
+}
+
+void StartMode(benchmark::State& state, const std::string& name) {
+    const Input& in = Workload(name);
+    COffsetTable table;
+    table.reserve(in.ranges.size());
+    for (auto _ : state) {
+        table.clear();
+        ScanBuffer(in.bytes.data(), in.bytes.size(), kPNGSignature, sizeof kPNGSignature, 1, table);
+        benchmark::DoNotOptimize(table.data());
+    }
+    if (table.size() != in.ranges.size()) state.SkipWithError("start mode found a different number of images");
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.bytes.size()));
+}
+
+void EndMode(benchmark::State& state, const std::string& name) {
+    const Input& in = Workload(name);
+    COffsetTable starts;
+    ScanBuffer(in.bytes.data(), in.bytes.size(), kPNGSignature, sizeof kPNGSignature, 1, starts);
+    COffsetTable table;
+    for (auto _ : state) {
+        state.PauseTiming();
+        table = starts;
+        state.ResumeTiming();
+        ScanBuffer(in.bytes.data(), in.bytes.size(), kIENDTag, sizeof kIENDTag, 0, table);
+        benchmark::DoNotOptimize(table.data());
+    }
+    bool same = table.size() == in.ranges.size();
+    for (size_t i = 0; same && i < table.size(); ++i)
+        same = table[i].start == in.ranges[i].start && table[i].end == in.ranges[i].end;
+    if (!same) state.SkipWithError("the table differs from the manifest");
+    const uint64_t scanned = in.ranges.empty() ? in.bytes.size() : in.ranges.back().end;
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(scanned));
+}
+
+BENCHMARK_CAPTURE(StartMode, many, std::string("many"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(StartMode, few, std::string("few"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(EndMode, many, std::string("many"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(EndMode, few, std::string("few"))->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
