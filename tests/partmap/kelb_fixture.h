@@ -10,6 +10,7 @@
 //   Walk w = DoWalk(map, disk);             // w.result, w.calls (handle + record)
 //   Walk w = DoWalk(map, disk, 1, KELB_ERR_BAD_ARGUMENT); // stop at call 1,
 //                                           // setting that error in the hook
+//   EnableDebug("partition");               // debug is off in every test until then
 //   Message(), DebugLines(), MallocCalls(), Name(map, record)
 //   ExpectModuleFile("sun", {"kelb_sun_partition_map_init", ...});
 //

@@ -250,8 +250,9 @@ TEST_F(ProbeTest, ErrorsGoToStandardErrorWithStatusOne) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no modules"), std::string::npos) << r.err;
 
-  r = Probe({"--modules", KELB_MODULE_DIR, img});
+  r = Probe({"--modules", KELB_MODULE_DIR, "--debug=all", img});
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
 
   for (auto args : std::vector<std::vector<std::string>>{{}, {"--bogus", img}, {img, "1", "2"}, {"--map"}}) {
     r = Probe(args);
