@@ -1,6 +1,7 @@
 #include "png_scan.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #if defined(__SSE2__) || defined(_M_X64)
@@ -34,7 +35,7 @@ size_t FindPair(const unsigned char* buf, size_t i, size_t end, unsigned char a,
             _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x1, va), _mm_cmpeq_epi8(y1, vb))));
         const unsigned m = m0 | (m1 << 16);
         if (m != 0)
-            return i + static_cast<size_t>(__builtin_ctz(m));
+            return i + static_cast<size_t>(std::countr_zero(m));
     }
 #endif
     while (i < end) {
