@@ -1,0 +1,211 @@
+#include "diskobject/DiskObject.h"
+
+#include "platform/path_traits.h"
+
+namespace {
+
+const char kSeparator = PathTraits::kPreferredSeparator;
+
+// Spells every separator of path the preferred way.
+void UsePreferredSeparators(CString& path) {
+  if (PathTraits::kAlternateSeparator != PathTraits::kPreferredSeparator)
+    path.Replace(PathTraits::kAlternateSeparator, PathTraits::kPreferredSeparator);
+}
+
+bool StartsWithParentStep(const CString& dir) {
+  return dir.GetLength() > 2 && dir.GetAt(0) == '.' && dir.GetAt(1) == '.' &&
+         dir.GetAt(2) == kSeparator;
+}
+
+}  // namespace
+
+CDiskObject::CDiskObject(CWnd* statusWnd) : m_pStatusWnd(statusWnd) {}
+
+void CDiskObject::ShowStatus(const CString& text) {
+  if (m_pStatusWnd != nullptr) m_pStatusWnd->SetWindowTextA(text);
+}
+
+void CDiskObject::ResetErrorText() { m_errorText.Empty(); }
+
+void CDiskObject::ReportInternalError() {
+  m_errorText = "CDiskObject internal error";
+  ShowStatus(m_errorText);
+}
+
+void CDiskObject::ReportSystemError(DWORD code, const CString& path) {
+  char* message = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+      reinterpret_cast<LPSTR>(&message), 0, nullptr);
+  if (length != 0 && message != nullptr) {
+    m_errorText = CString(message, static_cast<int>(length));
+  } else {
+    m_errorText.Format("System error %lu", static_cast<unsigned long>(code));
+  }
+  m_errorText.Trim();
+  if (!path.IsEmpty()) {
+    m_errorText += ' ';
+    m_errorText += path;
+  }
+  ShowStatus(m_errorText);
+  if (message != nullptr) LocalFree(message);
+}
+
+void CDiskObject::NormalizeDirectoryPath(CString& path) {
+  UsePreferredSeparators(path);
+  if (!path.IsEmpty() && path.GetAt(path.GetLength() - 1) != kSeparator) path += kSeparator;
+  // A UNC name is complete as it stands; the current directory has no say.
+  if (PathTraits::IsUnc(path)) return;
+  ResolveRelativePath(path);
+}
+
+void CDiskObject::ResolveRelativePath(CString& path) {
+  UsePreferredSeparators(path);
+  CString drive, dir, name, ext;
+  AfxSplitPath(path, &drive, &dir, &name, &ext);
+  if (!drive.IsEmpty()) return;
+
+  const CString entryDir = AfxGetCurrentDirectory();
+  if (entryDir.IsEmpty()) return;
+
+  if (StartsWithParentStep(dir)) {
+    // Let the system walk up, so that surplus steps stop at the root.
+    while (StartsWithParentStep(dir)) {
+      SetCurrentDirectoryA("..");
+      dir = dir.Mid(3);
+    }
+    const CString reached = AfxGetCurrentDirectory();
+    SetCurrentDirectoryA(entryDir);
+    if (reached.IsEmpty()) return;
+    path = reached + kSeparator + dir + name + ext;
+  } else if (!dir.IsEmpty() && dir.GetAt(0) == kSeparator) {
+    CString entryDrive;
+    AfxSplitPath(entryDir, &entryDrive, nullptr, nullptr, nullptr);
+    path = entryDrive + path;
+  } else {
+    path = entryDir + kSeparator + path;
+  }
+}
+
+BOOL CDiskObject::MakeDirectoryTree(const CString& directory) {
+  ResetErrorText();
+  CString path(directory);
+  if (path.IsEmpty()) {
+    ReportInternalError();
+    return FALSE;
+  }
+  NormalizeDirectoryPath(path);
+
+  CString drive, dir, name;
+  AfxSplitPath(path, &drive, &dir, &name, nullptr);
+
+  // Without the directory to come back to, moving through the levels would
+  // leave the process elsewhere, and a relative path could not have been
+  // qualified either.
+  const CString savedDir = AfxGetCurrentDirectory();
+  if (savedDir.IsEmpty()) {
+    ReportSystemError(GetLastError(), path);
+    return FALSE;
+  }
+
+  CString root = drive;
+  if (PathTraits::kHasUnc && drive.IsEmpty() && dir.GetLength() > 2 &&
+      dir.GetAt(0) == kSeparator && dir.GetAt(1) == kSeparator) {
+    // "\\server\share\...": the server is never entered or made; the share is
+    // the first level.
+    dir = dir.Mid(2);
+    const int end = dir.Find(kSeparator);
+    if (end < 0) {
+      root = CString(kSeparator, 2) + dir;
+      dir.Empty();
+    } else {
+      root = CString(kSeparator, 2) + dir.Left(end);
+      dir = dir.Mid(end + 1);
+    }
+  }
+  dir.TrimLeft(CString(kSeparator));
+
+  CStringArray components;
+  for (int start = 0;;) {
+    const int end = dir.Find(kSeparator, start);
+    if (end < 0) {
+      if (start < dir.GetLength()) components.Add(dir.Mid(start));
+      break;
+    }
+    components.Add(dir.Mid(start, end - start));
+    start = end + 1;
+  }
+  // The name part, empty after normalizing: the last level is the whole path
+  // with its trailing separator.
+  components.Add(name);
+
+  BOOL result = TRUE;
+  CString level = root;
+  for (INT_PTR i = 0; i < components.GetSize(); ++i) {
+    level += kSeparator;
+    level += components[i];
+    ShowStatus(level);
+    if (SetCurrentDirectoryA(level)) continue;
+    if (CreateDirectoryA(level, nullptr)) continue;
+    ReportSystemError(GetLastError(), level);
+    result = FALSE;
+    break;
+  }
+  SetCurrentDirectoryA(savedDir);
+  return result;
+}
+
+BOOL CDiskObject::ListFiles(const CString& directory, CStringArray& files, int mode) {
+  return ListMatchingFiles("*.*", directory, files, mode);
+}
+
+BOOL CDiskObject::ListMatchingFiles(const CString& filter, const CString& directory,
+                                    CStringArray& files, int mode) {
+  ResetErrorText();
+  CString path(directory);
+  NormalizeDirectoryPath(path);
+  const CString pattern = path + filter;
+
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA(pattern, &entry);
+  if (search == INVALID_HANDLE_VALUE) {
+    ReportSystemError(GetLastError(), pattern);
+    return FALSE;
+  }
+  do {
+    // Also skips the entries for the directory itself and its parent.
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    CString text = mode == LIST_PREFIXED_NAMES ? directory + entry.cFileName
+                                               : CString(entry.cFileName);
+    files.Add(text);
+    ShowStatus(text);
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+  return TRUE;
+}
+
+BOOL CDiskObject::DeleteDirectoryFiles(const CString& directory) {
+  ResetErrorText();
+  // An empty path would name the current directory, wherever that is; emptying
+  // it by accident must not be possible.
+  if (directory.IsEmpty()) {
+    ReportInternalError();
+    return FALSE;
+  }
+  CString path(directory);
+  NormalizeDirectoryPath(path);
+
+  CStringArray names;
+  if (!ListFiles(path, names, LIST_BARE_NAMES)) return FALSE;
+
+  for (INT_PTR i = 0; i < names.GetSize(); ++i) {
+    ShowStatus(names[i]);
+    const CString file = path + names[i];
+    if (!DeleteFileA(file)) {
+      ReportSystemError(GetLastError(), file);
+      return FALSE;
+    }
+  }
+  return TRUE;
+}

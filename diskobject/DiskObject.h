@@ -1,0 +1,103 @@
+// CDiskObject: the small utility through which the tool touches directories.
+// It qualifies a directory path against the current directory, creates a
+// directory with every missing parent, lists a directory's files and deletes
+// them, and keeps the text of the last failure in m_errorText instead of
+// raising an error. Each text it has to show also goes to an optional status
+// window.
+//
+// Paths follow platform/path_traits.h: on Windows '\' separates ('/' is
+// accepted), drives and UNC names exist; on POSIX '/' is the only separator.
+// "sep" below is the platform's separator.
+//
+// Every operation works on its own copy of the caller's path, and every
+// operation that moves the process's current directory sets it back before it
+// returns, so the object must only be used from one thread while no other
+// thread relies on the current directory.
+#pragma once
+
+#include "platform/afx.h"
+
+// Listing modes of ListFiles / ListMatchingFiles.
+constexpr int LIST_BARE_NAMES = 0;      // the entry's name alone (any mode other than 1)
+constexpr int LIST_PREFIXED_NAMES = 1;  // the caller's directory string, then the name
+
+class CDiskObject {
+ public:
+  // statusWnd may be null (nothing is shown); it is not owned and must outlive
+  // the object.
+  explicit CDiskObject(CWnd* statusWnd = nullptr);
+
+  // Creates directory and every missing parent. The path is qualified first
+  // (NormalizeDirectoryPath); then each level from the root prefix (the drive,
+  // or "\\server" for a UNC path, of which the share is the first level; empty
+  // on POSIX) down to the whole path with its trailing separator is shown in
+  // the status window and tried in order: entered if it exists, otherwise
+  // created. Stops at the first level that can be neither, with the system
+  // text of the creation's error and that level in m_errorText. Nonzero when
+  // the last level tried exists at the end. An empty path is an internal
+  // error and touches nothing. Levels created before a failure remain. The
+  // current directory is the same afterwards.
+  BOOL MakeDirectoryTree(const CString& directory);
+
+  // Deletes every file of directory (qualified first): lists the files, then
+  // shows and deletes each, in listing order, stopping at the first file that
+  // cannot be deleted (read-only, in use, no right) with the system text and
+  // that file's full path in m_errorText. Directories, links to directories
+  // and their contents are never deleted; a link to a file is deleted itself,
+  // never its target. Nonzero when every file was deleted or there was none;
+  // 0 when the listing or a deletion failed. An empty path is an internal
+  // error and deletes nothing (it would name the current directory).
+  BOOL DeleteDirectoryFiles(const CString& directory);
+
+  // ListMatchingFiles with the filter "*.*", which matches every name.
+  BOOL ListFiles(const CString& directory, CStringArray& files, int mode);
+
+  // Appends to files, without clearing it, each non-directory entry of
+  // directory (qualified first) whose name matches filter (the platform's
+  // wildcards), in the platform's search order; shows each appended text.
+  // With LIST_PREFIXED_NAMES the text is the caller's directory string
+  // exactly as passed, then the name (pass a directory ending in sep). 0 when
+  // the search cannot start (missing directory, nothing matches), with the
+  // system text and the search pattern (qualified directory and filter) in
+  // m_errorText; files is then unchanged.
+  BOOL ListMatchingFiles(const CString& filter, const CString& directory,
+                         CStringArray& files, int mode);
+
+  // Qualifies a directory path in place: alternate separators become sep, a
+  // missing trailing sep is added (to a non-empty path), and unless the path
+  // is a UNC name ("\\..." on Windows) it goes through ResolveRelativePath.
+  // The empty path becomes the current directory and sep. Never fails.
+  void NormalizeDirectoryPath(CString& path);
+
+  // Makes a path without a drive absolute against the current directory C0,
+  // in place; adds no trailing separator, so it also serves for a file path:
+  //   - a path with a drive is left as it is ("E:out" too);
+  //   - leading "..sep" steps are taken from C0 (surplus steps stop at the
+  //     root), and the rest follows the directory reached: "../../out" in
+  //     /a/b/c gives /a/out;
+  //   - a path that begins with sep gets C0's drive in front (nothing on
+  //     POSIX);
+  //   - any other path, the empty one too, becomes C0, sep, the path; sep is
+  //     added even when C0 ends in one (a root), so "out" at / gives //out.
+  // Only leading parent steps are resolved; "." and inner ".." are left for
+  // the system. When the current directory cannot be read (it was removed),
+  // the path is left relative rather than being resolved against nothing.
+  // The current directory moves while parent steps are taken and is set back.
+  void ResolveRelativePath(CString& path);
+
+  // m_errorText becomes the system's message text for code with white space
+  // trimmed at both ends, then, when path is not empty, a blank and path; it
+  // is shown in the status window. When the system has no text for the code,
+  // the text is "System error N" with the code in decimal.
+  void ReportSystemError(DWORD code, const CString& path);
+  // m_errorText becomes "CDiskObject internal error"; it is shown.
+  void ReportInternalError();
+  // Empties m_errorText; nothing is shown.
+  void ResetErrorText();
+
+  CString m_errorText;  // the last failure's text; empty after a success
+  CWnd* m_pStatusWnd;   // the status window, or null; not owned
+
+ private:
+  void ShowStatus(const CString& text);
+};
