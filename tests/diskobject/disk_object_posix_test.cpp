@@ -92,3 +92,18 @@ TEST(DiskObjectPosix, MakeTreeCannotEnterALevel) {
   // The level exists but cannot be entered: the creation's text is "exists".
   EXPECT_EQ(obj.m_errorText.str(), SystemText(EEXIST) + " " + (tmp / "closed"));
 }
+
+TEST(DiskObjectPosix, MakeTreeReportsALevelThatCannotBeCreated) {
+  if (RunningAsRoot()) GTEST_SKIP() << "root may create folders in a read-only folder";
+  TempDir tmp;
+  tmp.MakeDir("locked");
+  fs::permissions(tmp / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+  const std::string level = tmp / "locked/new";
+  RecordingWnd wnd;
+  CDiskObject obj(&wnd);
+  EXPECT_FALSE(obj.MakeDirectoryTree((level + "/deeper").c_str()));
+  EXPECT_EQ(obj.m_errorText.str(), SystemText(EACCES) + " " + level);
+  ASSERT_GE(wnd.texts.size(), 2u);
+  EXPECT_EQ(wnd.texts.back(), obj.m_errorText.str());
+  EXPECT_EQ(wnd.texts[wnd.texts.size() - 2], level);  // nothing tried after it
+}

@@ -101,17 +101,6 @@ TEST_F(DiskObjectTest, MakeTreeOnTheEmptyPathIsAnInternalError) {
   EXPECT_EQ(AfxGetCurrentDirectory(), before);
 }
 
-TEST_F(DiskObjectTest, MakeTreeReportsALevelThatCannotBeCreated) {
-  if (RunningAsRoot()) GTEST_SKIP() << "root may create folders in a read-only folder";
-  tmp.MakeDir("locked");
-  fs::permissions(T("locked"), fs::perms::owner_read | fs::perms::owner_exec);
-  const std::string level = T("locked" + S + "new");
-  EXPECT_FALSE(obj.MakeDirectoryTree((level + S + "deeper").c_str()));
-  EXPECT_EQ(obj.m_errorText.str(), SystemText(ERROR_ACCESS_DENIED) + " " + level);
-  EXPECT_EQ(wnd.texts.back(), obj.m_errorText.str());
-  EXPECT_EQ(wnd.texts[wnd.texts.size() - 2], level);  // nothing tried after it
-}
-
 TEST_F(DiskObjectTest, ListSkipsDirectoriesAndAppendsWithoutClearing) {
   tmp.WriteFile("a.png");
   tmp.WriteFile("b.txt");
