@@ -20,7 +20,7 @@ BENCH_OUT       ?= /dev/shm
 BENCH_RUNS      ?= 5
 BENCH_WORKLOADS ?= many-64m,few-64m,many-1g,few-1g
 
-.PHONY: all build test test-native windows test-windows demo demo-kelb bench clean
+.PHONY: all build test test-native windows test-windows demo demo-lumvane demo-kelb bench clean
 
 all: build
 
@@ -50,8 +50,18 @@ test-windows: windows
 	@scripts/require $(WINE_PACKAGES)
 	ctest --test-dir $(WINBUILD) --output-on-failure -j $(JOBS)
 
-demo: build demo-kelb
-	@echo "make demo arrives with the Lumvane tool; nothing to show yet."
+# Each demo-* target runs one program on a sample of ours in a scratch
+# folder under $(DEMO_DIR); demo runs them all.
+DEMO_DIR ?= $(BUILD)/demo
+
+demo: demo-lumvane demo-kelb
+
+demo-lumvane: build
+	@rm -rf $(DEMO_DIR)/lumvane && mkdir -p $(DEMO_DIR)/lumvane
+	@cp tool/sample/sample.bin $(DEMO_DIR)/lumvane/
+	cd $(DEMO_DIR)/lumvane && $(abspath $(BUILD))/tool/lumvane sample.bin < /dev/null
+	@echo "Images written to $(DEMO_DIR)/lumvane/sample/:"
+	@ls -l $(DEMO_DIR)/lumvane/sample
 
 # Writes a small disk image of each scheme (Sun, Amiga, Apple, Acorn) and
 # lists it with kelb-probe.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/afx.h"
+#include "lumvane_strings.h"
 #include "png_scan.h"
 
 // The full input path, built by the driver and scanned by both locator passes.
@@ -13,9 +14,6 @@ extern CString g_strOutputDir;
 // The offset table: emptied by the driver, filled by the locator (start mode
 // appends, end mode sets the ends), read by the writer.
 extern COffsetTable g_offsetTable;
-
-// The banner's entry in the tool's string table.
-inline constexpr UINT IDS_BANNER = 2;
 
 // The full input path for the command-line argument: the argument itself when
 // it holds a path separator, otherwise the current directory, a separator and

@@ -1,0 +1,44 @@
+// Lumvane's driver: banner, framework, paths, both locator passes, the
+// writer, and the key prompt.
+#include "lumvane.h"
+
+#include <iostream>
+
+CWinApp theApp;
+
+CString g_strInputPath;
+CString g_strOutputDir;
+COffsetTable g_offsetTable;
+
+int main(int argc, char* argv[])
+{
+    CString banner;
+    banner.LoadString(IDS_BANNER);
+    std::cout << banner.GetString() << std::flush;
+
+    if (!AfxWinInit(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), 0)) {
+        std::cerr << " Fatal Error: MFC initialization failed" << std::endl;
+        return 1;
+    }
+
+    int status = 1;
+    if (argc < 2) {
+        std::cerr << "\n Usage:\n\n      Lumvane.exe FILE\n" << std::endl;
+    } else {
+        g_strInputPath = MakeFullInputPath(argv[1]);
+        g_strOutputDir = MakeOutputDir(g_strInputPath);
+        g_offsetTable.clear();
+
+        CString text;
+        text.Format("\n Now Analyse this file: \n     %s", g_strInputPath.GetString());
+        std::cout << text.GetString() << std::endl;
+
+        if (ScanFile(kPNGSignature, sizeof kPNGSignature, g_strInputPath, 1) &&
+            ScanFile(kIENDTag, sizeof kIENDTag, g_strInputPath, 0))
+            status = DumpPNGs(argv[1]) ? 0 : 1;
+    }
+
+    std::cout << "\n\n Any Key to Quit..." << std::endl;
+    _getch();
+    return status;
+}

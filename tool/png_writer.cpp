@@ -1,0 +1,109 @@
+#include "lumvane.h"
+
+#include "diskobject/DiskObject.h"
+#include "platform/fsinfo.h"
+#include "platform/path_traits.h"
+
+#include <algorithm>
+#include <iostream>
+#include <vector>
+
+namespace {
+
+// Images are copied through a buffer of this size, so memory stays the same
+// whatever the size of an image or of the input.
+constexpr ULONGLONG kCopyBufferSize = 1024 * 1024;
+
+enum class CopyResult { Done, ReadFailed, WriteFailed };
+
+// Copies [start, start + length) of input to output; stops early, without
+// failing, where the input ends.
+CopyResult CopyRange(CFile& input, CFile& output, ULONGLONG start, ULONGLONG length,
+                     std::vector<unsigned char>& buffer)
+{
+    if (length == 0)
+        return CopyResult::Done;
+    if (input.Seek(static_cast<LONGLONG>(start), CFile::begin) < 0)
+        return CopyResult::ReadFailed;
+    while (length > 0) {
+        const ULONGLONG want = std::min<ULONGLONG>(length, buffer.size());
+        const LONGLONG got = input.Read(buffer.data(), want);
+        if (got < 0)
+            return CopyResult::ReadFailed;
+        if (got == 0)
+            break;
+        if (!output.Write(buffer.data(), static_cast<ULONGLONG>(got)))
+            return CopyResult::WriteFailed;
+        length -= static_cast<ULONGLONG>(got);
+    }
+    return CopyResult::Done;
+}
+
+}  // namespace
+
+int DumpPNGs(LPCTSTR inputName)
+{
+    CFile input;
+    if (!input.Open(inputName, CFile::modeRead)) {
+        std::cout << "\n File Open Failed!\n" << std::endl;
+        return 0;
+    }
+
+    const int count = static_cast<int>(g_offsetTable.size());
+    CString text;
+    text.Format("\n Begin Dumping PNGs, (total: %d)\n ", count);
+    std::cout << text.GetString();
+
+    if (count > 0) {
+        // Emptying the output folder must never reach the input's own folder
+        // or one above it, however the path leads there (links included).
+        if (AfxIsDirectoryAtOrAbove(g_strOutputDir, inputName)) {
+            std::cout << "\n Output folder refused: " << g_strOutputDir.GetString()
+                      << " holds the input file; nothing was written.\n" << std::endl;
+            return 0;
+        }
+        CDiskObject disk(nullptr);
+        disk.MakeDirectoryTree(g_strOutputDir);
+        disk.DeleteDirectoryFiles(g_strOutputDir);
+        text.Format("\n PNGs saved to: %s.\n ", g_strOutputDir.GetString());
+        std::cout << text.GetString();
+    }
+
+    const ULONGLONG inputLength = input.GetLength();
+    std::vector<unsigned char> buffer;
+    for (int i = 0; i < count; ++i) {
+        const PNGOffset& entry = g_offsetTable[static_cast<size_t>(i)];
+        // An entry without an end runs up to the next image, or to the end
+        // of the input; nothing runs past the end of the input.
+        ULONGLONG end = entry.end;
+        if (end == kNoEnd)
+            end = i + 1 < count ? g_offsetTable[static_cast<size_t>(i) + 1].start : inputLength;
+        end = std::min(end, inputLength);
+        const ULONGLONG length = end > entry.start ? end - entry.start : 0;
+
+        CString name;
+        name.Format("%s%c%02d.png", g_strOutputDir.GetString(), PathTraits::kPreferredSeparator, i);
+        CFile output;
+        if (!output.Open(name, CFile::modeCreate | CFile::modeWrite)) {
+            std::cout << "\n File create Failed!\n" << std::endl;
+            return 0;
+        }
+        std::cout << "." << std::flush;
+
+        const ULONGLONG bufferSize = std::min(kCopyBufferSize, length);
+        if (buffer.size() < bufferSize)
+            buffer.resize(static_cast<size_t>(bufferSize));
+        CopyResult result = CopyRange(input, output, entry.start, length, buffer);
+        if (!output.Close() && result == CopyResult::Done)
+            result = CopyResult::WriteFailed;
+        if (result != CopyResult::Done) {
+            DeleteFileA(name);
+            std::cout << (result == CopyResult::ReadFailed ? "\n File Read Failed!\n"
+                                                           : "\n File Write Failed!\n")
+                      << std::endl;
+            return 0;
+        }
+    }
+    input.Close();
+    return 1;
+}
