@@ -59,7 +59,7 @@ int DumpPNGs(LPCTSTR inputName)
         // or one above it, however the path leads there (links included).
         if (AfxIsDirectoryAtOrAbove(g_strOutputDir, inputName)) {
             std::cout << "\n Output folder refused: " << g_strOutputDir.GetString()
-                      << " holds the input file; nothing was written.\n" << std::endl;
+                      << " contains the input file.\n" << std::endl;
             return 0;
         }
         CDiskObject disk(nullptr);
