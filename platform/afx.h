@@ -86,7 +86,8 @@ class CString {
   void Format(const char* format, ...) AFX_PRINTF_FORMAT(2, 3);
   void FormatV(const char* format, va_list args);
 
-  // Fetches entry id of the program's string table (see AfxLookupString).
+  // Fetches entry id of the program's string table: on POSIX through
+  // AfxLookupString, on Windows from the executable's string-table resource.
   // FALSE, and the string emptied, when there is no such entry. Link with the
   // platform_strings library to use it.
   BOOL LoadString(UINT id);
@@ -234,9 +235,10 @@ BOOL AfxWinInit(HINSTANCE instance, HINSTANCE prevInstance, LPTSTR cmdLine,
                 int cmdShow);
 
 // ---------------------------------------------------------------------------
-// The string table. Each program defines this function in its own source (the
-// platform layer only calls it): the text of entry id, or null when there is
-// none. Used by CString::LoadString.
+// The string table on POSIX. Each program defines this function in its own
+// source (the platform layer only calls it): the text of entry id, or null
+// when there is none. Used by CString::LoadString; the Windows build reads the
+// executable's resource instead.
 const char* AfxLookupString(UINT id);
 
 // ---------------------------------------------------------------------------
