@@ -15,20 +15,24 @@ constexpr unsigned char kIHDRTag[4] = {'I', 'H', 'D', 'R'};
 constexpr size_t kIHDROffset = 12;   // type of the first chunk, from the signature's first byte
 constexpr size_t kIHDRSpan = kIHDROffset + sizeof kIHDRTag;
 
-// The first i in [i, end) where buf[i] == a and buf[i + 1] == b, or end.
-// buf[end] must be readable. Testing two bytes at once keeps inputs rich in
-// the first byte (text full of 'I') from stopping at every one of them.
-size_t FindPair(const unsigned char* buf, size_t i, size_t end, unsigned char a, unsigned char b)
+// The first i in [i, end) where buf[i] == a and buf[i + lastAt] == b, or
+// end; buf[end - 1 + lastAt] must be readable. Testing the pattern's first
+// and last bytes at once keeps inputs rich in the first byte (text full of
+// 'I', runs of 0x89) or in partial patterns ("IEN", a signature with a bad
+// last byte) from stopping the search at each of them.
+size_t FindCandidate(const unsigned char* buf, size_t i, size_t end, unsigned char a,
+                     unsigned char b, size_t lastAt)
 {
 #ifdef LUMVANE_SCAN_SSE2
     const __m128i va = _mm_set1_epi8(static_cast<char>(a));
     const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
     for (; end - i >= 32; i += 32) {
         const unsigned char* p = buf + i;
+        const unsigned char* q = p + lastAt;
         const __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i y0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+        const __m128i y0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
         const __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-        const __m128i y1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 17));
+        const __m128i y1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16));
         const unsigned m0 = static_cast<unsigned>(
             _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x0, va), _mm_cmpeq_epi8(y0, vb))));
         const unsigned m1 = static_cast<unsigned>(
@@ -43,7 +47,7 @@ size_t FindPair(const unsigned char* buf, size_t i, size_t end, unsigned char a,
         if (hit == nullptr)
             return end;
         i = static_cast<size_t>(static_cast<const unsigned char*>(hit) - buf);
-        if (buf[i + 1] == b)
+        if (buf[i + lastAt] == b)
             return i;
         ++i;
     }
@@ -120,7 +124,7 @@ void CPNGScanner::ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t
 
     while (i < end) {
         if (m_patternLength >= 2) {
-            i = FindPair(buf, i, end, first, m_pattern[1]);
+            i = FindCandidate(buf, i, end, first, m_pattern[m_patternLength - 1], m_patternLength - 1);
         } else {
             const void* hit = std::memchr(buf + i, first, end - i);
             i = hit ? static_cast<size_t>(static_cast<const unsigned char*>(hit) - buf) : end;
