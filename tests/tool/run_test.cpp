@@ -258,6 +258,49 @@ TEST_F(LumvaneRun, UnpairedAndCutOffImages)
     ExpectImages(m_dir / "cut", input, {{10, s1}, {s1, input.size()}});
 }
 
+// Occurrences that cross read boundaries are found, in a file whose length
+// is an exact multiple of the read sizes and that ends with an image.
+TEST_F(LumvaneRun, ImagesAcrossReadBoundaries)
+{
+    Bytes input(4 * 65536, 'j');
+    const Bytes a = pngdraw::MakePicture(0, 6, 6), b = pngdraw::MakePicture(1, 5, 5),
+                c = pngdraw::MakePicture(2, 7, 7);
+    const size_t bStart = 2 * 65536 - 3 + 8 - b.size();   // its IEND tag starts 3 bytes before 131,072
+    const std::vector<pngdraw::Range> ranges = {
+        {65530, 65530 + a.size()}, {bStart, bStart + b.size()}, {input.size() - c.size(), input.size()}};
+    for (size_t i = 0; i < 3; ++i) {
+        const Bytes& png = i == 0 ? a : i == 1 ? b : c;
+        std::copy(png.begin(), png.end(), input.begin() + static_cast<std::ptrdiff_t>(ranges[i].start));
+    }
+    WriteAll(m_dir / "edges.bin", input);
+    const RunResult r = Lumvane({"edges.bin"}, m_dir);
+    EXPECT_EQ(r.status, 0);
+    ExpectImages(m_dir / "edges", input, ranges);
+}
+
+// Offsets beyond 4 GiB: a sparse input with an image past the 4 GiB mark.
+// Both passes read 4 GiB of zeros (several seconds), so the run is asked for
+// with LUMVANE_LARGE_TESTS=1; the scanner's own 64-bit test always runs.
+TEST_F(LumvaneRun, AnImageBeyondFourGiB)
+{
+    if (std::getenv("LUMVANE_LARGE_TESTS") == nullptr)
+        GTEST_SKIP() << "set LUMVANE_LARGE_TESTS=1 to read a 4 GiB input";
+    const Bytes png = pngdraw::MakePicture(3, 9, 9);
+    const uint64_t at = (uint64_t{4} << 30) + 4093;
+    {
+        std::ofstream f(m_dir / "big.img", std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(at));
+        f.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+        f.seekp(static_cast<std::streamoff>(at + png.size() + 5000));
+        f.put('x');
+        ASSERT_TRUE(f.good());
+    }
+    const RunResult r = Lumvane({"big.img"}, m_dir);
+    EXPECT_EQ(r.out, Analyse(m_dir / "big.img") + Total(1) + SavedTo(m_dir / "big") + "." + kPrompt);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(ReadAll(m_dir / "big" / "00.png") == std::string(png.begin(), png.end()));
+}
+
 // A failed write is reported, the partly written image removed, and the
 // images before it kept.
 TEST_F(LumvaneRun, AFailedWriteRemovesThePartlyWrittenImage)
