@@ -1,0 +1,279 @@
+// CDiskObject with Windows paths on a real drive letter: backslashes with
+// slashes accepted, drive roots, drive-relative and root-relative names, UNC
+// names, and the system's own error texts.
+#include "win32_support.h"
+
+#include "diskobject/DiskObject.h"
+
+namespace {
+
+using win32test::CRecordingWnd;
+using win32test::CurrentDirectory;
+using win32test::IsDirectory;
+using win32test::IsFile;
+using win32test::ScratchFolder;
+using win32test::SystemText;
+using win32test::TestDrive;
+using win32test::WriteFileBytes;
+
+std::string Normalized(const std::string& path) {
+  CDiskObject disk(nullptr);
+  CString text(path.c_str());
+  disk.NormalizeDirectoryPath(text);
+  return text.GetString();
+}
+
+std::string Resolved(const std::string& path) {
+  CDiskObject disk(nullptr);
+  CString text(path.c_str());
+  disk.ResolveRelativePath(text);
+  return text.GetString();
+}
+
+bool Enter(const std::string& dir) { return SetCurrentDirectoryA(dir.c_str()) != 0; }
+
+bool MakeDir(const std::string& dir) { return CreateDirectoryA(dir.c_str(), nullptr) != 0; }
+
+TEST(WindowsQualify, RelativeRootRelativeAndDrivePaths) {
+  ScratchFolder scratch;
+  REQUIRE_TEST_DRIVE(scratch);
+  const std::string drive = TestDrive();
+  const std::string work = scratch / "work";
+  ASSERT_TRUE(MakeDir(work));
+  ASSERT_TRUE(Enter(work));
+
+  EXPECT_EQ(Normalized("data/out"), work + "\\data\\out\\");
+  EXPECT_EQ(Normalized("data\\out\\"), work + "\\data\\out\\");
+  EXPECT_EQ(Normalized(""), work + "\\");
+  // A root-relative path takes the current drive.
+  EXPECT_EQ(Normalized("\\data\\out"), drive + "\\data\\out\\");
+  EXPECT_EQ(Normalized("/data/out"), drive + "\\data\\out\\");
+  EXPECT_EQ(Normalized("\\"), drive + "\\");
+  // A drive stops the resolution, also before a relative directory.
+  EXPECT_EQ(Normalized(drive + "/work"), drive + "\\work\\");
+  EXPECT_EQ(Normalized(drive + "out"), drive + "out\\");
+  EXPECT_EQ(Resolved(drive + "out"), drive + "out");
+  // Three dots are a name, not a parent step.
+  EXPECT_EQ(Normalized("...\\x"), work + "\\...\\x\\");
+  EXPECT_EQ(CurrentDirectory(), work);
+}
+
+TEST(WindowsQualify, LeadingParentStepsAreTakenAndTheDirectoryRestored) {
+  ScratchFolder scratch;
+  REQUIRE_TEST_DRIVE(scratch);
+  const std::string a = scratch / "a";
+  ASSERT_TRUE(MakeDir(a) && MakeDir(a + "\\b") && MakeDir(a + "\\b\\c"));
+
+  ASSERT_TRUE(Enter(a + "\\b\\c"));
+  EXPECT_EQ(Normalized("..\\..\\out"), a + "\\out\\");
+  EXPECT_EQ(Normalized("../../out"), a + "\\out\\");
+  EXPECT_EQ(Normalized(".."), a + "\\b\\");
+  EXPECT_EQ(CurrentDirectory(), a + "\\b\\c");
+
+  ASSERT_TRUE(Enter(a + "\\b"));
+  // After normalizing the last part is a directory, dot and all...
+  EXPECT_EQ(Normalized("..\\x\\y.z"), a + "\\x\\y.z\\");
+  // ...while resolving alone splits it into name and extension and keeps both.
+  EXPECT_EQ(Resolved("..\\x\\y.z"), a + "\\x\\y.z");
+  EXPECT_EQ(CurrentDirectory(), a + "\\b");
+}
+
+TEST(WindowsQualify, DriveRootAsCurrentDirectoryGivesTwoBackslashes) {
+  ScratchFolder scratch;
+  REQUIRE_TEST_DRIVE(scratch);
+  const std::string drive = TestDrive();
+  ASSERT_TRUE(Enter(drive + "\\"));
+  ASSERT_EQ(CurrentDirectory(), drive + "\\");  // the root keeps its backslash
+
+  EXPECT_EQ(Normalized("out"), drive + "\\\\out\\");
+  EXPECT_EQ(Normalized(""), drive + "\\\\");
+  // Surplus parent steps stop at the root.
+  EXPECT_EQ(Normalized("..\\..\\out"), drive + "\\\\out\\");
+  EXPECT_EQ(CurrentDirectory(), drive + "\\");
+}
+
+TEST(WindowsQualify, UncNamesAreFinalWithoutTheCurrentDirectory) {
+  ScratchFolder scratch;
+  REQUIRE_TEST_DRIVE(scratch);
+  ASSERT_TRUE(Enter(scratch.path()));
+  EXPECT_EQ(Normalized("//server/share/dir"), "\\\\server\\share\\dir\\");
+  EXPECT_EQ(Normalized("\\\\server\\share\\dir\\"), "\\\\server\\share\\dir\\");
+  EXPECT_EQ(Normalized("\\\\"), "\\\\");
+  EXPECT_EQ(Normalized("//"), "\\\\");
+  EXPECT_EQ(CurrentDirectory(), scratch.path());
+}
+
+TEST(WindowsMakeDirectoryTree, LevelsShownInOrderEndingWithTheTrailingBackslash) {
+  ScratchFolder scratch;
+  REQUIRE_TEST_DRIVE(scratch);
+  const std::string a = scratch / "a";
+  ASSERT_TRUE(MakeDir(a));
+  const std::string before = CurrentDirectory();
+
+  CRecordingWnd status;
+  CDiskObject disk(&status);
+  EXPECT_TRUE(disk.MakeDirectoryTree((a + "\\b\\c").c_str()));
+  const std::vector<std::string> levels = {scratch.path(), a, a + "\\b", a + "\\b\\c",
+                                           a + "\\b\\c\\"};
+  EXPECT_EQ(status.texts, levels);
+  EXPECT_TRUE(IsDirectory(a + "\\b\\c"));
+  EXPECT_TRUE(disk.m_errorText.IsEmpty());
+  EXPECT_EQ(CurrentDirectory(), before);
+
+  // Again, with slashes: every level exists and is entered.
+  status.texts.clear();
+  EXPECT_TRUE(disk.MakeDirectoryTree((a + "/b/c").c_str()));
+  EXPECT_EQ(status.texts, levels);
+}
+
+TEST(WindowsMakeDirectoryTree, DriveRootAndDriveRelativeNamesBuildFromTheRoot) {
+  ScratchFolder scratch;
+  REQUIRE_TEST_DRIVE(scratch);
+  const std::string drive = TestDrive();
+  ASSERT_TRUE(Enter(scratch.path()));
+
+  // The drive root alone: one level, the root itself.
+  {
+    CRecordingWnd status;
+    CDiskObject disk(&status);
+    EXPECT_TRUE(disk.MakeDirectoryTree((drive + "\\").c_str()));
+    EXPECT_EQ(status.texts, std::vector<std::string>{drive + "\\"});
+  }
+  // "E:out" is built at the root of the drive, not in its current directory.
+  {
+    const std::string name = scratch.RootName("out");
+    CRecordingWnd status;
+    CDiskObject disk(&status);
+    EXPECT_TRUE(disk.MakeDirectoryTree((drive + name).c_str()));
+    EXPECT_EQ(status.texts,
+              (std::vector<std::string>{drive + "\\" + name, drive + "\\" + name + "\\"}));
+    EXPECT_TRUE(IsDirectory(drive + "\\" + name));
+    EXPECT_FALSE(IsDirectory(scratch / name));
+    EXPECT_EQ(CurrentDirectory(), scratch.path());
+  }
+  // A relative name with the drive root as the current directory: the
+  // qualified path holds two backslashes after the drive, and the levels
+  // still begin at the root.
+  {
+    const std::string name = scratch.RootName("rel");
+    ASSERT_TRUE(Enter(drive + "\\"));
+    CRecordingWnd status;
+    CDiskObject disk(&status);
+    EXPECT_TRUE(disk.MakeDirectoryTree((name + "\\sub").c_str()));
+    EXPECT_EQ(status.texts,
+              (std::vector<std::string>{drive + "\\" + name, drive + "\\" + name + "\\sub",
+                                        drive + "\\" + name + "\\sub\\"}));
+    EXPECT_TRUE(IsDirectory(drive + "\\" + name + "\\sub"));
+    EXPECT_EQ(CurrentDirectory(), drive + "\\");
+  }
+}
+
+TEST(WindowsMakeDirectoryTree, LevelTakenByAFileStopsWithTheSystemText) {
+  ScratchFolder scratch;
+  REQUIRE_TEST_DRIVE(scratch);
+  const std::string file = scratch / "f";
+  ASSERT_TRUE(WriteFileBytes(file, "x"));
+  const std::string before = CurrentDirectory();
+
+  CRecordingWnd status;
+  CDiskObject disk(&status);
+  EXPECT_FALSE(disk.MakeDirectoryTree((file + "\\g").c_str()));
+  const std::string error = SystemText(ERROR_ALREADY_EXISTS) + " " + file;
+  EXPECT_EQ(std::string(disk.m_errorText.GetString()), error);
+  EXPECT_EQ(status.texts, (std::vector<std::string>{scratch.path(), file, error}));
+  EXPECT_FALSE(IsDirectory(file + "\\g"));
+  EXPECT_EQ(CurrentDirectory(), before);
+}
+
+// A share that is not there fails at the first level, the share, with
+// whatever the system says about it; the server is never tried itself.
+TEST(WindowsMakeDirectoryTree, MissingShareFailsAtTheFirstLevel) {
+  ScratchFolder scratch;
+  REQUIRE_TEST_DRIVE(scratch);
+  ASSERT_TRUE(Enter(scratch.path()));
+  const std::string share = "\\\\lumvane-no-such-server\\share";
+
+  CRecordingWnd status;
+  CDiskObject disk(&status);
+  EXPECT_FALSE(disk.MakeDirectoryTree((share + "/dir").c_str()));
+  ASSERT_EQ(status.texts.size(), 2u);
+  EXPECT_EQ(status.texts[0], share);
+  const std::string error = disk.m_errorText.GetString();
+  EXPECT_EQ(status.texts[1], error);
+  ASSERT_GT(error.size(), share.size() + 1);
+  EXPECT_EQ(error.substr(error.size() - share.size() - 1), " " + share);
+  EXPECT_EQ(CurrentDirectory(), scratch.path());
+}
+
+TEST(WindowsListFiles, PrefixedNamesAndAMissingDirectory) {
+  ScratchFolder scratch;
+  REQUIRE_TEST_DRIVE(scratch);
+  const std::string d = scratch / "d";
+  ASSERT_TRUE(MakeDir(d) && MakeDir(d + "\\sub"));
+  ASSERT_TRUE(WriteFileBytes(d + "\\a.png", "a") && WriteFileBytes(d + "\\b", "b"));
+
+  CDiskObject disk(nullptr);
+  CStringArray files;
+  files.Add("kept");
+  EXPECT_TRUE(disk.ListFiles((d + "\\").c_str(), files, LIST_PREFIXED_NAMES));
+  std::vector<std::string> listed;
+  for (INT_PTR i = 0; i < files.GetSize(); ++i) listed.emplace_back(files[i].GetString());
+  ASSERT_EQ(listed.size(), 3u);
+  EXPECT_EQ(listed[0], "kept");
+  std::sort(listed.begin() + 1, listed.end());
+  EXPECT_EQ(listed[1], d + "\\a.png");
+  EXPECT_EQ(listed[2], d + "\\b");
+
+  const std::string missing = scratch / "missing";
+  EXPECT_FALSE(disk.ListFiles(missing.c_str(), files, LIST_BARE_NAMES));
+  EXPECT_EQ(std::string(disk.m_errorText.GetString()),
+            SystemText(ERROR_PATH_NOT_FOUND) + " " + missing + "\\*.*");
+  EXPECT_EQ(files.GetSize(), 3);
+}
+
+TEST(WindowsDeleteDirectoryFiles, ReadOnlyFileStopsWithTheAccessDeniedText) {
+  ScratchFolder scratch;
+  REQUIRE_TEST_DRIVE(scratch);
+  const std::string d = scratch / "d";
+  ASSERT_TRUE(MakeDir(d) && MakeDir(d + "\\sub"));
+  for (const char* name : {"x", "y", "z"}) ASSERT_TRUE(WriteFileBytes(d + "\\" + name, name));
+  ASSERT_TRUE(WriteFileBytes(d + "\\sub\\inner", "kept"));
+  ASSERT_TRUE(SetFileAttributesA((d + "\\y").c_str(), FILE_ATTRIBUTE_READONLY));
+
+  // The search order is the file system's (by name on NTFS, by the host's
+  // directory order under Wine); what the deletion does follows it.
+  CDiskObject disk(nullptr);
+  CStringArray order;
+  ASSERT_TRUE(disk.ListFiles(d.c_str(), order, LIST_BARE_NAMES));
+  ASSERT_EQ(order.GetSize(), 3);
+
+  CRecordingWnd status;
+  CDiskObject deleter(&status);
+  EXPECT_FALSE(deleter.DeleteDirectoryFiles(d.c_str()));
+  const std::string error = SystemText(ERROR_ACCESS_DENIED) + " " + d + "\\y";
+  EXPECT_EQ(std::string(deleter.m_errorText.GetString()), error);
+
+  std::vector<std::string> expected;
+  for (INT_PTR i = 0; i < 3; ++i) expected.emplace_back(order[i].GetString());
+  bool reachedY = false;
+  for (INT_PTR i = 0; i < 3; ++i) {
+    const std::string name = order[i].GetString();
+    if (!reachedY) expected.push_back(name);
+    // Before y: deleted; y and after it: still there.
+    EXPECT_EQ(IsFile(d + "\\" + name), reachedY || name == "y") << name;
+    if (name == "y") reachedY = true;
+  }
+  expected.push_back(error);
+  EXPECT_EQ(status.texts, expected);
+  EXPECT_TRUE(IsFile(d + "\\sub\\inner"));
+  EXPECT_TRUE(IsDirectory(d + "\\sub"));
+
+  // Once y may be written, the rest goes and the text is empty again.
+  ASSERT_TRUE(SetFileAttributesA((d + "\\y").c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_TRUE(deleter.DeleteDirectoryFiles((d + "/").c_str()));
+  EXPECT_TRUE(deleter.m_errorText.IsEmpty());
+  EXPECT_FALSE(IsFile(d + "\\y"));
+  EXPECT_TRUE(IsFile(d + "\\sub\\inner"));
+}
+
+}  // namespace

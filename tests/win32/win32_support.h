@@ -1,0 +1,159 @@
+// Helpers of the Windows tests: the scratch drive, self-cleaning folders on
+// it, the system's own error texts, and a status window that records.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/afx.h"
+
+namespace win32test {
+
+// The drive the tests may write on, root included ("E:"), from
+// LUMVANE_TEST_DRIVE; scripts/wine-run maps one for every Wine run. Empty
+// when none is named.
+inline std::string TestDrive() {
+  const char* drive = std::getenv("LUMVANE_TEST_DRIVE");
+  if (drive == nullptr || drive[0] == '\0' || drive[1] != ':' || drive[2] != '\0') return "";
+  return drive;
+}
+
+// The system's message text for code, trimmed, as an error text begins.
+inline std::string SystemText(DWORD code) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0x400, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+  std::string result = length != 0 && text != nullptr ? std::string(text, length) : "";
+  if (text != nullptr) LocalFree(text);
+  const char* blanks = " \t\r\n\v\f";
+  result.erase(result.find_last_not_of(blanks) + 1);
+  result.erase(0, result.find_first_not_of(blanks));
+  return result;
+}
+
+inline std::string CurrentDirectory() {
+  char buffer[MAX_PATH];
+  const DWORD length = GetCurrentDirectoryA(MAX_PATH, buffer);
+  return length != 0 && length < MAX_PATH ? std::string(buffer, length) : "";
+}
+
+inline bool IsDirectory(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+inline bool IsFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+inline bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                            nullptr) && written == bytes.size();
+  return CloseHandle(file) && ok;
+}
+
+inline std::string ReadFileBytes(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+// Removes path and everything in it, read-only files too.
+inline void RemoveTree(const std::string& path) {
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = entry.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string full = path + "\\" + name;
+      SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(full);
+      else
+        DeleteFileA(full.c_str());
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
+// A folder of its own at the root of the test drive ("E:\lumvane-w-...")
+// for one test, removed afterwards; the current directory is put back too.
+class ScratchFolder {
+ public:
+  ScratchFolder() : m_saved(CurrentDirectory()) {
+    const std::string drive = TestDrive();
+    if (drive.empty()) return;
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+      const std::string candidate = drive + "\\lumvane-w-" + std::to_string(GetCurrentProcessId()) +
+                                    "-" + std::to_string(counter++);
+      if (CreateDirectoryA(candidate.c_str(), nullptr)) m_path = candidate;
+    }
+    EXPECT_FALSE(m_path.empty()) << "cannot make a folder on " << drive;
+  }
+  ~ScratchFolder() {
+    if (!m_saved.empty()) SetCurrentDirectoryA(m_saved.c_str());
+    for (const std::string& extra : m_extra) RemoveTree(extra);
+    if (!m_path.empty()) RemoveTree(m_path);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  bool ok() const { return !m_path.empty(); }
+  // "E:\lumvane-w-..." without a trailing backslash.
+  const std::string& path() const { return m_path; }
+  std::string operator/(const std::string& name) const { return m_path + "\\" + name; }
+  // The folder's own name, without the drive.
+  std::string name() const { return m_path.substr(3); }
+  // A name at the drive root, unique to this folder ("lumvane-w-...-tag"),
+  // removed with it.
+  std::string RootName(const std::string& tag) {
+    const std::string name = this->name() + "-" + tag;
+    m_extra.push_back(TestDrive() + "\\" + name);
+    return name;
+  }
+
+ private:
+  std::string m_saved;
+  std::string m_path;
+  std::vector<std::string> m_extra;
+};
+
+// Skips the test when no scratch drive is named (a Windows machine outside
+// the test harness); under Wine there always is one.
+#define REQUIRE_TEST_DRIVE(folder)                                                   \
+  do {                                                                              \
+    if (win32test::TestDrive().empty())                                             \
+      GTEST_SKIP() << "LUMVANE_TEST_DRIVE names no scratch drive (scripts/wine-run " \
+                      "maps one)";                                                  \
+    ASSERT_TRUE((folder).ok());                                                     \
+  } while (0)
+
+// A status window that keeps every text it is given, in order.
+class CRecordingWnd : public CWnd {
+ public:
+  void SetWindowTextA(LPCTSTR text) override { texts.emplace_back(text); }
+  std::vector<std::string> texts;
+};
+
+}  // namespace win32test
