@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -76,8 +77,13 @@ inline std::string ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
-// Removes path and everything in it, read-only files too.
+// Removes path and everything in it, read-only files too; or the file path.
 inline void RemoveTree(const std::string& path) {
+  if (IsFile(path)) {
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+    return;
+  }
   WIN32_FIND_DATAA entry;
   HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
   if (search != INVALID_HANDLE_VALUE) {
@@ -125,13 +131,15 @@ class ScratchFolder {
   std::string operator/(const std::string& name) const { return m_path + "\\" + name; }
   // The folder's own name, without the drive.
   std::string name() const { return m_path.substr(3); }
-  // A name at the drive root, unique to this folder ("lumvane-w-...-tag"),
-  // removed with it.
+  // A name at the drive root, unique to this folder ("lumvane-w-...-tag");
+  // the file or folder of that name is removed with the folder.
   std::string RootName(const std::string& tag) {
     const std::string name = this->name() + "-" + tag;
     m_extra.push_back(TestDrive() + "\\" + name);
     return name;
   }
+  // Removes drive-root path (a file or folder) with this folder too.
+  void RemoveLater(const std::string& path) { m_extra.push_back(path); }
 
  private:
   std::string m_saved;

@@ -1,0 +1,234 @@
+// End-to-end runs of Lumvane.exe on a real drive letter: the exact bytes on
+// standard output and standard error (the runtime writes each line end as
+// CR LF to a file), the exit status, and the images written as
+// "folder\NN.png". Lumvane runs detached from any console with standard input
+// from NUL, so its closing key wait returns at once.
+//
+// Usage: lumvane_run_windows_test PATH\TO\Lumvane.exe [gtest options]
+#include "win32_support.h"
+
+#include <cstdio>
+
+#include "diskobject/DiskObject.h"
+#include "lumvane_strings.h"
+#include "pngdraw.h"
+
+namespace {
+
+using win32test::IsDirectory;
+using win32test::IsFile;
+using win32test::ReadFileBytes;
+using win32test::ScratchFolder;
+using win32test::TestDrive;
+using win32test::WriteFileBytes;
+
+std::string g_lumvane;  // the program under test, from the command line
+
+// The bytes a text-mode stream writes for text.
+std::string Crlf(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+const std::string kBanner = IDS_BANNER_TEXT;
+const std::string kPrompt = "\n\n Any Key to Quit...\n";
+
+struct RunResult {
+  std::string out, err;
+  DWORD status = 0xFFFFFFFF;
+};
+
+HANDLE InheritableFile(const std::string& path, bool write) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  return CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                     write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Runs Lumvane.exe with args in cwd; its output goes to files in logs.
+RunResult RunLumvane(const std::vector<std::string>& args, const std::string& cwd,
+              const ScratchFolder& logs) {
+  RunResult result;
+  std::string commandLine = "\"" + g_lumvane + "\"";
+  for (const std::string& arg : args) commandLine += " \"" + arg + "\"";
+  const std::string outPath = logs / "stdout", errPath = logs / "stderr";
+  HANDLE in = InheritableFile("NUL", false);
+  HANDLE out = InheritableFile(outPath, true);
+  HANDLE err = InheritableFile(errPath, true);
+  EXPECT_NE(in, INVALID_HANDLE_VALUE);
+  EXPECT_NE(out, INVALID_HANDLE_VALUE);
+  EXPECT_NE(err, INVALID_HANDLE_VALUE);
+
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process = {};
+  const BOOL started = CreateProcessA(g_lumvane.c_str(), commandLine.data(), nullptr, nullptr,
+                                      TRUE, DETACHED_PROCESS, nullptr, cwd.c_str(), &startup,
+                                      &process);
+  CloseHandle(in);
+  CloseHandle(out);
+  CloseHandle(err);
+  EXPECT_TRUE(started) << commandLine << ": error " << GetLastError();
+  if (!started) return result;
+  // A run of a few small files takes well under a second; a minute means it
+  // hangs (say, waiting for a key), which must fail rather than stall CI.
+  EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0) << commandLine;
+  if (!GetExitCodeProcess(process.hProcess, &result.status)) result.status = 0xFFFFFFFF;
+  if (result.status == STILL_ACTIVE) TerminateProcess(process.hProcess, 99);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  result.out = ReadFileBytes(outPath);
+  result.err = ReadFileBytes(errPath);
+  return result;
+}
+
+std::string Slice(const pngdraw::Bytes& bytes, const pngdraw::Range& range) {
+  return std::string(bytes.begin() + static_cast<std::ptrdiff_t>(range.start),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(range.end));
+}
+
+// A junk file holding count pictures at path; ranges receives their places.
+pngdraw::Bytes WriteSample(const std::string& path, unsigned count,
+                           std::vector<pngdraw::Range>* ranges) {
+  pngdraw::Bytes bytes = pngdraw::MakeJunkWithPictures(7, count, ranges);
+  EXPECT_TRUE(WriteFileBytes(path, std::string(bytes.begin(), bytes.end()))) << path;
+  return bytes;
+}
+
+std::string Analysed(const std::string& fullPath) {
+  return "\n Now Analyse this file: \n     " + fullPath + "\n";
+}
+
+// The writer's text for count images into folder, of which written were.
+std::string Dumped(unsigned count, const std::string& folder, unsigned written) {
+  return "\n Begin Dumping PNGs, (total: " + std::to_string(count) + ")\n " +
+         "\n PNGs saved to: " + folder + ".\n " + std::string(written, '.');
+}
+std::string Dumped(unsigned count, const std::string& folder) {
+  return Dumped(count, folder, count);
+}
+
+// Every picture is in folder as NN.png, byte for byte, and nothing else.
+void ExpectImages(const std::string& folder, const pngdraw::Bytes& bytes,
+                  const std::vector<pngdraw::Range>& ranges) {
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "\\%02u.png", static_cast<unsigned>(i));
+    EXPECT_EQ(ReadFileBytes(folder + name), Slice(bytes, ranges[i])) << folder + name;
+  }
+  CDiskObject disk(nullptr);
+  CStringArray files;
+  ASSERT_TRUE(disk.ListFiles(folder.c_str(), files, LIST_BARE_NAMES));
+  EXPECT_EQ(files.GetSize(), static_cast<INT_PTR>(ranges.size()));
+}
+
+class LumvaneWindowsRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (g_lumvane.empty()) GTEST_SKIP() << "no Lumvane.exe named on the command line";
+    REQUIRE_TEST_DRIVE(m_work);
+    ASSERT_TRUE(m_logs.ok());
+  }
+  ScratchFolder m_work, m_logs;
+};
+
+TEST_F(LumvaneWindowsRun, BareNameInAFolderOfTheDrive) {
+  const std::string input = m_work / "dump.bin";
+  std::vector<pngdraw::Range> ranges;
+  const pngdraw::Bytes bytes = WriteSample(input, 3, &ranges);
+  // A file from an earlier run that found more images does not survive.
+  ASSERT_TRUE(CreateDirectoryA((m_work / "dump").c_str(), nullptr));
+  ASSERT_TRUE(WriteFileBytes(m_work / "dump\\07.png", "old"));
+
+  const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
+  EXPECT_EQ(run.out, Crlf(kBanner + Analysed(input) + Dumped(3, m_work / "dump") + kPrompt));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0u);
+  ExpectImages(m_work / "dump", bytes, ranges);
+  EXPECT_FALSE(IsFile(m_work / "dump\\07.png"));
+}
+
+TEST_F(LumvaneWindowsRun, BareNameAtTheDriveRootKeepsTwoBackslashes) {
+  const std::string drive = TestDrive();
+  const std::string stem = m_work.RootName("root");
+  m_work.RemoveLater(drive + "\\" + stem + ".bin");
+  std::vector<pngdraw::Range> ranges;
+  const pngdraw::Bytes bytes = WriteSample(drive + "\\" + stem + ".bin", 2, &ranges);
+
+  const RunResult run = RunLumvane({stem + ".bin"}, drive + "\\", m_logs);
+  const std::string full = drive + "\\\\" + stem + ".bin";
+  EXPECT_EQ(run.out,
+            Crlf(kBanner + Analysed(full) + Dumped(2, drive + "\\\\" + stem) + kPrompt));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0u);
+  ExpectImages(drive + "\\" + stem, bytes, ranges);
+}
+
+TEST_F(LumvaneWindowsRun, PathsWithSeparatorsAreUsedAsTyped) {
+  ASSERT_TRUE(CreateDirectoryA((m_work / "sub").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((m_work / "my.data").c_str(), nullptr));
+  std::vector<pngdraw::Range> ranges;
+  const pngdraw::Bytes bytes = WriteSample(m_work / "sub\\archive.tar.gz", 2, &ranges);
+  WriteSample(m_work / "my.data\\dump", 2, nullptr);
+
+  // Relative, with a backslash: only the last extension goes.
+  RunResult run = RunLumvane({"sub\\archive.tar.gz"}, m_work.path(), m_logs);
+  EXPECT_EQ(run.out, Crlf(kBanner + Analysed("sub\\archive.tar.gz") +
+                          Dumped(2, "sub\\archive.tar") + kPrompt));
+  EXPECT_EQ(run.status, 0u);
+  ExpectImages(m_work / "sub\\archive.tar", bytes, ranges);
+
+  // A drive path written with slashes: the images are joined with a backslash.
+  const std::string slashed = TestDrive() + "/" + m_work.name() + "/sub/archive.tar.gz";
+  run = RunLumvane({slashed}, m_logs.path(), m_logs);
+  const std::string folder = slashed.substr(0, slashed.size() - 3);
+  EXPECT_EQ(run.out, Crlf(kBanner + Analysed(slashed) + Dumped(2, folder) + kPrompt));
+  EXPECT_EQ(run.status, 0u);
+  ExpectImages(m_work / "sub\\archive.tar", bytes, ranges);
+
+  // No extension (the dot is in a folder name): the folder would be the input
+  // file itself, so the first image cannot be created.
+  const std::string noExt = m_work / "my.data\\dump";
+  run = RunLumvane({noExt}, m_logs.path(), m_logs);
+  EXPECT_EQ(run.out, Crlf(kBanner + Analysed(noExt) + Dumped(2, noExt, 0) +
+                          "\n File create Failed!\n\n" + kPrompt));
+  EXPECT_EQ(run.status, 1u);
+  EXPECT_TRUE(IsFile(noExt));
+}
+
+TEST_F(LumvaneWindowsRun, NoArgumentAndAMissingInput) {
+  RunResult run = RunLumvane({}, m_work.path(), m_logs);
+  EXPECT_EQ(run.out, Crlf(kBanner + kPrompt));
+  EXPECT_EQ(run.err, Crlf("\n Usage:\n\n      Lumvane.exe FILE\n\n"));
+  EXPECT_EQ(run.status, 1u);
+
+  const std::string missing = m_work / "missing.bin";
+  run = RunLumvane({missing}, m_work.path(), m_logs);
+  EXPECT_EQ(run.out, Crlf(kBanner + Analysed(missing) + "\n File Open Failed!\n\n" + kPrompt));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 1u);
+  EXPECT_FALSE(IsDirectory(m_work / "missing"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc > 1) {
+    g_lumvane = argv[1];
+    // Under Wine the build names the program by its host path; the host's
+    // root is Wine's drive Z:.
+    if (!g_lumvane.empty() && g_lumvane[0] == '/') g_lumvane = "Z:" + g_lumvane;
+    for (char& c : g_lumvane)
+      if (c == '/') c = '\\';
+  }
+  return RUN_ALL_TESTS();
+}
