@@ -12,6 +12,17 @@ BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev foremost time python3
 WINBUILD         ?= build-windows
 WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
 WINE_PACKAGES    := $(WINDOWS_PACKAGES) wine64 util-linux
+# Installing: `make install PREFIX=/opt/lumvane DESTDIR=/tmp/stage`.
+# Packages: a release build of its own, prefix /usr, made into a .deb by
+# CPack; dpkg-shlibdeps (dpkg-dev) computes its dependencies. Testing the
+# package installs it, runs both programs from PATH and reads the manual
+# pages (man-db).
+PREFIX           ?= /usr/local
+DESTDIR          ?=
+PKGBUILD         ?= build-package
+PACKAGE_PACKAGES := $(BUILD_PACKAGES) dpkg-dev gzip
+PACKAGE_TEST_PACKAGES := $(PACKAGE_PACKAGES) man-db groff-base
+WINDOWS_ZIP_PACKAGES  := $(WINDOWS_PACKAGES) unzip
 
 # make bench: Release build of its own; inputs generated once and reused.
 BENCH_BUILD     ?= build-bench
@@ -20,7 +31,8 @@ BENCH_OUT       ?= /dev/shm
 BENCH_RUNS      ?= 5
 BENCH_WORKLOADS ?= many-64m,few-64m,many-1g,few-1g
 
-.PHONY: all build test test-native windows test-windows demo demo-lumvane demo-kelb bench clean
+.PHONY: all build test test-native windows test-windows demo demo-lumvane demo-kelb bench clean \
+        install package windows-zip test-package
 
 all: build
 
@@ -49,6 +61,34 @@ windows:
 test-windows: windows
 	@scripts/require $(WINE_PACKAGES)
 	ctest --test-dir $(WINBUILD) --output-on-failure -j $(JOBS)
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# $(PKGBUILD)/lumvane_VERSION_ARCH.deb
+package:
+	@scripts/require $(PACKAGE_PACKAGES)
+	cmake -S . -B $(PKGBUILD) -G $(GENERATOR) -DLUMVANE_WERROR=$(WERROR) \
+	  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DLUMVANE_TESTS=OFF
+	cmake --build $(PKGBUILD) -j $(JOBS)
+	rm -f $(PKGBUILD)/lumvane_*.deb
+	cd $(PKGBUILD) && cpack -G DEB
+	dpkg-deb --info $(PKGBUILD)/lumvane_*.deb
+	dpkg-deb --contents $(PKGBUILD)/lumvane_*.deb
+
+# $(WINBUILD)/Lumvane-VERSION-win64.zip: Lumvane.exe and the README.
+windows-zip: windows
+	@scripts/require $(WINDOWS_ZIP_PACKAGES)
+	rm -f $(WINBUILD)/Lumvane-*-win64.zip
+	cd $(WINBUILD) && cpack -G ZIP
+	unzip -l $(WINBUILD)/Lumvane-*-win64.zip
+
+# Installs the .deb (as root with dpkg, else into a scratch root), runs both
+# programs from PATH on samples, reads the manual pages, then removes it and
+# checks that nothing of it is left.
+test-package: package
+	@scripts/require $(PACKAGE_TEST_PACKAGES)
+	tests/package/test-package.sh $(PKGBUILD)
 
 # Each demo-* target runs one program on a sample of ours in a scratch
 # folder under $(DEMO_DIR); demo runs them all.
@@ -87,4 +127,4 @@ bench:
 	  --runs $(BENCH_RUNS) --workloads $(BENCH_WORKLOADS) --markdown $(BENCH_BUILD)/results.md
 
 clean:
-	rm -rf $(BUILD) $(WINBUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(WINBUILD) $(BENCH_BUILD) $(PKGBUILD)

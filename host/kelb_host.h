@@ -102,8 +102,11 @@ const module_info &module_of(const kelb_module *module);
 // The module files (*.mod) in `dir`, sorted by name.
 std::vector<std::string> module_files(const std::string &dir);
 
-// The directories searched for modules when none is named: the directory of
-// the running program, then ../partmap beside it, then the build tree's.
+// The directories searched for modules when none is named, from the running
+// program's own location (/proc/self/exe): the installed module folder
+// relative to it (bin/../lib/kelb), the program's directory, ../partmap
+// beside it, then, for a program inside the build tree, the build tree's
+// module folder. Empty when the program's location cannot be read.
 std::vector<std::string> default_module_dirs();
 
 // ---- ELF inspection ---------------------------------------------------------

@@ -216,15 +216,24 @@ std::vector<std::string> default_module_dirs() {
   std::vector<std::string> dirs;
   char self[4096];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n > 0) {
-    self[n] = '\0';
-    std::string dir(self);
-    dir.erase(dir.find_last_of('/'));
-    dirs.push_back(dir);
-    dirs.push_back(dir + "/../partmap");
-  }
-#ifdef KELB_BUILD_MODULE_DIR
-  dirs.push_back(KELB_BUILD_MODULE_DIR);
+  if (n <= 0)
+    return dirs;
+  self[n] = '\0';
+  std::string dir(self);
+  dir.erase(dir.find_last_of('/'));
+#ifdef KELB_INSTALLED_MODULE_DIR
+  // Installed: bin/kelb-probe finds lib/kelb (or the multiarch library
+  // folder) through the path between the two, whatever the prefix.
+  dirs.push_back(dir + "/" KELB_INSTALLED_MODULE_DIR);
+#endif
+  dirs.push_back(dir);
+  dirs.push_back(dir + "/../partmap");
+#if defined(KELB_BUILD_MODULE_DIR) && defined(KELB_BUILD_ROOT)
+  // The build tree's modules serve only programs built and run in that tree;
+  // an installed copy must not pick up a stale build lying elsewhere.
+  const std::string root = KELB_BUILD_ROOT "/";
+  if (dir.compare(0, root.size(), root) == 0)
+    dirs.push_back(KELB_BUILD_MODULE_DIR);
 #endif
   return dirs;
 }

@@ -3,16 +3,27 @@
 //
 // Exit status: 0 when a map accepted the disk (and, with PARTITION, the
 // partition was found); 1 on an error; 2 when no map accepts the disk.
+//
+// The modules come from --modules DIR, else from the folder named by the
+// KELB_MODULE_DIR environment variable, else from the places
+// kelb_host::default_module_dirs() gives, relative to the program itself.
 
 #include "kelb_host.h"
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#ifndef KELB_PROBE_VERSION
+#define KELB_PROBE_VERSION "unknown"
+#endif
+
 namespace {
+
+const char kModuleDirVariable[] = "KELB_MODULE_DIR";
 
 const char kUsage[] =
     "Usage: kelb-probe [--debug=COND] [--map NAME] [--json] [--modules DIR]\n"
@@ -26,10 +37,13 @@ const char kUsage[] =
     "  --map NAME      use only the map NAME (\"sun_partition_map\") or the maps\n"
     "                  of module NAME (\"sun\")\n"
     "  --json          print JSON instead of a table\n"
-    "  --modules DIR   load the modules (*.mod) from DIR instead of the build tree\n"
+    "  --modules DIR   load the modules (*.mod) from DIR; without it, from\n"
+    "                  $KELB_MODULE_DIR, else from where kelb-probe is installed\n"
+    "                  or built\n"
     "  --debug=COND    enable debug lines for COND, a comma list or \"all\"\n"
     "                  (the KELB_DEBUG environment variable does the same)\n"
     "  --help          print this text\n"
+    "  --version       print the version\n"
     "\n"
     "Exit status: 0 listed, 1 error, 2 no partition map recognised.\n";
 
@@ -128,10 +142,15 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
     kelb_host::set_debug(o.debug);
 
   std::vector<std::string> files;
-  if (!o.modules.empty()) {
-    files = kelb_host::module_files(o.modules);
+  std::string named = o.modules;
+  const char *env = getenv(kModuleDirVariable);
+  if (named.empty() && env && *env)
+    named = env;
+  if (!named.empty()) {
+    files = kelb_host::module_files(named);
     if (files.empty()) {
-      fprintf(stderr, "kelb-probe: no modules (*.mod) in '%s'\n", o.modules.c_str());
+      fprintf(stderr, "kelb-probe: no modules (*.mod) in '%s'%s\n", named.c_str(),
+              o.modules.empty() ? " (from KELB_MODULE_DIR)" : "");
       return 1;
     }
   } else {
@@ -141,7 +160,8 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
         break;
     }
     if (files.empty()) {
-      fprintf(stderr, "kelb-probe: no modules found; name their folder with --modules\n");
+      fprintf(stderr, "kelb-probe: no modules found; name their folder with --modules"
+                      " or KELB_MODULE_DIR\n");
       return 1;
     }
   }
@@ -276,6 +296,9 @@ int main(int argc, char **argv) {
       options_done = true;
     } else if (a == "--help" || a == "-h") {
       fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--version") {
+      printf("kelb-probe %s\n", KELB_PROBE_VERSION);
       return 0;
     } else if (a == "--json") {
       o.json = true;

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <spawn.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -277,6 +279,53 @@ TEST_F(ProbeTest, SampleGeneratorWritesTheDemoDisk) {
   EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "0", "1024", "0"}));
   EXPECT_EQ(rows[1], (std::vector<std::string>{"2", "1024", "512", "0"}));
   EXPECT_EQ(rows[2], (std::vector<std::string>{"5", "1536", "2560", "0"}));
+}
+
+// Where the modules come from: --modules, else KELB_MODULE_DIR, else the
+// program's own location: the installed folder at its path from bin/. A copy
+// outside the build tree never falls back to the build tree's modules.
+TEST_F(ProbeTest, FindsModulesByOptionEnvironmentAndOwnLocation) {
+  const std::string img = WriteImage("sample.img", SunSample());
+  struct EnvGuard {
+    ~EnvGuard() { unsetenv("KELB_MODULE_DIR"); }
+  } guard;
+  const std::string empty = dir_ + "/empty";
+  ASSERT_EQ(mkdir(empty.c_str(), 0755), 0);
+
+  setenv("KELB_MODULE_DIR", empty.c_str(), 1);
+  Result r = Probe({img});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no modules (*.mod) in '" + empty + "' (from KELB_MODULE_DIR)"),
+            std::string::npos) << r.err;
+  r = Probe({"--modules", KELB_MODULE_DIR, img}); // the option wins
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
+  setenv("KELB_MODULE_DIR", "", 1); // empty: as if unset
+  r = Probe({img});
+  EXPECT_EQ(r.status, 0) << r.err;
+  unsetenv("KELB_MODULE_DIR");
+
+  // An installed tree under a prefix of our own: bin/kelb-probe alone finds
+  // nothing; with the modules at their installed path it lists the disk.
+  const std::string bin = dir_ + "/prefix/bin";
+  const std::string mods = bin + "/" + KELB_INSTALLED_MODULE_RELDIR;
+  ASSERT_EQ(Exec({"/bin/mkdir", "-p", bin, mods}).status, 0);
+  ASSERT_EQ(Exec({"/bin/cp", KELB_PROBE, bin + "/kelb-probe"}).status, 0);
+  r = Exec({bin + "/kelb-probe", img});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no modules found"), std::string::npos) << r.err;
+  for (const char *m : {"sun", "amiga", "apple", "acorn"})
+    ASSERT_EQ(Exec({"/bin/cp", std::string(KELB_MODULE_DIR) + "/" + m + ".mod", mods}).status, 0);
+  r = Exec({bin + "/kelb-probe", img});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
+}
+
+TEST_F(ProbeTest, VersionOption) {
+  Result r = Probe({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("kelb-probe ") + KELB_PROBE_VERSION + "\n");
+  EXPECT_TRUE(r.err.empty()) << r.err;
 }
 
 } // namespace

@@ -1,0 +1,86 @@
+# What `make install` puts where, and the packages made from it.
+#
+# POSIX (prefix /usr/local for `make install`, /usr for the Debian package):
+#   bin/lumvane, bin/kelb-probe
+#   ${KELB_INSTALL_MODULE_DIR}/{sun,amiga,apple,acorn}.mod (host/, partmap/)
+#   share/man/man1/lumvane.1.gz, kelb-probe.1.gz
+#   share/doc/lumvane/README.md
+# Windows: Lumvane.exe and README.md at the top of a zip.
+#
+# The program targets install themselves where they are defined (host/,
+# partmap/); the tool's rule is here so that it follows the target into
+# whichever folder defines it.
+
+if(TARGET lumvane)
+  if(WIN32)
+    install(TARGETS lumvane RUNTIME DESTINATION .)
+  else()
+    install(TARGETS lumvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endif()
+
+if(WIN32)
+  install(FILES README.md DESTINATION .)
+else()
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+# Manual pages: filled in with the version and the module folder, then
+# compressed (reproducibly: no name or time stamp in the gzip header).
+if(NOT WIN32)
+  set(LUMVANE_MAN_PAGES kelb-probe.1)
+  if(TARGET lumvane)
+    list(APPEND LUMVANE_MAN_PAGES lumvane.1)
+  endif()
+  set(KELB_MAN_MODULE_RELDIR "${KELB_INSTALLED_MODULE_RELDIR}")
+  set(KELB_MAN_MODULE_DIR "${CMAKE_INSTALL_PREFIX}/${KELB_INSTALL_MODULE_DIR}")
+  find_program(GZIP_PROGRAM gzip REQUIRED)
+  set(compressed)
+  foreach(page IN LISTS LUMVANE_MAN_PAGES)
+    set(filled "${CMAKE_BINARY_DIR}/man/${page}")
+    configure_file("${PROJECT_SOURCE_DIR}/man/${page}.in" "${filled}" @ONLY)
+    add_custom_command(
+      OUTPUT "${filled}.gz"
+      COMMAND "${GZIP_PROGRAM}" -9 -n -k -f "${filled}"
+      DEPENDS "${filled}" "${PROJECT_SOURCE_DIR}/man/${page}.in"
+      COMMENT "Compressing the manual page ${page}"
+      VERBATIM)
+    list(APPEND compressed "${filled}.gz")
+  endforeach()
+  add_custom_target(man_pages ALL DEPENDS ${compressed})
+  install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+# ---- Packages ----------------------------------------------------------------
+set(CPACK_PACKAGE_NAME lumvane)
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_VENDOR "The Lumvane developers")
+set(CPACK_PACKAGE_CONTACT "The Lumvane developers <lumvane@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "PNG extractor for raw data, and kelb partition-map modules")
+# Control-file text: lines of at most 79 columns, paragraphs apart.
+set(CPACK_PACKAGE_DESCRIPTION
+"lumvane finds the PNG images stored inside a file of raw data (a memory
+dump, a game archive, a disk image) and writes each one to its own file,
+00.png, 01.png, ... in a folder named after the input.
+
+The four partition-map modules of the kelb boot loader (sun, amiga, apple,
+acorn) come with kelb-probe, a small stand-in loader that lists the
+partitions of a disk image or block device as the modules see them.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/")
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME "Lumvane-${PROJECT_VERSION}-win64")
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # Dependencies come from the binaries themselves (dpkg-shlibdeps).
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+endif()
+
+include(CPack)

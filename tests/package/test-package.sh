@@ -1,0 +1,260 @@
+#!/bin/sh
+# Usage: tests/package/test-package.sh BUILD
+#
+# Tests the Debian package that `make package` left in BUILD (a release build
+# whose sample generators and kelb-probe serve as references): installs it,
+# runs lumvane and kelb-probe from PATH on samples from another folder,
+# checks their results and reads both manual pages, then removes the package
+# and checks that nothing of it is left.
+#
+# As root, with the package not installed already, it installs with dpkg -i
+# and removes with dpkg --purge. Otherwise (or with TEST_PACKAGE_SCRATCH=1)
+# it unpacks the package into a scratch root with dpkg-deb -x and puts that
+# root's bin/ first on PATH; the removal checks need dpkg and are skipped.
+set -eu
+
+[ $# -eq 1 ] || { echo "usage: $0 BUILD" >&2; exit 2; }
+build=$(cd "$1" && pwd)
+src=$(cd "$(dirname "$0")/../.." && pwd)
+pkg=lumvane
+
+fail() { echo "test-package: FAIL: $*" >&2; exit 1; }
+note() { echo "test-package: $*"; }
+
+set -- "$build"/${pkg}_*.deb
+[ $# -eq 1 ] && [ -f "$1" ] || fail "expected one ${pkg}_*.deb in $build, found: $*"
+deb=$1
+version=$(dpkg-deb --field "$deb" Version)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/test-package.XXXXXX")
+installed_by_us=no
+cleanup() {
+  if [ "$installed_by_us" = yes ]; then
+    dpkg --purge "$pkg" >/dev/null 2>&1 || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' HUP INT TERM
+
+already=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+if [ "$(id -u)" = 0 ] && [ "${TEST_PACKAGE_SCRATCH:-0}" != 1 ]; then
+  case "$already" in
+    *" installed") mode=scratch
+                   note "$pkg is installed on this machine already; leaving it alone" ;;
+    *) mode=dpkg ;;
+  esac
+else
+  mode=scratch
+fi
+
+# The package's own list of files, "./usr/bin/kelb-probe" -> "/usr/bin/kelb-probe".
+dpkg-deb --contents "$deb" | awk '{ print $NF }' | sed 's|^\.||; s|/$||' |
+  grep -v '^$' >"$work/contents"
+has() { grep -qx "$1" "$work/contents"; }
+has /usr/bin/kelb-probe || fail "the package holds no /usr/bin/kelb-probe"
+# Until the tool is built, the package carries kelb-probe alone.
+with_lumvane=no
+[ -x "$build/tool/lumvane" ] && with_lumvane=yes
+if [ "$with_lumvane" = yes ]; then
+  has /usr/bin/lumvane || fail "the package holds no /usr/bin/lumvane"
+  programs="kelb-probe lumvane"
+else
+  note "no lumvane in this build: testing kelb-probe only"
+  programs=kelb-probe
+fi
+module_dir=$(grep '/kelb/sun\.mod$' "$work/contents" | sed 's|/sun\.mod$||')
+[ -n "$module_dir" ] || fail "the package holds no kelb/sun.mod"
+for m in sun amiga apple acorn; do
+  has "$module_dir/$m.mod" || fail "the package holds no $module_dir/$m.mod"
+done
+
+if [ "$mode" = dpkg ]; then
+  note "installing $deb with dpkg -i"
+  installed_by_us=yes
+  dpkg -i "$deb" >"$work/dpkg-i.log" 2>&1 || { cat "$work/dpkg-i.log" >&2; fail "dpkg -i"; }
+  root=""
+else
+  note "unpacking $deb into a scratch root"
+  root="$work/root"
+  dpkg-deb -x "$deb" "$root"
+  PATH="$root/usr/bin:$PATH"
+  export PATH
+fi
+
+# ---- Both programs come from the package, through PATH ----------------------
+for prog in $programs; do
+  found=$(command -v "$prog" || true)
+  [ "$found" = "$root/usr/bin/$prog" ] ||
+    fail "$prog on PATH is '$found', not the package's $root/usr/bin/$prog"
+done
+unset KELB_MODULE_DIR KELB_DEBUG 2>/dev/null || true
+
+mkdir "$work/data" "$work/elsewhere" "$work/empty"
+
+# ---- kelb-probe ---------------------------------------------------------------
+out=$(kelb-probe --version) || fail "kelb-probe --version exited $?"
+[ "$out" = "kelb-probe $version" ] || fail "kelb-probe --version printed '$out', not 'kelb-probe $version'"
+
+# Each scheme's sample disk, probed from another folder: the installed copy
+# must list exactly what the build tree's copy lists.
+for s in sun amiga apple acorn; do
+  img="$work/data/$s.img"
+  "$build/host/kelb-sample-$s" "$img" >/dev/null
+  "$build/host/kelb-probe" "$img" >"$work/$s.expected" ||
+    fail "the build tree's kelb-probe failed on the $s sample"
+  status=0
+  (cd "$work/elsewhere" && kelb-probe "$img") >"$work/$s.out" 2>"$work/$s.err" || status=$?
+  [ "$status" -eq 0 ] || fail "kelb-probe $s sample: status $status: $(cat "$work/$s.err")"
+  [ ! -s "$work/$s.err" ] || fail "kelb-probe $s sample wrote to stderr: $(cat "$work/$s.err")"
+  cmp -s "$work/$s.expected" "$work/$s.out" ||
+    { diff "$work/$s.expected" "$work/$s.out" >&2 || true; fail "kelb-probe lists the $s sample differently"; }
+  rows=$(($(wc -l <"$work/$s.out") - 2))
+  [ "$rows" -ge 1 ] || fail "kelb-probe found no partition on the $s sample"
+done
+
+# The Sun sample's partitions, as the sample writes them, by a relative name.
+(cd "$work/data" && kelb-probe sun.img) >"$work/sun-rel.out"
+cat >"$work/sun-rel.expected" <<'EOF'
+sun.img: sun_partition_map
+NAME          START       LENGTH       OFFSET
+1                 0         1024            0
+2              1024          512            0
+5              1536         2560            0
+EOF
+cmp -s "$work/sun-rel.expected" "$work/sun-rel.out" ||
+  { diff "$work/sun-rel.expected" "$work/sun-rel.out" >&2 || true; fail "kelb-probe sun.img"; }
+
+# The modules it loaded are the installed ones, found beside the program.
+LD_DEBUG=files kelb-probe "$work/data/sun.img" 2>"$work/ld.log" >/dev/null
+sed -n 's/.*file=\([^ ]*\.mod\) .*dynamically loaded.*/\1/p' "$work/ld.log" | sort -u >"$work/loaded"
+[ "$(wc -l <"$work/loaded")" -eq 4 ] || fail "kelb-probe loaded $(wc -l <"$work/loaded") modules, not 4"
+while read -r mod; do
+  [ "$(realpath "$(dirname "$mod")")" = "$(realpath "$root$module_dir")" ] ||
+    fail "kelb-probe loaded $mod, not a module of $root$module_dir"
+done <"$work/loaded"
+
+# KELB_MODULE_DIR and --modules still override the installed folder.
+status=0
+KELB_MODULE_DIR="$work/empty" kelb-probe "$work/data/sun.img" >/dev/null 2>"$work/env.err" || status=$?
+[ "$status" -eq 1 ] && grep -q "no modules" "$work/env.err" ||
+  fail "KELB_MODULE_DIR naming an empty folder: status $status, '$(cat "$work/env.err")'"
+status=0
+KELB_MODULE_DIR="$work/empty" kelb-probe --modules "$root$module_dir" "$work/data/sun.img" \
+  >"$work/opt.out" 2>&1 || status=$?
+[ "$status" -eq 0 ] && cmp -s "$work/sun.expected" "$work/opt.out" ||
+  fail "--modules over KELB_MODULE_DIR: status $status, '$(cat "$work/opt.out")'"
+
+# The same install rules under another prefix, staged with DESTDIR (what
+# `make install PREFIX=... DESTDIR=...` runs): the moved tree finds its own
+# modules.
+DESTDIR="$work/stage" cmake --install "$build" --prefix /opt/lumvane >"$work/install.log" ||
+  { cat "$work/install.log" >&2; fail "cmake --install with a prefix and DESTDIR"; }
+staged="$work/stage/opt/lumvane"
+for prog in $programs; do
+  [ -x "$staged/bin/$prog" ] || fail "no $staged/bin/$prog after the staged install"
+done
+[ -f "$staged/share/doc/$pkg/README.md" ] || fail "no README in $staged/share/doc/$pkg"
+status=0
+(cd "$work/elsewhere" && "$staged/bin/kelb-probe" "$work/data/sun.img") >"$work/staged.out" 2>&1 || status=$?
+[ "$status" -eq 0 ] && cmp -s "$work/sun.expected" "$work/staged.out" ||
+  fail "kelb-probe installed under $staged: status $status, '$(cat "$work/staged.out")'"
+
+# ---- lumvane --------------------------------------------------------------------
+if [ "$with_lumvane" = yes ]; then
+# A blob of junk with pictures of our own; make_sample prints each picture's
+# "start end" range.
+"$build/tool/make_sample" "$work/data/dump.bin" 5 2026 >"$work/ranges"
+count=$(wc -l <"$work/ranges")
+[ "$count" -eq 5 ] || fail "make_sample gave $count ranges, not 5"
+
+check_images() { # FOLDER: the images equal the recorded ranges, and only they
+  i=0
+  while read -r start end; do
+    name=$(printf '%s/%02d.png' "$1" "$i")
+    [ -f "$name" ] || fail "lumvane wrote no $name"
+    tail -c +"$((start + 1))" "$work/data/dump.bin" | head -c "$((end - start))" >"$work/range"
+    cmp -s "$work/range" "$name" || fail "$name is not bytes $start to $end of the input"
+    i=$((i + 1))
+  done <"$work/ranges"
+  n=$(find "$1" -mindepth 1 | wc -l)
+  [ "$n" -eq "$count" ] || fail "$1 holds $n entries, not $count images"
+}
+
+status=0
+(cd "$work/elsewhere" && lumvane "$work/data/dump.bin" </dev/null) \
+  >"$work/lumvane.out" 2>"$work/lumvane.err" || status=$?
+[ "$status" -eq 0 ] || fail "lumvane: status $status: $(cat "$work/lumvane.out" "$work/lumvane.err")"
+grep -q "Begin Dumping PNGs, (total: $count)" "$work/lumvane.out" ||
+  fail "lumvane did not report $count images: $(cat "$work/lumvane.out")"
+grep -q "PNGs saved to: $work/data/dump\." "$work/lumvane.out" ||
+  fail "lumvane did not name $work/data/dump: $(cat "$work/lumvane.out")"
+check_images "$work/data/dump"
+[ -z "$(ls -A "$work/elsewhere")" ] || fail "lumvane wrote into the current folder: $(ls -A "$work/elsewhere")"
+
+# Again by a bare name in the input's folder: the folder is emptied and
+# written anew.
+echo stale >"$work/data/dump/07.png"
+status=0
+(cd "$work/data" && lumvane dump.bin </dev/null) >"$work/lumvane2.out" 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "lumvane dump.bin: status $status: $(cat "$work/lumvane2.out")"
+check_images "$work/data/dump"
+fi
+
+# ---- Manual pages and the README ---------------------------------------------
+man_dir=$(grep '/man/man1$' "$work/contents")
+for page in $programs; do
+  file="$root$man_dir/$page.1.gz"
+  if [ ! -f "$file" ] && [ "$mode" = dpkg ] &&
+     grep -qs '^path-exclude=*/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
+    # This machine's dpkg is told to drop manual pages: read the packaged one.
+    note "dpkg excludes manual pages here; reading $page.1.gz from the package"
+    mkdir -p "$work/unpacked" && dpkg-deb -x "$deb" "$work/unpacked"
+    file="$work/unpacked$man_dir/$page.1.gz"
+  else
+    found=$(MANPATH="$root/usr/share/man" man -w "$page") || fail "man -w $page found nothing"
+    [ "$found" = "$file" ] || fail "man -w $page gives $found, not $file"
+  fi
+  [ -f "$file" ] || fail "no manual page $file"
+  MANWIDTH=80 man --warnings -l "$file" >"$work/$page.txt" 2>"$work/$page.warn" ||
+    fail "man -l $file failed: $(cat "$work/$page.warn")"
+  [ ! -s "$work/$page.warn" ] || fail "man -l $file warns: $(cat "$work/$page.warn")"
+  for section in NAME SYNOPSIS DESCRIPTION "EXIT STATUS" EXAMPLES; do
+    grep -qx "$section" "$work/$page.txt" || fail "$page(1) has no $section section"
+  done
+  grep -q "^ *$page " "$work/$page.txt" || fail "$page(1) does not name $page"
+done
+cmp -s "$src/README.md" "$root/usr/share/doc/$pkg/README.md" ||
+  fail "the installed README is not the repository's"
+
+# ---- Removal ---------------------------------------------------------------------
+if [ "$mode" = dpkg ]; then
+  dpkg -L "$pkg" | grep -v '^/\.$' >"$work/listed"
+  while read -r path; do
+    grep -qx "$path" "$work/listed" || fail "dpkg -L $pkg does not list $path"
+  done <"$work/contents"
+  dpkg --purge "$pkg" >"$work/dpkg-r.log" 2>&1 || { cat "$work/dpkg-r.log" >&2; fail "dpkg --purge"; }
+  installed_by_us=no
+  if dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q installed; then
+    fail "$pkg is still known to dpkg after --purge"
+  fi
+  left=0
+  while read -r path; do
+    if [ -d "$path" ] && [ ! -L "$path" ]; then
+      # A folder may stay only when another package shares it.
+      dpkg -S "$path" >/dev/null 2>&1 || { echo "left behind: $path/" >&2; left=1; }
+    elif [ -e "$path" ] || [ -L "$path" ]; then
+      echo "left behind: $path" >&2
+      left=1
+    fi
+  done <"$work/listed"
+  [ "$left" -eq 0 ] || fail "files of $pkg remain after dpkg --purge"
+  hash -r
+  for prog in $programs; do
+    [ "$(command -v "$prog" || true)" != "/usr/bin/$prog" ] || fail "/usr/bin/$prog is still on PATH"
+  done
+  note "removed; none of its $(wc -l <"$work/listed") paths is left"
+else
+  note "scratch root: installed and removed without dpkg; the removal checks need root"
+fi
+note "PASS ($mode)"
