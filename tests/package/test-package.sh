@@ -53,16 +53,10 @@ dpkg-deb --contents "$deb" | awk '{ print $NF }' | sed 's|^\.||; s|/$||' |
   grep -v '^$' >"$work/contents"
 has() { grep -qx "$1" "$work/contents"; }
 has /usr/bin/kelb-probe || fail "the package holds no /usr/bin/kelb-probe"
-# Until the tool is built, the package carries kelb-probe alone.
-with_lumvane=no
-[ -x "$build/tool/lumvane" ] && with_lumvane=yes
-if [ "$with_lumvane" = yes ]; then
-  has /usr/bin/lumvane || fail "the package holds no /usr/bin/lumvane"
-  programs="kelb-probe lumvane"
-else
-  note "no lumvane in this build: testing kelb-probe only"
-  programs=kelb-probe
-fi
+programs="kelb-probe lumvane"
+for prog in $programs; do
+  has "/usr/bin/$prog" || fail "the package holds no /usr/bin/$prog"
+done
 module_dir=$(grep '/kelb/sun\.mod$' "$work/contents" | sed 's|/sun\.mod$||')
 [ -n "$module_dir" ] || fail "the package holds no kelb/sun.mod"
 for m in sun amiga apple acorn; do
@@ -161,7 +155,6 @@ status=0
   fail "kelb-probe installed under $staged: status $status, '$(cat "$work/staged.out")'"
 
 # ---- lumvane --------------------------------------------------------------------
-if [ "$with_lumvane" = yes ]; then
 # A blob of junk with pictures of our own; make_sample prints each picture's
 # "start end" range.
 "$build/tool/make_sample" "$work/data/dump.bin" 5 2026 >"$work/ranges"
@@ -199,7 +192,6 @@ status=0
 (cd "$work/data" && lumvane dump.bin </dev/null) >"$work/lumvane2.out" 2>&1 || status=$?
 [ "$status" -eq 0 ] || fail "lumvane dump.bin: status $status: $(cat "$work/lumvane2.out")"
 check_images "$work/data/dump"
-fi
 
 # ---- Manual pages and the README ---------------------------------------------
 man_dir=$(grep '/man/man1$' "$work/contents")
