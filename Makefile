@@ -32,7 +32,7 @@ BENCH_RUNS      ?= 5
 BENCH_WORKLOADS ?= many-64m,few-64m,many-1g,few-1g
 
 .PHONY: all build test test-native windows test-windows demo demo-lumvane demo-kelb bench clean \
-        install package windows-zip test-package
+        install package windows-zip test-package test-windows-zip
 
 all: build
 
@@ -82,6 +82,11 @@ windows-zip: windows
 	rm -f $(WINBUILD)/Lumvane-*-win64.zip
 	cd $(WINBUILD) && cpack -G ZIP
 	unzip -l $(WINBUILD)/Lumvane-*-win64.zip
+
+# Unpacks the zip and runs its Lumvane.exe under Wine on a sample.
+test-windows-zip: windows-zip
+	@scripts/require $(WINE_PACKAGES) unzip
+	tests/package/test-windows-zip.sh $(WINBUILD)
 
 # Installs the .deb (as root with dpkg, else into a scratch root), runs both
 # programs from PATH on samples, reads the manual pages, then removes it and
