@@ -1,6 +1,6 @@
 // The scratch drive the Windows tests work on: a real drive letter whose
 // root is reported the way Windows reports a drive root.
-#include <windows.h>
+#include "platform/win32api.h"
 
 #include <gtest/gtest.h>
 

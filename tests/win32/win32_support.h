@@ -2,7 +2,8 @@
 // it, the system's own error texts, and a status window that records.
 #pragma once
 
-#include <windows.h>
+// The platform's own way in to <windows.h> (lean, without min and max).
+#include "platform/win32api.h"
 
 #include <gtest/gtest.h>
 
