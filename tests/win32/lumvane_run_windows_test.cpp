@@ -49,9 +49,10 @@ HANDLE InheritableFile(const std::string& path, bool write) {
                      write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Runs Lumvane.exe with args in cwd; its output goes to files in logs.
+// Runs Lumvane.exe with args in cwd; its output goes to files in logs, or
+// with noStdout it is started without a standard output at all.
 RunResult RunLumvane(const std::vector<std::string>& args, const std::string& cwd,
-              const ScratchFolder& logs) {
+                     const ScratchFolder& logs, bool noStdout = false) {
   RunResult result;
   std::string commandLine = "\"" + g_lumvane + "\"";
   for (const std::string& arg : args) commandLine += " \"" + arg + "\"";
@@ -67,7 +68,7 @@ RunResult RunLumvane(const std::vector<std::string>& args, const std::string& cw
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = in;
-  startup.hStdOutput = out;
+  startup.hStdOutput = noStdout ? nullptr : out;
   startup.hStdError = err;
   PROCESS_INFORMATION process = {};
   const BOOL started = CreateProcessA(g_lumvane.c_str(), commandLine.data(), nullptr, nullptr,
@@ -216,6 +217,15 @@ TEST_F(LumvaneWindowsRun, NoArgumentAndAMissingInput) {
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 1u);
   EXPECT_FALSE(IsDirectory(m_work / "missing"));
+}
+
+// Started without a standard output, the program cannot initialise: it
+// says so on standard error and stops with 1, without the key prompt.
+TEST_F(LumvaneWindowsRun, StartUpWithoutStandardOutputFails) {
+  const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs, true);
+  EXPECT_EQ(run.err, Crlf(" Fatal Error: MFC initialization failed\n"));
+  EXPECT_EQ(run.status, 1u);
+  EXPECT_FALSE(IsDirectory(m_work / "dump"));
 }
 
 }  // namespace
