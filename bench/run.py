@@ -252,6 +252,7 @@ def main():
 
     lines = []
     lines.append(f"Machine: {machine()}")
+    lines.append("")
     lines.append(f"Load average before/after: {load_before[0]:.2f} / {load_after[0]:.2f}; "
                  f"{args.runs} interleaved runs, medians; input in the page cache, output in "
                  f"{args.out}")
@@ -282,7 +283,7 @@ def main():
         verdicts.append(f"{w}: foremost wrote {foremost_found.get(w, 0)} PNG files for "
                         f"{len(ranges[w])} images")
     lines.append("")
-    lines += verdicts
+    lines += ["- " + v for v in verdicts]
     lines.append("")
     lines.append("lumvane's images: " + ("all equal their manifest ranges" if not faults else
                                          f"{len(faults)} FAULTS"))
