@@ -60,9 +60,15 @@ for prog in $programs; do
 done
 module_dir=$(grep '/kelb/sun\.mod$' "$work/contents" | sed 's|/sun\.mod$||')
 [ -n "$module_dir" ] || fail "the package holds no kelb/sun.mod"
-for m in sun amiga apple acorn; do
-  has "$module_dir/$m.mod" || fail "the package holds no $module_dir/$m.mod"
-done
+# Exactly these files: nothing of the tests, samples or benchmarks ships.
+dpkg-deb --contents "$deb" | awk '/^-/ { print $NF }' | sed 's|^\.||' | sort >"$work/files"
+{
+  printf '%s\n' /usr/bin/kelb-probe /usr/bin/lumvane /usr/share/doc/$pkg/README.md \
+    /usr/share/man/man1/kelb-probe.1.gz /usr/share/man/man1/lumvane.1.gz
+  for m in sun amiga apple acorn; do echo "$module_dir/$m.mod"; done
+} | sort >"$work/files.expected"
+cmp -s "$work/files.expected" "$work/files" ||
+  { diff "$work/files.expected" "$work/files" >&2 || true; fail "the package holds other files than expected"; }
 
 if [ "$mode" = dpkg ]; then
   note "installing $deb with dpkg -i"
