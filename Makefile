@@ -23,6 +23,15 @@ PKGBUILD         ?= build-package
 PACKAGE_PACKAGES := $(BUILD_PACKAGES) dpkg-dev gzip
 PACKAGE_TEST_PACKAGES := $(PACKAGE_PACKAGES) man-db groff-base
 WINDOWS_ZIP_PACKAGES  := $(WINDOWS_PACKAGES) unzip
+# The sanitized suite and the fuzz targets: clang with its sanitizer and
+# libFuzzer runtimes.
+SANBUILD          ?= build-sanitize
+FUZZBUILD         ?= build-fuzz
+SANITIZE_PACKAGES := $(TEST_PACKAGES) clang-14 libclang-rt-14-dev
+FUZZ_SECONDS      ?= 60
+# Reports end the run with a stack; leaks are reported too.
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1 \
+                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 # make bench: Release build of its own; inputs generated once and reused.
 BENCH_BUILD     ?= build-bench
@@ -31,8 +40,8 @@ BENCH_OUT       ?= /dev/shm
 BENCH_RUNS      ?= 5
 BENCH_WORKLOADS ?= many-64m,few-64m,many-1g,few-1g
 
-.PHONY: all build test test-native windows test-windows demo demo-lumvane demo-kelb bench clean \
-        install package windows-zip test-package test-windows-zip
+.PHONY: all build test test-native test-sanitize fuzz windows test-windows demo demo-lumvane demo-kelb \
+        bench clean install package windows-zip test-package test-windows-zip
 
 all: build
 
@@ -48,6 +57,26 @@ test: test-native
 test-native: build
 	@scripts/require $(TEST_PACKAGES)
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The whole native suite built with clang-14 under AddressSanitizer and
+# UndefinedBehaviorSanitizer (modules included); any report fails its test.
+test-sanitize:
+	@scripts/require $(SANITIZE_PACKAGES)
+	cmake -S . -B $(SANBUILD) -G $(GENERATOR) -DLUMVANE_WERROR=$(WERROR) \
+	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DLUMVANE_SANITIZE=ON
+	cmake --build $(SANBUILD) -j $(JOBS)
+	$(SANITIZER_ENV) ctest --test-dir $(SANBUILD) --output-on-failure -j $(JOBS)
+
+# Every fuzz target for FUZZ_SECONDS seconds from its committed seed corpus
+# (fuzz/corpus/NAME); new inputs go to $(FUZZBUILD)/corpus/NAME, crashes to
+# $(FUZZBUILD)/crashes/. Fails on the first crash, leak or sanitizer report.
+fuzz:
+	@scripts/require $(SANITIZE_PACKAGES)
+	cmake -S . -B $(FUZZBUILD) -G $(GENERATOR) -DLUMVANE_WERROR=$(WERROR) \
+	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+	  -DLUMVANE_FUZZ=ON -DLUMVANE_TESTS=OFF
+	cmake --build $(FUZZBUILD) -j $(JOBS)
+	$(SANITIZER_ENV) scripts/run-fuzz $(FUZZBUILD) $(FUZZ_SECONDS)
 
 # Lumvane.exe (and the Windows tests), statically linked; checks that it
 # needs no DLL beyond those Windows ships.
@@ -132,4 +161,4 @@ bench:
 	  --runs $(BENCH_RUNS) --workloads $(BENCH_WORKLOADS) --markdown $(BENCH_BUILD)/results.md
 
 clean:
-	rm -rf $(BUILD) $(WINBUILD) $(BENCH_BUILD) $(PKGBUILD)
+	rm -rf $(BUILD) $(WINBUILD) $(BENCH_BUILD) $(PKGBUILD) $(SANBUILD) $(FUZZBUILD)
