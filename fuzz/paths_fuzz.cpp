@@ -25,6 +25,7 @@
 
 namespace {
 
+std::string g_home;   // the current directory the process started in
 std::string g_root;   // the scratch tree: ROOT/a/b/c, ROOT/a/x, ROOT/a/b/y.z, ROOT/f
 const char* const kDepth[] = {"", "/a", "/a/b", "/a/b/c"};
 
@@ -67,6 +68,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         std::perror("mkdtemp");
         std::exit(2);
     }
+    g_home = Cwd();
     // The physical name, as getcwd reports it.
     char real[PATH_MAX];
     g_root = realpath(tmpl.c_str(), real) ? real : tmpl;
@@ -118,5 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (text.empty() && !resolveOnly)
         FUZZ_CHECK(SameDirectory(".", result.c_str()), "the empty path gave '%s', not %s",
                    result.c_str(), before.c_str());
+    // Back home: libFuzzer writes its corpus and artifacts relative to it.
+    FUZZ_CHECK(chdir(g_home.c_str()) == 0, "cannot return to %s", g_home.c_str());
     return 0;
 }
