@@ -170,8 +170,11 @@ class CFile {
   // Opens fileName. modeRead: an existing regular file or block device,
   // read only; a directory or any other kind of file is refused. modeWrite /
   // modeReadWrite: an existing file, or with modeCreate a new one (an
-  // existing one is cut to length 0). Closes a file this object had open
-  // first. pError is accepted for the library's signature and ignored.
+  // existing one is cut to length 0). On POSIX, modeCreate never writes
+  // through the name into another file: a name that is a symbolic link, or
+  // an existing file that is not a plain file or has other names (hard
+  // links), is refused and left untouched. Closes a file this object had
+  // open first. pError is accepted for the library's signature and ignored.
   BOOL Open(LPCTSTR fileName, UINT openFlags, void* pError = nullptr);
   bool IsOpen() const;
 

@@ -30,9 +30,14 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
   } else {
     return FailWith(EINVAL);
   }
-  if (openFlags & modeCreate) {
+  const bool create = (openFlags & modeCreate) != 0;
+  if (create) {
     if (access == modeRead) return FailWith(EINVAL);
-    flags |= O_CREAT | O_TRUNC;
+    // Never through a link: the name may lie in a folder the caller empties
+    // and fills (the tool's output folder), and a link left there must not
+    // let a write reach a file elsewhere. The old file is cut only once it
+    // is known to be a plain file of its own (below).
+    flags |= O_CREAT | O_NOFOLLOW;
   }
   // Non-blocking only for the open itself: a FIFO opened for reading would
   // otherwise wait for a writer before we could refuse it.
@@ -47,10 +52,16 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
   int refusal = 0;
   if (S_ISDIR(info.st_mode)) {
     refusal = EISDIR;
-  } else if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
-    // Pipes, sockets and character devices have no length to scan by.
+  } else if (!S_ISREG(info.st_mode) && (create || !S_ISBLK(info.st_mode))) {
+    // Pipes, sockets and character devices have no length to scan by; a
+    // file made or cut is a plain file.
     refusal = EINVAL;
+  } else if (create && info.st_nlink > 1) {
+    // Another name of the same file lies elsewhere: cutting it would change
+    // that file too.
+    refusal = EMLINK;
   }
+  if (refusal == 0 && create && ftruncate(fd, 0) != 0) refusal = errno;
   if (refusal == 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
     refusal = errno;
   if (refusal != 0) {
