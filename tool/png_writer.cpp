@@ -6,33 +6,33 @@
 
 #include <algorithm>
 #include <iostream>
-#include <vector>
+#include <memory>
 
 namespace {
 
 // Images are copied through a buffer of this size, so memory stays the same
 // whatever the size of an image or of the input.
-constexpr ULONGLONG kCopyBufferSize = 1024 * 1024;
+constexpr size_t kCopyBufferSize = 1024 * 1024;
 
 enum class CopyResult { Done, ReadFailed, WriteFailed };
 
 // Copies [start, start + length) of input to output; stops early, without
 // failing, where the input ends.
 CopyResult CopyRange(CFile& input, CFile& output, ULONGLONG start, ULONGLONG length,
-                     std::vector<unsigned char>& buffer)
+                     unsigned char* buffer)
 {
     if (length == 0)
         return CopyResult::Done;
     if (input.Seek(static_cast<LONGLONG>(start), CFile::begin) < 0)
         return CopyResult::ReadFailed;
     while (length > 0) {
-        const ULONGLONG want = std::min<ULONGLONG>(length, buffer.size());
-        const LONGLONG got = input.Read(buffer.data(), want);
+        const ULONGLONG want = std::min<ULONGLONG>(length, kCopyBufferSize);
+        const LONGLONG got = input.Read(buffer, want);
         if (got < 0)
             return CopyResult::ReadFailed;
         if (got == 0)
             break;
-        if (!output.Write(buffer.data(), static_cast<ULONGLONG>(got)))
+        if (!output.Write(buffer, static_cast<ULONGLONG>(got)))
             return CopyResult::WriteFailed;
         length -= static_cast<ULONGLONG>(got);
     }
@@ -70,7 +70,11 @@ int DumpPNGs(LPCTSTR inputName)
     }
 
     const ULONGLONG inputLength = input.GetLength();
-    std::vector<unsigned char> buffer;
+    // One buffer for every image, obtained once and not cleared: growing it
+    // image by image cost a fresh allocation, its page faults and a copy of
+    // the old contents each time, and the reads fill whatever is used. Pages
+    // that no read reaches (all images small) never become resident.
+    const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(kCopyBufferSize);
     for (int i = 0; i < count; ++i) {
         const PNGOffset& entry = g_offsetTable[static_cast<size_t>(i)];
         // An entry without an end runs up to the next image, or to the end
@@ -90,10 +94,7 @@ int DumpPNGs(LPCTSTR inputName)
         }
         std::cout << "." << std::flush;
 
-        const ULONGLONG bufferSize = std::min(kCopyBufferSize, length);
-        if (buffer.size() < bufferSize)
-            buffer.resize(static_cast<size_t>(bufferSize));
-        CopyResult result = CopyRange(input, output, entry.start, length, buffer);
+        CopyResult result = CopyRange(input, output, entry.start, length, buffer.get());
         if (!output.Close() && result == CopyResult::Done)
             result = CopyResult::WriteFailed;
         if (result != CopyResult::Done) {
