@@ -43,23 +43,23 @@ TARGETS = {
 PEAK_LIMIT_KIB = 16 * 1024
 
 
-def manifest_header(spec):
-    seed, size, images, image_bytes, spread = spec
+def manifest_header(workload):
+    seed, size, images, image_bytes, spread = workload
     return (f"# lumvane-bench v1 seed={seed} size={size} images={images} "
             f"image-bytes={image_bytes} spread={spread}")
 
 
 def ensure_workload(gen, data, name):
-    spec = WORKLOADS[name]
+    workload = WORKLOADS[name]
     inp, man = os.path.join(data, name + ".bin"), os.path.join(data, name + ".txt")
     try:
         with open(man) as f:
-            if f.readline().rstrip("\n") == manifest_header(spec) and \
-                    os.path.getsize(inp) >= spec[1]:
+            if f.readline().rstrip("\n") == manifest_header(workload) and \
+                    os.path.getsize(inp) >= workload[1]:
                 return inp, man
     except OSError:
         pass
-    seed, size, images, image_bytes, spread = spec
+    seed, size, images, image_bytes, spread = workload
     print(f"generating {name} into {data} ...", flush=True)
     subprocess.run([gen, "--seed", str(seed), "--size", str(size), "--images", str(images),
                     "--image-bytes", str(image_bytes), "--spread", str(spread), inp, man],
