@@ -315,8 +315,8 @@ TEST_F(ToolFaultsTest, ALinkToAFileOutsideGoesAndItsTargetStays)
     EXPECT_EQ(Fingerprint(root, root / "dump"), before);
 }
 
-// The output folder's name is taken by a file: nothing can be created there;
-// the file stays as it was.
+// The output folder's name is taken by a file, or by a link to a folder that
+// does not exist: nothing can be created there; the file stays as it was.
 TEST_F(ToolFaultsTest, AnOutputFolderThatIsAFile)
 {
     WriteFile(root / "dump.bin", ThreeImages());
@@ -325,6 +325,16 @@ TEST_F(ToolFaultsTest, AnOutputFolderThatIsAFile)
     const ToolRun r = RunTool(root, "dump.bin");
     ExpectFailure(r, "\n File create Failed!\n");
     EXPECT_EQ(Fingerprint(root), before);
+
+    // A link to a folder that does not exist: nothing is made through it.
+    fs::remove(root / "dump");
+    fs::create_directory(root / "elsewhere");
+    fs::create_symlink("elsewhere/new/out", root / "dump");
+    const auto before2 = Fingerprint(root);
+    const ToolRun r2 = RunTool(root, "dump.bin");
+    ExpectFailure(r2, "\n File create Failed!\n");
+    EXPECT_EQ(Fingerprint(root), before2);
+    EXPECT_FALSE(fs::exists(root / "elsewhere" / "new"));
 }
 
 // The output folder's name is a link to the input's own directory: emptying
