@@ -1,7 +1,7 @@
 /* The acorn module: the Linux partition map that an Acorn ADFS disc's boot
  * block points to. Built freestanding; it calls only the loader's kelb_
  * services. */
-#include "kelb.h"
+#include "partmap_common.h"
 
 KELB_MOD_NAME("acorn");
 
@@ -31,8 +31,6 @@ constexpr size_t kEntryStartOffset = 4;
 constexpr size_t kEntrySizeOffset = 8;
 constexpr uint32_t kEntryMagicA = 0xDEAFA1DE;
 constexpr uint32_t kEntryMagicB = 0xDEAFAB1E;
-
-constexpr size_t kNameSize = 13;
 
 extern kelb_partition_map acorn_partition_map;
 
@@ -154,37 +152,15 @@ kelb_partition *acorn_find_partition(kelb_disk *disk, const char *name) {
   return part;
 }
 
-char *acorn_partition_name(const kelb_partition *partition) {
-  char *name = static_cast<char *>(kelb_malloc(kNameSize));
-  if (!name)
-    return nullptr;
-  kelb_sprintf(name, "%d", int32_t(uint32_t(partition->index) + 1u));
-  return name;
-}
-
 }  // namespace
 
-KELB_EXTERN_C KELB_EXPORT void kelb_mod_init(kelb_module_t) {
-  kelb_partition_map_register(&acorn_partition_map);
-}
-
-KELB_EXTERN_C KELB_EXPORT void kelb_mod_fini(void) {
-  kelb_partition_map_unregister(&acorn_partition_map);
-}
-
-KELB_EXTERN_C KELB_EXPORT void kelb_acorn_partition_map_init(void) {
-  kelb_mod_init(nullptr);
-}
-
-KELB_EXTERN_C KELB_EXPORT void kelb_acorn_partition_map_fini(void) {
-  kelb_mod_fini();
-}
+KELB_PARTMAP_ENTRY_POINTS(acorn, acorn_partition_map)
 
 namespace {
 
 /* The only record name that is a phrase rather than an identifier. */
 kelb_partition_map acorn_partition_map = {
     "Linux/ADFS partition map", acorn_for_each_partition, acorn_find_partition,
-    acorn_partition_name, nullptr};
+    partmap_number_name, nullptr};
 
 }  // namespace

@@ -1,6 +1,6 @@
 /* The amiga module: the Amiga rigid disk block and its chain of partition
  * blocks. Built freestanding; it calls only the loader's kelb_ services. */
-#include "kelb.h"
+#include "partmap_common.h"
 
 KELB_MOD_NAME("amiga");
 
@@ -31,8 +31,6 @@ constexpr int32_t kEndOfList = -1;
  * error instead of running forever. Real rigid disk blocks chain a few dozen
  * partition blocks at most. */
 constexpr unsigned kMaxChainBlocks = 128;
-
-constexpr size_t kNameSize = 13;
 
 extern kelb_partition_map amiga_partition_map;
 
@@ -113,73 +111,18 @@ kelb_err_t amiga_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
   }
 }
 
-struct lookup {
-  int32_t wanted;
-  kelb_partition *found;
-};
-
-int amiga_lookup_hook(kelb_disk *, const kelb_partition *partition,
-                      void *data) {
-  lookup *state = static_cast<lookup *>(data);
-  if (partition->index != state->wanted)
-    return 0;
-  state->found = static_cast<kelb_partition *>(kelb_malloc(sizeof *partition));
-  if (state->found)
-    kelb_memmove(state->found, partition, sizeof *partition);
-  return 1;
-}
-
 kelb_partition *amiga_find_partition(kelb_disk *disk, const char *name) {
-  /* kelb_errno is not cleared first: an error left from earlier work also
-   * refuses the name. */
-  const unsigned long number = kelb_strtoul(name, nullptr, 10);
-  if (kelb_errno != KELB_ERR_NONE) {
-    kelb_error(KELB_ERR_BAD_PARTITION, "invalid partition");
-    return nullptr;
-  }
-  /* A number beyond 32 bits names no partition; wrapping it would turn
-   * "4294967297" into partition 1. */
-  if (number > 0xFFFFFFFFul)
-    return nullptr;
-  lookup state = {int32_t(uint32_t(number) - 1u), nullptr};
-  if (amiga_for_each_partition(disk, amiga_lookup_hook, &state) !=
-      KELB_ERR_NONE) {
-    kelb_free(state.found);
-    return nullptr;
-  }
-  return state.found;
-}
-
-char *amiga_partition_name(const kelb_partition *partition) {
-  char *name = static_cast<char *>(kelb_malloc(kNameSize));
-  if (!name)
-    return nullptr;
-  kelb_sprintf(name, "%d", int32_t(uint32_t(partition->index) + 1u));
-  return name;
+  return partmap_find_by_walk(disk, name, amiga_for_each_partition);
 }
 
 }  // namespace
 
-KELB_EXTERN_C KELB_EXPORT void kelb_mod_init(kelb_module_t) {
-  kelb_partition_map_register(&amiga_partition_map);
-}
-
-KELB_EXTERN_C KELB_EXPORT void kelb_mod_fini(void) {
-  kelb_partition_map_unregister(&amiga_partition_map);
-}
-
-KELB_EXTERN_C KELB_EXPORT void kelb_amiga_partition_map_init(void) {
-  kelb_mod_init(nullptr);
-}
-
-KELB_EXTERN_C KELB_EXPORT void kelb_amiga_partition_map_fini(void) {
-  kelb_mod_fini();
-}
+KELB_PARTMAP_ENTRY_POINTS(amiga, amiga_partition_map)
 
 namespace {
 
 kelb_partition_map amiga_partition_map = {
     "amiga_partition_map", amiga_for_each_partition, amiga_find_partition,
-    amiga_partition_name, nullptr};
+    partmap_number_name, nullptr};
 
 }  // namespace

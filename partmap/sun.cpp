@@ -5,7 +5,7 @@
  * big-endian. The label is accepted when its magic is 0xDABE and the XOR of
  * its 256 16-bit words is 0. */
 
-#include "kelb.h"
+#include "partmap_common.h"
 
 KELB_MOD_NAME("sun");
 
@@ -25,8 +25,6 @@ constexpr size_t kMagicOffset = 508;
 constexpr uint16_t kMagic = 0xDABE;
 constexpr uint8_t kTypeUnused = 0;
 constexpr uint8_t kTypeWholeDisk = 5;
-
-constexpr size_t kNameSize = 13; /* any 32-bit decimal and its terminating zero */
 
 uint16_t be16(const uint8_t *p) {
   return static_cast<uint16_t>((p[0] << 8) | p[1]);
@@ -48,11 +46,10 @@ bool checksum_ok(const uint8_t *label) {
 kelb_err_t sun_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
                                   void *hook_data);
 kelb_partition *sun_find_partition(kelb_disk *disk, const char *name_text);
-char *sun_partition_name(const kelb_partition *partition);
 
 kelb_partition_map sun_partition_map = {
     "sun_partition_map", sun_for_each_partition, sun_find_partition,
-    sun_partition_name, nullptr};
+    partmap_number_name, nullptr};
 
 kelb_err_t sun_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
                                   void *hook_data) {
@@ -109,66 +106,13 @@ kelb_err_t sun_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
   return kelb_errno;
 }
 
-/* What a find_partition call shares with its lookup hook. */
-struct lookup {
-  int32_t wanted;
-  kelb_partition *result;
-};
-
-int lookup_hook(kelb_disk *, const kelb_partition *partition, void *data) {
-  lookup *state = static_cast<lookup *>(data);
-  if (partition->index != state->wanted)
-    return 0;
-  state->result =
-      static_cast<kelb_partition *>(kelb_malloc(sizeof(kelb_partition)));
-  if (state->result)
-    kelb_memmove(state->result, partition, sizeof(kelb_partition));
-  return 1;
-}
-
+/* Unlike the other schemes, an error left from earlier work does not refuse
+ * the name: kelb_errno is cleared before the number is read. */
 kelb_partition *sun_find_partition(kelb_disk *disk, const char *name_text) {
   kelb_errno = KELB_ERR_NONE;
-  const unsigned long n = kelb_strtoul(name_text, nullptr, 10);
-  if (kelb_errno != KELB_ERR_NONE) {
-    kelb_error(KELB_ERR_BAD_PARTITION, "invalid partition");
-    return nullptr;
-  }
-  /* A number beyond 32 bits names no partition; wrapping it would turn
-   * "4294967297" into partition 1. */
-  if (n > 0xFFFFFFFFul)
-    return nullptr;
-
-  lookup state = {static_cast<int32_t>(static_cast<uint32_t>(n) - 1u), nullptr};
-  if (sun_for_each_partition(disk, lookup_hook, &state) != KELB_ERR_NONE) {
-    kelb_free(state.result);
-    return nullptr;
-  }
-  return state.result;
-}
-
-char *sun_partition_name(const kelb_partition *partition) {
-  char *name = static_cast<char *>(kelb_malloc(kNameSize));
-  if (!name)
-    return nullptr;
-  kelb_sprintf(name, "%d",
-               static_cast<int>(static_cast<uint32_t>(partition->index) + 1u));
-  return name;
+  return partmap_find_by_walk(disk, name_text, sun_for_each_partition);
 }
 
 } // namespace
 
-KELB_EXTERN_C KELB_EXPORT void kelb_mod_init(kelb_module_t) {
-  kelb_partition_map_register(&sun_partition_map);
-}
-
-KELB_EXTERN_C KELB_EXPORT void kelb_mod_fini(void) {
-  kelb_partition_map_unregister(&sun_partition_map);
-}
-
-KELB_EXTERN_C KELB_EXPORT void kelb_sun_partition_map_init(void) {
-  kelb_mod_init(nullptr);
-}
-
-KELB_EXTERN_C KELB_EXPORT void kelb_sun_partition_map_fini(void) {
-  kelb_mod_fini();
-}
+KELB_PARTMAP_ENTRY_POINTS(sun, sun_partition_map)

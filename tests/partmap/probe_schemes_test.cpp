@@ -1,54 +1,19 @@
 // kelb-probe end to end on the Amiga, Apple and Acorn schemes: the sample
 // disks of `make demo`, and labels written by parted, an independent tool.
 
-#include <gtest/gtest.h>
+#include "probe_run.h"
 
-#include <fcntl.h>
 #include <fstream>
 #include <set>
-#include <sstream>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
-extern char **environ;
+using namespace kelb_test;
 
 namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> Split(const std::string &s, char sep) {
-  std::vector<std::string> parts;
-  std::string cur;
-  std::istringstream in(s);
-  while (std::getline(in, cur, sep))
-    parts.push_back(cur);
-  return parts;
-}
-
-std::vector<std::string> Words(const std::string &line) {
-  std::vector<std::string> w;
-  std::istringstream in(line);
-  std::string x;
-  while (in >> x)
-    w.push_back(x);
-  return w;
-}
 
 // The table kelb-probe prints for `map` (name, start, length, offset per
 // row), and whether it printed one at all.
@@ -96,44 +61,9 @@ PartedTable ParsePartedM(const std::string &out) {
 const std::vector<std::string> kMaps = {"sun_partition_map", "amiga_partition_map",
                                         "apple_partition_map", "Linux/ADFS partition map"};
 
-class ProbeSchemesTest : public ::testing::Test {
+class ProbeSchemesTest : public ProbeRunTest {
 protected:
-  void SetUp() override {
-    char t[] = "/tmp/kelb-probe-schemes-XXXXXX";
-    ASSERT_NE(mkdtemp(t), nullptr);
-    dir_ = t;
-  }
-  void TearDown() override { Exec({"/bin/rm", "-rf", dir_}); }
-
-  Result Exec(const std::vector<std::string> &args) {
-    Result r;
-    const std::string out = dir_ + "/.stdout", err = dir_ + "/.stderr";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-      argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) == 0) {
-      int st = 0;
-      waitpid(pid, &st, 0);
-      r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    }
-    posix_spawn_file_actions_destroy(&fa);
-    if (args[0] != "/bin/rm") {
-      r.out = Slurp(out);
-      r.err = Slurp(err);
-    }
-    return r;
-  }
-
-  Result Probe(std::vector<std::string> args) {
-    args.insert(args.begin(), KELB_PROBE);
-    return Exec(args);
-  }
+  ProbeSchemesTest() : ProbeRunTest("/tmp/kelb-probe-schemes-XXXXXX") {}
 
   // Lists `img` and returns the rows of `map`, checking that no other map
   // accepts the disk.
@@ -170,8 +100,6 @@ protected:
     EXPECT_EQ(printed.status, 0) << printed.err;
     return ParsePartedM(printed.out);
   }
-
-  std::string dir_;
 };
 
 TEST_F(ProbeSchemesTest, AmigaSampleAndPartition) {

@@ -1,95 +1,22 @@
 // kelb-probe end to end: the built program on image files, one of them
 // labelled by parted, an independent tool.
 
-#include <gtest/gtest.h>
+#include "probe_run.h"
 
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
-#include <sstream>
-#include <spawn.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
+using namespace kelb_test;
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> Split(const std::string &s, char sep) {
-  std::vector<std::string> parts;
-  std::string cur;
-  std::istringstream in(s);
-  while (std::getline(in, cur, sep))
-    parts.push_back(cur);
-  return parts;
-}
-
-std::vector<std::string> Words(const std::string &line) {
-  std::vector<std::string> w;
-  std::istringstream in(line);
-  std::string x;
-  while (in >> x)
-    w.push_back(x);
-  return w;
-}
-
-class ProbeTest : public ::testing::Test {
+class ProbeTest : public ProbeRunTest {
 protected:
-  void SetUp() override {
-    char t[] = "/tmp/kelb-probe-test-XXXXXX";
-    ASSERT_NE(mkdtemp(t), nullptr);
-    dir_ = t;
-  }
-  void TearDown() override {
-    std::vector<std::string> argv = {"/bin/rm", "-rf", dir_};
-    Exec(argv);
-  }
-
-  // Runs argv[0] with the given arguments; output is captured in files.
-  Result Exec(const std::vector<std::string> &args) {
-    Result r;
-    const std::string out = dir_ + "/.stdout", err = dir_ + "/.stderr";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-      argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) == 0) {
-      int st = 0;
-      waitpid(pid, &st, 0);
-      r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    }
-    posix_spawn_file_actions_destroy(&fa);
-    if (args[0] != "/bin/rm") {
-      r.out = Slurp(out);
-      r.err = Slurp(err);
-    }
-    return r;
-  }
-
-  Result Probe(std::vector<std::string> args) {
-    args.insert(args.begin(), KELB_PROBE);
-    return Exec(args);
-  }
+  ProbeTest() : ProbeRunTest("/tmp/kelb-probe-test-XXXXXX") {}
 
   std::string WriteImage(const std::string &name, const std::vector<uint8_t> &bytes) {
     const std::string path = dir_ + "/" + name;
@@ -120,8 +47,6 @@ protected:
     }
     return rows;
   }
-
-  std::string dir_;
 };
 
 std::vector<uint8_t> SunSample() {

@@ -1,0 +1,82 @@
+/* Pieces the partition-map modules have in common. Each module compiles its
+ * own copy: everything here is static inline or a macro, so no module links
+ * against another, and each still exports only its kelb_ entry points. */
+#ifndef KELB_PARTMAP_COMMON_H
+#define KELB_PARTMAP_COMMON_H
+
+#include "kelb.h"
+
+/* Any 32-bit decimal and its terminating zero. */
+#define KELB_PARTITION_NAME_SIZE 13
+
+/* What a look-up through the walk shares with its hook. */
+struct partmap_lookup {
+  int32_t wanted;
+  kelb_partition *found;
+};
+
+/* Keeps a copy of the partition whose index is wanted and stops the walk. */
+static inline int partmap_lookup_hook(kelb_disk *,
+                                      const kelb_partition *partition,
+                                      void *data) {
+  partmap_lookup *state = static_cast<partmap_lookup *>(data);
+  if (partition->index != state->wanted)
+    return 0;
+  state->found = static_cast<kelb_partition *>(kelb_malloc(sizeof *partition));
+  if (state->found)
+    kelb_memmove(state->found, partition, sizeof *partition);
+  return 1;
+}
+
+/* Finds the partition named by its one-based decimal number with the
+ * module's own walk. kelb_errno is not cleared first: an error left from
+ * earlier work also refuses the name. */
+static inline kelb_partition *
+partmap_find_by_walk(kelb_disk *disk, const char *name,
+                     kelb_err_t (*for_each_partition)(kelb_disk *,
+                                                      kelb_partition_hook_t,
+                                                      void *)) {
+  const unsigned long number = kelb_strtoul(name, nullptr, 10);
+  if (kelb_errno != KELB_ERR_NONE) {
+    kelb_error(KELB_ERR_BAD_PARTITION, "invalid partition");
+    return nullptr;
+  }
+  /* A number beyond 32 bits names no partition; wrapping it would turn
+   * "4294967297" into partition 1. */
+  if (number > 0xFFFFFFFFul)
+    return nullptr;
+  partmap_lookup state = {int32_t(uint32_t(number) - 1u), nullptr};
+  if (for_each_partition(disk, partmap_lookup_hook, &state) != KELB_ERR_NONE) {
+    kelb_free(state.found);
+    return nullptr;
+  }
+  return state.found;
+}
+
+/* The partition's name: its one-based entry number in decimal. */
+static inline char *partmap_number_name(const kelb_partition *partition) {
+  char *name = static_cast<char *>(kelb_malloc(KELB_PARTITION_NAME_SIZE));
+  if (!name)
+    return nullptr;
+  kelb_sprintf(name, "%d", int32_t(uint32_t(partition->index) + 1u));
+  return name;
+}
+
+/* The module's four exported entry points: kelb_mod_init and kelb_mod_fini,
+ * which the loader calls, and kelb_SCHEME_partition_map_init and _fini, which
+ * register and unregister `map_record` the same way. */
+#define KELB_PARTMAP_ENTRY_POINTS(scheme, map_record)                    \
+  KELB_EXTERN_C KELB_EXPORT void kelb_mod_init(kelb_module_t) {          \
+    kelb_partition_map_register(&(map_record));                          \
+  }                                                                      \
+  KELB_EXTERN_C KELB_EXPORT void kelb_mod_fini(void) {                   \
+    kelb_partition_map_unregister(&(map_record));                        \
+  }                                                                      \
+  KELB_EXTERN_C KELB_EXPORT void kelb_##scheme##_partition_map_init(void) { \
+    kelb_mod_init(nullptr);                                              \
+  }                                                                      \
+  KELB_EXTERN_C KELB_EXPORT void kelb_##scheme##_partition_map_fini(void) { \
+    kelb_mod_fini();                                                     \
+  }
+
+#endif /* KELB_PARTMAP_COMMON_H */
