@@ -3,8 +3,6 @@
 
 #include "kelb_fixture.h"
 
-#include <dlfcn.h>
-
 using namespace kelb_test;
 
 namespace {
@@ -87,20 +85,10 @@ protected:
 };
 
 TEST_F(AcornTest, ModuleFileAndRegisteredRecord) {
-  ExpectModuleFile("acorn", {"kelb_mod_init", "kelb_mod_fini",
-                             "kelb_acorn_partition_map_init",
-                             "kelb_acorn_partition_map_fini"});
+  ExpectEntryPoints("acorn");
   EXPECT_STREQ(map->name, "Linux/ADFS partition map");
-  void *dl = dlopen(ModulePath("acorn").c_str(), RTLD_NOW | RTLD_NOLOAD);
-  ASSERT_NE(dl, nullptr);
-  auto fini = reinterpret_cast<void (*)()>(dlsym(dl, "kelb_acorn_partition_map_fini"));
-  auto init = reinterpret_cast<void (*)()>(dlsym(dl, "kelb_acorn_partition_map_init"));
-  ASSERT_TRUE(fini && init);
-  fini();
-  EXPECT_EQ(kelb_host::find_map("Linux/ADFS partition map"), nullptr);
-  init();
-  EXPECT_EQ(kelb_host::find_map("Linux/ADFS partition map"), map);
-  dlclose(dl);
+  ExpectNamedEntriesReregister("acorn", map,
+                               [] { return kelb_host::find_map("Linux/ADFS partition map"); });
 }
 
 TEST_F(AcornTest, WalkReportsEntriesUntilOneIsNotInUse) {
@@ -251,15 +239,7 @@ TEST_F(AcornTest, FortyTwoEntriesAndTheNameRange) {
   EXPECT_EQ(p->map, map);
   kelb_free(p);
 
-  for (const char *bad : {"43", "0", "", "x", "4294967297", "99999999999999999999999"}) {
-    SCOPED_TRACE(bad);
-    kelb_host::clear_error();
-    const uint64_t reads = kelb_host::read_count(disk);
-    EXPECT_EQ(map->find_partition(disk, bad), nullptr);
-    EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PARTITION);
-    EXPECT_EQ(Message(), "invalid partition");
-    EXPECT_EQ(kelb_host::read_count(disk), reads) << "the disk was read";
-  }
+  ExpectInvalidName(map, disk, {"43", "0", "", "x", "4294967297", "99999999999999999999999"});
 }
 
 TEST_F(AcornTest, FindPartitionJudgesByRangeAndEntryOnly) {
@@ -293,16 +273,10 @@ TEST_F(AcornTest, FindPartitionJudgesByRangeAndEntryOnly) {
 
 TEST_F(AcornTest, HookStoppingEarlyReturnsCurrentError) {
   kelb_disk *disk = Disk(Typical().Bytes());
-  Walk w = DoWalk(map, disk, 1);
-  EXPECT_EQ(w.result, KELB_ERR_NONE);
-  EXPECT_EQ(w.calls.size(), 1u);
-
-  w = DoWalk(map, disk, 2, KELB_ERR_BAD_ARGUMENT);
-  EXPECT_EQ(w.result, KELB_ERR_BAD_ARGUMENT);
-  EXPECT_EQ(w.calls.size(), 2u);
+  ExpectHookStopsWalk(map, disk);
 
   // A walk that runs to its end returns 0 with the old error still set.
-  w = DoWalk(map, disk);
+  Walk w = DoWalk(map, disk);
   EXPECT_EQ(w.result, KELB_ERR_NONE);
   EXPECT_EQ(kelb_errno, KELB_ERR_BAD_ARGUMENT);
   EXPECT_EQ(w.calls.size(), 3u);
@@ -313,12 +287,9 @@ TEST_F(AcornTest, HooksGetCallersPartitionHandleWhileReadsCountFromWholeDisk) {
   kelb_partition on{};
   on.start = 20;
   on.length = 20;
-  kelb_disk *part = OnPartition(disk, on);
-  Walk w = DoWalk(map, part);
-  EXPECT_EQ(w.result, KELB_ERR_NONE);
-  ASSERT_EQ(w.calls.size(), 3u);
-  for (const HookCall &c : w.calls)
-    EXPECT_EQ(c.disk, part);
+  kelb_disk *part = nullptr;
+  Walk w;
+  ASSERT_NO_FATAL_FAILURE(WalkOnPartition(map, disk, on, 3, part, w));
   kelb_partition *p = map->find_partition(part, "2");
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p->start, 26u);
@@ -350,11 +321,7 @@ TEST_F(AcornTest, ReadAndAllocationFailures) {
   EXPECT_EQ(map->find_partition(disk, "1"), nullptr);
   EXPECT_EQ(kelb_errno, KELB_ERR_OUT_OF_MEMORY);
 
-  kelb_partition p{};
-  p.index = 41;
-  FailNthMalloc(1);
-  EXPECT_EQ(Name(map, p), "(null)");
-  EXPECT_EQ(Name(map, p), "42");
+  ExpectNameAllocationFailure(map, 41, "42");
 }
 
 } // namespace

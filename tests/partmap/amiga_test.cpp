@@ -2,8 +2,6 @@
 
 #include "kelb_fixture.h"
 
-#include <dlfcn.h>
-
 using namespace kelb_test;
 
 namespace {
@@ -80,20 +78,10 @@ protected:
 };
 
 TEST_F(AmigaTest, ModuleFileAndRegisteredRecord) {
-  ExpectModuleFile("amiga", {"kelb_mod_init", "kelb_mod_fini",
-                             "kelb_amiga_partition_map_init",
-                             "kelb_amiga_partition_map_fini"});
+  ExpectEntryPoints("amiga");
   EXPECT_STREQ(map->name, "amiga_partition_map");
-  void *dl = dlopen(ModulePath("amiga").c_str(), RTLD_NOW | RTLD_NOLOAD);
-  ASSERT_NE(dl, nullptr);
-  auto fini = reinterpret_cast<void (*)()>(dlsym(dl, "kelb_amiga_partition_map_fini"));
-  auto init = reinterpret_cast<void (*)()>(dlsym(dl, "kelb_amiga_partition_map_init"));
-  ASSERT_TRUE(fini && init);
-  fini();
-  EXPECT_EQ(kelb_host::find_map("amiga_partition_map"), nullptr);
-  init();
-  EXPECT_EQ(kelb_host::find_map("amiga_partition_map"), map);
-  dlclose(dl);
+  ExpectNamedEntriesReregister("amiga", map,
+                               [] { return kelb_host::find_map("amiga_partition_map"); });
 }
 
 TEST_F(AmigaTest, FollowsChainInOrderWithGeometryProducts) {
@@ -285,16 +273,10 @@ TEST_F(AmigaTest, ChainLongerThanBoundEndsWithError) {
 
 TEST_F(AmigaTest, HookStoppingEarlyReturnsCurrentError) {
   kelb_disk *disk = Disk(Typical().Bytes());
-  Walk w = DoWalk(map, disk, 1);
-  EXPECT_EQ(w.result, KELB_ERR_NONE);
-  EXPECT_EQ(w.calls.size(), 1u);
-
-  w = DoWalk(map, disk, 2, KELB_ERR_BAD_ARGUMENT);
-  EXPECT_EQ(w.result, KELB_ERR_BAD_ARGUMENT);
-  EXPECT_EQ(w.calls.size(), 2u);
+  ExpectHookStopsWalk(map, disk);
 
   // A walk that runs to the end returns 0 even with an old error set.
-  w = DoWalk(map, disk);
+  Walk w = DoWalk(map, disk);
   EXPECT_EQ(w.result, KELB_ERR_NONE);
   EXPECT_EQ(w.calls.size(), 3u);
 }
@@ -304,12 +286,9 @@ TEST_F(AmigaTest, HooksGetCallersPartitionHandleWhileReadsCountFromWholeDisk) {
   kelb_partition on{};
   on.start = 16;
   on.length = 16;
-  kelb_disk *part = OnPartition(disk, on);
-  Walk w = DoWalk(map, part);
-  EXPECT_EQ(w.result, KELB_ERR_NONE);
-  ASSERT_EQ(w.calls.size(), 3u);
-  for (const HookCall &c : w.calls)
-    EXPECT_EQ(c.disk, part);
+  kelb_disk *part = nullptr;
+  Walk w;
+  ASSERT_NO_FATAL_FAILURE(WalkOnPartition(map, disk, on, 3, part, w));
   kelb_partition *p = map->find_partition(part, "2");
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p->offset, 3584u);
@@ -333,21 +312,9 @@ TEST_F(AmigaTest, FindPartitionByName) {
   EXPECT_EQ(p->index, 2);
   kelb_free(p);
 
-  for (const char *none : {"0", "4", "4294967297"}) {
-    SCOPED_TRACE(none);
-    EXPECT_EQ(map->find_partition(disk, none), nullptr);
-    EXPECT_EQ(kelb_errno, KELB_ERR_NONE);
-  }
+  ExpectNoPartition(map, disk, {"0", "4", "4294967297"});
 
-  for (const char *bad : {"", "x", "99999999999999999999999"}) {
-    SCOPED_TRACE(bad);
-    kelb_host::clear_error();
-    const uint64_t reads = kelb_host::read_count(disk);
-    EXPECT_EQ(map->find_partition(disk, bad), nullptr);
-    EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PARTITION);
-    EXPECT_EQ(Message(), "invalid partition");
-    EXPECT_EQ(kelb_host::read_count(disk), reads) << "the disk was read";
-  }
+  ExpectInvalidName(map, disk, {"", "x", "99999999999999999999999"});
 
   // The error code is not cleared before the parse: an old one refuses too.
   kelb_error(KELB_ERR_READ_ERROR, "left over");
@@ -368,11 +335,7 @@ TEST_F(AmigaTest, AllocationFailuresReturnNullWithoutLeak) {
   EXPECT_EQ(map->find_partition(disk, "3"), nullptr);
   EXPECT_EQ(kelb_errno, KELB_ERR_OUT_OF_MEMORY);
 
-  kelb_partition p{};
-  p.index = 41;
-  FailNthMalloc(1);
-  EXPECT_EQ(Name(map, p), "(null)");
-  EXPECT_EQ(Name(map, p), "42");
+  ExpectNameAllocationFailure(map, 41, "42");
 }
 
 } // namespace

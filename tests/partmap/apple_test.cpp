@@ -2,7 +2,6 @@
 
 #include "kelb_fixture.h"
 
-#include <dlfcn.h>
 #include <fstream>
 
 using namespace kelb_test;
@@ -80,20 +79,10 @@ protected:
 };
 
 TEST_F(AppleTest, ModuleFileAndRegisteredRecord) {
-  ExpectModuleFile("apple", {"kelb_mod_init", "kelb_mod_fini",
-                             "kelb_apple_partition_map_init",
-                             "kelb_apple_partition_map_fini"});
+  ExpectEntryPoints("apple");
   EXPECT_STREQ(map->name, "apple_partition_map");
-  void *dl = dlopen(ModulePath("apple").c_str(), RTLD_NOW | RTLD_NOLOAD);
-  ASSERT_NE(dl, nullptr);
-  auto fini = reinterpret_cast<void (*)()>(dlsym(dl, "kelb_apple_partition_map_fini"));
-  auto init = reinterpret_cast<void (*)()>(dlsym(dl, "kelb_apple_partition_map_init"));
-  ASSERT_TRUE(fini && init);
-  fini();
-  EXPECT_EQ(kelb_host::find_map("apple_partition_map"), nullptr);
-  init();
-  EXPECT_EQ(kelb_host::find_map("apple_partition_map"), map);
-  dlclose(dl);
+  ExpectNamedEntriesReregister("apple", map,
+                               [] { return kelb_host::find_map("apple_partition_map"); });
 }
 
 TEST_F(AppleTest, WalksEntriesUntilOneLacksSignatureWithDebugLines) {
@@ -228,15 +217,9 @@ TEST_F(AppleTest, NameAndTypeStopAtNulAndNeverPass32Bytes) {
 
 TEST_F(AppleTest, HookStoppingEarlyReturnsCurrentError) {
   kelb_disk *disk = Disk(Typical().Bytes());
-  Walk w = DoWalk(map, disk, 1);
-  EXPECT_EQ(w.result, KELB_ERR_NONE);
-  EXPECT_EQ(w.calls.size(), 1u);
+  ExpectHookStopsWalk(map, disk);
 
-  w = DoWalk(map, disk, 2, KELB_ERR_BAD_ARGUMENT);
-  EXPECT_EQ(w.result, KELB_ERR_BAD_ARGUMENT);
-  EXPECT_EQ(w.calls.size(), 2u);
-
-  w = DoWalk(map, disk); // an old error does not fail a sound walk
+  Walk w = DoWalk(map, disk); // an old error does not fail a sound walk
   EXPECT_EQ(w.result, KELB_ERR_NONE);
 }
 
@@ -245,12 +228,9 @@ TEST_F(AppleTest, HooksGetCallersPartitionHandleWhileReadsCountFromWholeDisk) {
   kelb_partition on{};
   on.start = 8;
   on.length = 8;
-  kelb_disk *part = OnPartition(disk, on);
-  Walk w = DoWalk(map, part);
-  EXPECT_EQ(w.result, KELB_ERR_NONE);
-  ASSERT_EQ(w.calls.size(), 3u);
-  for (const HookCall &c : w.calls)
-    EXPECT_EQ(c.disk, part);
+  kelb_disk *part = nullptr;
+  Walk w;
+  ASSERT_NO_FATAL_FAILURE(WalkOnPartition(map, disk, on, 3, part, w));
 }
 
 TEST_F(AppleTest, FindPartitionByName) {
@@ -267,21 +247,9 @@ TEST_F(AppleTest, FindPartitionByName) {
   // The walk inside wrote the lines of the entries up to the wanted one.
   EXPECT_EQ(DebugLines().size(), 2u);
 
-  for (const char *none : {"0", "4", "4294967297"}) {
-    SCOPED_TRACE(none);
-    EXPECT_EQ(map->find_partition(disk, none), nullptr);
-    EXPECT_EQ(kelb_errno, KELB_ERR_NONE);
-  }
+  ExpectNoPartition(map, disk, {"0", "4", "4294967297"});
 
-  for (const char *bad : {"", "two", "99999999999999999999999"}) {
-    SCOPED_TRACE(bad);
-    kelb_host::clear_error();
-    const uint64_t reads = kelb_host::read_count(disk);
-    EXPECT_EQ(map->find_partition(disk, bad), nullptr);
-    EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PARTITION);
-    EXPECT_EQ(Message(), "invalid partition");
-    EXPECT_EQ(kelb_host::read_count(disk), reads) << "the disk was read";
-  }
+  ExpectInvalidName(map, disk, {"", "two", "99999999999999999999999"});
 
   // An old error is not cleared before the parse, so it refuses the name.
   kelb_error(KELB_ERR_READ_ERROR, "left over");
@@ -305,11 +273,7 @@ TEST_F(AppleTest, AllocationAndReadFailuresReturnNullWithoutLeak) {
   EXPECT_EQ(map->find_partition(disk, "3"), nullptr);
   EXPECT_EQ(kelb_errno, KELB_ERR_READ_ERROR);
 
-  kelb_partition p{};
-  p.index = 99;
-  FailNthMalloc(1);
-  EXPECT_EQ(Name(map, p), "(null)");
-  EXPECT_EQ(Name(map, p), "100");
+  ExpectNameAllocationFailure(map, 99, "100");
 }
 
 } // namespace

@@ -13,6 +13,13 @@
 //   EnableDebug("partition");               // debug is off in every test until then
 //   Message(), DebugLines(), MallocCalls(), Name(map, record)
 //   ExpectModuleFile("sun", {"kelb_sun_partition_map_init", ...});
+//   ExpectEntryPoints("sun");               // exactly the four entry points
+//   ExpectNamedEntriesReregister("amiga", map, registered);
+//   ExpectHookStopsWalk(map, disk);         // a hook's 1 ends the walk
+//   WalkOnPartition(map, disk, on, 3, part, w); // hooks get the handle
+//   ExpectNoPartition(map, disk, {"0"});    // null, kelb_errno still 0
+//   ExpectInvalidName(map, disk, {"x"});    // null, "invalid partition"
+//   ExpectNameAllocationFailure(map, 41, "42");
 //
 // TearDown unloads the modules, closes the disks and fails the test when a
 // kelb_malloc block is left unfreed. Byte helpers Put16BE/Put32BE/Put16LE/
@@ -29,6 +36,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <dlfcn.h>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -170,6 +178,95 @@ protected:
     std::string name;
     ASSERT_TRUE(kelb_host::read_elf_section(path, ".modname", name, error)) << error;
     EXPECT_EQ(std::string(name.c_str()), module);
+  }
+
+  // The module file exports kelb_mod_init, kelb_mod_fini and
+  // kelb_MODULE_partition_map_init and _fini, and nothing else.
+  void ExpectEntryPoints(const std::string &module) {
+    ExpectModuleFile(module, {"kelb_mod_init", "kelb_mod_fini",
+                              "kelb_" + module + "_partition_map_init",
+                              "kelb_" + module + "_partition_map_fini"});
+  }
+
+  // The module's named entries do the work of kelb_mod_fini and
+  // kelb_mod_init: after kelb_MODULE_partition_map_fini `registered()` gives
+  // null, after _init it gives `map` again.
+  template <typename Registered>
+  void ExpectNamedEntriesReregister(const std::string &module, kelb_partition_map *map,
+                                    Registered registered) {
+    void *dl = dlopen(ModulePath(module).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(dl, nullptr);
+    const std::string prefix = "kelb_" + module + "_partition_map_";
+    auto fini = reinterpret_cast<void (*)()>(dlsym(dl, (prefix + "fini").c_str()));
+    auto init = reinterpret_cast<void (*)()>(dlsym(dl, (prefix + "init").c_str()));
+    ASSERT_TRUE(fini && init);
+    fini();
+    EXPECT_EQ(registered(), nullptr);
+    init();
+    EXPECT_EQ(registered(), map);
+    dlclose(dl);
+  }
+
+  // A hook that returns 1 ends the walk there, and the walk returns the
+  // current error: none at the first call, the hook's own at the second.
+  void ExpectHookStopsWalk(kelb_partition_map *map, kelb_disk *disk) {
+    Walk w = DoWalk(map, disk, 1);
+    EXPECT_EQ(w.result, KELB_ERR_NONE);
+    EXPECT_EQ(w.calls.size(), 1u);
+
+    w = DoWalk(map, disk, 2, KELB_ERR_BAD_ARGUMENT);
+    EXPECT_EQ(w.result, KELB_ERR_BAD_ARGUMENT);
+    EXPECT_EQ(w.calls.size(), 2u);
+  }
+
+  // Walks `map` through a handle `part` opened on the partition `on` of
+  // `disk`, into `w`: the walk succeeds with `calls` hook calls, and every
+  // hook gets that handle rather than the whole disk.
+  void WalkOnPartition(kelb_partition_map *map, kelb_disk *disk, const kelb_partition &on,
+                       size_t calls, kelb_disk *&part, Walk &w) {
+    part = OnPartition(disk, on);
+    w = DoWalk(map, part);
+    EXPECT_EQ(w.result, KELB_ERR_NONE);
+    ASSERT_EQ(w.calls.size(), calls);
+    for (const HookCall &c : w.calls)
+      EXPECT_EQ(c.disk, part);
+  }
+
+  // Each of `names` is a number that names no partition: find_partition
+  // gives null and leaves kelb_errno 0.
+  void ExpectNoPartition(kelb_partition_map *map, kelb_disk *disk,
+                         std::initializer_list<const char *> names) {
+    for (const char *none : names) {
+      SCOPED_TRACE(none);
+      EXPECT_EQ(map->find_partition(disk, none), nullptr);
+      EXPECT_EQ(kelb_errno, KELB_ERR_NONE);
+    }
+  }
+
+  // Each of `names`, looked up with no error set before, is refused with
+  // "invalid partition" without reading the disk.
+  void ExpectInvalidName(kelb_partition_map *map, kelb_disk *disk,
+                         std::initializer_list<const char *> names) {
+    for (const char *bad : names) {
+      SCOPED_TRACE(bad);
+      kelb_host::clear_error();
+      const uint64_t reads = kelb_host::read_count(disk);
+      EXPECT_EQ(map->find_partition(disk, bad), nullptr);
+      EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PARTITION);
+      EXPECT_EQ(Message(), "invalid partition");
+      EXPECT_EQ(kelb_host::read_count(disk), reads) << "the disk was read";
+    }
+  }
+
+  // partition_name of the entry with `index` gives null when its allocation
+  // fails, and `name` the next time.
+  void ExpectNameAllocationFailure(kelb_partition_map *map, int32_t index,
+                                   const std::string &name) {
+    kelb_partition p{};
+    p.index = index;
+    FailNthMalloc(1);
+    EXPECT_EQ(Name(map, p), "(null)");
+    EXPECT_EQ(Name(map, p), name);
   }
 
 private:

@@ -3,7 +3,6 @@
 #include "kelb_fixture.h"
 
 #include <climits>
-#include <dlfcn.h>
 
 using namespace kelb_test;
 
@@ -77,25 +76,14 @@ protected:
 };
 
 TEST_F(SunTest, ModuleFileExportsOnlyEntryPointsAndImportsOnlyServices) {
-  ExpectModuleFile("sun", {"kelb_mod_init", "kelb_mod_fini",
-                           "kelb_sun_partition_map_init",
-                           "kelb_sun_partition_map_fini"});
+  ExpectEntryPoints("sun");
 }
 
 TEST_F(SunTest, RecordRegisteredAndUnregisteredThroughExportedEntries) {
   EXPECT_STREQ(map->name, "sun_partition_map");
   EXPECT_EQ(map->next, nullptr);
   // The named entries do the work of kelb_mod_fini and kelb_mod_init.
-  void *dl = dlopen(ModulePath("sun").c_str(), RTLD_NOW | RTLD_NOLOAD);
-  ASSERT_NE(dl, nullptr);
-  auto fini = reinterpret_cast<void (*)()>(dlsym(dl, "kelb_sun_partition_map_fini"));
-  auto init = reinterpret_cast<void (*)()>(dlsym(dl, "kelb_sun_partition_map_init"));
-  ASSERT_TRUE(fini && init);
-  fini();
-  EXPECT_EQ(kelb_host::maps(), nullptr);
-  init();
-  EXPECT_EQ(kelb_host::maps(), map);
-  dlclose(dl);
+  ExpectNamedEntriesReregister("sun", map, [] { return kelb_host::maps(); });
 }
 
 TEST_F(SunTest, ReportsEntriesInLabelOrderSkippingWholeDiskUnusedAndEmpty) {
@@ -169,17 +157,11 @@ TEST_F(SunTest, RejectsSwappedMagicAndOneBitChecksumError) {
 
 TEST_F(SunTest, HookStoppingEarlyEndsWalkWithCurrentError) {
   kelb_disk *disk = Disk(Typical().Bytes());
-  Walk w = DoWalk(map, disk, 1);
-  EXPECT_EQ(w.result, KELB_ERR_NONE);
-  EXPECT_EQ(w.calls.size(), 1u);
-
-  w = DoWalk(map, disk, 2, KELB_ERR_BAD_ARGUMENT);
-  EXPECT_EQ(w.result, KELB_ERR_BAD_ARGUMENT);
-  EXPECT_EQ(w.calls.size(), 2u);
+  ExpectHookStopsWalk(map, disk);
 
   // The walk never clears the code: an old error comes back from a full walk.
   kelb_error(KELB_ERR_BAD_NUMBER, "old");
-  w = DoWalk(map, disk);
+  Walk w = DoWalk(map, disk);
   EXPECT_EQ(w.result, KELB_ERR_BAD_NUMBER);
   EXPECT_EQ(w.calls.size(), 3u);
 }
@@ -191,12 +173,9 @@ TEST_F(SunTest, HooksGetCallersPartitionHandleWhileReadsCountFromWholeDisk) {
   p.start = 4; // sector 0 of this handle is sector 4 of the disk
   p.length = 4;
   p.index = 1;
-  kelb_disk *part = OnPartition(disk, p);
-  Walk w = DoWalk(map, part);
-  EXPECT_EQ(w.result, KELB_ERR_NONE);
-  ASSERT_EQ(w.calls.size(), 3u);
-  for (const HookCall &c : w.calls)
-    EXPECT_EQ(c.disk, part);
+  kelb_disk *part = nullptr;
+  Walk w;
+  ASSERT_NO_FATAL_FAILURE(WalkOnPartition(map, disk, p, 3, part, w));
   EXPECT_EQ(w.calls[1].part.start, 100800u);
 
   kelb_partition *found = map->find_partition(part, "4");
@@ -229,20 +208,9 @@ TEST_F(SunTest, FindPartitionByName) {
 
   // "0" wants index -1, "3" is the whole-disk entry, "9" lies beyond the
   // label, and a number beyond 32 bits does not wrap onto "1".
-  for (const char *none : {"0", "3", "9", "4294967297"}) {
-    SCOPED_TRACE(none);
-    EXPECT_EQ(map->find_partition(disk, none), nullptr);
-    EXPECT_EQ(kelb_errno, KELB_ERR_NONE);
-  }
+  ExpectNoPartition(map, disk, {"0", "3", "9", "4294967297"});
 
-  for (const char *bad : {"", "x", "-1", " 1", "99999999999999999999999"}) {
-    SCOPED_TRACE(bad);
-    const unsigned long reads = kelb_host::read_count(disk);
-    EXPECT_EQ(map->find_partition(disk, bad), nullptr);
-    EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PARTITION);
-    EXPECT_EQ(Message(), "invalid partition");
-    EXPECT_EQ(kelb_host::read_count(disk), reads) << "the disk was read";
-  }
+  ExpectInvalidName(map, disk, {"", "x", "-1", " 1", "99999999999999999999999"});
 }
 
 TEST_F(SunTest, FindPartitionClearsStaleErrorFirst) {
@@ -281,11 +249,7 @@ TEST_F(SunTest, EveryAllocationFailureIsReportedWithoutLeak) {
   }
 
   // partition_name.
-  kelb_partition p{};
-  p.index = 2;
-  FailNthMalloc(1);
-  EXPECT_EQ(Name(map, p), "(null)");
-  EXPECT_EQ(Name(map, p), "3");
+  ExpectNameAllocationFailure(map, 2, "3");
 }
 
 TEST_F(SunTest, ReadFailureEndsWalkWithReadError) {
