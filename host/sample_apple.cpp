@@ -4,37 +4,29 @@
 // 1-63), "MacOS" (Apple_HFS, 64-2047) and "Linux" (Apple_UNIX_SVR2,
 // 2048-4095).
 
-#include <cstdint>
-#include <cstdio>
+#include "sample_disk.h"
+
 #include <cstring>
-#include <vector>
 
 namespace {
 
 constexpr unsigned kSectors = 4096;
 constexpr unsigned kEntries = 3;
 
-void put16(std::vector<uint8_t> &b, size_t at, unsigned v) {
-  b[at] = static_cast<uint8_t>(v >> 8);
-  b[at + 1] = static_cast<uint8_t>(v);
-}
+using sample::put16be;
+using sample::put32be;
 
-void put32(std::vector<uint8_t> &b, size_t at, uint32_t v) {
-  put16(b, at, v >> 16);
-  put16(b, at + 2, v & 0xFFFF);
-}
-
-void entry(std::vector<uint8_t> &b, size_t sector, uint32_t first, uint32_t count,
+void entry(sample::Disk &b, size_t sector, uint32_t first, uint32_t count,
            const char *name, const char *type) {
   const size_t at = sector * 512;
-  put16(b, at, 0x504D);
-  put32(b, at + 4, kEntries);
-  put32(b, at + 8, first);
-  put32(b, at + 12, count);
+  put16be(b, at, 0x504D);
+  put32be(b, at + 4, kEntries);
+  put32be(b, at + 8, first);
+  put32be(b, at + 12, count);
   memcpy(&b[at + 16], name, strlen(name));
   memcpy(&b[at + 48], type, strlen(type));
-  put32(b, at + 84, count); // data area length
-  put32(b, at + 88, 0x33);  // status: valid, allocated, in use, readable, writable
+  put32be(b, at + 84, count); // data area length
+  put32be(b, at + 88, 0x33);  // status: valid, allocated, in use, readable, writable
 }
 
 } // namespace
@@ -46,18 +38,13 @@ int main(int argc, char **argv) {
     return 1;
   }
   std::vector<uint8_t> disk(size_t{kSectors} * 512, 0);
-  put16(disk, 0, 0x4552); // driver descriptor "ER"
-  put16(disk, 2, 512);
-  put32(disk, 4, kSectors);
+  put16be(disk, 0, 0x4552); // driver descriptor "ER"
+  put16be(disk, 2, 512);
+  put32be(disk, 4, kSectors);
 
   entry(disk, 1, 1, 63, "Apple", "Apple_partition_map");
   entry(disk, 2, 64, 1984, "MacOS", "Apple_HFS");
   entry(disk, 3, 2048, 2048, "Linux", "Apple_UNIX_SVR2");
 
-  FILE *f = fopen(argv[1], "wb");
-  if (!f || fwrite(disk.data(), 1, disk.size(), f) != disk.size() || fclose(f) != 0) {
-    perror(argv[1]);
-    return 1;
-  }
-  return 0;
+  return sample::WriteImage(argv[1], disk);
 }
