@@ -15,13 +15,13 @@ WINE_PACKAGES    := $(WINDOWS_PACKAGES) wine64 util-linux
 # Installing: `make install PREFIX=/opt/lumvane DESTDIR=/tmp/stage`.
 # Packages: a release build of its own, prefix /usr, made into a .deb by
 # CPack; dpkg-shlibdeps (dpkg-dev) computes its dependencies. Testing the
-# package installs it, runs both programs from PATH and reads the manual
-# pages (man-db).
+# package runs lintian on it, installs it, runs both programs from PATH and
+# reads the manual pages (man-db).
 PREFIX           ?= /usr/local
 DESTDIR          ?=
 PKGBUILD         ?= build-package
 PACKAGE_PACKAGES := $(BUILD_PACKAGES) dpkg-dev gzip
-PACKAGE_TEST_PACKAGES := $(PACKAGE_PACKAGES) man-db groff-base
+PACKAGE_TEST_PACKAGES := $(PACKAGE_PACKAGES) man-db groff-base lintian
 WINDOWS_ZIP_PACKAGES  := $(WINDOWS_PACKAGES) unzip
 # The sanitized suite and the fuzz targets: clang with its sanitizer and
 # libFuzzer runtimes.
@@ -105,7 +105,7 @@ package:
 	dpkg-deb --info $(PKGBUILD)/lumvane_*.deb
 	dpkg-deb --contents $(PKGBUILD)/lumvane_*.deb
 
-# $(WINBUILD)/Lumvane-VERSION-win64.zip: Lumvane.exe and the README.
+# $(WINBUILD)/Lumvane-VERSION-win64.zip: Lumvane.exe, the README and LICENSE.
 windows-zip: windows
 	@scripts/require $(WINDOWS_ZIP_PACKAGES)
 	rm -f $(WINBUILD)/Lumvane-*-win64.zip
@@ -117,7 +117,8 @@ test-windows-zip: windows-zip
 	@scripts/require $(WINE_PACKAGES) unzip
 	tests/package/test-windows-zip.sh $(WINBUILD)
 
-# Installs the .deb (as root with dpkg, else into a scratch root), runs both
+# Checks the .deb with lintian (no error or warning but those overridden with
+# a reason), installs it (as root with dpkg, else into a scratch root), runs both
 # programs from PATH on samples, reads the manual pages, then removes it and
 # checks that nothing of it is left.
 test-package: package

@@ -4,8 +4,9 @@
 #   bin/lumvane, bin/kelb-probe
 #   ${KELB_INSTALL_MODULE_DIR}/{sun,amiga,apple,acorn}.mod (host/, partmap/)
 #   share/man/man1/lumvane.1.gz, kelb-probe.1.gz
-#   share/doc/lumvane/README.md
-# Windows: Lumvane.exe and README.md at the top of a zip.
+#   share/doc/lumvane/README.md, copyright, changelog.gz (Debian's formats)
+#   share/lintian/overrides/lumvane (prefix /usr only: the package's)
+# Windows: Lumvane.exe, README.md and LICENSE at the top of a zip.
 #
 # The program targets install themselves where they are defined (host/,
 # partmap/); the tool's rule is here so that it follows the target into
@@ -20,7 +21,7 @@ if(TARGET lumvane)
 endif()
 
 if(WIN32)
-  install(FILES README.md DESTINATION .)
+  install(FILES README.md LICENSE DESTINATION .)
 else()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
@@ -81,6 +82,61 @@ else()
   # Dependencies come from the binaries themselves (dpkg-shlibdeps).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+endif()
+
+# ---- Debian's documents (cmake/debian/) -----------------------------------------
+# copyright: the machine-readable form, its licence text taken from LICENSE
+# so that the two cannot drift apart. changelog.gz: the native package's
+# changelog, whose latest entry must be this version. The lintian overrides:
+# one per module, for the libraries the modules do not link against.
+if(NOT WIN32)
+  set(debian_src "${PROJECT_SOURCE_DIR}/cmake/debian")
+  set(debian_out "${CMAKE_BINARY_DIR}/debian")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               "${PROJECT_SOURCE_DIR}/LICENSE" "${debian_src}/changelog")
+
+  file(READ "${PROJECT_SOURCE_DIR}/LICENSE" licence)
+  if(NOT licence MATCHES "\nCopyright \\(c\\) ([^\n]+)\n\n(Permission .*[^\n])\n*$")
+    message(FATAL_ERROR "LICENSE: no 'Copyright (c) ...' line followed by the licence text")
+  endif()
+  set(LUMVANE_COPYRIGHT "${CMAKE_MATCH_1}")
+  # Continuation lines start with a space; an empty line is a lone " .".
+  string(REPLACE "\n\n" "\n.\n" LUMVANE_LICENSE_TEXT "${CMAKE_MATCH_2}")
+  string(REPLACE "\n" "\n " LUMVANE_LICENSE_TEXT " ${LUMVANE_LICENSE_TEXT}")
+  configure_file("${debian_src}/copyright.in" "${debian_out}/copyright" @ONLY)
+
+  file(STRINGS "${debian_src}/changelog" latest LIMIT_COUNT 1)
+  if(NOT latest MATCHES "^${CPACK_PACKAGE_NAME} \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "cmake/debian/changelog: the latest entry is '${latest}', "
+                        "not one for ${CPACK_PACKAGE_NAME} ${PROJECT_VERSION}")
+  endif()
+  configure_file("${debian_src}/changelog" "${debian_out}/changelog" COPYONLY)
+  add_custom_command(
+    OUTPUT "${debian_out}/changelog.gz"
+    COMMAND "${GZIP_PROGRAM}" -9 -n -k -f "${debian_out}/changelog"
+    DEPENDS "${debian_out}/changelog"
+    COMMENT "Compressing the Debian changelog"
+    VERBATIM)
+  add_custom_target(debian_changelog ALL DEPENDS "${debian_out}/changelog.gz")
+  install(FILES "${debian_out}/copyright" "${debian_out}/changelog.gz"
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # lintian reads overrides from /usr/share/lintian/overrides only.
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    get_property(modules GLOBAL PROPERTY KELB_MODULES)
+    set(LUMVANE_MODULE_OVERRIDES "")
+    foreach(module IN LISTS modules)
+      get_target_property(name ${module} OUTPUT_NAME)
+      string(APPEND LUMVANE_MODULE_OVERRIDES
+             "${CPACK_PACKAGE_NAME}: shared-library-lacks-prerequisites "
+             "[usr/${KELB_INSTALL_MODULE_DIR}/${name}.mod]\n")
+    endforeach()
+    string(STRIP "${LUMVANE_MODULE_OVERRIDES}" LUMVANE_MODULE_OVERRIDES)
+    configure_file("${debian_src}/lintian-overrides.in" "${debian_out}/lintian-overrides" @ONLY)
+    install(FILES "${debian_out}/lintian-overrides"
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+            RENAME ${CPACK_PACKAGE_NAME})
+  endif()
 endif()
 
 include(CPack)

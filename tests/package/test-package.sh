@@ -2,7 +2,8 @@
 # Usage: tests/package/test-package.sh BUILD
 #
 # Tests the Debian package that `make package` left in BUILD (a release build
-# whose sample generators and kelb-probe serve as references): installs it,
+# whose sample generators and kelb-probe serve as references): checks it with
+# lintian and its copyright and changelog against the repository's, installs it,
 # runs lumvane and kelb-probe from PATH on samples from another folder,
 # checks their results and reads both manual pages, then removes the package
 # and checks that nothing of it is left.
@@ -64,11 +65,33 @@ module_dir=$(grep '/kelb/sun\.mod$' "$work/contents" | sed 's|/sun\.mod$||')
 dpkg-deb --contents "$deb" | awk '/^-/ { print $NF }' | sed 's|^\.||' | sort >"$work/files"
 {
   printf '%s\n' /usr/bin/kelb-probe /usr/bin/lumvane /usr/share/doc/$pkg/README.md \
-    /usr/share/man/man1/kelb-probe.1.gz /usr/share/man/man1/lumvane.1.gz
+    /usr/share/man/man1/kelb-probe.1.gz /usr/share/man/man1/lumvane.1.gz \
+    /usr/share/doc/$pkg/copyright /usr/share/doc/$pkg/changelog.gz /usr/share/lintian/overrides/$pkg
   for m in sun amiga apple acorn; do echo "$module_dir/$m.mod"; done
 } | sort >"$work/files.expected"
 cmp -s "$work/files.expected" "$work/files" ||
   { diff "$work/files.expected" "$work/files" >&2 || true; fail "the package holds other files than expected"; }
+
+# ---- lintian, the licence and the changelog ------------------------------------
+# No error or warning, and an override only with a reason: lintian prints an
+# override's comment as N: lines right before the O: line of what it hides.
+lintian --display-info --show-overrides --fail-on none "$deb" >"$work/lintian" 2>"$work/lintian.err" ||
+  fail "lintian did not run: $(cat "$work/lintian.err")"
+sed 's/^/  /' "$work/lintian"
+awk '/^[EW]: / || /^[A-Z]: [^ ]+ (unused|mismatched)-override/ { bad = 1; print }
+     /^O: / && !reason { bad = 1; print "no reason given for: " $0 }
+     { reason = /^N: [^ ]/ }
+     END { exit bad }' "$work/lintian" >&2 || fail "lintian rejects the package (above)"
+packaged() { dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ".$1"; }
+# The copyright file's licence text is LICENSE's, unfolded.
+packaged /usr/share/doc/$pkg/copyright | sed -n '/^License: Expat$/,$p' | tail -n +2 |
+  sed 's/^ //; s/^\.$//' >"$work/licence"
+sed -n '/^Permission/,$p' "$src/LICENSE" | cmp -s - "$work/licence" ||
+  fail "the copyright file's Expat text is not LICENSE's"
+packaged /usr/share/doc/$pkg/changelog.gz | gzip -dc >"$work/changelog" ||
+  fail "changelog.gz is no gzip file"
+head -n 1 "$work/changelog" | grep -q "^$pkg ($version) " ||
+  fail "the changelog's latest entry is not $version: $(head -n 1 "$work/changelog")"
 
 if [ "$mode" = dpkg ]; then
   note "installing $deb with dpkg -i"

@@ -2,8 +2,8 @@
 # Usage: tests/package/test-windows-zip.sh WINBUILD
 #
 # Tests the zip that `make windows-zip` left in WINBUILD: it holds
-# Lumvane.exe and the README, in one folder, and nothing else; the README is
-# the repository's; the unpacked Lumvane.exe, run under Wine from another
+# Lumvane.exe, the README and LICENSE, in one folder, and nothing else; the
+# README and LICENSE are the repository's; the unpacked Lumvane.exe, run under Wine from another
 # folder than the zip's, writes the images of a sample.
 set -eu
 
@@ -23,13 +23,15 @@ trap 'rm -rf "$work"' EXIT
 trap 'exit 1' HUP INT TERM
 
 unzip -Z1 "$zip" | sort >"$work/entries"
-printf '%s\n' "$top/Lumvane.exe" "$top/README.md" | sort >"$work/expected"
+printf '%s\n' "$top/Lumvane.exe" "$top/README.md" "$top/LICENSE" | sort >"$work/expected"
 cmp -s "$work/entries" "$work/expected" ||
   { diff "$work/expected" "$work/entries" >&2 || true; fail "the zip holds other entries"; }
 
 mkdir "$work/unzipped" "$work/data"
 (cd "$work/unzipped" && unzip -q "$zip")
-cmp -s "$src/README.md" "$work/unzipped/$top/README.md" || fail "the zipped README is not the repository's"
+for doc in README.md LICENSE; do
+  cmp -s "$src/$doc" "$work/unzipped/$top/$doc" || fail "the zipped $doc is not the repository's"
+done
 
 # A sample of our own; make_sample.exe prints each picture's "start end".
 run() { "$src/scripts/wine-run" --prefix "$build/wine" "$@"; }
