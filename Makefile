@@ -22,6 +22,10 @@ DESTDIR          ?=
 PKGBUILD         ?= build-package
 PACKAGE_PACKAGES := $(BUILD_PACKAGES) dpkg-dev gzip
 PACKAGE_TEST_PACKAGES := $(PACKAGE_PACKAGES) man-db groff-base lintian
+# The package is compiled with Debian's own flags, all hardening on (fortified
+# functions, stack protector, relocations read-only and bound at load time),
+# as Debian builds its packages; CMake's release flags come after them.
+PACKAGE_FLAGS := DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
 WINDOWS_ZIP_PACKAGES  := $(WINDOWS_PACKAGES) unzip
 # The sanitized suite and the fuzz targets: clang with its sanitizer and
 # libFuzzer runtimes.
@@ -98,7 +102,11 @@ install: build
 package:
 	@scripts/require $(PACKAGE_PACKAGES)
 	cmake -S . -B $(PKGBUILD) -G $(GENERATOR) -DLUMVANE_WERROR=$(WERROR) \
-	  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DLUMVANE_TESTS=OFF
+	  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DLUMVANE_TESTS=OFF \
+	  -DCMAKE_C_FLAGS="$$($(PACKAGE_FLAGS) CPPFLAGS) $$($(PACKAGE_FLAGS) CFLAGS)" \
+	  -DCMAKE_CXX_FLAGS="$$($(PACKAGE_FLAGS) CPPFLAGS) $$($(PACKAGE_FLAGS) CXXFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$($(PACKAGE_FLAGS) LDFLAGS)" \
+	  -DCMAKE_MODULE_LINKER_FLAGS="$$($(PACKAGE_FLAGS) LDFLAGS)"
 	cmake --build $(PKGBUILD) -j $(JOBS)
 	rm -f $(PKGBUILD)/lumvane_*.deb
 	cd $(PKGBUILD) && cpack -G DEB

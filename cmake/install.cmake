@@ -139,4 +139,22 @@ if(NOT WIN32)
   endif()
 endif()
 
+# Stripped installs (the packages) also lose the compiler's .comment and
+# .note sections, which nothing reads at run time, as Debian strips.
+if(NOT WIN32 AND CMAKE_STRIP)
+  get_property(modules GLOBAL PROPERTY KELB_MODULES)
+  set(stripped)
+  foreach(target IN ITEMS lumvane kelb-probe)
+    if(TARGET ${target})
+      list(APPEND stripped "${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>")
+    endif()
+  endforeach()
+  foreach(target IN LISTS modules)
+    list(APPEND stripped "${KELB_INSTALL_MODULE_DIR}/$<TARGET_FILE_NAME:${target}>")
+  endforeach()
+  install(CODE "set(LUMVANE_STRIP \"${CMAKE_STRIP}\")
+                set(LUMVANE_STRIP_FILES \"${stripped}\")")
+  install(SCRIPT "${PROJECT_SOURCE_DIR}/cmake/strip-sections.cmake")
+endif()
+
 include(CPack)
