@@ -103,7 +103,28 @@ public:
     GElf_Ehdr eh;
     if (!gelf_getehdr(elf_, &eh))
       return fail("damaged ELF header", error);
-    if (elf_getshdrstrndx(elf_, &names_) != 0)
+    // A file cut short or whose table points nowhere is damaged, not merely
+    // without sections.
+    if (elf_getshdrnum(elf_, &count_) != 0)
+      return fail("damaged section table", error);
+    // libelf counts no sections at all when the table lies past the end.
+    if (count_ == 0 && eh.e_shnum == 0)
+      return true; // no sections at all
+    if (count_ == 0) {
+      error = "section table lies outside the file";
+      return false;
+    }
+    const size_t entry = gelf_fsize(elf_, ELF_T_SHDR, 1, EV_CURRENT);
+    if (entry == 0 || eh.e_shentsize != entry) {
+      error = "damaged section table (entries of " + std::to_string(eh.e_shentsize) +
+              " bytes)";
+      return false;
+    }
+    if (eh.e_shoff > copy_.size() || count_ > (copy_.size() - eh.e_shoff) / entry) {
+      error = "section table lies outside the file";
+      return false;
+    }
+    if (elf_getshdrstrndx(elf_, &names_) != 0 || names_ >= count_)
       return fail("damaged section table", error);
     return true;
   }
@@ -115,12 +136,15 @@ public:
   bool section(const std::string &name, std::string &out, bool &found,
                std::string &error) {
     found = false;
-    for (Elf_Scn *scn = nullptr; (scn = elf_nextscn(elf_, scn));) {
+    for (size_t i = 1; i < count_; i++) {
+      Elf_Scn *scn = elf_getscn(elf_, i);
       GElf_Shdr sh;
-      if (!gelf_getshdr(scn, &sh))
+      if (!scn || !gelf_getshdr(scn, &sh))
         return fail("damaged section table", error);
       const char *n = elf_strptr(elf_, names_, sh.sh_name);
-      if (!n || name != n)
+      if (!n)
+        return fail("damaged section names", error);
+      if (name != n)
         continue;
       found = true;
       Elf_Data *data = sh.sh_type == SHT_NOBITS ? nullptr : elf_getdata(scn, nullptr);
@@ -136,9 +160,10 @@ public:
   // The global and weak dynamic symbols, defined and undefined.
   bool symbols(elf_symbols &out, std::string &error) {
     out = elf_symbols();
-    for (Elf_Scn *scn = nullptr; (scn = elf_nextscn(elf_, scn));) {
+    for (size_t i = 1; i < count_; i++) {
+      Elf_Scn *scn = elf_getscn(elf_, i);
       GElf_Shdr sh;
-      if (!gelf_getshdr(scn, &sh))
+      if (!scn || !gelf_getshdr(scn, &sh))
         return fail("damaged section table", error);
       if (sh.sh_type != SHT_DYNSYM)
         continue;
@@ -178,7 +203,8 @@ private:
 
   std::string copy_;
   Elf *elf_ = nullptr;
-  size_t names_ = 0;
+  size_t count_ = 0; // sections, the null section 0 included
+  size_t names_ = 0; // the section holding the section names
 };
 
 bool defines(const elf_symbols &syms, const char *name) {
