@@ -70,6 +70,18 @@ dpkg-deb --contents "$deb" | awk '/^-/ { print $NF }' | sed 's|^\.||' | sort >"$
 cmp -s "$work/files.expected" "$work/files" ||
   { diff "$work/files.expected" "$work/files" >&2 || true; fail "the package holds other files than expected"; }
 
+# Reproducible: no file of the package holds the build folder's path, as
+# written or with links resolved (manual pages are read uncompressed).
+mkdir "$work/paths" && dpkg-deb -x "$deb" "$work/paths"
+build_real=$(cd "$build" && pwd -P)
+find "$work/paths" -type f >"$work/paths.list"
+while read -r f; do
+  case "$f" in *.gz) gzip -dc "$f" ;; *) cat "$f" ;; esac >"$work/plain"
+  if grep -qaF -e "$build" -e "$build_real" "$work/plain"; then
+    fail "${f#"$work/paths"} holds the build folder's path $build"
+  fi
+done <"$work/paths.list"
+
 if [ "$mode" = dpkg ]; then
   note "installing $deb with dpkg -i"
   installed_by_us=yes
