@@ -6,6 +6,26 @@
 
 #include "kelb.h"
 
+/* Numbers as the disk stores them, in the byte order each field names; the
+ * bytes are taken one by one, so any alignment will do. */
+static inline uint16_t read_be16(const uint8_t *p) {
+  return uint16_t((uint32_t(p[0]) << 8) | uint32_t(p[1]));
+}
+
+static inline uint32_t read_be32(const uint8_t *p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) |
+         (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
+static inline uint16_t read_le16(const uint8_t *p) {
+  return uint16_t(uint32_t(p[0]) | (uint32_t(p[1]) << 8));
+}
+
+static inline uint32_t read_le32(const uint8_t *p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
+         (uint32_t(p[3]) << 24);
+}
+
 /* Any 32-bit decimal and its terminating zero. */
 #define KELB_PARTITION_NAME_SIZE 13
 
