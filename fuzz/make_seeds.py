@@ -163,6 +163,62 @@ write("partmap_acorn", "map_in_sector_0", pm_seed(acorn(cyl=0), b"1", flags=1, n
 write("partmap_acorn", "fail_read_6", pm_seed(acorn(), b"1", flags=2, bad=6))
 
 
+# ---- module files: the file itself ------------------------------------------
+def elf_module(cls=64, order="<", modname=b"sun\0", exports=(b"kelb_mod_init", b"kelb_mod_fini"),
+               imports=(b"kelb_disk_read",), modname_section=b".modname", shoff=None, shnum=None):
+    """A small ELF file laid out as a module: .modname, .dynsym, .dynstr, .shstrtab."""
+    wide = cls == 64
+    shstr = b"\0" + modname_section + b"\0.dynsym\0.dynstr\0.shstrtab\0"
+    n_mod, n_sym = 1, 2 + len(modname_section)
+    n_str, n_shs = n_sym + 8, n_sym + 16
+    dynstr, names = b"\0", []
+    for sym in exports + imports:
+        names.append(len(dynstr))
+        dynstr += sym + b"\0"
+    syms = [(0, 0, 0)] + [(names[i], 0x12, 1) for i in range(len(exports))] + \
+        [(names[len(exports) + i], 0x12, 0) for i in range(len(imports))]
+    if wide:
+        dynsym = b"".join(struct.pack(order + "IBBHQQ", nm, info, 0, ndx, 0, 0) for nm, info, ndx in syms)
+    else:
+        dynsym = b"".join(struct.pack(order + "IIIBBH", nm, 0, 0, info, 0, ndx) for nm, info, ndx in syms)
+    ehsize, shentsize, symsize = (64, 64, 24) if wide else (52, 40, 16)
+    body, offsets = b"", []
+    for data in (modname, dynsym, dynstr, shstr):
+        offsets.append(ehsize + len(body))
+        body += data + bytes((-len(data)) % 8)
+    table_at = ehsize + len(body)
+    sections = [(0, 0, 0, 0, 0, 0), (n_mod, 1, offsets[0], len(modname), 0, 0),
+                (n_sym, 11, offsets[1], len(dynsym), 3, symsize), (n_str, 3, offsets[2], len(dynstr), 0, 0),
+                (n_shs, 3, offsets[3], len(shstr), 0, 0)]
+    table = b""
+    for name, typ, off, size, link, entsize in sections:
+        if wide:
+            table += struct.pack(order + "IIQQQQIIQQ", name, typ, 0, 0, off, size, link, 0, 1, entsize)
+        else:
+            table += struct.pack(order + "IIIIIIIIII", name, typ, 0, 0, off, size, link, 0, 1, entsize)
+    ident = b"\x7fELF" + bytes([1 if not wide else 2, 1 if order == "<" else 2, 1]) + bytes(9)
+    fields = (3, 62 if wide else 3, 1, 0, 0, table_at if shoff is None else shoff, 0, ehsize, 0, 0,
+              shentsize, len(sections) if shnum is None else shnum, 4)
+    head = struct.pack(order + ("HHIQQQIHHHHHH" if wide else "HHIIIIIHHHHHH"), *fields)
+    return ident + head + body + table
+
+
+module = elf_module()
+write("module_file", "sound", module)
+write("module_file", "sound_big_endian", elf_module(order=">"))
+write("module_file", "truncated_in_header", module[:40])
+write("module_file", "truncated_in_section_table", module[:len(module) - 100])
+write("module_file", "truncated_in_sections", module[:200])
+write("module_file", "wrong_class", elf_module(cls=32))
+write("module_file", "class_byte_flipped", module[:4] + b"\1" + module[5:])
+write("module_file", "section_table_out_of_bounds", elf_module(shoff=1 << 40))
+write("module_file", "too_many_sections", elf_module(shnum=5000))
+write("module_file", "no_modname", elf_module(modname_section=b".comment"))
+write("module_file", "empty_modname", elf_module(modname=b"\0\0"))
+write("module_file", "no_fini", elf_module(exports=(b"kelb_mod_init",)))
+write("module_file", "not_elf", b"MZ" + bytes(200))
+
+
 # ---- paths: operation and depth byte, path text ---------------------------
 for i, (how, text) in enumerate([
         (6, b""), (6, b".."), (6, b"../.."), (6, b"../../out"), (4, b"../x/y.z"),

@@ -25,6 +25,7 @@ struct kelb_host_device {
 namespace {
 
 constexpr uint64_t kSector = KELB_SECTOR_SIZE;
+const char kNotADisk[] = "not a regular file or block device";
 
 struct handle {
   kelb_disk disk;
@@ -135,20 +136,32 @@ extern "C" kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector,
 namespace kelb_host {
 
 kelb_disk *open_image(const std::string &path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking for the open itself: a FIFO would otherwise wait for a
+  // writer before its type could be checked.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
+    const int err = errno;
+    // A socket cannot be opened at all; say what it is rather than ENXIO.
+    struct stat st;
+    const bool socket = err == ENXIO && stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
     kelb_error(KELB_ERR_FILE_NOT_FOUND, "cannot open '%s': %s", path.c_str(),
-               strerror(errno));
+               socket ? kNotADisk : strerror(err));
     return nullptr;
   }
   struct stat st;
-  if (fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
-    const int err = errno;
+  const char *refusal = nullptr;
+  if (fstat(fd, &st) != 0)
+    refusal = strerror(errno);
+  else if (S_ISDIR(st.st_mode))
+    refusal = "is a directory";
+  else if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
+    refusal = kNotADisk;
+  else if (const int flags = fcntl(fd, F_GETFL);
+           flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    refusal = strerror(errno);
+  if (refusal) {
+    kelb_error(KELB_ERR_FILE_NOT_FOUND, "cannot open '%s': %s", path.c_str(), refusal);
     close(fd);
-    kelb_error(KELB_ERR_FILE_NOT_FOUND, "cannot open '%s': %s", path.c_str(),
-               S_ISDIR(st.st_mode) ? "is a directory"
-               : err                ? strerror(err)
-                                    : "not a file or block device");
     return nullptr;
   }
   // lseek gives the size of regular files and block devices alike.

@@ -21,9 +21,12 @@ namespace kelb_host {
 
 // ---- Disks ----------------------------------------------------------------
 
-// Opens an image file or block device read-only. Its size is cut down to
-// whole 512-byte sectors. Null on failure with kelb_errno and the message
-// set (KELB_ERR_FILE_NOT_FOUND, naming the path and the system's reason).
+// Opens an image file or block device read-only, without waiting on a FIFO
+// or device. Its size is cut down to whole 512-byte sectors. Null on failure
+// with kelb_errno KELB_ERR_FILE_NOT_FOUND and the message "cannot open
+// 'PATH': REASON": the system's text when the open or fstat fails, "is a
+// directory", or "not a regular file or block device" for anything else
+// (character device, FIFO, socket).
 kelb_disk *open_image(const std::string &path);
 
 // A disk over a copy of `size` bytes, cut down to whole sectors. `name`
@@ -91,9 +94,13 @@ struct module_info {
   std::vector<kelb_partition_map *> maps; // what its kelb_mod_init registered
 };
 
-// dlopens `path`, reads its name and calls kelb_mod_init with the handle.
-// Null on failure with kelb_errno (KELB_ERR_BAD_MODULE or
-// KELB_ERR_FILE_NOT_FOUND) and a message naming the path.
+// Checks the module file `path` (inspect_module), dlopens it and calls its
+// kelb_mod_init with the handle. Null on failure with kelb_errno
+// (KELB_ERR_FILE_NOT_FOUND when the file cannot be opened, else
+// KELB_ERR_BAD_MODULE) and a message "cannot load module 'PATH': reason".
+// A module that registers a map without a name, for_each_partition,
+// find_partition or partition_name is unloaded again (kelb_mod_fini,
+// dlclose) before any of the map's operations is called.
 kelb_module *load_module(const std::string &path);
 // kelb_mod_fini, then dlclose. Maps the module left registered are unlinked.
 void unload_module(kelb_module *module);
@@ -102,27 +109,36 @@ const module_info &module_of(const kelb_module *module);
 // The module files (*.mod) in `dir`, sorted by name.
 std::vector<std::string> module_files(const std::string &dir);
 
-// The directories searched for modules when none is named, from the running
-// program's own location (/proc/self/exe): the installed module folder
-// relative to it (bin/../lib/kelb), the program's directory, ../partmap
-// beside it, then, for a program inside the build tree, the build tree's
-// module folder. Empty when the program's location cannot be read.
+// The directories searched for modules when none is named, all from the
+// running program's own location (/proc/self/exe): the installed module
+// folder relative to it (bin/../lib/kelb), the program's directory, and
+// ../partmap beside it (a build tree's host/ and partmap/). No build path is
+// compiled in. Empty when the program's location cannot be read.
 std::vector<std::string> default_module_dirs();
 
-// ---- ELF inspection ---------------------------------------------------------
+// ---- ELF inspection (libelf: 32- and 64-bit files alike) --------------------
 
 struct elf_symbols {
   std::vector<std::string> defined;   // global or weak dynamic symbols
   std::vector<std::string> undefined; // dynamic symbols the file imports
 };
-// Reads the dynamic symbols of a 64-bit ELF file. False (with `error` set)
-// when the file cannot be read or is not such a file.
+// Reads the dynamic symbols of an ELF file. False, with `error` naming the
+// path and the reason, when the file cannot be read or is not a sound ELF
+// file.
 bool read_elf_symbols(const std::string &path, elf_symbols &out,
                       std::string &error);
-// The bytes of section `section` of a 64-bit ELF file. False when the file
-// cannot be read or has no such section.
+// The bytes of section `section` of an ELF file. False, with `error` naming
+// the path, when the file cannot be read, is damaged or has no such section.
 bool read_elf_section(const std::string &path, const std::string &section,
                       std::string &out, std::string &error);
+// Checks a module file held in memory before anything of it is loaded: an
+// ELF file of the host's own class, whose header and section table lie
+// within it, with a non-empty .modname section and sound dynamic symbols
+// that define kelb_mod_init and kelb_mod_fini. True with `name` set to the
+// text of .modname (up to its first NUL); otherwise false with `error`
+// "'PATH': reason", `path` naming the file in messages only.
+bool inspect_module(const void *bytes, size_t size, const std::string &path,
+                    std::string &name, std::string &error);
 
 } // namespace kelb_host
 

@@ -1,15 +1,16 @@
-// Module loading (dlopen, kelb_mod_init, kelb_mod_fini, dlclose) and the
-// small ELF reader that finds a module's name and its dynamic symbols.
+// Module loading (dlopen, kelb_mod_init, kelb_mod_fini, dlclose), and the
+// checks made on a module file, through libelf, before any of its code runs.
 
 #include "kelb_host.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <dlfcn.h>
-#include <elf.h>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <gelf.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 struct kelb_module {
@@ -24,129 +25,288 @@ namespace {
 using mod_init_fn = void (*)(kelb_module_t);
 using mod_fini_fn = void (*)(void);
 
-struct elf_file {
-  std::string bytes;
-  const Elf64_Ehdr *eh = nullptr;
+// Far beyond any module; a file this large is refused rather than read.
+constexpr off_t kMaxModuleFile = 64 << 20;
 
-  bool load(const std::string &path, std::string &error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      error = "cannot open '" + path + "': " + strerror(errno);
+// The ELF class of the modules this host can load.
+constexpr int kHostClass = sizeof(void *) == 8 ? ELFCLASS64 : ELFCLASS32;
+
+// The whole of the file at `path`, read without waiting on a FIFO or device.
+// False with `error` set ("'PATH': reason").
+bool read_file(const std::string &path, std::string &bytes, std::string &error,
+               int &err) {
+  err = 0;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    err = errno;
+    error = "'" + path + "': " + strerror(err);
+    return false;
+  }
+  struct stat st;
+  bool ok = false;
+  if (fstat(fd, &st) != 0) {
+    err = errno;
+    error = "'" + path + "': " + strerror(err);
+  } else if (!S_ISREG(st.st_mode)) {
+    error = "'" + path + "': not a regular file";
+  } else if (st.st_size > kMaxModuleFile) {
+    error = "'" + path + "': too large for a module (" + std::to_string(st.st_size) +
+            " bytes)";
+  } else {
+    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    ok = true;
+    while (done < bytes.size()) {
+      const ssize_t n = pread(fd, bytes.data() + done, bytes.size() - done,
+                              static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0) {
+        err = n < 0 ? errno : 0;
+        error = "'" + path + "': " + (n < 0 ? strerror(err) : "file shrank while read");
+        ok = false;
+        break;
+      }
+      done += static_cast<size_t>(n);
+    }
+  }
+  close(fd);
+  return ok;
+}
+
+// An ELF file held in memory, read through libelf. Every failure leaves a
+// reason in `error`, without the file's name.
+class elf_image {
+public:
+  elf_image(const void *bytes, size_t size)
+      : copy_(static_cast<const char *>(bytes), size) {}
+  ~elf_image() {
+    if (elf_)
+      elf_end(elf_);
+  }
+  elf_image(const elf_image &) = delete;
+  elf_image &operator=(const elf_image &) = delete;
+
+  // Opens the image and finds its section names. False when it is not an
+  // ELF file or its header or section table is damaged.
+  bool open(std::string &error) {
+    if (copy_.size() < SELFMAG || memcmp(copy_.data(), ELFMAG, SELFMAG) != 0) {
+      error = "not an ELF file";
       return false;
     }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (bytes.size() < sizeof(Elf64_Ehdr) || memcmp(bytes.data(), ELFMAG, SELFMAG) != 0 ||
-        bytes[EI_CLASS] != ELFCLASS64) {
-      error = "'" + path + "' is not a 64-bit ELF file";
+    if (elf_version(EV_CURRENT) == EV_NONE)
+      return fail("libelf", error);
+    // libelf may convert the image in place, so it gets our own copy.
+    elf_ = elf_memory(copy_.data(), copy_.size());
+    if (!elf_ || elf_kind(elf_) != ELF_K_ELF || gelf_getclass(elf_) == ELFCLASSNONE)
+      return fail("damaged ELF header", error);
+    GElf_Ehdr eh;
+    if (!gelf_getehdr(elf_, &eh))
+      return fail("damaged ELF header", error);
+    // A file cut short or whose table points nowhere is damaged, not merely
+    // without sections.
+    if (elf_getshdrnum(elf_, &count_) != 0)
+      return fail("damaged section table", error);
+    // libelf counts no sections at all when the table lies past the end.
+    if (count_ == 0 && eh.e_shnum == 0)
+      return true; // no sections at all
+    if (count_ == 0) {
+      error = "section table lies outside the file";
       return false;
     }
-    eh = reinterpret_cast<const Elf64_Ehdr *>(bytes.data());
-    if (eh->e_shentsize != sizeof(Elf64_Shdr) || eh->e_shoff > bytes.size() ||
-        eh->e_shnum > (bytes.size() - eh->e_shoff) / sizeof(Elf64_Shdr)) {
-      error = "'" + path + "' has a damaged section table";
+    const size_t entry = gelf_fsize(elf_, ELF_T_SHDR, 1, EV_CURRENT);
+    if (entry == 0 || eh.e_shentsize != entry) {
+      error = "damaged section table (entries of " + std::to_string(eh.e_shentsize) +
+              " bytes)";
       return false;
     }
+    if (eh.e_shoff > copy_.size() || count_ > (copy_.size() - eh.e_shoff) / entry) {
+      error = "section table lies outside the file";
+      return false;
+    }
+    if (elf_getshdrstrndx(elf_, &names_) != 0 || names_ >= count_)
+      return fail("damaged section table", error);
     return true;
   }
 
-  const Elf64_Shdr *section(size_t i) const {
-    if (i >= eh->e_shnum)
-      return nullptr;
-    return reinterpret_cast<const Elf64_Shdr *>(bytes.data() + eh->e_shoff) + i;
+  int elf_class() const { return gelf_getclass(elf_); }
+
+  // The bytes of the section called `name`. False when there is none
+  // (`found` false) or it is damaged.
+  bool section(const std::string &name, std::string &out, bool &found,
+               std::string &error) {
+    found = false;
+    for (size_t i = 1; i < count_; i++) {
+      Elf_Scn *scn = elf_getscn(elf_, i);
+      GElf_Shdr sh;
+      if (!scn || !gelf_getshdr(scn, &sh))
+        return fail("damaged section table", error);
+      const char *n = elf_strptr(elf_, names_, sh.sh_name);
+      if (!n)
+        return fail("damaged section names", error);
+      if (name != n)
+        continue;
+      found = true;
+      Elf_Data *data = sh.sh_type == SHT_NOBITS ? nullptr : elf_getdata(scn, nullptr);
+      if (!data || (!data->d_buf && data->d_size))
+        return fail("damaged section " + name, error);
+      out.assign(static_cast<const char *>(data->d_buf), data->d_size);
+      return true;
+    }
+    error = "no " + name + " section";
+    return false;
   }
 
-  bool contents(const Elf64_Shdr *sh, const char **data, size_t *size) const {
-    if (sh->sh_type == SHT_NOBITS || sh->sh_offset > bytes.size() ||
-        sh->sh_size > bytes.size() - sh->sh_offset)
-      return false;
-    *data = bytes.data() + sh->sh_offset;
-    *size = sh->sh_size;
-    return true;
+  // The global and weak dynamic symbols, defined and undefined.
+  bool symbols(elf_symbols &out, std::string &error) {
+    out = elf_symbols();
+    for (size_t i = 1; i < count_; i++) {
+      Elf_Scn *scn = elf_getscn(elf_, i);
+      GElf_Shdr sh;
+      if (!scn || !gelf_getshdr(scn, &sh))
+        return fail("damaged section table", error);
+      if (sh.sh_type != SHT_DYNSYM)
+        continue;
+      const size_t entry = gelf_fsize(elf_, ELF_T_SYM, 1, EV_CURRENT);
+      Elf_Data *data = elf_getdata(scn, nullptr);
+      if (!data || entry == 0 || sh.sh_entsize != entry)
+        return fail("damaged dynamic symbols", error);
+      const size_t count = data->d_size / entry;
+      for (size_t k = 1; k < count; k++) {
+        GElf_Sym sym;
+        if (!gelf_getsym(data, static_cast<int>(k), &sym))
+          return fail("damaged dynamic symbols", error);
+        const unsigned bind = GELF_ST_BIND(sym.st_info);
+        if (bind != STB_GLOBAL && bind != STB_WEAK)
+          continue;
+        const char *name = elf_strptr(elf_, sh.sh_link, sym.st_name);
+        if (!name)
+          return fail("damaged dynamic symbol names", error);
+        (sym.st_shndx == SHN_UNDEF ? out.undefined : out.defined).push_back(name);
+      }
+      return true;
+    }
+    return true; // no dynamic symbols at all
   }
 
-  // A NUL-terminated string at `off` of a string table, or "".
-  std::string str(const Elf64_Shdr *table, size_t off) const {
-    const char *data;
-    size_t size;
-    if (!table || !contents(table, &data, &size) || off >= size)
-      return std::string();
-    return std::string(data + off, strnlen(data + off, size - off));
+private:
+  static bool fail(const std::string &what, std::string &error) {
+    const int code = elf_errno();
+    error = what;
+    if (code != 0) {
+      error += " (";
+      error += elf_errmsg(code);
+      error += ")";
+    }
+    return false;
   }
+
+  std::string copy_;
+  Elf *elf_ = nullptr;
+  size_t count_ = 0; // sections, the null section 0 included
+  size_t names_ = 0; // the section holding the section names
 };
+
+bool defines(const elf_symbols &syms, const char *name) {
+  return std::find(syms.defined.begin(), syms.defined.end(), name) != syms.defined.end();
+}
+
+// What is missing from a registered map, or null when nothing is.
+const char *incomplete(const kelb_partition_map *map) {
+  if (!map->name || !*map->name)
+    return "no name";
+  if (!map->for_each_partition)
+    return "no for_each_partition";
+  if (!map->find_partition)
+    return "no find_partition";
+  if (!map->partition_name)
+    return "no partition_name";
+  return nullptr;
+}
 
 } // namespace
 
 bool read_elf_section(const std::string &path, const std::string &name,
                       std::string &out, std::string &error) {
-  elf_file f;
-  if (!f.load(path, error))
+  std::string bytes;
+  int err;
+  if (!read_file(path, bytes, error, err))
     return false;
-  const Elf64_Shdr *names = f.section(f.eh->e_shstrndx);
-  for (size_t i = 0; i < f.eh->e_shnum; i++) {
-    const Elf64_Shdr *sh = f.section(i);
-    if (f.str(names, sh->sh_name) != name)
-      continue;
-    const char *data;
-    size_t size;
-    if (!f.contents(sh, &data, &size)) {
-      error = "section " + name + " of '" + path + "' is damaged";
-      return false;
-    }
-    out.assign(data, size);
+  elf_image elf(bytes.data(), bytes.size());
+  bool found;
+  if (elf.open(error) && elf.section(name, out, found, error))
     return true;
-  }
-  error = "'" + path + "' has no " + name + " section";
+  error = "'" + path + "': " + error;
   return false;
 }
 
 bool read_elf_symbols(const std::string &path, elf_symbols &out,
                       std::string &error) {
-  elf_file f;
-  if (!f.load(path, error))
+  std::string bytes;
+  int err;
+  if (!read_file(path, bytes, error, err))
     return false;
-  out = elf_symbols();
-  for (size_t i = 0; i < f.eh->e_shnum; i++) {
-    const Elf64_Shdr *sh = f.section(i);
-    if (sh->sh_type != SHT_DYNSYM)
-      continue;
-    const char *data;
-    size_t size;
-    if (!f.contents(sh, &data, &size) || sh->sh_entsize != sizeof(Elf64_Sym)) {
-      error = "the dynamic symbols of '" + path + "' are damaged";
-      return false;
-    }
-    const Elf64_Shdr *strtab = f.section(sh->sh_link);
-    const Elf64_Sym *syms = reinterpret_cast<const Elf64_Sym *>(data);
-    for (size_t k = 1; k < size / sizeof(Elf64_Sym); k++) {
-      const unsigned bind = ELF64_ST_BIND(syms[k].st_info);
-      if (bind != STB_GLOBAL && bind != STB_WEAK)
-        continue;
-      std::string sym = f.str(strtab, syms[k].st_name);
-      if (syms[k].st_shndx == SHN_UNDEF)
-        out.undefined.push_back(sym);
-      else
-        out.defined.push_back(sym);
-    }
+  elf_image elf(bytes.data(), bytes.size());
+  if (elf.open(error) && elf.symbols(out, error))
     return true;
+  error = "'" + path + "': " + error;
+  return false;
+}
+
+namespace {
+
+// inspect_module without the path: false with the reason in `error`.
+bool check_module(const void *bytes, size_t size, std::string &name, std::string &error) {
+  elf_image elf(bytes, size);
+  if (!elf.open(error))
+    return false;
+  if (elf.elf_class() != kHostClass) {
+    error = std::string(elf.elf_class() == ELFCLASS32 ? "a 32-bit" : "a 64-bit") +
+            " ELF file; this host loads " +
+            (kHostClass == ELFCLASS64 ? "64-bit" : "32-bit") + " modules";
+    return false;
   }
-  return true; // no dynamic symbols at all
+  std::string section;
+  bool found;
+  if (!elf.section(".modname", section, found, error))
+    return false;
+  section.resize(strnlen(section.c_str(), section.size()));
+  if (section.empty()) {
+    error = "empty .modname section";
+    return false;
+  }
+  elf_symbols syms;
+  if (!elf.symbols(syms, error))
+    return false;
+  if (!defines(syms, "kelb_mod_init") || !defines(syms, "kelb_mod_fini")) {
+    error = "kelb_mod_init or kelb_mod_fini missing";
+    return false;
+  }
+  name = section;
+  return true;
+}
+
+} // namespace
+
+bool inspect_module(const void *bytes, size_t size, const std::string &path,
+                    std::string &name, std::string &error) {
+  if (check_module(bytes, size, name, error))
+    return true;
+  error = "'" + path + "': " + error;
+  return false;
 }
 
 kelb_module *load_module(const std::string &path) {
-  if (access(path.c_str(), R_OK) != 0) {
-    kelb_error(KELB_ERR_FILE_NOT_FOUND, "cannot load module '%s': %s",
-               path.c_str(), strerror(errno));
+  std::string bytes, name, error;
+  int err;
+  if (!read_file(path, bytes, error, err)) {
+    kelb_error(err == ENOENT || err == EACCES ? KELB_ERR_FILE_NOT_FOUND : KELB_ERR_BAD_MODULE,
+               "cannot load module %s", error.c_str());
     return nullptr;
   }
-  std::string name, error;
-  if (!read_elf_section(path, ".modname", name, error)) {
-    kelb_error(KELB_ERR_BAD_MODULE, "cannot load module: %s", error.c_str());
-    return nullptr;
-  }
-  name.resize(strnlen(name.c_str(), name.size()));
-  if (name.empty()) {
-    kelb_error(KELB_ERR_BAD_MODULE, "cannot load module '%s': empty name",
-               path.c_str());
+  // Nothing of a file that fails these checks is mapped or run.
+  if (!inspect_module(bytes.data(), bytes.size(), path, name, error)) {
+    kelb_error(KELB_ERR_BAD_MODULE, "cannot load module %s", error.c_str());
     return nullptr;
   }
 
@@ -179,6 +339,22 @@ kelb_module *load_module(const std::string &path) {
   for (kelb_partition_map *p = maps(); p; p = p->next)
     if (std::find(before.begin(), before.end(), p) == before.end())
       m->info.maps.push_back(p);
+
+  // A map with a slot missing would crash whoever calls it: refused before
+  // any of its operations runs.
+  for (const kelb_partition_map *map : m->info.maps) {
+    if (const char *missing = incomplete(map)) {
+      const std::string label =
+          map->name && *map->name ? "partition map '" + std::string(map->name) + "'"
+                                  : std::string("a partition map");
+      kelb_error(KELB_ERR_BAD_MODULE, "cannot load module '%s': %s with %s",
+                 path.c_str(), label.c_str(), missing);
+      const std::string message = error_message();
+      unload_module(m);
+      kelb_error(KELB_ERR_BAD_MODULE, "%s", message.c_str());
+      return nullptr;
+    }
+  }
   return m;
 }
 
@@ -226,15 +402,11 @@ std::vector<std::string> default_module_dirs() {
   // folder) through the path between the two, whatever the prefix.
   dirs.push_back(dir + "/" KELB_INSTALLED_MODULE_DIR);
 #endif
+  // In a build tree the program lies in host/ and the modules in partmap/
+  // beside it. No build path is compiled in: an installed copy must hold
+  // nothing of the machine it was built on.
   dirs.push_back(dir);
   dirs.push_back(dir + "/../partmap");
-#if defined(KELB_BUILD_MODULE_DIR) && defined(KELB_BUILD_ROOT)
-  // The build tree's modules serve only programs built and run in that tree;
-  // an installed copy must not pick up a stale build lying elsewhere.
-  const std::string root = KELB_BUILD_ROOT "/";
-  if (dir.compare(0, root.size(), root) == 0)
-    dirs.push_back(KELB_BUILD_MODULE_DIR);
-#endif
   return dirs;
 }
 

@@ -1,8 +1,10 @@
 // kelb-probe: loads every partition-map module, walks a disk image with each
 // registered map and lists the partitions of every map that accepts it.
 //
-// Exit status: 0 when a map accepted the disk (and, with PARTITION, the
-// partition was found); 1 on an error; 2 when no map accepts the disk.
+// Exit status: 0 when the disk was listed without error, or, with
+// PARTITION, when the first map that accepts the disk found and printed it;
+// 1 on an error, or when that partition was not found; 2 when no map accepts
+// the disk.
 //
 // The modules come from --modules DIR, else from the folder named by the
 // KELB_MODULE_DIR environment variable, else from the places
@@ -34,6 +36,7 @@ const char kUsage[] =
     "\n"
     "  IMAGE           the disk to read, in 512-byte sectors\n"
     "  PARTITION       show only this partition, looked up by its name (\"1\", ...)\n"
+    "                  in the first map that accepts the disk\n"
     "  --map NAME      use only the map NAME (\"sun_partition_map\") or the maps\n"
     "                  of module NAME (\"sun\")\n"
     "  --json          print JSON instead of a table\n"
@@ -45,7 +48,8 @@ const char kUsage[] =
     "  --help          print this text\n"
     "  --version       print the version\n"
     "\n"
-    "Exit status: 0 listed, 1 error, 2 no partition map recognised.\n";
+    "Exit status: 0 listed (with PARTITION: found), 1 error (with PARTITION: not\n"
+    "found, or the look-up failed), 2 no partition map recognised.\n";
 
 struct row {
   std::string name;
@@ -73,19 +77,60 @@ int collect_hook(kelb_disk *, const kelb_partition *p, void *data) {
   return 0;
 }
 
+// Length of the well-formed UTF-8 sequence that starts at s[i] (1 to 4), or
+// 0 when none does: a stray continuation byte, an overlong form, a
+// surrogate, a code point above U+10FFFF or a sequence cut short.
+size_t utf8_length(const std::string &s, size_t i) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  size_t n;
+  unsigned char lo = 0x80, hi = 0xBF; // bounds of the second byte
+  if (c < 0x80) {
+    return 1;
+  } else if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    lo = c == 0xE0 ? 0xA0 : 0x80;
+    hi = c == 0xED ? 0x9F : 0xBF;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    lo = c == 0xF0 ? 0x90 : 0x80;
+    hi = c == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  if (s.size() - i < n)
+    return 0;
+  for (size_t k = 1; k < n; k++) {
+    const unsigned char b = static_cast<unsigned char>(s[i + k]);
+    if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF))
+      return 0;
+  }
+  return n;
+}
+
+// A JSON string holding `s`. Well-formed UTF-8 is copied as it is; any other
+// byte (paths and names are bytes, not always UTF-8) becomes \u00XX with its
+// value, so the output always parses. Since real characters U+0080 to U+00FF
+// are written as their UTF-8 bytes, such an escape stands only for a raw byte.
 std::string json_string(const std::string &s) {
   std::string out = "\"";
-  for (unsigned char c : s) {
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const size_t n = utf8_length(s, i);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (c < 0x20) {
+    } else if (c < 0x20 || n == 0) {
       char buf[8];
       snprintf(buf, sizeof buf, "\\u%04x", c);
       out += buf;
     } else {
-      out += static_cast<char>(c);
+      out.append(s, i, n);
+      i += n;
+      continue;
     }
+    i++;
   }
   return out + "\"";
 }
@@ -257,7 +302,9 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
     else
       print_table(o.image, one);
     kelb_host::close_disk(disk);
-    return status;
+    // Found and printed: what another map said about the disk went to
+    // standard error and does not undo that.
+    return 0;
   }
 
   if (o.json) {

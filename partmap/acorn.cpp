@@ -34,13 +34,6 @@ constexpr uint32_t kEntryMagicB = 0xDEAFAB1E;
 
 extern kelb_partition_map acorn_partition_map;
 
-uint32_t read_le16(const uint8_t *p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
-
-uint32_t read_le32(const uint8_t *p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-         (uint32_t(p[3]) << 24);
-}
-
 /* Each byte before the checksum byte is added with the carry of the previous
  * addition folded back in; the carry of the last addition is dropped. */
 bool checksum_ok(const uint8_t *boot) {

@@ -34,11 +34,6 @@ constexpr unsigned kMaxChainBlocks = 128;
 
 extern kelb_partition_map amiga_partition_map;
 
-uint32_t read_be32(const uint8_t *p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) |
-         (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
 /* A link is a signed 32-bit block number: all ones ends the chain, and any
  * other value widens with its sign to the sector that is read next. */
 int32_t read_link(const uint8_t *p) { return int32_t(read_be32(p)); }

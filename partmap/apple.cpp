@@ -28,15 +28,6 @@ constexpr char kCondition[] = "partition";
 
 extern kelb_partition_map apple_partition_map;
 
-uint32_t read_be16(const uint8_t *p) {
-  return (uint32_t(p[0]) << 8) | uint32_t(p[1]);
-}
-
-uint32_t read_be32(const uint8_t *p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) |
-         (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
 /* A text field of the entry up to its first NUL and never past its 32 bytes,
  * as a NUL-terminated string the printer cannot read beyond. */
 void copy_text_field(char (&out)[kTextFieldSize + 1], const uint8_t *field) {

@@ -6,6 +6,26 @@
 
 #include "kelb.h"
 
+/* Numbers as the disk stores them, in the byte order each field names; the
+ * bytes are taken one by one, so any alignment will do. */
+static inline uint16_t read_be16(const uint8_t *p) {
+  return uint16_t((uint32_t(p[0]) << 8) | uint32_t(p[1]));
+}
+
+static inline uint32_t read_be32(const uint8_t *p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) |
+         (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
+static inline uint16_t read_le16(const uint8_t *p) {
+  return uint16_t(uint32_t(p[0]) | (uint32_t(p[1]) << 8));
+}
+
+static inline uint32_t read_le32(const uint8_t *p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
+         (uint32_t(p[3]) << 24);
+}
+
 /* Any 32-bit decimal and its terminating zero. */
 #define KELB_PARTITION_NAME_SIZE 13
 
@@ -64,19 +84,29 @@ static inline char *partmap_number_name(const kelb_partition *partition) {
 
 /* The module's four exported entry points: kelb_mod_init and kelb_mod_fini,
  * which the loader calls, and kelb_SCHEME_partition_map_init and _fini, which
- * register and unregister `map_record` the same way. */
+ * register and unregister `map_record` the same way. All four call the
+ * module's own internal functions, never each other: a call to an exported
+ * name goes through the symbol table, where another module loaded into the
+ * same global scope (or linked into the same image) may supply it, and the
+ * wrong map would be registered. */
 #define KELB_PARTMAP_ENTRY_POINTS(scheme, map_record)                    \
-  KELB_EXTERN_C KELB_EXPORT void kelb_mod_init(kelb_module_t) {          \
+  static void partmap_register_own_map(void) {                           \
     kelb_partition_map_register(&(map_record));                          \
   }                                                                      \
-  KELB_EXTERN_C KELB_EXPORT void kelb_mod_fini(void) {                   \
+  static void partmap_unregister_own_map(void) {                         \
     kelb_partition_map_unregister(&(map_record));                        \
   }                                                                      \
+  KELB_EXTERN_C KELB_EXPORT void kelb_mod_init(kelb_module_t) {          \
+    partmap_register_own_map();                                          \
+  }                                                                      \
+  KELB_EXTERN_C KELB_EXPORT void kelb_mod_fini(void) {                   \
+    partmap_unregister_own_map();                                        \
+  }                                                                      \
   KELB_EXTERN_C KELB_EXPORT void kelb_##scheme##_partition_map_init(void) { \
-    kelb_mod_init(nullptr);                                              \
+    partmap_register_own_map();                                          \
   }                                                                      \
   KELB_EXTERN_C KELB_EXPORT void kelb_##scheme##_partition_map_fini(void) { \
-    kelb_mod_fini();                                                     \
+    partmap_unregister_own_map();                                        \
   }
 
 #endif /* KELB_PARTMAP_COMMON_H */

@@ -26,30 +26,15 @@ constexpr uint16_t kMagic = 0xDABE;
 constexpr uint8_t kTypeUnused = 0;
 constexpr uint8_t kTypeWholeDisk = 5;
 
-uint16_t be16(const uint8_t *p) {
-  return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-uint32_t be32(const uint8_t *p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-         (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
-}
+extern kelb_partition_map sun_partition_map;
 
 /* The XOR of every 16-bit word, checksum word included, is 0 in a sound label. */
 bool checksum_ok(const uint8_t *label) {
   uint16_t sum = 0;
   for (size_t i = 0; i < kLabelSize; i += 2)
-    sum ^= be16(label + i);
+    sum ^= read_be16(label + i);
   return sum == 0;
 }
-
-kelb_err_t sun_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
-                                  void *hook_data);
-kelb_partition *sun_find_partition(kelb_disk *disk, const char *name_text);
-
-kelb_partition_map sun_partition_map = {
-    "sun_partition_map", sun_for_each_partition, sun_find_partition,
-    partmap_number_name, nullptr};
 
 kelb_err_t sun_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
                                   void *hook_data) {
@@ -72,7 +57,7 @@ kelb_err_t sun_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
     kelb_free(record);
     return kelb_errno;
   }
-  if (be16(label + kMagicOffset) != kMagic) {
+  if (read_be16(label + kMagicOffset) != kMagic) {
     kelb_error(KELB_ERR_BAD_PART_TABLE, "not a sun partition table");
     kelb_free(record);
     return kelb_errno;
@@ -83,8 +68,8 @@ kelb_err_t sun_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
     return kelb_errno;
   }
 
-  const uint64_t tracks_per_cyl = be16(label + kTracksPerCylOffset);
-  const uint64_t sectors_per_track = be16(label + kSectorsPerTrackOffset);
+  const uint64_t tracks_per_cyl = read_be16(label + kTracksPerCylOffset);
+  const uint64_t sectors_per_track = read_be16(label + kSectorsPerTrackOffset);
   for (unsigned i = 0; i < kEntries; i++) {
     const uint8_t type = label[kTypeIdOffset + kTypeRecordSize * i];
     if (type == kTypeUnused || type == kTypeWholeDisk)
@@ -92,9 +77,9 @@ kelb_err_t sun_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
     const uint8_t *placement = label + kPlacementOffset + kPlacementSize * i;
     /* Widened before the first product: at most 0xFFFFFFFF * 0xFFFF * 0xFFFF,
      * which fits in 64 bits. */
-    record->start = static_cast<uint64_t>(be32(placement)) * tracks_per_cyl *
+    record->start = static_cast<uint64_t>(read_be32(placement)) * tracks_per_cyl *
                     sectors_per_track;
-    record->length = be32(placement + 4);
+    record->length = read_be32(placement + 4);
     record->index = static_cast<int32_t>(i);
     if (record->length == 0)
       continue;
@@ -116,3 +101,11 @@ kelb_partition *sun_find_partition(kelb_disk *disk, const char *name_text) {
 } // namespace
 
 KELB_PARTMAP_ENTRY_POINTS(sun, sun_partition_map)
+
+namespace {
+
+kelb_partition_map sun_partition_map = {
+    "sun_partition_map", sun_for_each_partition, sun_find_partition,
+    partmap_number_name, nullptr};
+
+} // namespace

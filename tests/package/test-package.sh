@@ -92,6 +92,17 @@ packaged /usr/share/doc/$pkg/changelog.gz | gzip -dc >"$work/changelog" ||
   fail "changelog.gz is no gzip file"
 head -n 1 "$work/changelog" | grep -q "^$pkg ($version) " ||
   fail "the changelog's latest entry is not $version: $(head -n 1 "$work/changelog")"
+# Reproducible: no file of the package holds the build folder's path, as
+# written or with links resolved (manual pages are read uncompressed).
+mkdir "$work/paths" && dpkg-deb -x "$deb" "$work/paths"
+build_real=$(cd "$build" && pwd -P)
+find "$work/paths" -type f >"$work/paths.list"
+while read -r f; do
+  case "$f" in *.gz) gzip -dc "$f" ;; *) cat "$f" ;; esac >"$work/plain"
+  if grep -qaF -e "$build" -e "$build_real" "$work/plain"; then
+    fail "${f#"$work/paths"} holds the build folder's path $build"
+  fi
+done <"$work/paths.list"
 
 if [ "$mode" = dpkg ]; then
   note "installing $deb with dpkg -i"

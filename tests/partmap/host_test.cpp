@@ -1,11 +1,15 @@
 // The stand-in host's services, as the modules see them.
 
 #include "kelb_fixture.h"
+#include "support/temp_dir.h"
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <elf.h>
 #include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -269,6 +273,133 @@ TEST_F(HostTest, ModuleLoadingFailsClearly) {
   std::vector<std::string> files = kelb_host::module_files(KELB_MODULE_DIR);
   EXPECT_NE(std::find(files.begin(), files.end(), ModulePath("sun")), files.end());
   EXPECT_TRUE(std::is_sorted(files.begin(), files.end()));
+}
+
+// Four modules in one global scope (RTLD_GLOBAL, as a loader linking them
+// into one image has): each one's named entries, and its kelb_mod_init and
+// kelb_mod_fini, register and remove its own map. A call through the symbol
+// table would reach the first module's kelb_mod_init instead.
+TEST_F(HostTest, EntryPointsRunTheirOwnModuleInOneGlobalScope) {
+  const std::vector<std::pair<std::string, std::string>> modules = {
+      {"sun", "sun_partition_map"},
+      {"amiga", "amiga_partition_map"},
+      {"apple", "apple_partition_map"},
+      {"acorn", "Linux/ADFS partition map"}};
+  struct Handles {
+    std::vector<void *> dl;
+    ~Handles() {
+      // Nothing may stay listed that points into an unloaded module.
+      while (kelb_partition_map *p = kelb_host::maps())
+        kelb_partition_map_unregister(p);
+      for (auto it = dl.rbegin(); it != dl.rend(); ++it)
+        dlclose(*it);
+    }
+  } handles;
+  for (const auto &m : modules) {
+    void *dl = dlopen(ModulePath(m.first).c_str(), RTLD_NOW | RTLD_GLOBAL);
+    ASSERT_NE(dl, nullptr) << dlerror();
+    handles.dl.push_back(dl);
+  }
+  for (size_t i = 0; i < modules.size(); i++) {
+    const std::string &module = modules[i].first, &map = modules[i].second;
+    SCOPED_TRACE(module);
+    const std::string prefix = "kelb_" + module + "_partition_map_";
+    auto init = reinterpret_cast<void (*)()>(dlsym(handles.dl[i], (prefix + "init").c_str()));
+    auto fini = reinterpret_cast<void (*)()>(dlsym(handles.dl[i], (prefix + "fini").c_str()));
+    auto mod_init =
+        reinterpret_cast<void (*)(kelb_module_t)>(dlsym(handles.dl[i], "kelb_mod_init"));
+    auto mod_fini = reinterpret_cast<void (*)()>(dlsym(handles.dl[i], "kelb_mod_fini"));
+    ASSERT_TRUE(init && fini && mod_init && mod_fini);
+
+    init();
+    ASSERT_NE(kelb_host::maps(), nullptr);
+    EXPECT_STREQ(kelb_host::maps()->name, map.c_str());
+    EXPECT_EQ(kelb_host::maps()->next, nullptr);
+    fini();
+    EXPECT_EQ(kelb_host::maps(), nullptr);
+
+    mod_init(nullptr);
+    ASSERT_NE(kelb_host::maps(), nullptr);
+    EXPECT_STREQ(kelb_host::maps()->name, map.c_str());
+    EXPECT_EQ(kelb_host::maps()->next, nullptr);
+    mod_fini();
+    EXPECT_EQ(kelb_host::maps(), nullptr);
+  }
+}
+
+std::string FileBytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// inspect_module's refusal of `bytes`, or "accepted".
+std::string Refusal(const std::string &bytes) {
+  std::string name, error;
+  if (kelb_host::inspect_module(bytes.data(), bytes.size(), "x.mod", name, error))
+    return "accepted";
+  EXPECT_TRUE(name.empty());
+  return error;
+}
+
+// A module file damaged each way is refused, naming the file and saying
+// what is wrong, before anything of it is mapped.
+TEST_F(HostTest, DamagedModuleFilesAreRefusedWithTheReason) {
+  const std::string sound = FileBytes(ModulePath("sun"));
+  ASSERT_GT(sound.size(), sizeof(Elf64_Ehdr));
+  EXPECT_EQ(Refusal(sound), "accepted");
+
+  EXPECT_EQ(Refusal(sound.substr(0, 30)).rfind("'x.mod': damaged ELF header", 0), 0u)
+      << Refusal(sound.substr(0, 30));
+  EXPECT_EQ(Refusal(sound.substr(0, sound.size() - 1)),
+            "'x.mod': section table lies outside the file");
+  EXPECT_EQ(Refusal(""), "'x.mod': not an ELF file");
+
+  Elf64_Ehdr eh;
+  memcpy(&eh, sound.data(), sizeof eh);
+  std::string far = sound;
+  eh.e_shoff = uint64_t{1} << 40;
+  memcpy(far.data(), &eh, sizeof eh);
+  EXPECT_EQ(Refusal(far), "'x.mod': section table lies outside the file");
+
+  std::string renamed = sound;
+  const size_t at = renamed.find(std::string(".modname\0", 9));
+  ASSERT_NE(at, std::string::npos);
+  renamed[at + 7] = 'f';
+  EXPECT_EQ(Refusal(renamed), "'x.mod': no .modname section");
+
+  // A sound 32-bit file (the seed written by fuzz/make_seeds.py).
+  EXPECT_EQ(Refusal(FileBytes(KELB_SOURCE_DIR "/fuzz/corpus/module_file/wrong_class")),
+            "'x.mod': a 32-bit ELF file; this host loads 64-bit modules");
+  EXPECT_EQ(Refusal(FileBytes(KELB_SOURCE_DIR "/fuzz/corpus/module_file/sound")), "accepted");
+
+  // load_module checks the same, and says which file it refused.
+  TempDir dir;
+  const std::string path = dir.WriteFile("far.mod", far);
+  EXPECT_EQ(kelb_host::load_module(path), nullptr);
+  EXPECT_EQ(kelb_errno, KELB_ERR_BAD_MODULE);
+  EXPECT_EQ(Message(), "cannot load module '" + path + "': section table lies outside the file");
+  EXPECT_EQ(kelb_host::maps(), nullptr);
+}
+
+// A module whose map lacks a name or an operation is unloaded again before
+// any operation of it runs (each operation of these modules sets an error).
+TEST_F(HostTest, IncompleteMapsAreRefusedNamingTheFile) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"lacks_name", "a partition map with no name"},
+      {"lacks_empty_name", "a partition map with no name"},
+      {"lacks_for_each", "partition map 'incomplete_map' with no for_each_partition"},
+      {"lacks_find", "partition map 'incomplete_map' with no find_partition"},
+      {"lacks_partition_name", "partition map 'incomplete_map' with no partition_name"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.first);
+    const std::string path = std::string(KELB_INCOMPLETE_MODULE_DIR) + "/" + c.first + ".mod";
+    kelb_host::clear_error();
+    EXPECT_EQ(kelb_host::load_module(path), nullptr);
+    EXPECT_EQ(kelb_errno, KELB_ERR_BAD_MODULE);
+    EXPECT_EQ(Message(), "cannot load module '" + path + "': " + c.second);
+    EXPECT_EQ(kelb_host::maps(), nullptr);
+    EXPECT_EQ(dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "still loaded";
+  }
 }
 
 } // namespace

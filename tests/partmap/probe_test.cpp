@@ -3,10 +3,14 @@
 
 #include "probe_run.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 
@@ -191,6 +195,114 @@ TEST_F(ProbeTest, ErrorsGoToStandardErrorWithStatusOne) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind("Usage: kelb-probe [--debug=COND] [--map NAME] [--json] [--modules DIR]", 0), 0u)
       << r.out;
+  EXPECT_NE(r.out.find("looked up by its name (\"1\", ...)\n"
+                       "                  in the first map that accepts the disk\n"),
+            std::string::npos) << r.out;
+
+  // A module whose map lacks an operation: refused, naming its file.
+  r = Probe({"--modules", KELB_INCOMPLETE_MODULE_DIR, img});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, std::string("kelb-probe: cannot load module '") + KELB_INCOMPLETE_MODULE_DIR +
+                       "/lacks_empty_name.mod': a partition map with no name\n");
+}
+
+// Only a regular file or a block device is read; anything else is refused
+// at once (a FIFO without a writer must not block the open) with the reason.
+TEST_F(ProbeTest, RefusesWhatIsNotADiskWithTheRealReason) {
+  const std::string fifo = dir_ + "/fifo", sock = dir_ + "/sock";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(sock.size(), sizeof addr.sun_path);
+  memcpy(addr.sun_path, sock.c_str(), sock.size() + 1);
+  ASSERT_EQ(bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+  close(s);
+
+  for (const std::string &path : {fifo, sock, std::string("/dev/null")}) {
+    Result r = Probe({path});
+    EXPECT_EQ(r.status, 1) << path;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "kelb-probe: cannot open '" + path + "': not a regular file or block device\n");
+  }
+  Result r = Probe({dir_});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kelb-probe: cannot open '" + dir_ + "': is a directory\n");
+  r = Probe({dir_ + "/missing.img"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kelb-probe: cannot open '" + dir_ + "/missing.img': " + strerror(ENOENT) + "\n");
+}
+
+// With PARTITION the status follows the look-up alone: a sun label whose
+// disk also fools the apple map (every later sector carries its signature,
+// so its walk lists entries and then reads past the end).
+TEST_F(ProbeTest, PartitionStatusFollowsTheLookUpAlone) {
+  std::vector<uint8_t> bytes = SunSample();
+  for (size_t sector = 1; sector < bytes.size() / 512; sector++) {
+    bytes[sector * 512] = 0x50;
+    bytes[sector * 512 + 1] = 0x4D;
+  }
+  const std::string img = WriteImage("both.img", bytes);
+
+  Result r = Probe({img});
+  EXPECT_EQ(r.status, 1) << "a map failed while listing";
+  EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
+  EXPECT_NE(r.err.find("kelb-probe: " + img + ": apple_partition_map: attempt to read past the end"),
+            std::string::npos) << r.err;
+
+  r = Probe({img, "2"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  auto rows = Table(r.out, "sun_partition_map");
+  ASSERT_EQ(rows.size(), 1u) << r.out;
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"2", "32", "32", "0"}));
+  r = Probe({img, "4"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("kelb-probe: " + img + ": sun_partition_map: no partition '4'"),
+            std::string::npos) << r.err;
+  r = Probe({WriteImage("blank.img", std::vector<uint8_t>(4096)), "1"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out.rfind(dir_ + "/blank.img: no partition map recognised\n", 0), 0u) << r.out;
+}
+
+// --json parses whatever bytes the disk's path holds: well-formed UTF-8 as
+// it is, every other byte as \u00XX. Checked with python3's json module.
+TEST_F(ProbeTest, JsonParsesWhateverBytesThePathHolds) {
+  const std::string name = "a\xC3\xA9" "b\xE9\xC0\x80\xED\xA0\x80\xF4\x90\x80\x80"
+                           "\xF0\x9F\x98\x80\x01\"\\z\xE2\x82";
+  // What a JSON reader gets back, in UTF-8: each stray byte as U+00XX.
+  const std::string decoded = "a\xC3\xA9" "b\xC3\xA9\xC3\x80\xC2\x80\xC3\xAD\xC2\xA0\xC2\x80"
+                              "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80\xF0\x9F\x98\x80\x01\"\\z"
+                              "\xC3\xA2\xC2\x82";
+  const std::string img = WriteImage(name, SunSample());
+  const std::string blank = WriteImage(name + ".blank", std::vector<uint8_t>(4096));
+  // Prints the "disk" member and the names of maps and partitions, UTF-8.
+  const std::string script =
+      "import json, sys\n"
+      "d = json.loads(open(sys.argv[1], 'rb').read().decode('utf-8'))\n"
+      "names = [m['name'] for m in d.get('maps', [])]\n"
+      "names += [p['name'] for m in d.get('maps', []) for p in m['partitions']]\n"
+      "if 'partition' in d: names += [d['map'], d['partition']['name']]\n"
+      "sys.stdout.buffer.write((d['disk'] + '|' + ','.join(names)).encode('utf-8'))\n";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string names;
+  };
+  for (const Case &c : std::vector<Case>{
+           {{"--json", img}, 0, "sun_partition_map,1,2"},
+           {{"--json", img, "2"}, 0, "sun_partition_map,2"},
+           {{"--json", blank}, 2, ""}}) {
+    SCOPED_TRACE(c.args.back());
+    Result r = Probe(c.args);
+    ASSERT_EQ(r.status, c.status) << r.err;
+    const std::string out = dir_ + "/out.json";
+    { std::ofstream(out, std::ios::binary) << r.out; }
+    Result parsed = Exec({"/usr/bin/python3", "-c", script, out});
+    ASSERT_EQ(parsed.status, 0) << parsed.err << r.out;
+    const std::string disk = c.args[1] == blank ? dir_ + "/" + decoded + ".blank" : dir_ + "/" + decoded;
+    EXPECT_EQ(parsed.out, disk + "|" + c.names);
+  }
 }
 
 TEST_F(ProbeTest, SampleGeneratorWritesTheDemoDisk) {
