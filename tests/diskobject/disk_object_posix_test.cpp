@@ -187,6 +187,20 @@ TEST(DiskObjectPosix, ACurrentDirectoryThatCannotBeSavedIsNeverLeft) {
   EXPECT_EQ(AfxGetCurrentDirectory(), CString(start.c_str()));
 }
 
+TEST(DiskObjectPosix, ACurrentDirectoryThatMayBeEnteredButNotListedIsComeBackTo) {
+  if (as_nobody::RerunAsNobody()) return;
+  TempDir tmp;
+  const std::string start = tmp.MakeDir("start");
+  ScopedCurrentDir cwd(start);
+  ASSERT_EQ(chmod(start.c_str(), 0300), 0);  // search and write, no read
+  CDiskObject obj;
+  EXPECT_TRUE(obj.MakeDirectoryTree((tmp / "made").c_str())) << obj.m_errorText.str();
+  EXPECT_TRUE(obj.MakeDirectoryTree("../made2")) << obj.m_errorText.str();
+  EXPECT_TRUE(fs::is_directory(tmp / "made2"));
+  EXPECT_EQ(AfxGetCurrentDirectory(), CString(start.c_str()));
+  chmod(start.c_str(), 0700);
+}
+
 TEST(DiskObjectPosix, CodesWithoutASystemTextAreNumberedUnsigned) {
   CDiskObject obj;
   obj.ReportSystemError(99999, "p");
