@@ -187,19 +187,32 @@ void EmptyFolder(int dirFd)
     }
 }
 
+// Opens the folder rel (any length; empty: dir itself) under dir one level
+// at a time, making the missing levels when make is set. -1 on failure.
+int OpenChain(const fs::path& dir, const std::string& rel, bool make)
+{
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (size_t from = 0, end; fd >= 0 && from < rel.size(); from = end + 1) {
+        end = std::min(rel.find('/', from), rel.size());
+        const std::string part = rel.substr(from, end - from);
+        if (make)
+            mkdirat(fd, part.c_str(), 0755);
+        const int next = openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
 // Makes the chain of `levels` folders named by `name` repeated under dir;
 // returns the chain's path relative to dir.
 std::string MakeDeepChain(const fs::path& dir, int levels, const std::string& name)
 {
-    std::string chain;
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (int i = 0; i < levels && fd >= 0; ++i) {
-        EXPECT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
-        const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        close(fd);
-        fd = next;
-        chain += (chain.empty() ? "" : "/") + name;
-    }
+    std::string chain = name;
+    for (int i = 1; i < levels; ++i)
+        chain += "/" + name;
+    const int fd = OpenChain(dir, chain, true);
+    EXPECT_GE(fd, 0) << "cannot make " << chain;
     if (fd >= 0)
         close(fd);
     return chain;
@@ -208,14 +221,9 @@ std::string MakeDeepChain(const fs::path& dir, int levels, const std::string& na
 // The bytes of the file rel (any length) under dir.
 std::string ReadDeep(const fs::path& dir, const std::string& rel)
 {
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    size_t from = 0;
-    for (size_t slash; fd >= 0 && (slash = rel.find('/', from)) != std::string::npos; from = slash + 1) {
-        const int next = openat(fd, rel.substr(from, slash - from).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        close(fd);
-        fd = next;
-    }
-    const int file = fd < 0 ? -1 : openat(fd, rel.substr(from).c_str(), O_RDONLY | O_CLOEXEC);
+    const size_t slash = rel.rfind('/');
+    const int fd = OpenChain(dir, slash == std::string::npos ? "" : rel.substr(0, slash), false);
+    const int file = fd < 0 ? -1 : openat(fd, rel.substr(slash + 1).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0)
         close(fd);
     std::string bytes;
@@ -230,17 +238,10 @@ std::string ReadDeep(const fs::path& dir, const std::string& rel)
 // Writes bytes to the file rel (any length) under dir, making its folders.
 void WriteDeep(const fs::path& dir, const std::string& rel, const std::string& bytes)
 {
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    size_t from = 0;
-    for (size_t slash; fd >= 0 && (slash = rel.find('/', from)) != std::string::npos; from = slash + 1) {
-        const std::string part = rel.substr(from, slash - from);
-        mkdirat(fd, part.c_str(), 0755);
-        const int next = openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        close(fd);
-        fd = next;
-    }
+    const size_t slash = rel.rfind('/');
+    const int fd = OpenChain(dir, slash == std::string::npos ? "" : rel.substr(0, slash), true);
     ASSERT_GE(fd, 0) << rel;
-    const int file = openat(fd, rel.substr(from).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int file = openat(fd, rel.substr(slash + 1).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     close(fd);
     ASSERT_GE(file, 0) << rel;
     ASSERT_EQ(write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
