@@ -70,14 +70,28 @@ void CDiskObject::ResolveRelativePath(CString& path) {
   if (entryDir.IsEmpty()) return;
 
   if (StartsWithParentStep(dir)) {
-    // Let the system walk up, so that surplus steps stop at the root.
+    // Let the system walk up, so that surplus steps stop at the root. The
+    // way back is held by handle: the entry path may not lead back (too long
+    // for one path, a folder above it no longer searchable).
+    CSavedCurrentDirectory saved;
+    if (!saved.IsSaved()) {
+      ReportSystemError(GetLastError(), entryDir);
+      m_bQualifyFailed = TRUE;
+      return;
+    }
     while (StartsWithParentStep(dir)) {
       SetCurrentDirectoryA("..");
       dir = dir.Mid(3);
     }
     const CString reached = AfxGetCurrentDirectory();
-    SetCurrentDirectoryA(entryDir);
-    if (reached.IsEmpty()) return;
+    const DWORD readError = GetLastError();
+    if (!GoBack(saved, entryDir)) return;
+    if (reached.IsEmpty()) {
+      // Left relative, the steps would later be taken from the root.
+      ReportSystemError(readError, entryDir);
+      m_bQualifyFailed = TRUE;
+      return;
+    }
     path = reached + kSeparator + dir + name + ext;
   } else if (!dir.IsEmpty() && dir.GetAt(0) == kSeparator) {
     CString entryDrive;
@@ -88,24 +102,54 @@ void CDiskObject::ResolveRelativePath(CString& path) {
   }
 }
 
+BOOL CDiskObject::Qualify(CString& path) {
+  m_bQualifyFailed = FALSE;
+  NormalizeDirectoryPath(path);
+  return m_bQualifyFailed ? FALSE : TRUE;
+}
+
+BOOL CDiskObject::GoBack(CSavedCurrentDirectory& saved, const CString& path) {
+  if (saved.Restore()) return TRUE;
+  ReportSystemError(GetLastError(), path);
+  m_bQualifyFailed = TRUE;
+  m_bLostCurrentDirectory = TRUE;
+  m_lostText = m_errorText;
+  return FALSE;
+}
+
+BOOL CDiskObject::RefuseWhenLost() {
+  if (!m_bLostCurrentDirectory) return FALSE;
+  m_errorText = m_lostText;
+  ShowStatus(m_errorText);
+  return TRUE;
+}
+
+BOOL CDiskObject::HasLostCurrentDirectory() const { return m_bLostCurrentDirectory; }
+
 BOOL CDiskObject::MakeDirectoryTree(const CString& directory) {
   ResetErrorText();
+  if (RefuseWhenLost()) return FALSE;
   CString path(directory);
   if (path.IsEmpty()) {
     ReportInternalError();
     return FALSE;
   }
-  NormalizeDirectoryPath(path);
+  if (!Qualify(path)) return FALSE;
 
   CString drive, dir, name;
   AfxSplitPath(path, &drive, &dir, &name, nullptr);
 
-  // Without the directory to come back to, moving through the levels would
-  // leave the process elsewhere, and a relative path could not have been
-  // qualified either.
+  // Without the current directory's path a relative path could not have
+  // been qualified; without its handle the process could not come back
+  // from the levels it enters.
   const CString savedDir = AfxGetCurrentDirectory();
   if (savedDir.IsEmpty()) {
     ReportSystemError(GetLastError(), path);
+    return FALSE;
+  }
+  CSavedCurrentDirectory saved;
+  if (!saved.IsSaved()) {
+    ReportSystemError(GetLastError(), savedDir);
     return FALSE;
   }
 
@@ -152,7 +196,10 @@ BOOL CDiskObject::MakeDirectoryTree(const CString& directory) {
     result = FALSE;
     break;
   }
-  SetCurrentDirectoryA(savedDir);
+  // Going on from another folder would make every relative path name
+  // something else: a failed return fails the operation whatever the levels
+  // did.
+  if (!GoBack(saved, savedDir)) return FALSE;
   return result;
 }
 
@@ -163,8 +210,9 @@ BOOL CDiskObject::ListFiles(const CString& directory, CStringArray& files, int m
 BOOL CDiskObject::ListMatchingFiles(const CString& filter, const CString& directory,
                                     CStringArray& files, int mode) {
   ResetErrorText();
+  if (RefuseWhenLost()) return FALSE;
   CString path(directory);
-  NormalizeDirectoryPath(path);
+  if (!Qualify(path)) return FALSE;
   const CString pattern = path + filter;
 
   WIN32_FIND_DATAA entry;
@@ -187,6 +235,7 @@ BOOL CDiskObject::ListMatchingFiles(const CString& filter, const CString& direct
 
 BOOL CDiskObject::DeleteDirectoryFiles(const CString& directory) {
   ResetErrorText();
+  if (RefuseWhenLost()) return FALSE;
   // An empty path would name the current directory, wherever that is; emptying
   // it by accident must not be possible.
   if (directory.IsEmpty()) {
@@ -194,7 +243,7 @@ BOOL CDiskObject::DeleteDirectoryFiles(const CString& directory) {
     return FALSE;
   }
   CString path(directory);
-  NormalizeDirectoryPath(path);
+  if (!Qualify(path)) return FALSE;
 
   CStringArray names;
   if (!ListFiles(path, names, LIST_BARE_NAMES)) return FALSE;

@@ -10,9 +10,11 @@
 // "sep" below is the platform's separator.
 //
 // Every operation works on its own copy of the caller's path, and every
-// operation that moves the process's current directory sets it back before it
-// returns, so the object must only be used from one thread while no other
-// thread relies on the current directory.
+// operation that moves the process's current directory sets it back by handle
+// before it returns, so the object must only be used from one thread while no
+// other thread relies on the current directory. An operation whose path
+// cannot be qualified, or that cannot go back, fails with the system's text
+// in m_errorText.
 #pragma once
 
 #include "platform/afx.h"
@@ -36,7 +38,11 @@ class CDiskObject {
   // text of the creation's error and that level in m_errorText. Nonzero when
   // the last level tried exists at the end. An empty path is an internal
   // error and touches nothing. Levels created before a failure remain. The
-  // current directory is the same afterwards.
+  // current directory is saved by handle first (the operation fails, moving
+  // nothing, when it cannot be) and is the same afterwards; when going back
+  // to it fails, the operation fails with the system's text and the saved
+  // directory's path in m_errorText, and the object has lost the current
+  // directory (HasLostCurrentDirectory).
   BOOL MakeDirectoryTree(const CString& directory);
 
   // Deletes every file of directory (qualified first): lists the files, then
@@ -82,8 +88,19 @@ class CDiskObject {
   // Only leading parent steps are resolved; "." and inner ".." are left for
   // the system. When the current directory cannot be read (it was removed),
   // the path is left relative rather than being resolved against nothing.
-  // The current directory moves while parent steps are taken and is set back.
+  // The current directory moves while parent steps are taken and is set back
+  // by handle. When it cannot be saved first, or the directory reached
+  // cannot be read, the path is left as it was and m_errorText holds the
+  // system's text and the current directory's path; the operation that
+  // qualified it fails. When going back fails, the same, and the object has
+  // lost the current directory.
   void ResolveRelativePath(CString& path);
+
+  // TRUE once an operation could not go back to the current directory it
+  // started in: the process now stands in another folder, where relative
+  // paths name other files. Every later operation of the object then fails
+  // at once, with that failure's text in m_errorText, touching nothing.
+  BOOL HasLostCurrentDirectory() const;
 
   // m_errorText becomes the system's message text for code with white space
   // trimmed at both ends, then, when path is not empty, a blank and path; it
@@ -100,4 +117,17 @@ class CDiskObject {
 
  private:
   void ShowStatus(const CString& text);
+  // NormalizeDirectoryPath for an operation: FALSE, with m_errorText set,
+  // when the path could not be qualified.
+  BOOL Qualify(CString& path);
+  // Restore of saved; on failure reports the system's text with path and
+  // marks the current directory lost.
+  BOOL GoBack(CSavedCurrentDirectory& saved, const CString& path);
+  // TRUE, with the lost directory's failure in m_errorText and shown, when
+  // the current directory has been lost.
+  BOOL RefuseWhenLost();
+
+  BOOL m_bQualifyFailed = FALSE;
+  BOOL m_bLostCurrentDirectory = FALSE;
+  CString m_lostText;
 };

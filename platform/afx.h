@@ -173,7 +173,10 @@ class CFile {
   // existing one is cut to length 0). On POSIX, modeCreate never writes
   // through the name into another file: a name that is a symbolic link, or
   // an existing file that is not a plain file or has other names (hard
-  // links), is refused and left untouched. Closes a file this object had
+  // links), is refused and left untouched; and, as on Windows, an existing
+  // read-only file (owner-write bit clear) is refused with
+  // ERROR_ACCESS_DENIED and keeps its bytes, whoever the caller is (root
+  // too). Closes a file this object had
   // open first. pError is accepted for the library's signature and ignored.
   BOOL Open(LPCTSTR fileName, UINT openFlags, void* pError = nullptr);
   bool IsOpen() const;
@@ -233,7 +236,9 @@ CWinApp* AfxGetApp();
 
 // Initialises the framework for this program. On POSIX it fails (FALSE,
 // GetLastError EBADF) when standard input, output or error is not open, since
-// the tool reads its key from one and writes its texts to the others.
+// the tool reads its key from one and writes its texts to the others; and it
+// ignores the file-size-limit signal (SIGXFSZ) from then on, so that a write
+// past the limit fails with its error (EFBIG) instead of killing the process.
 BOOL AfxWinInit(HINSTANCE instance, HINSTANCE prevInstance, LPTSTR cmdLine,
                 int cmdShow);
 
@@ -250,6 +255,33 @@ const char* AfxLookupString(UINT id);
 // The current directory as the platform spells it, of any length. Empty on
 // failure, with GetLastError set.
 CString AfxGetCurrentDirectory();
+
+// Holds on to the current directory so that the process can go back to it
+// after moving through other folders: on POSIX as an open handle of the
+// directory itself (so it is reached again whatever the length of its path
+// and whatever became of the folders above it), on Windows as its path.
+// Save it, move, then call Restore and check the result; the destructor goes
+// back as well when Restore was never called, and releases the handle.
+class CSavedCurrentDirectory {
+ public:
+  // Saves the current directory; IsSaved tells whether that worked
+  // (GetLastError set when not).
+  CSavedCurrentDirectory();
+  ~CSavedCurrentDirectory();
+  CSavedCurrentDirectory(const CSavedCurrentDirectory&) = delete;
+  CSavedCurrentDirectory& operator=(const CSavedCurrentDirectory&) = delete;
+
+  BOOL IsSaved() const;
+  // Makes the saved directory the current one again. FALSE, with
+  // GetLastError set, when nothing was saved or going back failed: the
+  // process then still stands wherever it was moved to.
+  BOOL Restore();
+
+ private:
+  INT_PTR m_handle = -1;  // POSIX: the directory's descriptor; -1 when none
+  CString m_path;         // Windows: the directory's path; empty when none
+  bool m_restoreDue = true;
+};
 
 // The Windows runtime's path split (see _splitpath) into strings, without
 // length limits, reading platform/path_traits.h. Any output may be null.

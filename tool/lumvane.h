@@ -41,7 +41,11 @@ int ScanFile(const unsigned char* pattern, int patternLength, const CString& pat
 // g_strOutputDir as NN.png, after creating that folder and deleting the files
 // in it. An entry without an end runs to the next entry's start, the last one
 // to the end of the input; no range reaches past the end of the input.
-// Refuses an output folder that is the input's own folder or one above it.
-// Returns 1 on success (also with an empty table), 0 after writing the
-// failure's message to standard output; a partly written image is removed.
+// Refuses an output folder that is, or lies above, the folder holding the
+// input's target or the folder holding the name as typed. Stops, deleting
+// and writing nothing more, when preparing the output folder could not go
+// back to the current directory ("\n Current directory lost: " and the
+// system's text with that directory). Returns 1 on success (also with an
+// empty table), 0 after writing the failure's message to standard output; a
+// partly written image is removed.
 int DumpPNGs(LPCTSTR inputName);

@@ -39,6 +39,22 @@ CopyResult CopyRange(CFile& input, CFile& output, ULONGLONG start, ULONGLONG len
     return CopyResult::Done;
 }
 
+// True when emptying outputDir could delete the input or the name it was
+// given by: outputDir is, or lies above, the folder that holds the input's
+// target or the folder that holds the name as typed (which differ when the
+// name is a link), however outputDir leads there.
+bool EndangersTheInput(const CString& outputDir, LPCTSTR inputName)
+{
+    if (AfxIsDirectoryAtOrAbove(outputDir, inputName))
+        return true;
+    CString drive, dir;
+    AfxSplitPath(inputName, &drive, &dir, nullptr, nullptr);
+    CString holder = drive + dir;
+    if (holder.IsEmpty())
+        holder = ".";
+    return AfxIsSameFile(outputDir, holder) || AfxIsDirectoryAtOrAbove(outputDir, holder);
+}
+
 }  // namespace
 
 int DumpPNGs(LPCTSTR inputName)
@@ -57,14 +73,22 @@ int DumpPNGs(LPCTSTR inputName)
     if (count > 0) {
         // Emptying the output folder must never reach the input's own folder
         // or one above it, however the path leads there (links included).
-        if (AfxIsDirectoryAtOrAbove(g_strOutputDir, inputName)) {
+        if (EndangersTheInput(g_strOutputDir, inputName)) {
             std::cout << "\n Output folder refused: " << g_strOutputDir.GetString()
                       << " contains the input file.\n" << std::endl;
             return 0;
         }
         CDiskObject disk(nullptr);
         disk.MakeDirectoryTree(g_strOutputDir);
-        disk.DeleteDirectoryFiles(g_strOutputDir);
+        if (!disk.HasLostCurrentDirectory())
+            disk.DeleteDirectoryFiles(g_strOutputDir);
+        // Standing in another folder, the output folder and every image name
+        // would name files elsewhere: nothing more is deleted or written.
+        if (disk.HasLostCurrentDirectory()) {
+            std::cout << "\n Current directory lost: " << disk.m_errorText.GetString() << "\n"
+                      << std::endl;
+            return 0;
+        }
         text.Format("\n PNGs saved to: %s.\n ", g_strOutputDir.GetString());
         std::cout << text.GetString();
     }

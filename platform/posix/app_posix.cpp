@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include "platform/afx.h"
@@ -11,5 +12,12 @@ BOOL AfxWinInit(HINSTANCE /*instance*/, HINSTANCE /*prevInstance*/,
   for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
     if (fcntl(fd, F_GETFD) == -1) return FailWith(EBADF);
   }
+  // Under a file-size limit the kernel would kill the process at the first
+  // write past it, with a partial file left and no word said; ignored, the
+  // write fails with EFBIG and the program reports it like any failed write.
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  if (sigaction(SIGXFSZ, &ignore, nullptr) != 0) return FailWithErrno();
   return TRUE;
 }

@@ -31,17 +31,35 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
     return FailWith(EINVAL);
   }
   const bool create = (openFlags & modeCreate) != 0;
-  if (create) {
-    if (access == modeRead) return FailWith(EINVAL);
-    // Never through a link: the name may lie in a folder the caller empties
-    // and fills (the tool's output folder), and a link left there must not
-    // let a write reach a file elsewhere. The old file is cut only once it
-    // is known to be a plain file of its own (below).
-    flags |= O_CREAT | O_NOFOLLOW;
-  }
+  if (create && access == modeRead) return FailWith(EINVAL);
   // Non-blocking only for the open itself: a FIFO opened for reading would
   // otherwise wait for a writer before we could refuse it.
-  const int fd = open(fileName, flags | O_NONBLOCK, 0666);
+  flags |= O_NONBLOCK;
+  int fd;
+  bool existed = !create;
+  if (!create) {
+    fd = open(fileName, flags);
+  } else {
+    // Never through a link: the name may lie in a folder the caller empties
+    // and fills (the tool's output folder), and a link left there must not
+    // let a write reach a file elsewhere. A new file is made exclusively, so
+    // that an old one is always known as old: it is cut only once it is
+    // known to be a plain, writable file of its own (below), checked on the
+    // descriptor itself so that no swap of names in between can matter.
+    flags |= O_NOFOLLOW;
+    for (int attempt = 0;; ++attempt) {
+      fd = open(fileName, flags | O_CREAT | O_EXCL, 0666);
+      if (fd >= 0 || errno != EEXIST) break;
+      fd = open(fileName, flags);
+      if (fd >= 0) {
+        existed = true;
+        break;
+      }
+      // Removed between the two calls: make it again, a bounded number of
+      // times against a name that keeps coming and going.
+      if (errno != ENOENT || attempt == 16) break;
+    }
+  }
   if (fd < 0) return FailWithErrno();
   struct stat info;
   if (fstat(fd, &info) != 0) {
@@ -60,6 +78,11 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
     // Another name of the same file lies elsewhere: cutting it would change
     // that file too.
     refusal = EMLINK;
+  } else if (create && existed && (info.st_mode & S_IWUSR) == 0) {
+    // A read-only file (owner-write clear, as DeleteFileA and the directory
+    // search see it) is not replaced, as on Windows, whoever the caller is:
+    // root could otherwise write into it.
+    refusal = EACCES;
   }
   if (refusal == 0 && create && ftruncate(fd, 0) != 0) refusal = errno;
   if (refusal == 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)

@@ -1,3 +1,4 @@
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -5,7 +6,8 @@
 
 namespace {
 thread_local DWORD t_lastError = 0;
-}
+constexpr char kUnknownError[] = "Unknown error";
+}  // namespace
 
 DWORD GetLastError() { return t_lastError; }
 
@@ -18,8 +20,17 @@ DWORD FormatMessageA(DWORD flags, LPCVOID /*source*/, DWORD messageId,
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  // A code the C library has no text for comes back from it as "Unknown
+  // error N" (N signed, so codes above INT_MAX read negative). The system's
+  // message table has no entry then, and says so, as Windows does.
+  const char* message = messageId <= static_cast<DWORD>(INT_MAX)
+                            ? std::strerror(static_cast<int>(messageId))
+                            : nullptr;
+  if (message == nullptr || std::strncmp(message, kUnknownError, sizeof kUnknownError - 1) == 0) {
+    SetLastError(ENOMSG);
+    return 0;
+  }
   // The system's message table ends its texts with a line end; callers trim.
-  const char* message = std::strerror(static_cast<int>(messageId));
   const std::size_t length = std::strlen(message) + 2;
   if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
     char* text = static_cast<char*>(std::malloc(length + 1));

@@ -52,7 +52,8 @@ bool WildcardMatch(const std::string& pattern, const char* name) {
   return false;
 }
 
-void Describe(DIR* dir, const char* name, WIN32_FIND_DATAA* data) {
+void Describe(DIR* dir, const dirent* entry, WIN32_FIND_DATAA* data) {
+  const char* name = entry->d_name;
   std::memset(data, 0, sizeof *data);
   const std::size_t nameLength =
       std::min(std::strlen(name), sizeof data->cFileName - 1);
@@ -73,6 +74,13 @@ void Describe(DIR* dir, const char* name, WIN32_FIND_DATAA* data) {
     data->nFileSizeLow = static_cast<DWORD>(size);
   }
   if (haveOwn && S_ISLNK(own.st_mode)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  if (!haveOwn) {
+    // In a folder that may be read but not entered no entry can be asked
+    // about; the entry's own type still tells folders (".", ".." among
+    // them) from files, so that no folder is taken for a file to delete.
+    if (entry->d_type == DT_DIR) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if (entry->d_type == DT_LNK) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  }
   if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
   data->dwFileAttributes = attributes;
 }
@@ -84,7 +92,7 @@ BOOL NextMatch(Search* search, WIN32_FIND_DATAA* data) {
     const dirent* entry = readdir(search->dir);
     if (entry == nullptr) return FailWith(errno != 0 ? errno : ERROR_NO_MORE_FILES);
     if (WildcardMatch(search->namePattern, entry->d_name)) {
-      Describe(search->dir, entry->d_name, data);
+      Describe(search->dir, entry, data);
       return TRUE;
     }
   }

@@ -107,7 +107,9 @@ void SetLastError(DWORD code);
 // ignored. With FORMAT_MESSAGE_ALLOCATE_BUFFER, buffer is really an LPSTR*
 // that receives a buffer to release with LocalFree; otherwise the text is
 // copied into buffer of size chars. Returns the number of chars stored, not
-// counting the terminator, or 0 on failure (unknown flags, buffer too small).
+// counting the terminator, or 0 on failure (unknown flags, buffer too small;
+// ENOMSG for a code the C library has no text for, which it would spell
+// "Unknown error N").
 // arguments is ignored (no inserts).
 DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId,
                      DWORD languageId, LPSTR buffer, DWORD size,
@@ -142,7 +144,9 @@ BOOL DeleteFileA(LPCSTR path);
 // is set for directories and links to directories, FILE_ATTRIBUTE_READONLY
 // when the owner-write bit is clear, FILE_ATTRIBUTE_REPARSE_POINT for links.
 // Fails (INVALID_HANDLE_VALUE) with the errno of opening the directory, or
-// ENOENT when nothing matches. The first match is stored in data.
+// ENOENT when nothing matches. The first match is stored in data. An entry
+// that cannot be asked about (a folder that may be read but not entered)
+// takes its directory and link flags from the directory entry's own type.
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data);
 // The next match; FALSE with ERROR_NO_MORE_FILES at the end.
 BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* data);

@@ -1,5 +1,7 @@
 // CDiskObject on POSIX-only situations: links, paths past 260 characters, a
-// current directory that no longer exists.
+// current directory that no longer exists or cannot be gone back to.
+// Permission checks run as nobody when the suite runs as root.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -8,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "diskobject/DiskObject.h"
+#include "support/as_nobody.h"
 #include "support/recording_wnd.h"
 #include "support/system_text.h"
 #include "support/temp_dir.h"
@@ -83,7 +86,7 @@ TEST(DiskObjectPosix, MakeTreeRefusesWhenTheCurrentDirectoryIsGone) {
 }
 
 TEST(DiskObjectPosix, MakeTreeCannotEnterALevel) {
-  if (RunningAsRoot()) GTEST_SKIP() << "root enters folders without the search right";
+  if (as_nobody::RerunAsNobody()) return;
   TempDir tmp;
   tmp.MakeDir("closed");
   fs::permissions(tmp / "closed", fs::perms::owner_read | fs::perms::owner_write);
@@ -94,7 +97,7 @@ TEST(DiskObjectPosix, MakeTreeCannotEnterALevel) {
 }
 
 TEST(DiskObjectPosix, MakeTreeReportsALevelThatCannotBeCreated) {
-  if (RunningAsRoot()) GTEST_SKIP() << "root may create folders in a read-only folder";
+  if (as_nobody::RerunAsNobody()) return;
   TempDir tmp;
   tmp.MakeDir("locked");
   fs::permissions(tmp / "locked", fs::perms::owner_read | fs::perms::owner_exec);
@@ -106,4 +109,102 @@ TEST(DiskObjectPosix, MakeTreeReportsALevelThatCannotBeCreated) {
   ASSERT_GE(wnd.texts.size(), 2u);
   EXPECT_EQ(wnd.texts.back(), obj.m_errorText.str());
   EXPECT_EQ(wnd.texts[wnd.texts.size() - 2], level);  // nothing tried after it
+}
+
+namespace {
+// A status window that takes the search right from a folder when it is shown
+// its first text, that is, once the operation has saved the current
+// directory and before it enters any level.
+class ClosingWnd : public RecordingWnd {
+ public:
+  explicit ClosingWnd(std::string folder) : m_folder(std::move(folder)) {}
+  void SetWindowTextA(LPCTSTR text) override {
+    if (texts.empty()) {
+      EXPECT_EQ(chmod(m_folder.c_str(), 0600), 0);
+    }
+    RecordingWnd::SetWindowTextA(text);
+  }
+
+ private:
+  std::string m_folder;
+};
+}  // namespace
+
+TEST(DiskObjectPosix, AFailedReturnFailsTheOperationAndEveryLaterOne) {
+  if (as_nobody::RerunAsNobody()) return;
+  TempDir tmp;
+  const std::string start = tmp.MakeDir("start");
+  tmp.MakeDir("start/x");
+  tmp.WriteFile("start/x/keep");
+  tmp.MakeDir("out");
+  ScopedCurrentDir cwd(start);
+  ClosingWnd wnd(start);
+  CDiskObject obj(&wnd);
+  const std::string target = tmp / "out/new";
+  EXPECT_FALSE(obj.MakeDirectoryTree(target.c_str()));
+  const std::string lost = SystemText(EACCES) + " " + start;
+  EXPECT_EQ(obj.m_errorText.str(), lost);
+  EXPECT_EQ(wnd.texts.back(), lost);
+  EXPECT_TRUE(obj.HasLostCurrentDirectory());
+  EXPECT_TRUE(fs::is_directory(target));  // the levels were made
+
+  // The process stands elsewhere now: nothing relative is touched, whatever
+  // the operation.
+  chmod(start.c_str(), 0700);
+  CStringArray files;
+  EXPECT_FALSE(obj.DeleteDirectoryFiles("x"));
+  EXPECT_EQ(obj.m_errorText.str(), lost);
+  EXPECT_FALSE(obj.ListFiles("x", files, LIST_BARE_NAMES));
+  EXPECT_FALSE(obj.MakeDirectoryTree("y"));
+  EXPECT_EQ(obj.m_errorText.str(), lost);
+  EXPECT_EQ(files.GetSize(), 0);
+  EXPECT_TRUE(fs::exists(start + "/x/keep"));
+  EXPECT_FALSE(fs::exists(tmp / "out/new/y"));
+}
+
+TEST(DiskObjectPosix, ACurrentDirectoryThatCannotBeSavedIsNeverLeft) {
+  if (as_nobody::RerunAsNobody()) return;
+  TempDir tmp;
+  const std::string start = tmp.MakeDir("a/start");
+  tmp.MakeDir("a/x");
+  tmp.WriteFile("a/x/keep");
+  ScopedCurrentDir cwd(start);
+  ASSERT_EQ(chmod(start.c_str(), 0600), 0);  // no search right: no handle
+  CDiskObject obj;
+  const std::string text = SystemText(EACCES) + " " + start;
+  EXPECT_FALSE(obj.MakeDirectoryTree((tmp / "made").c_str()));
+  EXPECT_EQ(obj.m_errorText.str(), text);
+  EXPECT_FALSE(fs::exists(tmp / "made"));
+  // Parent steps are not taken without a way back.
+  EXPECT_FALSE(obj.DeleteDirectoryFiles("../x"));
+  EXPECT_EQ(obj.m_errorText.str(), text);
+  EXPECT_FALSE(obj.HasLostCurrentDirectory());
+  CString path("../x");
+  obj.ResolveRelativePath(path);
+  EXPECT_EQ(path, "../x");
+  chmod(start.c_str(), 0700);
+  EXPECT_TRUE(fs::exists(tmp / "a/x/keep"));
+  EXPECT_EQ(AfxGetCurrentDirectory(), CString(start.c_str()));
+}
+
+TEST(DiskObjectPosix, ACurrentDirectoryThatMayBeEnteredButNotListedIsComeBackTo) {
+  if (as_nobody::RerunAsNobody()) return;
+  TempDir tmp;
+  const std::string start = tmp.MakeDir("start");
+  ScopedCurrentDir cwd(start);
+  ASSERT_EQ(chmod(start.c_str(), 0300), 0);  // search and write, no read
+  CDiskObject obj;
+  EXPECT_TRUE(obj.MakeDirectoryTree((tmp / "made").c_str())) << obj.m_errorText.str();
+  EXPECT_TRUE(obj.MakeDirectoryTree("../made2")) << obj.m_errorText.str();
+  EXPECT_TRUE(fs::is_directory(tmp / "made2"));
+  EXPECT_EQ(AfxGetCurrentDirectory(), CString(start.c_str()));
+  chmod(start.c_str(), 0700);
+}
+
+TEST(DiskObjectPosix, CodesWithoutASystemTextAreNumberedUnsigned) {
+  CDiskObject obj;
+  obj.ReportSystemError(99999, "p");
+  EXPECT_EQ(obj.m_errorText, "System error 99999 p");
+  obj.ReportSystemError(0x80000001u, "");
+  EXPECT_EQ(obj.m_errorText, "System error 2147483649");
 }

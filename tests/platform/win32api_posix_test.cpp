@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/afx.h"
+#include "support/as_nobody.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -81,6 +82,18 @@ TEST(FindFirstFileA, LinksToDirectoriesCarryTheDirectoryFlag) {
               std::string(name) == "dirlink") << name;
     FindClose(h);
   }
+}
+
+TEST(FindFirstFileA, AFolderThatCanBeReadButNotEnteredStillTellsFoldersApart) {
+  if (as_nobody::RerunAsNobody()) return;
+  TempDir dir;
+  dir.MakeDir("closed/sub");
+  dir.WriteFile("closed/file");
+  ASSERT_EQ(chmod((dir / "closed").c_str(), 0400), 0);  // read, no search
+  std::set<std::string> dirs;
+  EXPECT_EQ(Search(dir / "closed/*.*", &dirs), (std::set<std::string>{".", "..", "sub", "file"}));
+  EXPECT_EQ(dirs, (std::set<std::string>{".", "..", "sub"}));
+  chmod((dir / "closed").c_str(), 0700);
 }
 
 TEST(FindFirstFileA, CannotStartOnAMissingDirectoryOrWithoutAMatch) {
@@ -169,6 +182,12 @@ TEST(FormatMessageA, GivesTheSystemTextWithALineEnd) {
   EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ENOENT, 0, small, sizeof small,
                            nullptr), 0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  // No text for a code the C library does not know ("Unknown error N"),
+  // nor for one past INT_MAX.
+  for (DWORD unknown : {99999u, 0x80000001u}) {
+    EXPECT_EQ(Message(unknown), "") << unknown;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ENOMSG)) << unknown;
+  }
 }
 
 TEST(SplitPath, CutsPartsToTheirFieldsWithoutOverflow) {

@@ -1,7 +1,8 @@
 // CFile::Open with modeCreate in a folder that holds old entries: it makes
 // or cuts a file of that name, and never writes through the name into a
 // file elsewhere: not through a symbolic link (to a file, or to no file
-// yet), not into a file that has other names, not onto a device.
+// yet), not into a file that has other names, not onto a device; and never
+// into a read-only file, also for root.
 
 #include "platform/afx.h"
 
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -75,6 +77,27 @@ TEST_F(CFileCreateTest, NeverCutsAFileThatHasOtherNames)
     fs::create_hard_link(dir / "outside.txt", dir / "second-name.png");
     EXPECT_FALSE(Create(dir / "second-name.png", "overwritten"));
     EXPECT_EQ(ReadAll(dir / "outside.txt"), "keep me");
+}
+
+TEST_F(CFileCreateTest, NeverCutsAReadOnlyFileButMakesOneUnderAnyMask)
+{
+    // Owner-write clear is read-only, whatever the other bits say.
+    for (mode_t mode : {0444, 0464}) {
+        WriteAll(dir / "ro.png", "old bytes");
+        ASSERT_EQ(chmod((dir / "ro.png").c_str(), mode), 0);
+        CFile f;
+        EXPECT_FALSE(f.Open((dir / "ro.png").c_str(), CFile::modeCreate | CFile::modeWrite)) << mode;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(ReadAll(dir / "ro.png"), "old bytes");
+        fs::remove(dir / "ro.png");
+    }
+    // A file this call makes is written even when the mask leaves it no
+    // write bit.
+    const mode_t saved = umask(0277);
+    const bool made = Create(dir / "new.png", "new");
+    umask(saved);
+    EXPECT_TRUE(made);
+    EXPECT_EQ(ReadAll(dir / "new.png"), "new");
 }
 
 TEST_F(CFileCreateTest, NeverWritesOntoADevice)

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <sys/resource.h>
@@ -24,6 +27,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+#include "support/as_nobody.h"
 
 #ifndef LUMVANE_BIN
 #error "LUMVANE_BIN must name the built tool"
@@ -33,7 +38,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kPrompt = "\n\n Any Key to Quit...\n";
+const std::string kPrompt = "\n\n Any Key to Quit...\n";
+const std::string kBanner =
+    "\nLumvane Version 2.01-bld-060413\n"
+    "    Published by the Lumvane project\n"
+    "    Written by the Lumvane developers\n\n";
+
+// The standard output of a run up to the writer, and the writer's lines.
+std::string Analyse(const std::string& full) { return kBanner + "\n Now Analyse this file: \n     " + full + "\n"; }
+std::string Total(int n) { return "\n Begin Dumping PNGs, (total: " + std::to_string(n) + ")\n "; }
+std::string SavedTo(const std::string& dir) { return "\n PNGs saved to: " + dir + ".\n "; }
 
 // ---- A PNG-looking image: signature, IHDR chunk, filler, IEND chunk --------
 std::string Image(size_t length, char fill)
@@ -59,6 +73,8 @@ std::string ReadFile(const fs::path& p)
 }
 
 // ---- Fingerprint of a tree ----------------------------------------------------
+// Walked by descriptor, entry by entry, so that trees deeper than one path
+// can hold are fingerprinted (and removed) as well.
 uint64_t Fnv(uint64_t h, const void* data, size_t n)
 {
     const auto* p = static_cast<const unsigned char*>(data);
@@ -67,13 +83,10 @@ uint64_t Fnv(uint64_t h, const void* data, size_t n)
     return h;
 }
 
-// The bytes of every data region (holes of a sparse file are skipped, their
-// places still count through the offsets hashed).
-uint64_t HashContent(const fs::path& p)
+// The bytes of every data region of the open file fd (holes of a sparse file
+// are skipped, their places still count through the offsets hashed).
+uint64_t HashContent(int fd)
 {
-    const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
     uint64_t h = 0xcbf29ce484222325ull;
     std::vector<char> buf(1 << 20);
     off_t at = 0;
@@ -93,32 +106,146 @@ uint64_t HashContent(const fs::path& p)
         }
         at = hole;
     }
-    close(fd);
     return h;
+}
+
+// The entries of the open folder dirFd, without "." and "..".
+std::vector<std::string> EntriesOf(int dirFd)
+{
+    std::vector<std::string> names;
+    const int fd = dup(dirFd);
+    DIR* dir = fd < 0 ? nullptr : fdopendir(fd);
+    if (dir == nullptr) {
+        if (fd >= 0)
+            close(fd);
+        return names;
+    }
+    while (const dirent* e = readdir(dir))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.push_back(e->d_name);
+    closedir(dir);
+    return names;
+}
+
+void FingerprintInto(int dirFd, const std::string& rel, const std::string& skip,
+                     std::map<std::string, std::string>& out)
+{
+    for (const std::string& name : EntriesOf(dirFd)) {
+        const std::string key = rel.empty() ? name : rel + "/" + name;
+        if (key == skip)
+            continue;   // not followed: links are never entered
+        struct stat st;
+        if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        std::string what = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
+                           std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+        if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            const ssize_t n = readlinkat(dirFd, name.c_str(), target, sizeof target);
+            what += " -> " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
+        } else if (S_ISREG(st.st_mode)) {
+            const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+            what += " #" + std::to_string(fd < 0 ? 0 : HashContent(fd));
+            if (fd >= 0)
+                close(fd);
+        } else if (S_ISDIR(st.st_mode)) {
+            const int sub = openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+            if (sub >= 0) {
+                FingerprintInto(sub, key, skip, out);
+                close(sub);
+            }
+        }
+        out[key] = what;
+    }
 }
 
 // Path (relative to root) -> what it is. Entries under `skip` are left out.
 std::map<std::string, std::string> Fingerprint(const fs::path& root, const fs::path& skip = {})
 {
     std::map<std::string, std::string> out;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        const fs::path p = it->path();
-        if (!skip.empty() && p == skip) {
-            it.disable_recursion_pending();   // not followed: links are never entered
-            continue;
-        }
-        struct stat st;
-        if (lstat(p.c_str(), &st) != 0)
-            continue;
-        std::string what = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
-                           std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
-        if (S_ISLNK(st.st_mode))
-            what += " -> " + fs::read_symlink(p).string();
-        else if (S_ISREG(st.st_mode))
-            what += " #" + std::to_string(HashContent(p));
-        out[fs::relative(p, root).string()] = what;
-    }
+    const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return out;
+    FingerprintInto(fd, "", skip.empty() ? "" : skip.lexically_relative(root).string(), out);
+    close(fd);
     return out;
+}
+
+// Removes everything in the open folder dirFd, however deep.
+void EmptyFolder(int dirFd)
+{
+    for (const std::string& name : EntriesOf(dirFd)) {
+        const int sub = openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+        if (sub >= 0) {
+            fchmod(sub, 0700);
+            EmptyFolder(sub);
+            close(sub);
+            unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+        } else {
+            unlinkat(dirFd, name.c_str(), 0);
+        }
+    }
+}
+
+// Opens the folder rel (any length; empty: dir itself) under dir one level
+// at a time, making the missing levels when make is set. -1 on failure.
+int OpenChain(const fs::path& dir, const std::string& rel, bool make)
+{
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (size_t from = 0, end; fd >= 0 && from < rel.size(); from = end + 1) {
+        end = std::min(rel.find('/', from), rel.size());
+        const std::string part = rel.substr(from, end - from);
+        if (make)
+            mkdirat(fd, part.c_str(), 0755);
+        const int next = openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+// Makes the chain of `levels` folders named by `name` repeated under dir;
+// returns the chain's path relative to dir.
+std::string MakeDeepChain(const fs::path& dir, int levels, const std::string& name)
+{
+    std::string chain = name;
+    for (int i = 1; i < levels; ++i)
+        chain += "/" + name;
+    const int fd = OpenChain(dir, chain, true);
+    EXPECT_GE(fd, 0) << "cannot make " << chain;
+    if (fd >= 0)
+        close(fd);
+    return chain;
+}
+
+// The bytes of the file rel (any length) under dir.
+std::string ReadDeep(const fs::path& dir, const std::string& rel)
+{
+    const size_t slash = rel.rfind('/');
+    const int fd = OpenChain(dir, slash == std::string::npos ? "" : rel.substr(0, slash), false);
+    const int file = fd < 0 ? -1 : openat(fd, rel.substr(slash + 1).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0)
+        close(fd);
+    std::string bytes;
+    char buf[65536];
+    for (ssize_t n; file >= 0 && (n = read(file, buf, sizeof buf)) > 0;)
+        bytes.append(buf, static_cast<size_t>(n));
+    if (file >= 0)
+        close(file);
+    return bytes;
+}
+
+// Writes bytes to the file rel (any length) under dir, making its folders.
+void WriteDeep(const fs::path& dir, const std::string& rel, const std::string& bytes)
+{
+    const size_t slash = rel.rfind('/');
+    const int fd = OpenChain(dir, slash == std::string::npos ? "" : rel.substr(0, slash), true);
+    ASSERT_GE(fd, 0) << rel;
+    const int file = openat(fd, rel.substr(slash + 1).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    close(fd);
+    ASSERT_GE(file, 0) << rel;
+    ASSERT_EQ(write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(file);
 }
 
 // ---- Running the tool -------------------------------------------------------
@@ -127,13 +254,35 @@ struct ToolRun {
     std::string out, err;
 };
 
-// Runs the tool with `arg` in `cwd`, standard input from /dev/null. With
-// fileLimit > 0 the child may write no file past that many bytes: the kernel
-// refuses the write (SIGXFSZ ignored, so write fails with EFBIG).
-ToolRun RunTool(const fs::path& cwd, const std::string& arg, rlim_t fileLimit = 0)
+struct RunOptions {
+    // > 0: the tool may write no file past that many bytes. The file-size
+    // signal keeps its default action in the tool's process: what the tool
+    // does about it is the tool's own.
+    rlim_t fileLimit = 0;
+    // Run as nobody (through setpriv) when the suite runs as root.
+    bool asNobody = false;
+    // Done in the child, in cwd, just before the tool starts.
+    std::function<void()> beforeStart;
+};
+
+// The tool where nobody can run it too (the build tree may be closed to it).
+std::string g_nobodyTool;
+// Where a run's standard output and error are kept, outside the scratch tree.
+fs::path g_logDir;
+
+// Runs the tool with `arg` in `cwd`, standard input from /dev/null.
+ToolRun RunTool(const fs::path& cwd, const std::string& arg, const RunOptions& options = {})
 {
-    const fs::path outPath = cwd.parent_path() / "stdout.txt";
-    const fs::path errPath = cwd.parent_path() / "stderr.txt";
+    const fs::path outPath = g_logDir / "stdout.txt";
+    const fs::path errPath = g_logDir / "stderr.txt";
+    std::vector<std::string> words;
+    if (options.asNobody && geteuid() == 0) {
+        words = as_nobody::SetprivPrefix();
+        words.push_back(g_nobodyTool);
+    } else {
+        words.push_back(LUMVANE_BIN);
+    }
+    words.push_back(arg);
     const pid_t pid = fork();
     if (pid == 0) {
         const int in = open("/dev/null", O_RDONLY);
@@ -144,14 +293,20 @@ ToolRun RunTool(const fs::path& cwd, const std::string& arg, rlim_t fileLimit = 
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        if (fileLimit > 0) {
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit lim{fileLimit, fileLimit};
+        if (options.fileLimit > 0) {
+            signal(SIGXFSZ, SIG_DFL);
+            const rlimit lim{options.fileLimit, options.fileLimit};
             if (setrlimit(RLIMIT_FSIZE, &lim) != 0)
                 _exit(126);
         }
+        if (options.beforeStart)
+            options.beforeStart();
         alarm(600);   // a hang ends the run instead of the test suite
-        execl(LUMVANE_BIN, LUMVANE_BIN, arg.c_str(), static_cast<char*>(nullptr));
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     ToolRun r;
@@ -176,14 +331,30 @@ protected:
     {
         std::string tmpl = ::testing::TempDir() + "lumvane-faults-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        top = tmpl;
+        top = fs::canonical(tmpl);   // as the tool reads the current directory
+        g_logDir = top;
         root = top / "scratch";
         fs::create_directory(root);
     }
     void TearDown() override
     {
-        std::error_code ec;
-        fs::remove_all(top, ec);
+        const int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            EmptyFolder(fd);
+            close(fd);
+        }
+        rmdir(top.c_str());
+    }
+
+    // Lets nobody run the tool and own the scratch folder, for a run with
+    // asNobody.
+    void OpenToNobody()
+    {
+        if (geteuid() != 0)
+            return;
+        chmod(top.c_str(), 0755);
+        g_nobodyTool = as_nobody::CopyProgram(LUMVANE_BIN, top / "bin", "lumvane");
+        as_nobody::GiveToNobody(root);
     }
 
     // Asserts the run failed with `message` (a line of its own on standard
@@ -208,17 +379,25 @@ std::string ThreeImages(std::vector<std::string>* images = nullptr)
     return "junk" + a + "more junk" + b + c + "tail";
 }
 
-TEST_F(ToolFaultsTest, AWriteRefusedPartWayIsReportedAndItsFileRemoved)
+// A file-size limit: the kernel refuses the write of 01.png part-way (00.png
+// fits under 32 KiB; 01.png, 64 KiB, does not). The tool must not be killed
+// by the limit's signal: it reports the failed write, removes the partial
+// image and keeps the image before it.
+TEST_F(ToolFaultsTest, AFileSizeLimitIsAFailedWrite)
 {
     std::vector<std::string> images;
     WriteFile(root / "dump.bin", ThreeImages(&images));
     const auto before = Fingerprint(root, root / "dump");
-    // 00.png fits under 32 KiB; 01.png (64 KiB) does not.
-    const ToolRun r = RunTool(root, "dump.bin", 32768);
+    RunOptions limited;
+    limited.fileLimit = 32768;
+    const ToolRun r = RunTool(root, "dump.bin", limited);
     ExpectFailure(r, "\n File Write Failed!\n");
+    EXPECT_EQ(r.out, Analyse((root / "dump.bin").string()) + Total(3) + SavedTo((root / "dump").string()) +
+                         "..\n File Write Failed!\n\n" + kPrompt);
     EXPECT_TRUE(ReadFile(root / "dump" / "00.png") == images[0]);
     EXPECT_FALSE(fs::exists(root / "dump" / "01.png")) << "the partly written image stays";
     EXPECT_FALSE(fs::exists(root / "dump" / "02.png"));
+    EXPECT_EQ(Fingerprint(root / "dump").size(), 1u);   // 00.png alone
     EXPECT_EQ(Fingerprint(root, root / "dump"), before);
 }
 
@@ -400,6 +579,150 @@ TEST_F(ToolFaultsTest, ASparseInputPastFourGiBKeepsEveryImage)
     for (size_t i = 0; i < placed.size(); ++i)
         EXPECT_TRUE(ReadFile(root / "big" / ("0" + std::to_string(i) + ".png")) == placed[i].second) << i;
     EXPECT_EQ(Fingerprint(root, root / "big"), before);
+}
+
+// The current directory deeper than one path can name (over 4,096
+// characters). Its path cannot lead back to it once the run has moved
+// through the levels of the output folder; the run must still come back to
+// it, and never take the folder it stands in for it. Old files named like the
+// output folder wait in the folders above.
+TEST_F(ToolFaultsTest, ACurrentDirectoryDeeperThanOnePathIsComeBackTo)
+{
+    const std::string chain = MakeDeepChain(root, 21, std::string(200, 'd'));
+    ASSERT_GT(root.string().size() + chain.size(), 4200u);
+    std::vector<std::string> images;
+    WriteDeep(root, chain + "/sub/y.bin", ThreeImages(&images));
+    WriteDeep(root, chain + "/y.bin", ThreeImages());
+    WriteDeep(root, chain + "/sub/y/old.txt", "old");
+    for (std::string above = chain; above.find('/') != std::string::npos;) {
+        above.erase(above.rfind('/'));
+        WriteDeep(root, above + "/sub/y/precious.txt", "keep me");
+    }
+    WriteFile(root / "precious.txt", "keep me");
+    const std::string output = chain + "/sub/y";
+    const auto before = Fingerprint(root, root / output);
+    RunOptions deep;
+    deep.beforeStart = [&chain] {
+        for (size_t from = 0, end; from < chain.size(); from = end + 1) {
+            end = std::min(chain.find('/', from), chain.size());
+            if (chdir(chain.substr(from, end - from).c_str()) != 0)
+                _exit(125);
+        }
+    };
+    const ToolRun r = RunTool(root, "sub/y.bin", deep);
+    EXPECT_EQ(r.out, Analyse("sub/y.bin") + Total(3) + SavedTo("sub/y") + "..." + kPrompt);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    for (size_t i = 0; i < images.size(); ++i)
+        EXPECT_TRUE(ReadDeep(root, output + "/0" + std::to_string(i) + ".png") == images[i]) << i;
+    EXPECT_EQ(Fingerprint(root, root / output), before);
+
+    // A bare name: joined to the current directory it is longer than a path
+    // may be, so the input cannot be opened by it; the run fails as for any
+    // input it cannot open, and makes nothing.
+    const ToolRun bare = RunTool(root, "y.bin", deep);
+    EXPECT_EQ(bare.out, Analyse(root.string() + "/" + chain + "/y.bin") + "\n File Open Failed!\n\n" + kPrompt);
+    EXPECT_EQ(bare.status, 1);
+    EXPECT_EQ(Fingerprint(root, root / output), before);
+}
+
+// The current directory lies in a folder that lost its search right after
+// the run entered it: its path no longer leads back to it (as an ordinary
+// user). The run must come back to it all the same, and never empty or fill
+// the folder of the same name above it.
+TEST_F(ToolFaultsTest, ACurrentDirectoryUnderAClosedFolderIsComeBackTo)
+{
+    std::vector<std::string> images;
+    fs::create_directories(root / "p" / "c" / "sub" / "y");
+    WriteFile(root / "p" / "c" / "sub" / "y.bin", ThreeImages(&images));
+    fs::create_directories(root / "sub" / "y");
+    WriteFile(root / "sub" / "y" / "precious.txt", "keep me");
+    OpenToNobody();
+    const fs::path output = root / "p" / "c" / "sub" / "y";
+    const auto before = Fingerprint(root, output);
+    RunOptions closing;
+    closing.asNobody = true;
+    const fs::path p = root / "p";
+    closing.beforeStart = [&p] {
+        if (chmod(p.c_str(), 0600) != 0)
+            _exit(125);
+    };
+    const ToolRun r = RunTool(root / "p" / "c", "sub/y.bin", closing);
+    chmod(p.c_str(), 0755);
+    EXPECT_EQ(r.out, Analyse("sub/y.bin") + Total(3) + SavedTo("sub/y") + "..." + kPrompt);
+    EXPECT_EQ(r.status, 0);
+    for (size_t i = 0; i < images.size(); ++i)
+        EXPECT_TRUE(ReadFile(output / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
+    EXPECT_EQ(Fingerprint(root, output), before);
+}
+
+// The typed name is a link to a file elsewhere, and the output folder's name
+// a link to the folder holding that link (or one above): emptying it would
+// delete the link and its neighbours. Refused, as for the input's own folder.
+TEST_F(ToolFaultsTest, AnOutputFolderLinkedToTheFolderOfTheTypedNameIsRefused)
+{
+    fs::create_directories(root / "D");
+    fs::create_directories(root / "L");
+    WriteFile(root / "D" / "real.bin", ThreeImages());
+    WriteFile(root / "L" / "other.txt", "keep me");
+    fs::create_symlink("../D/real.bin", root / "L" / "img.bin");
+    fs::create_symlink(".", root / "L" / "img");
+    const auto before = Fingerprint(root);
+    const ToolRun r = RunTool(root, "L/img.bin");
+    EXPECT_EQ(r.out, Analyse("L/img.bin") + Total(3) + "\n Output folder refused: L/img contains the input file.\n\n" +
+                         kPrompt);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(Fingerprint(root), before);
+
+    // The bare name, typed in L.
+    const std::string full = (root / "L" / "img.bin").string();
+    const ToolRun bare = RunTool(root / "L", "img.bin");
+    EXPECT_EQ(bare.out, Analyse(full) + Total(3) + "\n Output folder refused: " + (root / "L" / "img").string() +
+                            " contains the input file.\n\n" + kPrompt);
+    EXPECT_EQ(bare.status, 1);
+    EXPECT_EQ(Fingerprint(root), before);
+
+    // A link to the folder above L.
+    fs::remove(root / "L" / "img");
+    fs::create_symlink("..", root / "L" / "img");
+    const auto before2 = Fingerprint(root);
+    const ToolRun above = RunTool(root, "L/img.bin");
+    EXPECT_EQ(above.out, r.out);
+    EXPECT_EQ(above.status, 1);
+    EXPECT_EQ(Fingerprint(root), before2);
+}
+
+// An old read-only 03.png in the output folder: the emptying stops at it, and
+// creating 03.png must not write into it either, for root as for anyone.
+TEST_F(ToolFaultsTest, AReadOnlyImageFileIsNeverOverwritten)
+{
+    const std::vector<std::string> images = {Image(4096, 'a'), Image(5000, 'b'), Image(3000, 'c'), Image(4000, 'd')};
+    WriteFile(root / "dump.bin", "junk" + images[0] + images[1] + "junk" + images[2] + images[3]);
+    const fs::path dump = root / "dump";
+    for (const bool asNobody : {false, true}) {
+        if (asNobody && geteuid() != 0)
+            break;   // the suite's own user was an ordinary one already
+        fs::create_directory(dump);
+        WriteFile(dump / "03.png", "old bytes");
+        fs::permissions(dump / "03.png", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        if (asNobody)
+            OpenToNobody();
+        const auto before = Fingerprint(root, dump);
+        RunOptions options;
+        options.asNobody = asNobody;
+        const ToolRun r = RunTool(root, "dump.bin", options);
+        EXPECT_EQ(r.out, Analyse((root / "dump.bin").string()) + Total(4) + SavedTo(dump.string()) +
+                             "...\n File create Failed!\n\n" + kPrompt) << "as nobody: " << asNobody;
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(ReadFile(dump / "03.png"), "old bytes");
+        EXPECT_EQ(fs::status(dump / "03.png").permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        for (size_t i = 0; i < 3; ++i)
+            EXPECT_TRUE(ReadFile(dump / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
+        EXPECT_EQ(Fingerprint(root, dump), before);
+        fs::remove_all(dump);
+    }
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -81,25 +82,44 @@ class TempDir {
   std::filesystem::path m_path;
 };
 
-// Sets the current directory for the life of the object and puts the old one
-// back afterwards, so a failing test does not move the next one.
+// Sets the current directory for the life of the object and goes back
+// afterwards, so a failing test does not move the next one. On POSIX the
+// directory to go back to is held by handle, so that it is reached again
+// whatever the test did to the folders above it; going back is checked.
 class ScopedCurrentDir {
  public:
   explicit ScopedCurrentDir(const std::filesystem::path& dir) {
     std::error_code ec;
+#ifdef _WIN32
     m_saved = std::filesystem::current_path(ec);
+    EXPECT_FALSE(ec) << "cannot read the current directory: " << ec.message();
+#else
+    m_handle = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    EXPECT_GE(m_handle, 0) << "cannot hold the current directory";
+#endif
     std::filesystem::current_path(dir, ec);
     EXPECT_FALSE(ec) << "cannot enter " << dir << ": " << ec.message();
   }
   ~ScopedCurrentDir() {
+#ifdef _WIN32
     std::error_code ec;
     std::filesystem::current_path(m_saved, ec);
+    EXPECT_FALSE(ec) << "cannot go back to " << m_saved << ": " << ec.message();
+#else
+    if (m_handle < 0) return;
+    EXPECT_EQ(fchdir(m_handle), 0) << "cannot go back to the current directory";
+    close(m_handle);
+#endif
   }
   ScopedCurrentDir(const ScopedCurrentDir&) = delete;
   ScopedCurrentDir& operator=(const ScopedCurrentDir&) = delete;
 
  private:
+#ifdef _WIN32
   std::filesystem::path m_saved;
+#else
+  int m_handle = -1;
+#endif
 };
 
 // True when the test runs with root rights, which bypass permission checks.

@@ -6,12 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <csignal>
 
 #include <algorithm>
 #include <climits>
@@ -65,9 +62,7 @@ protected:
     void TearDown() override { fs::remove_all(m_root); }
 
     // Runs lumvane with args in cwd; stdin from /dev/null unless closeStdin.
-    // A fileSizeLimit makes every write beyond that many bytes of a file fail.
-    RunResult Lumvane(const std::vector<std::string>& args, const fs::path& cwd, bool closeStdin = false,
-                      rlim_t fileSizeLimit = RLIM_INFINITY)
+    RunResult Lumvane(const std::vector<std::string>& args, const fs::path& cwd, bool closeStdin = false)
     {
         const fs::path outFile = m_root / "stdout", errFile = m_root / "stderr";
         const pid_t pid = fork();
@@ -82,11 +77,6 @@ protected:
             dup2(err, 2);
             if (closeStdin)
                 close(0);
-            if (fileSizeLimit != RLIM_INFINITY) {
-                std::signal(SIGXFSZ, SIG_IGN);   // the write fails with EFBIG instead
-                const rlimit limit{fileSizeLimit, fileSizeLimit};
-                setrlimit(RLIMIT_FSIZE, &limit);
-            }
             std::vector<char*> argv{const_cast<char*>(LUMVANE_BINARY)};
             for (const auto& a : args)
                 argv.push_back(const_cast<char*>(a.c_str()));
@@ -299,25 +289,6 @@ TEST_F(LumvaneRun, AnImageBeyondFourGiB)
     EXPECT_EQ(r.out, Analyse(m_dir / "big.img") + Total(1) + SavedTo(m_dir / "big") + "." + kPrompt);
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(ReadAll(m_dir / "big" / "00.png") == std::string(png.begin(), png.end()));
-}
-
-// A failed write is reported, the partly written image removed, and the
-// images before it kept.
-TEST_F(LumvaneRun, AFailedWriteRemovesThePartlyWrittenImage)
-{
-    Bytes input(100, 'j');
-    std::vector<pngdraw::Range> ranges;
-    for (uint32_t side : {8u, 40u, 8u}) {   // about 0.3, 5 and 0.3 KB
-        const Bytes png = pngdraw::MakePicture(side, side, side);
-        ranges.push_back({input.size(), input.size() + png.size()});
-        input.insert(input.end(), png.begin(), png.end());
-    }
-    WriteAll(m_dir / "dump.bin", input);
-    const RunResult r = Lumvane({"dump.bin"}, m_dir, false, 2048);
-    EXPECT_EQ(r.out, Analyse(m_dir / "dump.bin") + Total(3) + SavedTo(m_dir / "dump") + ".." +
-                         "\n File Write Failed!\n\n" + kPrompt);
-    EXPECT_EQ(r.status, 1);
-    ExpectImages(m_dir / "dump", input, {ranges[0]});
 }
 
 // The backstop: an output folder that leads to the input's own folder is refused.
