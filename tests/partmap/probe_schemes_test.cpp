@@ -63,12 +63,10 @@ const std::vector<std::string> kMaps = {"sun_partition_map", "amiga_partition_ma
 
 class ProbeSchemesTest : public ProbeRunTest {
 protected:
-  ProbeSchemesTest() : ProbeRunTest("/tmp/kelb-probe-schemes-XXXXXX") {}
-
   // Lists `img` and returns the rows of `map`, checking that no other map
   // accepts the disk.
   Rows ProbeOnly(const std::string &img, const std::string &map) {
-    Result r = Probe({img});
+    ProgramRun r = Probe({img});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << r.err;
     for (const std::string &other : kMaps) {
@@ -90,13 +88,13 @@ protected:
     EXPECT_EQ(truncate(img.c_str(), off_t(mib) << 20), 0);
     std::vector<std::string> cmd = {PARTED, "-s", img};
     cmd.insert(cmd.end(), args.begin(), args.end());
-    Result made = Exec(cmd);
+    ProgramRun made = RunProgram(cmd);
     EXPECT_EQ(made.status, 0) << made.err;
     return img;
   }
 
   PartedTable PartedPrint(const std::string &img) {
-    Result printed = Exec({PARTED, "-m", "-s", img, "unit", "s", "print", "free"});
+    ProgramRun printed = RunProgram({PARTED, "-m", "-s", img, "unit", "s", "print", "free"});
     EXPECT_EQ(printed.status, 0) << printed.err;
     return ParsePartedM(printed.out);
   }
@@ -104,13 +102,13 @@ protected:
 
 TEST_F(ProbeSchemesTest, AmigaSampleAndPartition) {
   const std::string img = dir_ + "/amiga.img";
-  ASSERT_EQ(Exec({KELB_SAMPLE_AMIGA, img}).status, 0);
+  ASSERT_EQ(RunProgram({KELB_SAMPLE_AMIGA, img}).status, 0);
   Rows rows = ProbeOnly(img, "amiga_partition_map");
   // Chain order 1 -> 3 -> 2: offsets are the blocks' byte positions.
   EXPECT_EQ(rows, (Rows{{"1", "128", "896", "512"},
                         {"2", "1024", "2048", "1536"},
                         {"3", "3072", "1024", "1024"}}));
-  Result r = Probe({img, "3"});
+  ProgramRun r = Probe({img, "3"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Table(r.out, "amiga_partition_map"), (Rows{{"3", "3072", "1024", "1024"}}));
   r = Probe({img, "4"});
@@ -120,13 +118,13 @@ TEST_F(ProbeSchemesTest, AmigaSampleAndPartition) {
 
 TEST_F(ProbeSchemesTest, AppleSampleWithDebugLines) {
   const std::string img = dir_ + "/apple.img";
-  ASSERT_EQ(Exec({KELB_SAMPLE_APPLE, img}).status, 0);
+  ASSERT_EQ(RunProgram({KELB_SAMPLE_APPLE, img}).status, 0);
   Rows rows = ProbeOnly(img, "apple_partition_map");
   EXPECT_EQ(rows, (Rows{{"1", "1", "63", "512"},
                         {"2", "64", "1984", "1024"},
                         {"3", "2048", "2048", "1536"}}));
 
-  Result r = Probe({"--debug=partition", "--map", "apple", img, "2"});
+  ProgramRun r = Probe({"--debug=partition", "--map", "apple", img, "2"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Table(r.out, "apple_partition_map"), (Rows{{"2", "64", "1984", "1024"}}));
   // The walk that finds the map accepts the disk (four lines, the last for
@@ -145,13 +143,13 @@ TEST_F(ProbeSchemesTest, AppleSampleWithDebugLines) {
 
 TEST_F(ProbeSchemesTest, AcornSampleAndPartition) {
   const std::string img = dir_ + "/acorn.img";
-  ASSERT_EQ(Exec({KELB_SAMPLE_ACORN, img}).status, 0);
+  ASSERT_EQ(RunProgram({KELB_SAMPLE_ACORN, img}).status, 0);
   Rows rows = ProbeOnly(img, "Linux/ADFS partition map");
   // The map lies at sector 256; every offset is the boot block's sector.
   EXPECT_EQ(rows, (Rows{{"1", "257", "2047", "6"},
                         {"2", "2304", "512", "6"},
                         {"3", "2816", "1280", "6"}}));
-  Result r = Probe({img, "2"});
+  ProgramRun r = Probe({img, "2"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Table(r.out, "Linux/ADFS partition map"), (Rows{{"2", "2304", "512", "6"}}));
   r = Probe({img, "43"});
@@ -185,7 +183,7 @@ TEST_F(ProbeSchemesTest, AmigaLabelWrittenByParted) {
   }
   EXPECT_EQ(offsets.size(), 3u);
 
-  Result r = Probe({img, "2"});
+  ProgramRun r = Probe({img, "2"});
   EXPECT_EQ(r.status, 0) << r.err;
   Rows one = Table(r.out, "amiga_partition_map");
   ASSERT_EQ(one.size(), 1u);
