@@ -20,30 +20,6 @@ protected:
   }
 };
 
-TEST_F(AmigaTest, FollowsChainInOrderWithGeometryProducts) {
-  kelb_disk *disk = Disk(TypicalAmiga().Bytes());
-  Walk w = DoWalk(map, disk);
-  EXPECT_EQ(w.result, KELB_ERR_NONE);
-  ASSERT_EQ(w.calls.size(), 3u);
-  const uint64_t start[] = {256, 320, 6300};
-  const uint64_t length[] = {512, 320, 63};
-  const uint64_t offset[] = {1536, 3584, 2560};
-  for (size_t i = 0; i < 3; i++) {
-    SCOPED_TRACE(i);
-    const kelb_partition &p = w.calls[i].part;
-    EXPECT_EQ(w.calls[i].disk, disk);
-    EXPECT_EQ(p.index, static_cast<int32_t>(i));
-    EXPECT_EQ(p.start, start[i]);
-    EXPECT_EQ(p.length, length[i]);
-    EXPECT_EQ(p.offset, offset[i]);
-    EXPECT_EQ(p.data, nullptr);
-    EXPECT_EQ(p.map, map);
-    EXPECT_EQ(Name(map, p), std::to_string(i + 1));
-  }
-  // The walk allocates nothing: the only allocations were the three names.
-  EXPECT_EQ(MallocCalls(), 3u);
-}
-
 TEST_F(AmigaTest, ProductsAreThirtyTwoBit) {
   AmigaDisk d;
   // High below low wraps: (3 - 5 + 1) * 1 * 1 = 2^32 - 1.

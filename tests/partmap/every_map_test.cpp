@@ -1,7 +1,7 @@
 // What every partition-map module does alike, tested once over the four
-// schemes, each on its typical disk: the module file and its record, a hook
-// that stops the walk, hooks given the caller's handle, and find_partition
-// by name, with an old error set and on a disk of another scheme.
+// schemes, each on its typical disk: the module file and its record, a full
+// walk, a hook that stops the walk, hooks given the caller's handle, and
+// find_partition by name, with an old error set and on a blank disk.
 
 #include "kelb_fixture.h"
 #include "typical_disks.h"
@@ -13,7 +13,8 @@ using namespace kelb_test;
 
 namespace {
 
-// A partition of the typical disk, as find_partition gives it for `name`.
+// A partition of the typical disk, as the walk reports it and find_partition
+// gives it for `name`.
 struct Found {
   const char *name;
   int32_t index;
@@ -22,14 +23,15 @@ struct Found {
 
 struct Scheme {
   const char *module, *map;
-  std::vector<uint8_t> disk;   // the typical disk, with three partitions
-  bool walk_returns_old_error; // else a sound walk returns 0 whatever was set
-  kelb_partition on;           // where a handle is opened for the walk
-  uint64_t second_start;       // start of the second partition the walk reports
-  Found on_handle, by_name;    // found through that handle, and on the disk
+  std::vector<uint8_t> disk;      // the typical disk
+  std::vector<Found> partitions;  // what a full walk reports, in order
+  uint64_t reads;                 // reads a full walk makes
+  unsigned long walk_allocations; // kelb_malloc calls of a full walk
+  bool walk_returns_old_error;    // else a sound walk returns 0 whatever was set
+  kelb_partition on;              // where a handle is opened for the walk
   std::vector<const char *> no_partition, invalid; // names: none found / refused
-  kelb_err_t after_old_error;  // kelb_errno once "2" is looked up with an old error
-  const char *not_found;       // the message on a blank disk
+  kelb_err_t after_old_error;     // kelb_errno once "2" is looked up with an old error
+  const char *not_found;          // the message on a blank disk
 };
 
 void PrintTo(const Scheme &s, std::ostream *os) { *os << s.module; }
@@ -46,24 +48,34 @@ const char *const kHuge = "99999999999999999999999";
 
 std::vector<Scheme> Schemes() {
   return {
-      // Sector 0 of a handle at sector 4 is sector 4 of the disk.
-      {"sun", "sun_partition_map", TypicalSun().Bytes(8), true, On(4, 4, 1), 100800,
-       {"4", 3, 201600, 3000, 0}, {"1", 0, 0, 1000, 0},
+      // One read and one allocation; sector 0 of a handle at sector 4 is
+      // sector 4 of the disk.
+      {"sun", "sun_partition_map", TypicalSun().Bytes(8),
+       {{"1", 0, 0, 1000, 0}, {"2", 1, 100800, 2000, 0}, {"4", 3, 201600, 3000, 0}}, 1, 1,
+       true, On(4, 4, 1),
        // "0" wants index -1, "3" is the whole-disk entry, "9" lies beyond the
        // label, and a number beyond 32 bits does not wrap onto "1".
        {"0", "3", "9", "4294967297"}, {"", "x", "-1", " 1", kHuge},
        KELB_ERR_NONE, "not a sun partition table"},
-      {"amiga", "amiga_partition_map", TypicalAmiga().Bytes(), false, On(16, 16), 320,
-       {"2", 1, 320, 320, 3584}, {"2", 1, 320, 320, 3584},
+      // Offsets are the partition blocks' byte positions, in chain order.
+      {"amiga", "amiga_partition_map", TypicalAmiga().Bytes(),
+       {{"1", 0, 256, 512, 1536}, {"2", 1, 320, 320, 3584}, {"3", 2, 6300, 63, 2560}}, 5, 0,
+       false, On(16, 16),
        {"0", "4", "4294967297"}, {"", "x", kHuge},
        KELB_ERR_BAD_PARTITION, "Amiga partition map not found."},
-      {"apple", "apple_partition_map", TypicalApple().Bytes(), false, On(8, 8), 64,
-       {"2", 1, 64, 1000, 1024}, {"2", 1, 64, 1000, 1024},
+      // Offsets are the entries' byte positions; the blank sector 4 ends the map.
+      {"apple", "apple_partition_map", TypicalApple().Bytes(),
+       {{"1", 0, 1, 63, 512}, {"2", 1, 64, 1000, 1024}, {"3", 2, 2048, 4096, 1536}}, 4, 0,
+       false, On(8, 8),
        {"0", "4", "4294967297"}, {"", "two", kHuge},
        KELB_ERR_BAD_PARTITION, "Apple partition map not found."},
-      // Names are judged by the map's range, 1 to 42, without a read.
-      {"acorn", "Linux/ADFS partition map", TypicalAcorn().Bytes(), false, On(20, 20), 26,
-       {"2", 1, 26, 20, 6}, {"2", 1, 26, 20, 6},
+      // Starts count from the map's sector, 16; every offset is the boot
+      // block's sector. Size 0 is reported like any other; entry 4 lies after
+      // the unused entry 3. Names are judged by the map's range, 1 to 42,
+      // without a read.
+      {"acorn", "Linux/ADFS partition map", TypicalAcorn().Bytes(),
+       {{"1", 0, 16, 10, 6}, {"2", 1, 26, 20, 6}, {"3", 2, 46, 0, 6}}, 2, 0,
+       false, On(20, 20),
        {}, {"43", "0", "", "x", "4294967297", kHuge},
        KELB_ERR_READ_ERROR, "Linux/ADFS partition map not found."},
   };
@@ -77,17 +89,26 @@ protected:
     ASSERT_NE(map, nullptr);
   }
 
-  // `p` is the partition `want` (a copy this test frees).
-  void ExpectFound(kelb_partition *p, const Found &want) {
-    SCOPED_TRACE(want.name);
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->index, want.index);
-    EXPECT_EQ(p->start, want.start);
-    EXPECT_EQ(p->length, want.length);
-    EXPECT_EQ(p->offset, want.offset);
-    EXPECT_EQ(p->data, nullptr);
-    EXPECT_EQ(p->map, map);
-    kelb_free(p);
+  // `p` is the record of the partition `want`.
+  void ExpectRecord(const kelb_partition &p, const Found &want) {
+    EXPECT_EQ(p.index, want.index);
+    EXPECT_EQ(p.start, want.start);
+    EXPECT_EQ(p.length, want.length);
+    EXPECT_EQ(p.offset, want.offset);
+    EXPECT_EQ(p.data, nullptr);
+    EXPECT_EQ(p.map, map);
+  }
+
+  // find_partition on `disk` gives each partition of the typical disk by its
+  // name (a copy, freed here).
+  void ExpectEachFoundByName(kelb_disk *disk) {
+    for (const Found &want : GetParam().partitions) {
+      SCOPED_TRACE(want.name);
+      kelb_partition *p = map->find_partition(disk, want.name);
+      ASSERT_NE(p, nullptr);
+      ExpectRecord(*p, want);
+      kelb_free(p);
+    }
   }
 
   // In a sanitized build (KELB_SANITIZED) the modules are instrumented and
@@ -147,6 +168,25 @@ TEST_P(EveryMapTest, ModuleFileAndRegisteredRecord) {
   dlclose(dl);
 }
 
+// A full walk hands each partition to the hook with the caller's handle,
+// in order, named by its index + 1.
+TEST_P(EveryMapTest, FullWalkReportsEachPartitionInOrder) {
+  kelb_disk *disk = Disk(GetParam().disk);
+  Walk w = DoWalk(map, disk);
+  EXPECT_EQ(w.result, KELB_ERR_NONE);
+  EXPECT_EQ(kelb_errno, KELB_ERR_NONE);
+  ASSERT_EQ(w.calls.size(), GetParam().partitions.size());
+  for (size_t i = 0; i < w.calls.size(); i++) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(w.calls[i].disk, disk);
+    ExpectRecord(w.calls[i].part, GetParam().partitions[i]);
+    EXPECT_EQ(Name(map, w.calls[i].part), GetParam().partitions[i].name);
+  }
+  // What the walk allocated, then one allocation for each name.
+  EXPECT_EQ(MallocCalls(), GetParam().walk_allocations + w.calls.size());
+  EXPECT_EQ(kelb_host::read_count(disk), GetParam().reads);
+}
+
 // A hook that returns 1 ends the walk there, and the walk returns the
 // current error: none at the first call, the hook's own at the second. The
 // walk never clears the code: after a full walk an old error is still set,
@@ -165,7 +205,7 @@ TEST_P(EveryMapTest, HookStoppingEarlyEndsWalkWithCurrentError) {
   w = DoWalk(map, disk);
   EXPECT_EQ(w.result, GetParam().walk_returns_old_error ? KELB_ERR_BAD_NUMBER : KELB_ERR_NONE);
   EXPECT_EQ(kelb_errno, KELB_ERR_BAD_NUMBER);
-  EXPECT_EQ(w.calls.size(), 3u);
+  EXPECT_EQ(w.calls.size(), GetParam().partitions.size());
 }
 
 // Walked through a handle opened on a partition of the disk, every hook gets
@@ -175,11 +215,13 @@ TEST_P(EveryMapTest, HooksGetCallersPartitionHandleWhileReadsCountFromWholeDisk)
   kelb_disk *part = OnPartition(Disk(GetParam().disk), GetParam().on);
   Walk w = DoWalk(map, part);
   EXPECT_EQ(w.result, KELB_ERR_NONE);
-  ASSERT_EQ(w.calls.size(), 3u);
-  for (const HookCall &c : w.calls)
-    EXPECT_EQ(c.disk, part);
-  EXPECT_EQ(w.calls[1].part.start, GetParam().second_start);
-  ExpectFound(map->find_partition(part, GetParam().on_handle.name), GetParam().on_handle);
+  ASSERT_EQ(w.calls.size(), GetParam().partitions.size());
+  for (size_t i = 0; i < w.calls.size(); i++) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(w.calls[i].disk, part);
+    ExpectRecord(w.calls[i].part, GetParam().partitions[i]);
+  }
+  ExpectEachFoundByName(part);
 }
 
 // A number that names no partition gives null and leaves kelb_errno 0; a
@@ -187,7 +229,7 @@ TEST_P(EveryMapTest, HooksGetCallersPartitionHandleWhileReadsCountFromWholeDisk)
 // "invalid partition" without reading the disk.
 TEST_P(EveryMapTest, FindPartitionByName) {
   kelb_disk *disk = Disk(GetParam().disk);
-  ExpectFound(map->find_partition(disk, GetParam().by_name.name), GetParam().by_name);
+  ExpectEachFoundByName(disk);
 
   for (const char *none : GetParam().no_partition) {
     SCOPED_TRACE(none);

@@ -85,14 +85,7 @@ TEST_F(SunTest, RejectsSwappedMagicAndOneBitChecksumError) {
 }
 
 TEST_F(SunTest, FindPartitionByNumberIgnoresWhatFollows) {
-  kelb_disk *disk = Disk(TypicalSun().Bytes());
-  kelb_partition *p = map->find_partition(disk, "4");
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(p->index, 3);
-  EXPECT_EQ(p->start, 201600u);
-  kelb_free(p);
-
-  p = map->find_partition(disk, "2x");
+  kelb_partition *p = map->find_partition(Disk(TypicalSun().Bytes()), "2x");
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p->index, 1);
   kelb_free(p);
