@@ -288,19 +288,6 @@ TEST_F(ProbeTest, JsonParsesWhateverBytesThePathHolds) {
   }
 }
 
-TEST_F(ProbeTest, SampleGeneratorWritesTheDemoDisk) {
-  const std::string img = dir_ + "/demo.img";
-  ProgramRun made = RunProgram({KELB_SAMPLE_SUN, img});
-  ASSERT_EQ(made.status, 0) << made.err;
-  ProgramRun r = Probe({img});
-  ASSERT_EQ(r.status, 0) << r.err;
-  auto rows = Table(r.out, "sun_partition_map");
-  ASSERT_EQ(rows.size(), 3u) << r.out;
-  EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "0", "1024", "0"}));
-  EXPECT_EQ(rows[1], (std::vector<std::string>{"2", "1024", "512", "0"}));
-  EXPECT_EQ(rows[2], (std::vector<std::string>{"5", "1536", "2560", "0"}));
-}
-
 // Where the modules come from: --modules, else KELB_MODULE_DIR, else the
 // program's own location: the installed folder at its path from bin/. A copy
 // outside the build tree never falls back to the build tree's modules.

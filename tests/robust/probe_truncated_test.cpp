@@ -51,6 +51,11 @@ struct Layout {
     size_t label, entries, whole;
 };
 
+void PrintTo(const Layout& layout, std::ostream* os)
+{
+    *os << layout.scheme;
+}
+
 class ProbeTruncatedTest : public ::testing::TestWithParam<Layout> {
 protected:
     TempDir temp;
