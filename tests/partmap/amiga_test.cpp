@@ -183,13 +183,6 @@ TEST_F(AmigaTest, ChainLongerThanBoundEndsWithError) {
   EXPECT_EQ(kelb_host::read_count(disk), 1u + 128u) << "block 138 was read";
 }
 
-TEST_F(AmigaTest, FindPartitionIgnoresWhatFollowsTheNumber) {
-  kelb_partition *p = map->find_partition(Disk(TypicalAmiga().Bytes()), "3rd");
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(p->index, 2);
-  kelb_free(p);
-}
-
 TEST_F(AmigaTest, AllocationFailuresReturnNullWithoutLeak) {
   kelb_disk *disk = Disk(TypicalAmiga().Bytes());
   FailNthMalloc(1); // the copy of the wanted partition

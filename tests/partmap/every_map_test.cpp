@@ -30,6 +30,7 @@ struct Scheme {
   bool walk_returns_old_error;    // else a sound walk returns 0 whatever was set
   kelb_partition on;              // where a handle is opened for the walk
   std::vector<const char *> no_partition, invalid; // names: none found / refused
+  std::pair<const char *, int32_t> with_text; // a number and text: the index found
   kelb_err_t after_old_error;     // kelb_errno once "2" is looked up with an old error
   const char *not_found;          // the message on a blank disk
 };
@@ -55,19 +56,19 @@ std::vector<Scheme> Schemes() {
        true, On(4, 4, 1),
        // "0" wants index -1, "3" is the whole-disk entry, "9" lies beyond the
        // label, and a number beyond 32 bits does not wrap onto "1".
-       {"0", "3", "9", "4294967297"}, {"", "x", "-1", " 1", kHuge},
+       {"0", "3", "9", "4294967297"}, {"", "x", "-1", " 1", kHuge}, {"2x", 1},
        KELB_ERR_NONE, "not a sun partition table"},
       // Offsets are the partition blocks' byte positions, in chain order.
       {"amiga", "amiga_partition_map", TypicalAmiga().Bytes(),
        {{"1", 0, 256, 512, 1536}, {"2", 1, 320, 320, 3584}, {"3", 2, 6300, 63, 2560}}, 5, 0,
        false, On(16, 16),
-       {"0", "4", "4294967297"}, {"", "x", kHuge},
+       {"0", "4", "4294967297"}, {"", "x", kHuge}, {"3rd", 2},
        KELB_ERR_BAD_PARTITION, "Amiga partition map not found."},
       // Offsets are the entries' byte positions; the blank sector 4 ends the map.
       {"apple", "apple_partition_map", TypicalApple().Bytes(),
        {{"1", 0, 1, 63, 512}, {"2", 1, 64, 1000, 1024}, {"3", 2, 2048, 4096, 1536}}, 4, 0,
        false, On(8, 8),
-       {"0", "4", "4294967297"}, {"", "two", kHuge},
+       {"0", "4", "4294967297"}, {"", "two", kHuge}, {"2nd", 1},
        KELB_ERR_BAD_PARTITION, "Apple partition map not found."},
       // Starts count from the map's sector, 16; every offset is the boot
       // block's sector. Size 0 is reported like any other; entry 4 lies after
@@ -76,7 +77,7 @@ std::vector<Scheme> Schemes() {
       {"acorn", "Linux/ADFS partition map", TypicalAcorn().Bytes(),
        {{"1", 0, 16, 10, 6}, {"2", 1, 26, 20, 6}, {"3", 2, 46, 0, 6}}, 2, 0,
        false, On(20, 20),
-       {}, {"43", "0", "", "x", "4294967297", kHuge},
+       {}, {"43", "0", "", "x", "4294967297", kHuge}, {"2nd", 1},
        KELB_ERR_READ_ERROR, "Linux/ADFS partition map not found."},
   };
 }
@@ -224,12 +225,17 @@ TEST_P(EveryMapTest, HooksGetCallersPartitionHandleWhileReadsCountFromWholeDisk)
   ExpectEachFoundByName(part);
 }
 
-// A number that names no partition gives null and leaves kelb_errno 0; a
-// name that is no number, looked up with no error set, is refused with
-// "invalid partition" without reading the disk.
+// Characters after the number are not looked at. A number that names no
+// partition gives null and leaves kelb_errno 0; a name that is no number,
+// looked up with no error set, is refused with "invalid partition" without
+// reading the disk.
 TEST_P(EveryMapTest, FindPartitionByName) {
   kelb_disk *disk = Disk(GetParam().disk);
   ExpectEachFoundByName(disk);
+  kelb_partition *p = map->find_partition(disk, GetParam().with_text.first);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->index, GetParam().with_text.second);
+  kelb_free(p);
 
   for (const char *none : GetParam().no_partition) {
     SCOPED_TRACE(none);

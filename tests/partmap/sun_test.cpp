@@ -84,13 +84,6 @@ TEST_F(SunTest, RejectsSwappedMagicAndOneBitChecksumError) {
   EXPECT_TRUE(w.calls.empty());
 }
 
-TEST_F(SunTest, FindPartitionByNumberIgnoresWhatFollows) {
-  kelb_partition *p = map->find_partition(Disk(TypicalSun().Bytes()), "2x");
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(p->index, 1);
-  kelb_free(p);
-}
-
 TEST_F(SunTest, EveryAllocationFailureIsReportedWithoutLeak) {
   kelb_disk *disk = Disk(TypicalSun().Bytes());
   // The walk's record: nothing is read.
