@@ -1,5 +1,5 @@
 // Runs a built program the way a test wants to watch it (POSIX): standard
-// input from /dev/null, a file or a text, or closed; its own folder and
+// input from /dev/null or a file, or closed; its own folder and
 // environment; a set-up step in the child before the program starts
 // (resource limits, signal dispositions, dropped rights); and standard output
 // and standard error captured apart, with the exit status or the signal that
@@ -35,7 +35,6 @@ struct RunOptions {
   std::string cwd;                 // empty: the test's own current folder
   bool close_stdin = false;        // standard input closed instead of opened
   std::string stdin_path = "/dev/null";
-  std::optional<std::string> stdin_text;  // if set, standard input holds this text
   // Environment changes over the test's own: a value sets the name, an empty
   // optional removes it.
   std::vector<std::pair<std::string, std::optional<std::string>>> env;
@@ -73,27 +72,17 @@ inline std::string ReadBack(FILE *f) {
 // cannot make its capture files or fork, status stays -1 and `err` says why.
 inline ProgramRun RunProgram(const std::vector<std::string> &argv, const RunOptions &options = {}) {
   ProgramRun r;
-  FILE *out = tmpfile(), *err = tmpfile(), *in = nullptr;
-  if (options.stdin_text) {
-    in = tmpfile();
-    if (in && (fwrite(options.stdin_text->data(), 1, options.stdin_text->size(), in) !=
-                   options.stdin_text->size() ||
-               fflush(in) != 0)) {
-      fclose(in);
-      in = nullptr;
-    }
-    if (in)
-      rewind(in);
-  }
-  const bool ready = !argv.empty() && out && err && (in || !options.stdin_text);
+  FILE *out = tmpfile(), *err = tmpfile();
+  const bool ready = !argv.empty() && out && err;
   const pid_t pid = ready ? fork() : -1;
   if (pid == 0) {
-    int stdin_fd = -1;
-    if (!options.close_stdin)
-      stdin_fd = in ? fileno(in) : open(options.stdin_path.c_str(), O_RDONLY);
-    if ((!options.close_stdin && (stdin_fd < 0 || dup2(stdin_fd, 0) < 0)) ||
+    const int in = options.close_stdin ? -1 : open(options.stdin_path.c_str(), O_RDONLY);
+    if ((!options.close_stdin && (in < 0 || dup2(in, 0) < 0)) ||
         dup2(fileno(out), 1) < 0 || dup2(fileno(err), 2) < 0)
       _exit(126);
+    for (int fd : {in, fileno(out), fileno(err)})
+      if (fd > 2)
+        close(fd); // the program gets standard streams only
     if (options.close_stdin)
       close(0);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
@@ -127,7 +116,7 @@ inline ProgramRun RunProgram(const std::vector<std::string> &argv, const RunOpti
                          : "cannot run " + argv[0] +
                                (ready ? ": fork failed" : ": no temporary file for its output");
   }
-  for (FILE *f : {out, err, in})
+  for (FILE *f : {out, err})
     if (f)
       fclose(f);
   return r;
