@@ -82,13 +82,9 @@ std::vector<Scheme> Schemes() {
   };
 }
 
-class EveryMapTest : public KelbTest, public ::testing::WithParamInterface<Scheme> {
+class EveryMapTest : public MapTest, public ::testing::WithParamInterface<Scheme> {
 protected:
-  void SetUp() override {
-    KelbTest::SetUp();
-    map = LoadMap(GetParam().module, GetParam().map);
-    ASSERT_NE(map, nullptr);
-  }
+  EveryMapTest() : MapTest(GetParam().module, GetParam().map) {}
 
   // `p` is the record of the partition `want`.
   void ExpectRecord(const kelb_partition &p, const Found &want) {
@@ -124,8 +120,6 @@ protected:
 #endif
     return false;
   }
-
-  kelb_partition_map *map = nullptr;
 };
 
 // The built module file exports kelb_mod_init, kelb_mod_fini and
