@@ -63,9 +63,9 @@ TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
   ASSERT_EQ(access(PARTED, X_OK), 0) << PARTED << ": parted is needed (apt-get install parted)";
   { std::ofstream(img, std::ios::binary).close(); }
   ASSERT_EQ(truncate(img.c_str(), 64 << 20), 0);
-  ProgramRun made = RunProgram({PARTED, "-s", img, "mklabel", "sun", "mkpart", "ext2", "0", "12MiB",
-                   "mkpart", "ext2", "12MiB", "30MiB", "mkpart", "linux-swap", "30MiB",
-                   "40MiB", "mkpart", "ext2", "48MiB", "100%"});
+  ProgramRun made = RunProgram({PARTED, "-s", img, "mklabel", "sun", "mkpart", "ext2", "0",
+                                "12MiB", "mkpart", "ext2", "12MiB", "30MiB", "mkpart",
+                                "linux-swap", "30MiB", "40MiB", "mkpart", "ext2", "48MiB", "100%"});
   ASSERT_EQ(made.status, 0) << made.err;
   ProgramRun printed = RunProgram({PARTED, "-m", "-s", img, "unit", "s", "print"});
   ASSERT_EQ(printed.status, 0) << printed.err;
