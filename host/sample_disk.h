@@ -1,36 +1,16 @@
-// Helpers the sample-disk writers share: byte-order stores into a disk held
-// in memory, and writing that disk out as an image file.
+// Helpers the sample-disk writers share beside the label builders of
+// disk_labels.h: the command line, and writing the disk out as an image file.
 #ifndef KELB_HOST_SAMPLE_DISK_H
 #define KELB_HOST_SAMPLE_DISK_H
 
-#include <cstddef>
-#include <cstdint>
+#include "disk_labels.h"
+
 #include <cstdio>
 #include <vector>
 
 namespace sample {
 
 using Disk = std::vector<uint8_t>;
-
-inline void put16be(Disk &b, size_t at, unsigned v) {
-  b[at] = static_cast<uint8_t>(v >> 8);
-  b[at + 1] = static_cast<uint8_t>(v);
-}
-
-inline void put32be(Disk &b, size_t at, uint32_t v) {
-  put16be(b, at, v >> 16);
-  put16be(b, at + 2, v & 0xFFFF);
-}
-
-inline uint32_t get32be(const Disk &b, size_t at) {
-  return (uint32_t(b[at]) << 24) | (uint32_t(b[at + 1]) << 16) |
-         (uint32_t(b[at + 2]) << 8) | uint32_t(b[at + 3]);
-}
-
-inline void put32le(Disk &b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; i++)
-    b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // True when the command line names one image; otherwise prints the usage
 // ("Usage: PROGRAM IMAGE" and `what`) to standard error.

@@ -18,26 +18,15 @@ int main(int argc, char **argv) {
   if (!sample::ParseArgs(argc, argv, "kelb-sample-sun",
                          "Writes a 2 MiB disk image with a Sun label to IMAGE."))
     return 1;
-  sample::Disk disk(size_t{kSectorsPerCyl} * kCylinders * 512, 0);
+  kelb_label::SunLabel label(kTracks, kSectorsPerTrack);
+  label.Entry(0, 2, 0, 8 * kSectorsPerCyl)         // root
+      .Entry(1, 3, 8, 4 * kSectorsPerCyl)          // swap
+      .Entry(2, 5, 0, kCylinders * kSectorsPerCyl) // the whole disk
+      .Entry(4, 8, 12, 20 * kSectorsPerCyl);       // home
+  sample::Disk disk = label.Bytes(size_t{kSectorsPerCyl} * kCylinders);
   const char ascii[] = "kelb sample disk cyl 32 alt 0 hd 4 sec 32";
   memcpy(disk.data(), ascii, sizeof ascii);
-
-  struct {
-    unsigned type, first_cyl, cyls;
-  } entries[8] = {{2, 0, 8}, {3, 8, 4}, {5, 0, kCylinders}, {0, 0, 0},
-                  {8, 12, 20}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
-  for (unsigned i = 0; i < 8; i++) {
-    disk[143 + 4 * i] = static_cast<uint8_t>(entries[i].type);
-    sample::put32be(disk, 444 + 8 * i, entries[i].first_cyl);
-    sample::put32be(disk, 448 + 8 * i, entries[i].cyls * kSectorsPerCyl);
-  }
-  sample::put16be(disk, 436, kTracks);
-  sample::put16be(disk, 438, kSectorsPerTrack);
-  sample::put16be(disk, 508, 0xDABE);
-  unsigned sum = 0;
-  for (size_t i = 0; i < 510; i += 2)
-    sum ^= (disk[i] << 8) | disk[i + 1];
-  sample::put16be(disk, 510, sum);
+  kelb_label::SunLabel::FixChecksum(disk);
 
   return sample::WriteImage(argv[1], disk);
 }

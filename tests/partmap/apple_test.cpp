@@ -1,44 +1,14 @@
-// The apple module, loaded for real, on Apple partition maps built here.
+// The apple module, loaded for real, on Apple partition maps built here;
+// what every module does alike is in every_map_test.cpp.
 
 #include "kelb_fixture.h"
+#include "typical_disks.h"
 
 #include <fstream>
 
 using namespace kelb_test;
 
 namespace {
-
-// A disk image with map entries placed by hand, one per sector from 1 on.
-class AppleDisk {
-public:
-  explicit AppleDisk(size_t sectors = 16) : b_(sectors * 512, 0) {}
-
-  AppleDisk &Entry(size_t sector, uint32_t first, uint32_t count,
-                   const std::string &name = "", const std::string &type = "") {
-    const size_t at = sector * 512;
-    Put16BE(b_, at, 0x504D);
-    Put32BE(b_, at + 4, 3); // map entry count, never consulted
-    Put32BE(b_, at + 8, first);
-    Put32BE(b_, at + 12, count);
-    std::copy_n(name.begin(), std::min<size_t>(name.size(), 32), b_.begin() + long(at + 16));
-    std::copy_n(type.begin(), std::min<size_t>(type.size(), 32), b_.begin() + long(at + 48));
-    return *this;
-  }
-
-  std::vector<uint8_t> &Bytes() { return b_; }
-
-private:
-  std::vector<uint8_t> b_;
-};
-
-// Entries in sectors 1, 2 and 3; sector 4 is blank.
-AppleDisk Typical() {
-  AppleDisk d;
-  d.Entry(1, 1, 63, "Apple", "Apple_partition_map")
-      .Entry(2, 64, 1000, "boot", "Apple_HFS")
-      .Entry(3, 2048, 4096, "root", "Apple_UNIX_SVR2");
-  return d;
-}
 
 // The line of apple.cpp on which the debug call printing `format` starts.
 int SourceLineOf(const std::string &format) {
@@ -67,45 +37,15 @@ std::string EntryLine(int entry, const std::string &rest) {
          ": " + rest + "\n";
 }
 
-class AppleTest : public KelbTest {
+class AppleTest : public MapTest {
 protected:
-  void SetUp() override {
-    KelbTest::SetUp();
-    map = LoadMap("apple", "apple_partition_map");
-    ASSERT_NE(map, nullptr);
-  }
-
-  kelb_partition_map *map = nullptr;
+  AppleTest() : MapTest("apple", "apple_partition_map") {}
 };
 
-TEST_F(AppleTest, ModuleFileAndRegisteredRecord) {
-  ExpectEntryPoints("apple");
-  EXPECT_STREQ(map->name, "apple_partition_map");
-  ExpectNamedEntriesReregister("apple", map,
-                               [] { return kelb_host::find_map("apple_partition_map"); });
-}
-
-TEST_F(AppleTest, WalksEntriesUntilOneLacksSignatureWithDebugLines) {
+// A line for each entry, and one for the sector that ends the map.
+TEST_F(AppleTest, WalkWritesALineForEachEntry) {
   EnableDebug("partition");
-  kelb_disk *disk = Disk(Typical().Bytes());
-  Walk w = DoWalk(map, disk);
-  EXPECT_EQ(w.result, KELB_ERR_NONE);
-  EXPECT_EQ(kelb_errno, KELB_ERR_NONE);
-  ASSERT_EQ(w.calls.size(), 3u);
-  const uint64_t start[] = {1, 64, 2048};
-  const uint64_t length[] = {63, 1000, 4096};
-  for (size_t i = 0; i < 3; i++) {
-    SCOPED_TRACE(i);
-    const kelb_partition &p = w.calls[i].part;
-    EXPECT_EQ(w.calls[i].disk, disk);
-    EXPECT_EQ(p.index, static_cast<int32_t>(i));
-    EXPECT_EQ(p.offset, 512u * (i + 1));
-    EXPECT_EQ(p.start, start[i]);
-    EXPECT_EQ(p.length, length[i]);
-    EXPECT_EQ(p.data, nullptr);
-    EXPECT_EQ(p.map, map);
-    EXPECT_EQ(Name(map, p), std::to_string(i + 1));
-  }
+  EXPECT_EQ(DoWalk(map, Disk(TypicalApple().Bytes())).calls.size(), 3u);
   const std::vector<std::string> expected = {
       EntryLine(0, "name Apple, type Apple_partition_map, start 0x1, len 0x3f"),
       EntryLine(1, "name boot, type Apple_HFS, start 0x40, len 0x3e8"),
@@ -113,13 +53,10 @@ TEST_F(AppleTest, WalksEntriesUntilOneLacksSignatureWithDebugLines) {
       BadMagicLine(3, "0x0"),
   };
   EXPECT_EQ(DebugLines(), expected);
-  // Nothing allocated by the walk: the only allocations were the names.
-  EXPECT_EQ(MallocCalls(), 3u);
-  EXPECT_EQ(kelb_host::read_count(disk), 4u);
 }
 
 TEST_F(AppleTest, DebugLinesOnlyWhenEnabled) {
-  kelb_disk *disk = Disk(Typical().Bytes());
+  kelb_disk *disk = Disk(TypicalApple().Bytes());
   EXPECT_EQ(DoWalk(map, disk).calls.size(), 3u);
   EXPECT_TRUE(DebugLines().empty());
   EnableDebug("all");
@@ -129,7 +66,7 @@ TEST_F(AppleTest, DebugLinesOnlyWhenEnabled) {
 
 TEST_F(AppleTest, NoSignatureInSectorOneIsNotAnAppleMap) {
   EnableDebug("partition");
-  AppleDisk d = Typical();
+  AppleDisk d = TypicalApple();
   d.Bytes()[512] = 0x4D; // bytes swapped
   d.Bytes()[513] = 0x50;
   Walk w = DoWalk(map, Disk(d.Bytes()));
@@ -149,7 +86,7 @@ TEST_F(AppleTest, NoSignatureInSectorOneIsNotAnAppleMap) {
 }
 
 TEST_F(AppleTest, EntryStartingAtBlock1024IsTheLast) {
-  AppleDisk d = Typical();
+  AppleDisk d = TypicalApple();
   Put32BE(d.Bytes(), 2 * 512 + 8, 1024);
   d.Entry(4, 5000, 1).Entry(5, 6000, 1);
   kelb_disk *disk = Disk(d.Bytes());
@@ -161,7 +98,7 @@ TEST_F(AppleTest, EntryStartingAtBlock1024IsTheLast) {
   EXPECT_EQ(kelb_host::read_count(disk), 2u);
 
   // The count of map entries is not what ends the walk.
-  AppleDisk counted = Typical();
+  AppleDisk counted = TypicalApple();
   Put32BE(counted.Bytes(), 512 + 4, 1);
   EXPECT_EQ(DoWalk(map, Disk(counted.Bytes())).calls.size(), 3u);
 }
@@ -179,7 +116,7 @@ TEST_F(AppleTest, WalkThatRunsOffTheDiskReturnsTheReadError) {
 
   // A read failure inside the map: the entries before it stay handed.
   kelb_host::clear_error();
-  kelb_disk *disk = Disk(Typical().Bytes());
+  kelb_disk *disk = Disk(TypicalApple().Bytes());
   FailReadsAt(disk, 3);
   w = DoWalk(map, disk);
   EXPECT_EQ(w.result, KELB_ERR_READ_ERROR);
@@ -215,55 +152,19 @@ TEST_F(AppleTest, NameAndTypeStopAtNulAndNeverPass32Bytes) {
   EXPECT_EQ(DebugLines()[2], EntryLine(1, "name ab, type , start 0x9, len 0x9"));
 }
 
-TEST_F(AppleTest, HookStoppingEarlyReturnsCurrentError) {
-  kelb_disk *disk = Disk(Typical().Bytes());
-  ExpectHookStopsWalk(map, disk);
-
-  Walk w = DoWalk(map, disk); // an old error does not fail a sound walk
-  EXPECT_EQ(w.result, KELB_ERR_NONE);
-}
-
-TEST_F(AppleTest, HooksGetCallersPartitionHandleWhileReadsCountFromWholeDisk) {
-  kelb_disk *disk = Disk(Typical().Bytes());
-  kelb_partition on{};
-  on.start = 8;
-  on.length = 8;
-  kelb_disk *part = nullptr;
-  Walk w;
-  ASSERT_NO_FATAL_FAILURE(WalkOnPartition(map, disk, on, 3, part, w));
-}
-
-TEST_F(AppleTest, FindPartitionByName) {
+// The walk inside find_partition writes the lines of the entries up to the
+// wanted one.
+TEST_F(AppleTest, FindPartitionWritesDebugLinesUpToTheWantedEntry) {
   EnableDebug("partition");
-  kelb_disk *disk = Disk(Typical().Bytes());
-  kelb_partition *p = map->find_partition(disk, "2");
+  kelb_partition *p = map->find_partition(Disk(TypicalApple().Bytes()), "2");
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p->index, 1);
-  EXPECT_EQ(p->offset, 1024u);
-  EXPECT_EQ(p->start, 64u);
-  EXPECT_EQ(p->length, 1000u);
-  EXPECT_EQ(p->map, map);
   kelb_free(p);
-  // The walk inside wrote the lines of the entries up to the wanted one.
   EXPECT_EQ(DebugLines().size(), 2u);
-
-  ExpectNoPartition(map, disk, {"0", "4", "4294967297"});
-
-  ExpectInvalidName(map, disk, {"", "two", "99999999999999999999999"});
-
-  // An old error is not cleared before the parse, so it refuses the name.
-  kelb_error(KELB_ERR_READ_ERROR, "left over");
-  EXPECT_EQ(map->find_partition(disk, "1"), nullptr);
-  EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PARTITION);
-
-  kelb_host::clear_error();
-  EXPECT_EQ(map->find_partition(Disk(AppleDisk().Bytes()), "1"), nullptr);
-  EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PART_TABLE);
-  EXPECT_EQ(Message(), "Apple partition map not found.");
 }
 
 TEST_F(AppleTest, AllocationAndReadFailuresReturnNullWithoutLeak) {
-  kelb_disk *disk = Disk(Typical().Bytes());
+  kelb_disk *disk = Disk(TypicalApple().Bytes());
   FailNthMalloc(1); // the copy of the wanted partition
   EXPECT_EQ(map->find_partition(disk, "3"), nullptr);
   EXPECT_EQ(kelb_errno, KELB_ERR_OUT_OF_MEMORY);

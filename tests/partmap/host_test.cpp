@@ -108,10 +108,9 @@ TEST_F(HostTest, ChosenSectorFailsOnEveryHandleOfTheDisk) {
 }
 
 TEST_F(HostTest, ImageFilesOpenReadOnlyAndNameThePathOnFailure) {
-  char dir_template[] = "/tmp/kelb-host-XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  const std::string dir = dir_template;
-  const std::string path = dir + "/disk.img";
+  TempDir temp;
+  const std::string dir = temp.str();
+  const std::string path = temp / "disk.img";
   std::vector<uint8_t> bytes = Numbered(3);
   bytes.resize(bytes.size() + 100, 0xEE); // partial sector at the end
   {
@@ -134,9 +133,6 @@ TEST_F(HostTest, ImageFilesOpenReadOnlyAndNameThePathOnFailure) {
   EXPECT_NE(Message().find(dir + "/missing.img"), std::string::npos) << Message();
   EXPECT_EQ(kelb_host::open_image(dir), nullptr);
   EXPECT_NE(Message().find("is a directory"), std::string::npos) << Message();
-
-  unlink(path.c_str());
-  rmdir(dir.c_str());
 }
 
 TEST_F(HostTest, ErrorTakesAPrintfFormatAndReturnsTheCode) {

@@ -1,5 +1,5 @@
-// kelb-probe end to end on the Amiga, Apple and Acorn schemes: the sample
-// disks of `make demo`, and labels written by parted, an independent tool.
+// kelb-probe end to end on each scheme's sample disk of `make demo`, and on
+// Amiga and Apple labels written by parted, an independent tool.
 
 #include "probe_run.h"
 
@@ -63,12 +63,10 @@ const std::vector<std::string> kMaps = {"sun_partition_map", "amiga_partition_ma
 
 class ProbeSchemesTest : public ProbeRunTest {
 protected:
-  ProbeSchemesTest() : ProbeRunTest("/tmp/kelb-probe-schemes-XXXXXX") {}
-
   // Lists `img` and returns the rows of `map`, checking that no other map
   // accepts the disk.
   Rows ProbeOnly(const std::string &img, const std::string &map) {
-    Result r = Probe({img});
+    ProgramRun r = Probe({img});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << r.err;
     for (const std::string &other : kMaps) {
@@ -90,43 +88,71 @@ protected:
     EXPECT_EQ(truncate(img.c_str(), off_t(mib) << 20), 0);
     std::vector<std::string> cmd = {PARTED, "-s", img};
     cmd.insert(cmd.end(), args.begin(), args.end());
-    Result made = Exec(cmd);
+    ProgramRun made = RunProgram(cmd);
     EXPECT_EQ(made.status, 0) << made.err;
     return img;
   }
 
   PartedTable PartedPrint(const std::string &img) {
-    Result printed = Exec({PARTED, "-m", "-s", img, "unit", "s", "print", "free"});
+    ProgramRun printed = RunProgram({PARTED, "-m", "-s", img, "unit", "s", "print", "free"});
     EXPECT_EQ(printed.status, 0) << printed.err;
     return ParsePartedM(printed.out);
   }
 };
 
-TEST_F(ProbeSchemesTest, AmigaSampleAndPartition) {
-  const std::string img = dir_ + "/amiga.img";
-  ASSERT_EQ(Exec({KELB_SAMPLE_AMIGA, img}).status, 0);
-  Rows rows = ProbeOnly(img, "amiga_partition_map");
-  // Chain order 1 -> 3 -> 2: offsets are the blocks' byte positions.
-  EXPECT_EQ(rows, (Rows{{"1", "128", "896", "512"},
-                        {"2", "1024", "2048", "1536"},
-                        {"3", "3072", "1024", "1024"}}));
-  Result r = Probe({img, "3"});
+// A sample disk of `make demo`: what kelb-probe lists, one partition looked
+// up by name, and a name it refuses.
+struct Sample {
+  const char *writer, *map;
+  Rows rows;
+  size_t one;                  // the row of the partition looked up
+  const char *missing, *error; // a name it refuses, and a part of the reason
+};
+
+void PrintTo(const Sample &s, std::ostream *os) { *os << s.writer; }
+
+class ProbeSampleTest : public ProbeSchemesTest, public ::testing::WithParamInterface<Sample> {};
+
+TEST_P(ProbeSampleTest, ListedAndOnePartitionFoundByName) {
+  const Sample &s = GetParam();
+  const std::string img = dir_ + "/sample.img";
+  ASSERT_EQ(RunProgram({s.writer, img}).status, 0);
+  EXPECT_EQ(ProbeOnly(img, s.map), s.rows);
+  ProgramRun r = Probe({img, s.rows[s.one][0]});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Table(r.out, "amiga_partition_map"), (Rows{{"3", "3072", "1024", "1024"}}));
-  r = Probe({img, "4"});
+  EXPECT_EQ(Table(r.out, s.map), Rows{s.rows[s.one]});
+  r = Probe({img, s.missing});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("no partition '4'"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(s.error), std::string::npos) << r.err;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Samples, ProbeSampleTest,
+    ::testing::Values(
+        // Entry 3 is the whole disk, no partition.
+        Sample{KELB_SAMPLE_SUN, "sun_partition_map",
+               {{"1", "0", "1024", "0"}, {"2", "1024", "512", "0"}, {"5", "1536", "2560", "0"}},
+               1, "3", "no partition '3'"},
+        // Chain order 1 -> 3 -> 2: offsets are the blocks' byte positions.
+        Sample{KELB_SAMPLE_AMIGA, "amiga_partition_map",
+               {{"1", "128", "896", "512"}, {"2", "1024", "2048", "1536"}, {"3", "3072", "1024", "1024"}},
+               2, "4", "no partition '4'"},
+        Sample{KELB_SAMPLE_APPLE, "apple_partition_map",
+               {{"1", "1", "63", "512"}, {"2", "64", "1984", "1024"}, {"3", "2048", "2048", "1536"}},
+               1, "4", "no partition '4'"},
+        // The map lies at sector 256; every offset is the boot block's sector.
+        Sample{KELB_SAMPLE_ACORN, "Linux/ADFS partition map",
+               {{"1", "257", "2047", "6"}, {"2", "2304", "512", "6"}, {"3", "2816", "1280", "6"}},
+               1, "43", "Linux/ADFS partition map: invalid partition"}),
+    [](const ::testing::TestParamInfo<Sample> &param) {
+      const std::string writer = param.param.writer; // .../kelb-sample-SCHEME
+      return writer.substr(writer.rfind('-') + 1);
+    });
 
 TEST_F(ProbeSchemesTest, AppleSampleWithDebugLines) {
   const std::string img = dir_ + "/apple.img";
-  ASSERT_EQ(Exec({KELB_SAMPLE_APPLE, img}).status, 0);
-  Rows rows = ProbeOnly(img, "apple_partition_map");
-  EXPECT_EQ(rows, (Rows{{"1", "1", "63", "512"},
-                        {"2", "64", "1984", "1024"},
-                        {"3", "2048", "2048", "1536"}}));
-
-  Result r = Probe({"--debug=partition", "--map", "apple", img, "2"});
+  ASSERT_EQ(RunProgram({KELB_SAMPLE_APPLE, img}).status, 0);
+  ProgramRun r = Probe({"--debug=partition", "--map", "apple", img, "2"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Table(r.out, "apple_partition_map"), (Rows{{"2", "64", "1984", "1024"}}));
   // The walk that finds the map accepts the disk (four lines, the last for
@@ -141,23 +167,6 @@ TEST_F(ProbeSchemesTest, AppleSampleWithDebugLines) {
             std::string::npos) << r.err;
   EXPECT_NE(lines[5].find(": partition 1: name MacOS, type Apple_HFS, start 0x40, len 0x7c0"),
             std::string::npos) << r.err;
-}
-
-TEST_F(ProbeSchemesTest, AcornSampleAndPartition) {
-  const std::string img = dir_ + "/acorn.img";
-  ASSERT_EQ(Exec({KELB_SAMPLE_ACORN, img}).status, 0);
-  Rows rows = ProbeOnly(img, "Linux/ADFS partition map");
-  // The map lies at sector 256; every offset is the boot block's sector.
-  EXPECT_EQ(rows, (Rows{{"1", "257", "2047", "6"},
-                        {"2", "2304", "512", "6"},
-                        {"3", "2816", "1280", "6"}}));
-  Result r = Probe({img, "2"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Table(r.out, "Linux/ADFS partition map"), (Rows{{"2", "2304", "512", "6"}}));
-  r = Probe({img, "43"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("Linux/ADFS partition map: invalid partition"), std::string::npos)
-      << r.err;
 }
 
 TEST_F(ProbeSchemesTest, AmigaLabelWrittenByParted) {
@@ -185,7 +194,7 @@ TEST_F(ProbeSchemesTest, AmigaLabelWrittenByParted) {
   }
   EXPECT_EQ(offsets.size(), 3u);
 
-  Result r = Probe({img, "2"});
+  ProgramRun r = Probe({img, "2"});
   EXPECT_EQ(r.status, 0) << r.err;
   Rows one = Table(r.out, "amiga_partition_map");
   ASSERT_EQ(one.size(), 1u);

@@ -1,6 +1,7 @@
 // kelb-probe end to end: the built program on image files, one of them
 // labelled by parted, an independent tool.
 
+#include "disk_labels.h"
 #include "probe_run.h"
 
 #include <cerrno>
@@ -20,8 +21,6 @@ namespace {
 
 class ProbeTest : public ProbeRunTest {
 protected:
-  ProbeTest() : ProbeRunTest("/tmp/kelb-probe-test-XXXXXX") {}
-
   std::string WriteImage(const std::string &name, const std::vector<uint8_t> &bytes) {
     const std::string path = dir_ + "/" + name;
     std::ofstream f(path, std::ios::binary);
@@ -53,26 +52,10 @@ protected:
   }
 };
 
+// Entries 1 (cylinder 0) and 2 (cylinder 1) of 32 sectors each, 3 the whole
+// disk; 2 tracks of 16 sectors a cylinder.
 std::vector<uint8_t> SunSample() {
-  // Same layout as a small hand-made label: entries 1 and 2, whole disk 3.
-  std::vector<uint8_t> b(64 * 512, 0);
-  b[143] = 2;
-  b[147] = 3;
-  b[151] = 5;
-  b[437] = 2;  // tracks per cylinder
-  b[439] = 16; // sectors per track
-  b[451] = 32; // entry 0: cyl 0, 32 sectors
-  b[455] = 1;  // entry 1: cyl 1
-  b[459] = 32; //          32 sectors
-  b[467] = 64; // entry 2: whole disk
-  b[508] = 0xDA;
-  b[509] = 0xBE;
-  unsigned x = 0;
-  for (size_t i = 0; i < 510; i += 2)
-    x ^= (b[i] << 8) | b[i + 1];
-  b[510] = static_cast<uint8_t>(x >> 8);
-  b[511] = static_cast<uint8_t>(x);
-  return b;
+  return kelb_label::SunLabel(2, 16).Entry(0, 2, 0, 32).Entry(1, 3, 1, 32).Entry(2, 5, 0, 64).Bytes(64);
 }
 
 TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
@@ -80,11 +63,11 @@ TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
   ASSERT_EQ(access(PARTED, X_OK), 0) << PARTED << ": parted is needed (apt-get install parted)";
   { std::ofstream(img, std::ios::binary).close(); }
   ASSERT_EQ(truncate(img.c_str(), 64 << 20), 0);
-  Result made = Exec({PARTED, "-s", img, "mklabel", "sun", "mkpart", "ext2", "0", "12MiB",
-                   "mkpart", "ext2", "12MiB", "30MiB", "mkpart", "linux-swap", "30MiB",
-                   "40MiB", "mkpart", "ext2", "48MiB", "100%"});
+  ProgramRun made = RunProgram({PARTED, "-s", img, "mklabel", "sun", "mkpart", "ext2", "0",
+                                "12MiB", "mkpart", "ext2", "12MiB", "30MiB", "mkpart",
+                                "linux-swap", "30MiB", "40MiB", "mkpart", "ext2", "48MiB", "100%"});
   ASSERT_EQ(made.status, 0) << made.err;
-  Result printed = Exec({PARTED, "-m", "-s", img, "unit", "s", "print"});
+  ProgramRun printed = RunProgram({PARTED, "-m", "-s", img, "unit", "s", "print"});
   ASSERT_EQ(printed.status, 0) << printed.err;
 
   // parted -m: "number:start s:end s:size s:...;" per partition.
@@ -98,7 +81,7 @@ TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
   }
   ASSERT_GE(expected.size(), 4u) << printed.out;
 
-  Result r = Probe({img});
+  ProgramRun r = Probe({img});
   ASSERT_EQ(r.status, 0) << r.err;
   std::vector<std::vector<std::string>> rows = Table(r.out, "sun_partition_map");
   ASSERT_EQ(rows.size(), expected.size()) << r.out << printed.out;
@@ -129,7 +112,7 @@ TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
 
 TEST_F(ProbeTest, PartitionArgumentGoesThroughFindPartition) {
   const std::string img = WriteImage("sample.img", SunSample());
-  Result r = Probe({img, "2"});
+  ProgramRun r = Probe({img, "2"});
   EXPECT_EQ(r.status, 0) << r.err;
   auto rows = Table(r.out, "sun_partition_map");
   ASSERT_EQ(rows.size(), 1u) << r.out;
@@ -152,7 +135,7 @@ TEST_F(ProbeTest, PartitionArgumentGoesThroughFindPartition) {
 TEST_F(ProbeTest, SaysWhenNoMapAcceptsTheDiskAndWhy) {
   std::vector<uint8_t> damaged = SunSample();
   damaged[300] ^= 1;
-  Result r = Probe({WriteImage("damaged.img", damaged)});
+  ProgramRun r = Probe({WriteImage("damaged.img", damaged)});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.out.find("no partition map recognised"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("sun_partition_map: invalid checksum"), std::string::npos) << r.out;
@@ -167,7 +150,7 @@ TEST_F(ProbeTest, SaysWhenNoMapAcceptsTheDiskAndWhy) {
 }
 
 TEST_F(ProbeTest, ErrorsGoToStandardErrorWithStatusOne) {
-  Result r = Probe({dir_ + "/missing.img"});
+  ProgramRun r = Probe({dir_ + "/missing.img"});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.out.empty());
   EXPECT_NE(r.err.find("cannot open '" + dir_ + "/missing.img'"), std::string::npos) << r.err;
@@ -221,12 +204,12 @@ TEST_F(ProbeTest, RefusesWhatIsNotADiskWithTheRealReason) {
   close(s);
 
   for (const std::string &path : {fifo, sock, std::string("/dev/null")}) {
-    Result r = Probe({path});
+    ProgramRun r = Probe({path});
     EXPECT_EQ(r.status, 1) << path;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "kelb-probe: cannot open '" + path + "': not a regular file or block device\n");
   }
-  Result r = Probe({dir_});
+  ProgramRun r = Probe({dir_});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "kelb-probe: cannot open '" + dir_ + "': is a directory\n");
   r = Probe({dir_ + "/missing.img"});
@@ -245,7 +228,7 @@ TEST_F(ProbeTest, PartitionStatusFollowsTheLookUpAlone) {
   }
   const std::string img = WriteImage("both.img", bytes);
 
-  Result r = Probe({img});
+  ProgramRun r = Probe({img});
   EXPECT_EQ(r.status, 1) << "a map failed while listing";
   EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
   EXPECT_NE(r.err.find("kelb-probe: " + img + ": apple_partition_map: attempt to read past the end"),
@@ -294,28 +277,15 @@ TEST_F(ProbeTest, JsonParsesWhateverBytesThePathHolds) {
            {{"--json", img, "2"}, 0, "sun_partition_map,2"},
            {{"--json", blank}, 2, ""}}) {
     SCOPED_TRACE(c.args.back());
-    Result r = Probe(c.args);
+    ProgramRun r = Probe(c.args);
     ASSERT_EQ(r.status, c.status) << r.err;
     const std::string out = dir_ + "/out.json";
     { std::ofstream(out, std::ios::binary) << r.out; }
-    Result parsed = Exec({"/usr/bin/python3", "-c", script, out});
+    ProgramRun parsed = RunProgram({"/usr/bin/python3", "-c", script, out});
     ASSERT_EQ(parsed.status, 0) << parsed.err << r.out;
     const std::string disk = c.args[1] == blank ? dir_ + "/" + decoded + ".blank" : dir_ + "/" + decoded;
     EXPECT_EQ(parsed.out, disk + "|" + c.names);
   }
-}
-
-TEST_F(ProbeTest, SampleGeneratorWritesTheDemoDisk) {
-  const std::string img = dir_ + "/demo.img";
-  Result made = Exec({KELB_SAMPLE_SUN, img});
-  ASSERT_EQ(made.status, 0) << made.err;
-  Result r = Probe({img});
-  ASSERT_EQ(r.status, 0) << r.err;
-  auto rows = Table(r.out, "sun_partition_map");
-  ASSERT_EQ(rows.size(), 3u) << r.out;
-  EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "0", "1024", "0"}));
-  EXPECT_EQ(rows[1], (std::vector<std::string>{"2", "1024", "512", "0"}));
-  EXPECT_EQ(rows[2], (std::vector<std::string>{"5", "1536", "2560", "0"}));
 }
 
 // Where the modules come from: --modules, else KELB_MODULE_DIR, else the
@@ -323,43 +293,41 @@ TEST_F(ProbeTest, SampleGeneratorWritesTheDemoDisk) {
 // outside the build tree never falls back to the build tree's modules.
 TEST_F(ProbeTest, FindsModulesByOptionEnvironmentAndOwnLocation) {
   const std::string img = WriteImage("sample.img", SunSample());
-  struct EnvGuard {
-    ~EnvGuard() { unsetenv("KELB_MODULE_DIR"); }
-  } guard;
   const std::string empty = dir_ + "/empty";
   ASSERT_EQ(mkdir(empty.c_str(), 0755), 0);
 
-  setenv("KELB_MODULE_DIR", empty.c_str(), 1);
-  Result r = Probe({img});
+  RunOptions from_env;
+  from_env.env = {{"KELB_MODULE_DIR", empty}};
+  ProgramRun r = Probe({img}, from_env);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no modules (*.mod) in '" + empty + "' (from KELB_MODULE_DIR)"),
             std::string::npos) << r.err;
-  r = Probe({"--modules", KELB_MODULE_DIR, img}); // the option wins
+  r = Probe({"--modules", KELB_MODULE_DIR, img}, from_env); // the option wins
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
-  setenv("KELB_MODULE_DIR", "", 1); // empty: as if unset
-  r = Probe({img});
+  from_env.env = {{"KELB_MODULE_DIR", ""}}; // empty: as if unset
+  r = Probe({img}, from_env);
   EXPECT_EQ(r.status, 0) << r.err;
-  unsetenv("KELB_MODULE_DIR");
 
   // An installed tree under a prefix of our own: bin/kelb-probe alone finds
   // nothing; with the modules at their installed path it lists the disk.
+  from_env.env = {{"KELB_MODULE_DIR", std::nullopt}};
   const std::string bin = dir_ + "/prefix/bin";
   const std::string mods = bin + "/" + KELB_INSTALLED_MODULE_RELDIR;
-  ASSERT_EQ(Exec({"/bin/mkdir", "-p", bin, mods}).status, 0);
-  ASSERT_EQ(Exec({"/bin/cp", KELB_PROBE, bin + "/kelb-probe"}).status, 0);
-  r = Exec({bin + "/kelb-probe", img});
+  ASSERT_EQ(RunProgram({"/bin/mkdir", "-p", bin, mods}).status, 0);
+  ASSERT_EQ(RunProgram({"/bin/cp", KELB_PROBE, bin + "/kelb-probe"}).status, 0);
+  r = RunProgram({bin + "/kelb-probe", img}, from_env);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no modules found"), std::string::npos) << r.err;
   for (const char *m : {"sun", "amiga", "apple", "acorn"})
-    ASSERT_EQ(Exec({"/bin/cp", std::string(KELB_MODULE_DIR) + "/" + m + ".mod", mods}).status, 0);
-  r = Exec({bin + "/kelb-probe", img});
+    ASSERT_EQ(RunProgram({"/bin/cp", std::string(KELB_MODULE_DIR) + "/" + m + ".mod", mods}).status, 0);
+  r = RunProgram({bin + "/kelb-probe", img}, from_env);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
 }
 
 TEST_F(ProbeTest, VersionOption) {
-  Result r = Probe({"--version"});
+  ProgramRun r = Probe({"--version"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, std::string("kelb-probe ") + KELB_PROBE_VERSION + "\n");
   EXPECT_TRUE(r.err.empty()) << r.err;

@@ -8,6 +8,7 @@
 // (KELB_HAVE_AMIGA, KELB_HAVE_APPLE, KELB_HAVE_ACORN).
 
 #include "kelb_fixture.h"
+#include "support/temp_dir.h"
 
 #include <set>
 
@@ -27,26 +28,12 @@ struct Scheme {
 };
 
 Scheme Sun() {
-  std::vector<uint8_t> b(kSector, 0);
-  Put16BE(b, 436, 4);
-  Put16BE(b, 438, 16);
-  b[143] = 2;
-  Put32BE(b, 448, 64);
-  b[147] = 3;
-  Put32BE(b, 452, 1);
-  Put32BE(b, 456, 64);
-  b[508] = 0xDA;
-  b[509] = 0xBE;
-  uint16_t x = 0;
-  for (size_t i = 0; i < 510; i += 2)
-    x ^= static_cast<uint16_t>((b[i] << 8) | b[i + 1]);
-  Put16BE(b, 510, x);
-  return {"sun", "sun_partition_map", b, 2};
+  return {"sun", "sun_partition_map", SunLabel(4, 16).Entry(0, 2, 0, 64).Entry(1, 3, 1, 64).Bytes(1), 2};
 }
 
 // Amiga: the rigid disk block in `rdb`, then partition blocks at `blocks`
 // in chain order; `last_next` is the link the last block holds.
-[[maybe_unused]] std::vector<uint8_t> AmigaDisk(size_t sectors, size_t rdb, const std::vector<int64_t> &blocks,
+[[maybe_unused]] std::vector<uint8_t> AmigaChain(size_t sectors, size_t rdb, const std::vector<int64_t> &blocks,
                                uint32_t last_next = 0xFFFFFFFF) {
   std::vector<uint8_t> b(sectors * kSector, 0);
   const size_t r = rdb * kSector;
@@ -65,7 +52,7 @@ Scheme Sun() {
   return b;
 }
 
-[[maybe_unused]] Scheme Amiga() { return {"amiga", "amiga_partition_map", AmigaDisk(5, 1, {2, 3, 4}), 3}; }
+[[maybe_unused]] Scheme Amiga() { return {"amiga", "amiga_partition_map", AmigaChain(5, 1, {2, 3, 4}), 3}; }
 
 [[maybe_unused]] std::vector<uint8_t> AppleEntry(uint32_t start, uint32_t length) {
   std::vector<uint8_t> e(kSector, 0);
@@ -90,29 +77,16 @@ Scheme Sun() {
 
 // Acorn: boot block in sector 6 pointing at a map in sector `cyl * spt *
 // heads`; entries (start, size) in use from entry 0 on.
-[[maybe_unused]] std::vector<uint8_t> AcornDisk(uint16_t cyl, uint8_t spt, uint8_t heads, size_t entries) {
-  const size_t map = size_t{cyl} * spt * heads;
-  std::vector<uint8_t> b(std::max<size_t>(7, map + 1) * kSector, 0);
-  const size_t boot = 6 * kSector;
-  b[boot + 449] = spt;
-  b[boot + 450] = heads;
-  b[boot + 508] = 0x09;
-  Put16LE(b, boot + 509, cyl);
-  unsigned sum = 0;
-  for (size_t i = 0; i < 511; i++)
-    sum = (sum & 0xFF) + (sum >> 8) + b[boot + i];
-  b[boot + 511] = static_cast<uint8_t>(sum);
-  for (size_t i = 0; i < entries; i++) {
-    Put32LE(b, map * kSector + 12 * i, i % 2 ? 0xDEAFAB1Eu : 0xDEAFA1DEu);
-    Put32LE(b, map * kSector + 12 * i + 4, static_cast<uint32_t>(10 * i));
-    Put32LE(b, map * kSector + 12 * i + 8, 10);
-  }
-  return b;
+[[maybe_unused]] AcornDisk Acorn(uint16_t cyl, uint8_t spt, uint8_t heads, size_t entries) {
+  AcornDisk d(std::max<size_t>(7, size_t{cyl} * spt * heads + 1), spt, heads, false, cyl);
+  for (unsigned i = 0; i < entries; i++)
+    d.Entry(i, i % 2 ? kAcornSwap : kAcornLinux, 10 * i, 10);
+  return d;
 }
 
 [[maybe_unused]] Scheme Acorn() {
   // The map in sector 8, after the boot block.
-  return {"acorn", "Linux/ADFS partition map", AcornDisk(1, 2, 4, 42), 42};
+  return {"acorn", "Linux/ADFS partition map", Acorn(1, 2, 4, 42).Bytes(), 42};
 }
 
 std::vector<Scheme> Schemes() {
@@ -189,7 +163,8 @@ TEST_F(PartmapRobustTest, EveryTruncatedPrefixEndsWithAnErrorCode) {
 // The same prefixes from image files cut at any byte (the host keeps whole
 // sectors), walked through the file-backed disk.
 TEST_F(PartmapRobustTest, ImageFilesCutInsideASectorEndWithAnErrorCode) {
-  const std::string path = ::testing::TempDir() + "/robust-cut.img";
+  TempDir temp;
+  const std::string path = temp / "robust-cut.img";
   for (const Scheme &s : Schemes()) {
     kelb_partition_map *map = LoadMap(s.module, s.map);
     ASSERT_NE(map, nullptr);
@@ -206,7 +181,6 @@ TEST_F(PartmapRobustTest, ImageFilesCutInsideASectorEndWithAnErrorCode) {
       kelb_host::close_disk(disk);
     }
   }
-  remove(path.c_str());
 }
 
 #ifdef KELB_HAVE_AMIGA
@@ -221,10 +195,10 @@ TEST_F(PartmapRobustTest, AmigaLoopingAndEndlessChainsEnd) {
     const char *what;
     std::vector<uint8_t> disk;
   } cases[] = {
-      {"back to the first", AmigaDisk(8, 0, {2, 3, 4}, 2)},
-      {"to itself", AmigaDisk(8, 0, {5}, 5)},
-      {"into the middle", AmigaDisk(8, 1, {7, 6, 5, 4}, 6)},
-      {"the block of the rigid disk block", AmigaDisk(8, 1, {1}, 0xFFFFFFFF)},
+      {"back to the first", AmigaChain(8, 0, {2, 3, 4}, 2)},
+      {"to itself", AmigaChain(8, 0, {5}, 5)},
+      {"into the middle", AmigaChain(8, 1, {7, 6, 5, 4}, 6)},
+      {"the block of the rigid disk block", AmigaChain(8, 1, {1}, 0xFFFFFFFF)},
   };
   // The rigid disk block's own sector taken as a partition block: its "next"
   // (bytes 16-19) names itself.
@@ -247,7 +221,7 @@ TEST_F(PartmapRobustTest, AmigaLoopingAndEndlessChainsEnd) {
   for (int64_t b = 401; b > 1; b--)
     chain.push_back(b);
   kelb_host::clear_error();
-  Walk w = CheckedWalk(map, Disk(AmigaDisk(402, 0, chain)));
+  Walk w = CheckedWalk(map, Disk(AmigaChain(402, 0, chain)));
   EXPECT_EQ(w.result, KELB_ERR_BAD_PART_TABLE);
   EXPECT_LT(w.calls.size(), chain.size());
   EXPECT_FALSE(Message().empty());
@@ -277,16 +251,13 @@ TEST_F(PartmapRobustTest, AppleMapFillingTheWholeDiskEnds) {
 TEST_F(PartmapRobustTest, AcornMapBeyondTheDiskFails) {
   kelb_partition_map *map = LoadMap("acorn", "Linux/ADFS partition map");
   ASSERT_NE(map, nullptr);
-  std::vector<uint8_t> b = AcornDisk(1, 2, 4, 3);
-  const size_t boot = 6 * kSector;
-  b[boot + 449] = 0xFF;
-  b[boot + 450] = 0xFF;
-  b[boot + 456] = 0x40;
-  Put16LE(b, boot + 509, 0xFFFF);
-  unsigned sum = 0;
-  for (size_t i = 0; i < 511; i++)
-    sum = (sum & 0xFF) + (sum >> 8) + b[boot + i];
-  b[boot + 511] = static_cast<uint8_t>(sum);
+  AcornDisk d = Acorn(1, 2, 4, 3);
+  d.Boot()[449] = 0xFF;
+  d.Boot()[450] = 0xFF;
+  d.Boot()[456] = 0x40;
+  d.Boot()[509] = d.Boot()[510] = 0xFF;
+  d.Seal();
+  const std::vector<uint8_t> &b = d.Bytes();
   Walk w = CheckedWalk(map, Disk(b));
   EXPECT_NE(w.result, KELB_ERR_NONE);
   EXPECT_TRUE(w.calls.empty());

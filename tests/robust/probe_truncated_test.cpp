@@ -7,15 +7,14 @@
 // entries were read, the read past the end is an error (1); after the
 // table, the disk is listed as the whole sample is (0).
 
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #ifndef KELB_PROBE
@@ -26,43 +25,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct ProbeRun {
-    int status = -1;   // exit status, or 1000 + signal
-    std::string out, err;
-};
-
 std::string ReadAll(const fs::path& p)
 {
     std::ifstream f(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-ProbeRun RunProgram(const std::vector<std::string>& args, const fs::path& scratch)
+// Runs a program with standard input from /dev/null; one that hangs is ended
+// by SIGALRM.
+ProgramRun RunWithTimeout(const std::vector<std::string>& args)
 {
-    const fs::path out = scratch / "out.txt", err = scratch / "err.txt";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int in = open("/dev/null", O_RDONLY);
-        if (o < 0 || e < 0 || in < 0)
-            _exit(126);
-        dup2(in, 0), dup2(o, 1), dup2(e, 2);
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        alarm(120);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    ProbeRun r;
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 1000 + (WIFSIGNALED(ws) ? WTERMSIG(ws) : 0);
-    r.out = ReadAll(out);
-    r.err = ReadAll(err);
-    return r;
+    RunOptions options;
+    options.timeout_seconds = 120;
+    return RunProgram(args, options);
 }
 
 // Where each sample's tables lie, in whole sectors a cut keeps: fewer than
@@ -76,16 +51,15 @@ struct Layout {
     size_t label, entries, whole;
 };
 
+void PrintTo(const Layout& layout, std::ostream* os)
+{
+    *os << layout.scheme;
+}
+
 class ProbeTruncatedTest : public ::testing::TestWithParam<Layout> {
 protected:
-    void SetUp() override
-    {
-        std::string tmpl = ::testing::TempDir() + "kelb-cut-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    fs::path dir;
+    TempDir temp;
+    const fs::path dir = temp.path();
 };
 
 std::string FirstLine(const std::string& text)
@@ -109,9 +83,9 @@ TEST_P(ProbeTruncatedTest, EachClassOfCutHasItsOwnOutcome)
     const std::string scheme = layout.scheme, map = layout.map;
     const fs::path full = dir / "full.img";
     const std::string sampler = fs::path(KELB_PROBE).parent_path() / ("kelb-sample-" + scheme);
-    ASSERT_EQ(RunProgram({sampler, full.string()}, dir).status, 0);
+    ASSERT_EQ(RunWithTimeout({sampler, full.string()}).status, 0);
     const std::string bytes = ReadAll(full);
-    const ProbeRun whole = RunProgram({KELB_PROBE, full.string()}, dir);
+    const ProgramRun whole = RunWithTimeout({KELB_PROBE, full.string()});
     ASSERT_EQ(whole.status, 0) << "the sample itself is listed";
     ASSERT_EQ(FirstLine(whole.out), full.string() + ": " + map);
 
@@ -138,7 +112,7 @@ TEST_P(ProbeTruncatedTest, EachClassOfCutHasItsOwnOutcome)
             std::ofstream f(cut, std::ios::binary);
             f.write(bytes.data(), static_cast<std::streamsize>(n));
         }
-        const ProbeRun r = RunProgram({KELB_PROBE, img}, dir);
+        const ProgramRun r = RunWithTimeout({KELB_PROBE, img});
         if (sectors < layout.entries) {
             // Before the label, or the label alone: no map is recognised and
             // nothing is listed.
