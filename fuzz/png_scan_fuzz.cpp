@@ -59,9 +59,10 @@ COffsetTable ReferenceStarts(const uint8_t* s, uint64_t n, const std::vector<uin
 }
 
 // End mode: an occurrence preceded by four zero bytes is a marker ending at
-// e = p + 8. The waiting entry takes the first marker whose e is not below
-// its start, unless e lies beyond the next entry's start: then that marker
-// belongs to a later image and the next entry waits instead.
+// e = p + 8. The waiting entry takes the first marker whose tag begins at or
+// after its start (p >= start), unless e lies beyond the next entry's start:
+// then that marker belongs to a later image, the next entry waits instead
+// and takes the marker only if p >= its own start.
 void ReferenceEnds(const uint8_t* s, uint64_t n, const std::vector<uint8_t>& pat, COffsetTable& t)
 {
     size_t waiting = 0;
@@ -72,11 +73,11 @@ void ReferenceEnds(const uint8_t* s, uint64_t n, const std::vector<uint8_t>& pat
             continue;
         }
         const bool marker = p >= 4 && s[p - 4] == 0 && s[p - 3] == 0 && s[p - 2] == 0 && s[p - 1] == 0;
-        if (marker) {
+        if (marker && p >= t[waiting].start) {
             const uint64_t e = p + 8;
-            if (e >= t[waiting].start) {
-                while (waiting + 1 < t.size() && e > t[waiting + 1].start)
-                    ++waiting;
+            while (waiting + 1 < t.size() && e > t[waiting + 1].start)
+                ++waiting;
+            if (p >= t[waiting].start) {
                 t[waiting].end = e;
                 ++waiting;
             }
@@ -173,14 +174,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     Expect(pieces, want, "in pieces");
 
-    // What the writer relies on: starts rise, a paired end is not below its
-    // start, and paired ends rise.
+    // What the writer relies on: starts rise, a paired image holds at least
+    // its tag and CRC, and paired ends rise.
     uint64_t lastEnd = 0;
     for (size_t i = 0; i < want.size(); ++i) {
         FUZZ_CHECK(i == 0 || want[i].start > want[i - 1].start, "starts out of order");
         if (want[i].end == kNoEnd)
             continue;
-        FUZZ_CHECK(want[i].end >= want[i].start, "entry %zu ends before it starts", i);
+        FUZZ_CHECK(want[i].end >= want[i].start + 8, "entry %zu is shorter than 8 bytes", i);
         FUZZ_CHECK(want[i].end > lastEnd || lastEnd == 0, "ends out of order");
         lastEnd = want[i].end;
     }

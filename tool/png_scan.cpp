@@ -144,7 +144,7 @@ void CPNGScanner::ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t
             uint32_t chunkLength;
             std::memcpy(&chunkLength, p - kLookBehind, sizeof chunkLength);
             if (chunkLength == 0) {
-                Marker(at + 8);
+                Marker(at);
                 if (m_complete)
                     return;
             }
@@ -154,21 +154,29 @@ void CPNGScanner::ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t
     m_next = bufBase + i;
 }
 
-void CPNGScanner::Marker(uint64_t e)
+void CPNGScanner::Marker(uint64_t p)
 {
     const size_t count = m_table.size();
     if (m_pairing >= count) {
         m_complete = true;
         return;
     }
-    if (e < m_table[m_pairing].start)
-        return;   // before the image that waits: not its marker
+    // A tag that begins before the waiting image is no part of it, even when
+    // its chunk ends at or past that image's start: it is the end of the
+    // bytes before it (an image whose signature was damaged, or whose own
+    // marker came early), and taking it would cut every image after it.
+    if (p < m_table[m_pairing].start)
+        return;
     // A marker that reaches past the next image's start belongs to a later
-    // image: the waiting entry stays unpaired.
+    // image: the waiting entry stays unpaired, and the next one takes the
+    // marker only if its tag lies within that image too.
+    const uint64_t e = p + kEndAfterTag;
     while (m_pairing + 1 < count && e > m_table[m_pairing + 1].start)
         ++m_pairing;
-    m_table[m_pairing].end = e;
-    ++m_pairing;
+    if (p >= m_table[m_pairing].start) {
+        m_table[m_pairing].end = e;
+        ++m_pairing;
+    }
     if (m_pairing == count)
         m_complete = true;
 }

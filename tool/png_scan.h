@@ -15,11 +15,15 @@
 //    it then appends { start = p, end = kNoEnd } to the table.
 //  - End mode: an occurrence counts as a marker only when the four bytes
 //    before it are zero (the length that every IEND chunk carries). Its end is
-//    e = p + 8. The entry waiting for its end (the pairing index) takes the
-//    first marker whose e is not below its start; a marker whose e lies beyond
+//    e = p + 8 (tag and CRC). The entry waiting for its end (the pairing
+//    index) takes the first marker whose tag begins at or after its start
+//    (p >= start); a marker before it is ignored. A marker whose e lies beyond
 //    the start of the entry after the waiting one belongs to a later image, so
-//    the waiting entry stays unpaired and the next one waits, repeatedly. Once
-//    every entry has its end the scan is complete and wants no more data.
+//    the waiting entry stays unpaired and the next one waits, repeatedly; the
+//    new waiting entry again takes the marker only if p >= its start. So the
+//    shortest image paired is 8 bytes, and the chunk that ends right where
+//    the next image begins never empties that image. Once every entry has
+//    its end the scan is complete and wants no more data.
 #pragma once
 
 #include <cstddef>
@@ -70,9 +74,11 @@ private:
     // stream from offset bufBase on. Occurrences at stream offset < 4 have no
     // length field before them.
     void ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t from, uint64_t to);
-    void Marker(uint64_t e);
+    // End mode: the marker whose tag begins at stream offset p.
+    void Marker(uint64_t p);
 
     static constexpr size_t kAdvance = 9;
+    static constexpr uint64_t kEndAfterTag = 8;   // tag and CRC
     static constexpr size_t kLookBehind = 4;
     static constexpr size_t kTailSize = 24;   // > kLookBehind + largest span - 1
 

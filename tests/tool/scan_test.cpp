@@ -60,11 +60,13 @@ COffsetTable Model(const Bytes& b)
         }
         if (p >= 4 && b[p - 4] == 0 && b[p - 3] == 0 && b[p - 2] == 0 && b[p - 1] == 0) {
             const uint64_t e = p + 8;
-            if (e >= t[k].start) {
+            if (p >= t[k].start) {
                 while (k + 1 < t.size() && e > t[k + 1].start)
                     ++k;
-                t[k].end = e;
-                ++k;
+                if (p >= t[k].start) {
+                    t[k].end = e;
+                    ++k;
+                }
             }
         }
         p += 9;
@@ -157,20 +159,50 @@ TEST(ScanCore, OccurrencesOneToEightBytesAfterAnotherAreNotTried)
     EXPECT_EQ(t, (COffsetTable{{0, 28}, {28, kNoEnd}}));
 }
 
-TEST(ScanCore, MarkersBeforeTheFirstStartAreIgnoredAndEqualGivesLengthZero)
+TEST(ScanCore, AMarkerWhoseTagBeginsBeforeTheWaitingStartIsIgnored)
 {
     Bytes b = Tail();          // e = 12
     b.resize(40, 'j');
     Put(b, Head());            // start 40
     Put(b, Tail());
     EXPECT_EQ(Locate(b), (COffsetTable{{40, b.size()}}));
-    // A marker whose e equals the waiting start gives that image length 0.
+    // A chunk that ends exactly where the waiting image starts is not its end.
     Bytes c(20, 'j');
     PutAt(c, 8, Tail());       // IEND at 12, e = 20
     Put(c, Head());            // start 20
     COffsetTable t{{20, kNoEnd}};
     ScanBuffer(c.data(), c.size(), kIENDTag, 4, 0, t);
-    EXPECT_EQ(t, (COffsetTable{{20, 20}}));
+    EXPECT_EQ(t, (COffsetTable{{20, kNoEnd}}));
+    // A marker reaching past the next start leaves the waiting entry unpaired;
+    // the next entry does not take it either (its tag lies before that start)
+    // and waits for its own.
+    Bytes d(60, 'j');
+    PutAt(d, 11, Tail());      // IEND at 15, e = 23 > 20
+    PutAt(d, 36, Tail());      // IEND at 40, e = 48
+    COffsetTable u{{0, kNoEnd}, {20, kNoEnd}};
+    ScanBuffer(d.data(), d.size(), kIENDTag, 4, 0, u);
+    EXPECT_EQ(u, (COffsetTable{{0, kNoEnd}, {20, 48}}));
+    // A tag right at the start gives the shortest image, 8 bytes.
+    Bytes f(40, 'j');
+    PutAt(f, 16, Tail());      // IEND at 20, e = 28
+    COffsetTable v{{20, kNoEnd}};
+    ScanBuffer(f.data(), f.size(), kIENDTag, 4, 0, v);
+    EXPECT_EQ(v, (COffsetTable{{20, 28}}));
+}
+
+// Images stored back to back after one whose signature is damaged: its IEND
+// chunk ends exactly where the next image starts and must not empty it.
+TEST(ScanCore, ADamagedImageDoesNotEmptyTheImagesAfterIt)
+{
+    Bytes b = pngdraw::MakePicture(0, 6, 6);
+    b[0] ^= 0xff;
+    std::vector<uint64_t> starts;
+    for (unsigned i = 1; i <= 3; ++i) {
+        starts.push_back(b.size());
+        Put(b, pngdraw::MakePicture(i, 6, 6));
+    }
+    EXPECT_EQ(Locate(b), (COffsetTable{{starts[0], starts[1]}, {starts[1], starts[2]},
+                                       {starts[2], b.size()}}));
 }
 
 TEST(ScanCore, AnImageWithoutItsIENDAffectsOnlyItself)
