@@ -1,3 +1,5 @@
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -5,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/afx.h"
+#include "platform/iobuffer.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -90,4 +93,34 @@ TEST(CFile, PositionsAndLengthsBeyondFourGigabytes) {
   ASSERT_EQ(f.Read(buf, 3), 3);
   EXPECT_EQ(std::string(buf, 3), "END");
   EXPECT_EQ(f.Seek(-1, CFile::begin), -1);
+}
+
+// Large transfers go through page-aligned buffers: every size starts on a
+// page boundary, holds all its bytes, and a file read into it and written
+// from it keeps them.
+TEST(CFile, IOBuffersArePageAlignedAndHoldTheirBytes) {
+  const std::size_t page = AfxGetPageSize();
+  ASSERT_GE(page, 4096u);
+  EXPECT_EQ(page & (page - 1), 0u);
+  TempDir dir;
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{4097},
+                           std::size_t{256} << 10, std::size_t{1} << 20}) {
+    CIOBuffer buffer = AfxAllocIOBuffer(size);
+    ASSERT_TRUE(buffer) << size;
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer.get()) % page, 0u) << size;
+    if (size == 0) continue;
+    for (std::size_t i = 0; i < size; ++i) buffer[i] = static_cast<unsigned char>(i * 7 + 1);
+    const std::string path = dir / "buffer.bin";
+    {
+      CFile out;
+      ASSERT_TRUE(out.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
+      ASSERT_TRUE(out.Write(buffer.get(), size));
+    }
+    CIOBuffer back = AfxAllocIOBuffer(size);
+    ASSERT_TRUE(back);
+    CFile in;
+    ASSERT_TRUE(in.Open(path.c_str(), CFile::modeRead));
+    ASSERT_EQ(in.Read(back.get(), size), static_cast<LONGLONG>(size));
+    EXPECT_EQ(std::memcmp(back.get(), buffer.get(), size), 0) << size;
+  }
 }
