@@ -3,10 +3,11 @@
 // The reference below is written straight from the locator's rules, one
 // position at a time over the whole input held in memory, with none of the
 // core's tricks (pair search, window over read boundaries, early stop). The
-// core runs three ways: one Feed of everything, and both passes fed in
-// pieces whose sizes come from the input, the end pass stopping once the
-// scanner wants no more, as ScanFile does. All three tables must equal the
-// reference's: same entries, same starts, same ends.
+// core runs four ways: one Feed of everything, both passes fed in pieces
+// whose sizes come from the input, the end pass stopping once the scanner
+// wants no more, as ScanFile does, and (with the PNG patterns) the single
+// pass that finds starts and markers together, in the same pieces. All
+// tables must equal the reference's: same entries, same starts, same ends.
 //
 // Input: byte 0 is a flag byte: bit 0 set takes the two patterns from the
 // input (1 to 16 bytes each, exercising the core for any pattern) instead of
@@ -173,6 +174,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FeedInPieces(ends, s, n, sizes);
     }
     Expect(pieces, want, "in pieces");
+
+    // The single pass the driver runs, in the same pieces (it knows only the
+    // PNG patterns), checking between pieces that the table only grows.
+    if (!(flags & 1)) {
+        COffsetTable once{{1, 2}};
+        CPNGLocator locator(once);
+        FUZZ_CHECK(once.empty(), "the locator did not empty its table");
+        size_t at = 0, k = 0;
+        unsigned zeroRun = 0;
+        size_t seen = 0;
+        while (at < n) {
+            size_t piece = sizes.empty() ? n : sizes[k++ % sizes.size()];
+            zeroRun = piece == 0 ? zeroRun + 1 : 0;
+            if (zeroRun > sizes.size() || piece > n - at)
+                piece = n - at;
+            locator.Feed(s + at, piece);
+            at += piece;
+            FUZZ_CHECK(locator.StreamLength() == at, "single pass: stream length %" PRIu64
+                       " after %zu bytes", locator.StreamLength(), at);
+            FUZZ_CHECK(once.size() >= seen, "single pass: the table shrank");
+            seen = once.size();
+        }
+        locator.Finish();
+        Expect(once, want, "single pass");
+    }
 
     // What the writer relies on: starts rise, a paired image holds at least
     // its tag and CRC, and paired ends rise.

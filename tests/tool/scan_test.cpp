@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -90,10 +91,29 @@ COffsetTable ScanPieces(const Bytes& b, const std::vector<size_t>& sizes)
     return t;
 }
 
+// The single pass with the input cut into pieces of the given sizes (cycled).
+COffsetTable OnePassPieces(const Bytes& b, const std::vector<size_t>& sizes)
+{
+    COffsetTable t{{1, 2}};   // the locator starts from an empty table
+    CPNGLocator locator(t);
+    size_t at = 0, i = 0;
+    while (at < b.size()) {
+        const size_t len = std::min(sizes[i++ % sizes.size()], b.size() - at);
+        locator.Feed(b.data() + at, len);
+        at += len;
+        EXPECT_EQ(locator.StreamLength(), at);
+    }
+    locator.Finish();
+    return t;
+}
+
+// Both passes, and the single pass, in one piece: they must agree.
 COffsetTable Locate(const Bytes& b)
 {
-    COffsetTable t;
+    COffsetTable t, once;
     LocatePNGs(b.data(), b.size(), t);
+    LocatePNGsOnce(b.data(), b.size(), once);
+    EXPECT_EQ(once, t) << "the single pass differs from the two passes";
     return t;
 }
 
@@ -337,7 +357,51 @@ TEST(ScanCore, AnyReadSizesGiveTheModelsTable)
             sizes.push_back(1 + rng() % (round % 3 == 0 ? 7 : 300));
         EXPECT_EQ(ScanPieces(b, sizes), want) << "round " << round;
         EXPECT_EQ(ScanPieces(b, {1}), want) << "round " << round;
+        EXPECT_EQ(OnePassPieces(b, sizes), want) << "round " << round;
+        EXPECT_EQ(OnePassPieces(b, {1}), want) << "round " << round;
     }
+}
+
+// The single pass against both passes on inputs dense in everything the
+// rules look at: signatures, IHDR, IEND and zero length fields, placed so
+// that markers and starts fall within a few bytes of each other (a tag up
+// to 7 bytes before a start, a start inside a CRC), cut into pieces of
+// random sizes, empty ones included.
+TEST(ScanCore, TheSinglePassGivesTheTwoPassesTable)
+{
+    std::mt19937 rng(20261207);
+    const std::vector<Bytes> pieces = {Head(), Head(), Tail(), Tail(), kSig,
+                                       Bytes{'I', 'E', 'N', 'D'}, Bytes{0, 0, 0, 0},
+                                       Bytes{'I', 'H', 'D', 'R'}, Bytes{0, 0, 0, 0, 'I', 'E', 'N', 'D'}};
+    size_t images = 0, paired = 0;
+    for (int round = 0; round < 2000; ++round) {
+        Bytes b;
+        const size_t target = rng() % (round % 10 == 0 ? 20000 : 400);
+        while (b.size() < target) {
+            if (rng() % 4 != 0)
+                Put(b, pieces[rng() % pieces.size()]);
+            else
+                b.push_back(static_cast<unsigned char>("\0\x89PNGIEHDRx"[rng() % 12]));
+        }
+        COffsetTable want;
+        LocatePNGs(b.data(), b.size(), want);
+        std::vector<size_t> sizes;
+        for (int i = 0; i < 1 + static_cast<int>(rng() % 6); ++i) {
+            const unsigned kind = rng() % 4;
+            sizes.push_back(kind == 0 ? 0 : kind == 1 ? 1 + rng() % 24 : 1 + rng() % (b.size() + 1));
+        }
+        if (std::all_of(sizes.begin(), sizes.end(), [](size_t z) { return z == 0; }))
+            sizes.push_back(1);
+        ASSERT_EQ(OnePassPieces(b, sizes), want) << "round " << round;
+        ASSERT_EQ(Model(b), want) << "round " << round;
+        images += want.size();
+        for (const PNGOffset& o : want)
+            paired += o.end != kNoEnd;
+    }
+    // The inputs really exercise the pairing: many images, most paired, not all.
+    EXPECT_GT(images, 10000u);
+    EXPECT_GT(paired, images / 4);
+    EXPECT_LT(paired, images);
 }
 
 // Offsets past 4 GiB: the stream is fed without being held in memory.
@@ -358,6 +422,17 @@ TEST(ScanCore, OffsetsBeyondFourGiB)
         EXPECT_EQ(s.StreamLength(), lead + png.size());
     }
     EXPECT_EQ(t, (COffsetTable{{lead, lead + png.size()}}));
+
+    COffsetTable once;
+    CPNGLocator locator(once);
+    for (uint64_t at = 0; at < lead;) {
+        const size_t len = static_cast<size_t>(std::min<uint64_t>(zeros.size(), lead - at));
+        locator.Feed(zeros.data(), len);
+        at += len;
+    }
+    locator.Feed(png.data(), png.size());
+    locator.Finish();
+    EXPECT_EQ(once, t);
 }
 
 }  // namespace
