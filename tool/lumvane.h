@@ -40,18 +40,18 @@ using ScanProgress = std::function<void(ULONGLONG bytesRead, ULONGLONG length)>;
 // end mode gives for the same bytes. progress, when given, is called after
 // every read, between two reads of the input, and may not touch the table.
 // Returns 1 when the file was read to its end (as far as it goes, if it
-// shrank meanwhile), 0 after writing "\n File Open Failed!\n" (cannot open; a
-// directory counts as such), "\n File Read Failed!\n" or "\n Not enough
-// memory!\n" (no read buffer) to standard output.
+// shrank meanwhile), 0 after writing "\n File Open Failed!\n" (cannot open or
+// tell its length; a directory counts as such) or "\n File Read Failed!\n" to
+// standard output. The file is read through CBlockReader (mapped where the
+// system allows).
 int LocateImages(const CString& path, const ScanProgress& progress = nullptr);
 
 // One locator pass over the file at path. recordStarts non-zero: start mode,
 // appending an entry to g_offsetTable for every PNG signature with "IHDR" at
 // +12; zero: end mode, giving the entries their ends (see png_scan.h).
 // Returns 1 when the file was read to its end (or end mode needed no more),
-// 0 after writing "\n File Open Failed!\n" (cannot open; a directory counts
-// as such), "\n File Read Failed!\n" or "\n Not enough memory!\n" to
-// standard output.
+// 0 after writing "\n File Open Failed!\n" (cannot open or tell its length;
+// a directory counts as such) or "\n File Read Failed!\n" to standard output.
 int ScanFile(const unsigned char* pattern, int patternLength, const CString& path,
              int recordStarts);
 

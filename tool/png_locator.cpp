@@ -1,16 +1,12 @@
 #include "lumvane.h"
 
-#include "platform/iobuffer.h"
+#include "platform/blockreader.h"
 
 #include <iostream>
 
 namespace {
 
-// Reads of this size stay in the cache while they are searched; any size
-// gives the same table.
-constexpr size_t kScanReadSize = 256 * 1024;
-
-// Reads the file at path once from its start, handing each read to
+// Reads the file at path once from its start, handing each block to
 // feed(data, n, bytesRead, length), which returns false when it wants no
 // more. The length is fixed when the read begins: a file that grows meanwhile
 // is read as it was, one that shrinks as far as it goes. Returns 1 when the
@@ -18,37 +14,27 @@ constexpr size_t kScanReadSize = 256 * 1024;
 template <class Feed>
 int ReadInput(const CString& path, Feed feed)
 {
-    CFile file;
-    if (!file.Open(path, CFile::modeRead)) {
+    CBlockReader reader;
+    if (!reader.Open(path)) {
         std::cout << "\n File Open Failed!\n" << std::endl;
         return 0;
     }
-    SetLastError(ERROR_SUCCESS);
-    const ULONGLONG length = file.GetLength();
-    if (length == 0 && GetLastError() != ERROR_SUCCESS) {
-        std::cout << "\n File Read Failed!\n" << std::endl;
-        return 0;
-    }
-    const CIOBuffer buffer = AfxAllocIOBuffer(kScanReadSize);
-    if (!buffer) {
-        std::cout << "\n Not enough memory!\n" << std::endl;
-        return 0;
-    }
+    const ULONGLONG length = reader.GetLength();
     ULONGLONG done = 0;
-    while (done < length) {
-        const ULONGLONG want = length - done < kScanReadSize ? length - done : kScanReadSize;
-        const LONGLONG got = file.Read(buffer.get(), want);
-        if (got < 0) {
+    for (;;) {
+        const unsigned char* data;
+        size_t n;
+        if (!reader.Next(data, n)) {
             std::cout << "\n File Read Failed!\n" << std::endl;
             return 0;
         }
-        if (got == 0)
-            break;   // the file became shorter: scan what there was
-        done += static_cast<ULONGLONG>(got);
-        if (!feed(buffer.get(), static_cast<size_t>(got), done, length))
+        if (n == 0)
+            break;
+        done += n;
+        if (!feed(data, n, done, length))
             break;
     }
-    file.Close();
+    reader.Close();
     return 1;
 }
 
