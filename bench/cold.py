@@ -137,6 +137,8 @@ def main():
               f"- foremost/lumvane = {med['foremost'][0] / med['lumvane'][0]:.2f} (target > 1): "
               f"{'holds' if med['foremost'][0] > med['lumvane'][0] else 'MISSED'}",
               f"- input larger than memory: {'yes' if os.path.getsize(inp) > mem else 'NO'}",
+              "- bytes read are rchar, the bytes of read-like calls: lumvane maps its input, so "
+              "its rchar counts only the writer's reads of the images",
               "", "lumvane's images: " + ("all equal their manifest ranges" if not faults
                                          else f"{len(faults)} FAULTS")]
     text = "\n".join(lines)

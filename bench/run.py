@@ -310,9 +310,15 @@ def main():
             ok = v <= limit if how == "<=" else v >= limit
             verdicts.append(f"{w}: {name} = {v:.2f} (target {how} {limit}): "
                             f"{'holds' if ok else 'MISSED'}; in CPU time {cratio[name]:.2f}")
-        rr = rmed[(w, "lumvane")] / needed[w]
-        verdicts.append(f"{w}: lumvane read {rr:.3f} x (input + image bytes) (target <= {READ_LIMIT}): "
-                        f"{'holds' if 0 < rr <= READ_LIMIT else 'MISSED'}")
+        # rchar leaves out what comes in through a mapping: when lumvane's
+        # rchar is below the input's size, the input was mapped (once, by
+        # the single pass) and is added once.
+        lr, size = rmed[(w, "lumvane")], os.path.getsize(inputs[w][0])
+        mapped = 0 < lr < size
+        rr = (lr + size if mapped else lr) / needed[w]
+        how = "rchar + the mapped input once" if mapped else "rchar"
+        verdicts.append(f"{w}: lumvane read {rr:.3f} x (input + image bytes) ({how}; target <= "
+                        f"{READ_LIMIT}): {'holds' if 0 < rr <= READ_LIMIT else 'MISSED'}")
         pk = peaks[(w, "lumvane")]
         verdicts.append(f"{w}: lumvane peak {pk} KiB (target <= {PEAK_LIMIT_KIB}): "
                         f"{'holds' if pk <= PEAK_LIMIT_KIB else 'MISSED'}")

@@ -34,7 +34,12 @@ int ReadInput(const CString& path, Feed feed)
         if (!feed(data, n, done, length))
             break;
     }
-    reader.Close();
+    // Close also puts back the process state the reader changed (its fault
+    // handler); a run must not go on without it.
+    if (!reader.Close()) {
+        std::cout << "\n File Read Failed!\n" << std::endl;
+        return 0;
+    }
     return 1;
 }
 
