@@ -46,9 +46,15 @@ BENCH_DATA      ?= /var/tmp/lumvane-bench
 BENCH_OUT       ?= /dev/shm
 BENCH_RUNS      ?= 5
 BENCH_WORKLOADS ?= many-64m,few-64m,many-1g,few-1g
+# make bench-cold (on demand, never in CI): an input larger than memory, the
+# page cache dropped before each run; needs root and BENCH_COLD_SIZE of free
+# disk in BENCH_COLD_DATA (plus the images' 3% in BENCH_OUT).
+BENCH_COLD_DATA ?= /var/tmp/lumvane-bench-cold
+BENCH_COLD_SIZE ?= 28G
+BENCH_COLD_RUNS ?= 1
 
 .PHONY: all build test test-native test-sanitize fuzz windows test-windows demo demo-lumvane demo-kelb \
-        bench clean install package windows-zip test-package test-windows-zip
+        bench bench-build bench-cold clean install package windows-zip test-package test-windows-zip
 
 all: build
 
@@ -161,16 +167,23 @@ demo-kelb: build
 	$(BUILD)/host/kelb-sample-acorn $(BUILD)/sample-acorn.img
 	$(BUILD)/host/kelb-probe $(BUILD)/sample-acorn.img
 
-bench:
+bench-build:
 	@scripts/require $(BENCH_PACKAGES)
 	cmake -S . -B $(BENCH_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release \
 	  -DLUMVANE_WERROR=$(WERROR) -DLUMVANE_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
+
+bench: bench-build
 	@if [ -x $(BENCH_BUILD)/bench/lumvane-scanbench ]; then \
 	  $(BENCH_BUILD)/bench/lumvane-scanbench; \
 	else echo "bench: no scanning core microbenchmark (Google Benchmark or the core missing)"; fi
 	python3 bench/run.py --build $(BENCH_BUILD) --data $(BENCH_DATA) --out $(BENCH_OUT) \
 	  --runs $(BENCH_RUNS) --workloads $(BENCH_WORKLOADS) --markdown $(BENCH_BUILD)/results.md
+
+# Times cat, lumvane and foremost reading BENCH_COLD_SIZE from the disk.
+bench-cold: bench-build
+	python3 bench/cold.py --build $(BENCH_BUILD) --data $(BENCH_COLD_DATA) --out $(BENCH_OUT) \
+	  --size $(BENCH_COLD_SIZE) --runs $(BENCH_COLD_RUNS) --markdown $(BENCH_BUILD)/cold.md
 
 clean:
 	rm -rf $(BUILD) $(WINBUILD) $(BENCH_BUILD) $(PKGBUILD) $(SANBUILD) $(FUZZBUILD)

@@ -11,6 +11,7 @@
 // search's own cost, the others include fetching the input from memory.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -98,6 +99,44 @@ void InCache(benchmark::State& state, const std::string& name, bool startMode) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(slice));
 }
 
+// The single pass as the tool runs it: the input in 256 KiB pieces, starts
+// and markers found together.
+void SinglePass(benchmark::State& state, const std::string& name) {
+    const Input& in = Workload(name);
+    const size_t piece = 256 * 1024;
+    COffsetTable table;
+    table.reserve(in.ranges.size());
+    for (auto _ : state) {
+        CPNGLocator locator(table);
+        for (size_t at = 0; at < in.bytes.size(); at += piece)
+            locator.Feed(in.bytes.data() + at, std::min(piece, in.bytes.size() - at));
+        locator.Finish();
+        benchmark::DoNotOptimize(table.data());
+    }
+    bool same = table.size() == in.ranges.size();
+    for (size_t i = 0; same && i < table.size(); ++i)
+        same = table[i].start == in.ranges[i].start && table[i].end == in.ranges[i].end;
+    if (!same) state.SkipWithError("the table differs from the manifest");
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.bytes.size()));
+}
+
+// The single pass over one 256 KiB slice in the cache.
+void InCacheSinglePass(benchmark::State& state, const std::string& name) {
+    const Input& in = Workload(name);
+    const size_t slice = 256 * 1024, at = in.bytes.size() / 2;
+    COffsetTable table;
+    for (auto _ : state) {
+        CPNGLocator locator(table);
+        locator.Feed(in.bytes.data() + at, slice);
+        locator.Finish();
+        benchmark::DoNotOptimize(table.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(slice));
+}
+
+BENCHMARK_CAPTURE(InCacheSinglePass, few, std::string("few"))->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(SinglePass, many, std::string("many"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SinglePass, few, std::string("few"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(InCache, start_few, std::string("few"), true)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(InCache, end_few, std::string("few"), false)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(StartMode, many, std::string("many"))->Unit(benchmark::kMillisecond);

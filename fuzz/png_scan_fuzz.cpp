@@ -3,10 +3,11 @@
 // The reference below is written straight from the locator's rules, one
 // position at a time over the whole input held in memory, with none of the
 // core's tricks (pair search, window over read boundaries, early stop). The
-// core runs three ways: one Feed of everything, and both passes fed in
-// pieces whose sizes come from the input, the end pass stopping once the
-// scanner wants no more, as ScanFile does. All three tables must equal the
-// reference's: same entries, same starts, same ends.
+// core runs four ways: one Feed of everything, both passes fed in pieces
+// whose sizes come from the input, the end pass stopping once the scanner
+// wants no more, as ScanFile does, and (with the PNG patterns) the single
+// pass that finds starts and markers together, in the same pieces. All
+// tables must equal the reference's: same entries, same starts, same ends.
 //
 // Input: byte 0 is a flag byte: bit 0 set takes the two patterns from the
 // input (1 to 16 bytes each, exercising the core for any pattern) instead of
@@ -59,9 +60,10 @@ COffsetTable ReferenceStarts(const uint8_t* s, uint64_t n, const std::vector<uin
 }
 
 // End mode: an occurrence preceded by four zero bytes is a marker ending at
-// e = p + 8. The waiting entry takes the first marker whose e is not below
-// its start, unless e lies beyond the next entry's start: then that marker
-// belongs to a later image and the next entry waits instead.
+// e = p + 8. The waiting entry takes the first marker whose tag begins at or
+// after its start (p >= start), unless e lies beyond the next entry's start:
+// then that marker belongs to a later image, the next entry waits instead
+// and takes the marker only if p >= its own start.
 void ReferenceEnds(const uint8_t* s, uint64_t n, const std::vector<uint8_t>& pat, COffsetTable& t)
 {
     size_t waiting = 0;
@@ -72,11 +74,11 @@ void ReferenceEnds(const uint8_t* s, uint64_t n, const std::vector<uint8_t>& pat
             continue;
         }
         const bool marker = p >= 4 && s[p - 4] == 0 && s[p - 3] == 0 && s[p - 2] == 0 && s[p - 1] == 0;
-        if (marker) {
+        if (marker && p >= t[waiting].start) {
             const uint64_t e = p + 8;
-            if (e >= t[waiting].start) {
-                while (waiting + 1 < t.size() && e > t[waiting + 1].start)
-                    ++waiting;
+            while (waiting + 1 < t.size() && e > t[waiting + 1].start)
+                ++waiting;
+            if (p >= t[waiting].start) {
                 t[waiting].end = e;
                 ++waiting;
             }
@@ -173,14 +175,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     Expect(pieces, want, "in pieces");
 
-    // What the writer relies on: starts rise, a paired end is not below its
-    // start, and paired ends rise.
+    // The single pass the driver runs, in the same pieces (it knows only the
+    // PNG patterns), checking between pieces that the table only grows.
+    if (!(flags & 1)) {
+        COffsetTable once{{1, 2}};
+        CPNGLocator locator(once);
+        FUZZ_CHECK(once.empty(), "the locator did not empty its table");
+        size_t at = 0, k = 0;
+        unsigned zeroRun = 0;
+        size_t seen = 0;
+        while (at < n) {
+            size_t piece = sizes.empty() ? n : sizes[k++ % sizes.size()];
+            zeroRun = piece == 0 ? zeroRun + 1 : 0;
+            if (zeroRun > sizes.size() || piece > n - at)
+                piece = n - at;
+            locator.Feed(s + at, piece);
+            at += piece;
+            FUZZ_CHECK(locator.StreamLength() == at, "single pass: stream length %" PRIu64
+                       " after %zu bytes", locator.StreamLength(), at);
+            FUZZ_CHECK(once.size() >= seen, "single pass: the table shrank");
+            seen = once.size();
+        }
+        locator.Finish();
+        Expect(once, want, "single pass");
+    }
+
+    // What the writer relies on: starts rise, a paired image holds at least
+    // its tag and CRC, and paired ends rise.
     uint64_t lastEnd = 0;
     for (size_t i = 0; i < want.size(); ++i) {
         FUZZ_CHECK(i == 0 || want[i].start > want[i - 1].start, "starts out of order");
         if (want[i].end == kNoEnd)
             continue;
-        FUZZ_CHECK(want[i].end >= want[i].start, "entry %zu ends before it starts", i);
+        FUZZ_CHECK(want[i].end >= want[i].start + 8, "entry %zu is shorter than 8 bytes", i);
         FUZZ_CHECK(want[i].end > lastEnd || lastEnd == 0, "ends out of order");
         lastEnd = want[i].end;
     }

@@ -200,6 +200,10 @@ class CFile {
   // file, data may be lost). Closing a closed file does nothing.
   BOOL Close();
 
+  // The native descriptor (POSIX) or handle (Windows); -1 when closed. For
+  // platform code that needs the system's own calls on an open file.
+  INT_PTR GetNativeHandle() const { return m_handle; }
+
  private:
   INT_PTR m_handle = -1;  // the native descriptor or handle; -1 when closed
 };

@@ -7,12 +7,14 @@
 #include "lumvane_strings.h"
 #include "png_scan.h"
 
-// The full input path, built by the driver and scanned by both locator passes.
+#include <functional>
+
+// The full input path, built by the driver and scanned by the locator.
 extern CString g_strInputPath;
 // The output folder path: the full input path less the extension of its name.
 extern CString g_strOutputDir;
-// The offset table: emptied by the driver, filled by the locator (start mode
-// appends, end mode sets the ends), read by the writer.
+// The offset table: emptied by the driver, filled by the locator (starts
+// appended, ends set as their markers are paired), read by the writer.
 extern COffsetTable g_offsetTable;
 
 // The full input path for the command-line argument: the argument itself when
@@ -28,12 +30,28 @@ CString MakeFullInputPath(const CString& argument);
 // so can never become a folder that is emptied.
 CString MakeOutputDir(const CString& fullInputPath);
 
+// Told after each read of the input: the bytes read so far and the input's
+// length (fixed when the read began).
+using ScanProgress = std::function<void(ULONGLONG bytesRead, ULONGLONG length)>;
+
+// The locator as the driver runs it: one read of the file at path, finding
+// the image starts and their "IEND" markers together. Empties g_offsetTable
+// and fills it with exactly the table that ScanFile in start mode and then in
+// end mode gives for the same bytes. progress, when given, is called after
+// every read, between two reads of the input, and may not touch the table.
+// Returns 1 when the file was read to its end (as far as it goes, if it
+// shrank meanwhile), 0 after writing "\n File Open Failed!\n" (cannot open or
+// tell its length; a directory counts as such) or "\n File Read Failed!\n" to
+// standard output. The file is read through CBlockReader (mapped where the
+// system allows).
+int LocateImages(const CString& path, const ScanProgress& progress = nullptr);
+
 // One locator pass over the file at path. recordStarts non-zero: start mode,
 // appending an entry to g_offsetTable for every PNG signature with "IHDR" at
 // +12; zero: end mode, giving the entries their ends (see png_scan.h).
 // Returns 1 when the file was read to its end (or end mode needed no more),
-// 0 after writing "\n File Open Failed!\n" (cannot open; a directory counts
-// as such) or "\n File Read Failed!\n" to standard output.
+// 0 after writing "\n File Open Failed!\n" (cannot open or tell its length;
+// a directory counts as such) or "\n File Read Failed!\n" to standard output.
 int ScanFile(const unsigned char* pattern, int patternLength, const CString& path,
              int recordStarts);
 

@@ -1,4 +1,4 @@
-// Lumvane's driver: banner, framework, paths, both locator passes, the
+// Lumvane's driver: banner, framework, paths, the locator's single pass, the
 // writer, and the key prompt.
 #include "lumvane.h"
 
@@ -33,8 +33,8 @@ int main(int argc, char* argv[])
         text.Format("\n Now Analyse this file: \n     %s", g_strInputPath.GetString());
         std::cout << text.GetString() << std::endl;
 
-        if (ScanFile(kPNGSignature, sizeof kPNGSignature, g_strInputPath, 1) &&
-            ScanFile(kIENDTag, sizeof kIENDTag, g_strInputPath, 0))
+        // One read of the input finds the starts and the ends together.
+        if (LocateImages(g_strInputPath))
             status = DumpPNGs(argv[1]) ? 0 : 1;
     }
 

@@ -1,48 +1,69 @@
 #include "lumvane.h"
 
+#include "platform/blockreader.h"
+
 #include <iostream>
-#include <vector>
 
 namespace {
 
-// Reads of this size stay in the cache while they are searched; any size
-// gives the same table.
-constexpr size_t kScanReadSize = 256 * 1024;
+// Reads the file at path once from its start, handing each block to
+// feed(data, n, bytesRead, length), which returns false when it wants no
+// more. The length is fixed when the read begins: a file that grows meanwhile
+// is read as it was, one that shrinks as far as it goes. Returns 1 when the
+// reads are done, 0 after writing the failure's message.
+template <class Feed>
+int ReadInput(const CString& path, Feed feed)
+{
+    CBlockReader reader;
+    if (!reader.Open(path)) {
+        std::cout << "\n File Open Failed!\n" << std::endl;
+        return 0;
+    }
+    const ULONGLONG length = reader.GetLength();
+    ULONGLONG done = 0;
+    for (;;) {
+        const unsigned char* data;
+        size_t n;
+        if (!reader.Next(data, n)) {
+            std::cout << "\n File Read Failed!\n" << std::endl;
+            return 0;
+        }
+        if (n == 0)
+            break;
+        done += n;
+        if (!feed(data, n, done, length))
+            break;
+    }
+    // Close also puts back the process state the reader changed (its fault
+    // handler); a run must not go on without it.
+    if (!reader.Close()) {
+        std::cout << "\n File Read Failed!\n" << std::endl;
+        return 0;
+    }
+    return 1;
+}
 
 }  // namespace
 
 int ScanFile(const unsigned char* pattern, int patternLength, const CString& path,
              int recordStarts)
 {
-    CFile file;
-    if (!file.Open(path, CFile::modeRead)) {
-        std::cout << "\n File Open Failed!\n" << std::endl;
-        return 0;
-    }
-
-    // The length is fixed when the scan begins, as the number of reads was;
-    // a file that grows meanwhile is scanned as it was.
-    SetLastError(ERROR_SUCCESS);
-    ULONGLONG remaining = file.GetLength();
-    if (remaining == 0 && GetLastError() != ERROR_SUCCESS) {
-        std::cout << "\n File Read Failed!\n" << std::endl;
-        return 0;
-    }
-
-    std::vector<unsigned char> buffer(kScanReadSize);
     CPNGScanner scanner(pattern, static_cast<size_t>(patternLength), recordStarts, g_offsetTable);
-    while (remaining > 0 && scanner.WantsMore()) {
-        const ULONGLONG want = remaining < buffer.size() ? remaining : buffer.size();
-        const LONGLONG got = file.Read(buffer.data(), want);
-        if (got < 0) {
-            std::cout << "\n File Read Failed!\n" << std::endl;
-            return 0;
-        }
-        if (got == 0)
-            break;   // the file became shorter: scan what there was
-        scanner.Feed(buffer.data(), static_cast<size_t>(got));
-        remaining -= static_cast<ULONGLONG>(got);
-    }
-    file.Close();
-    return 1;
+    return ReadInput(path, [&](const unsigned char* data, size_t n, ULONGLONG, ULONGLONG) {
+        return scanner.Feed(data, n);
+    });
+}
+
+int LocateImages(const CString& path, const ScanProgress& progress)
+{
+    CPNGLocator locator(g_offsetTable);
+    const int result = ReadInput(path, [&](const unsigned char* data, size_t n, ULONGLONG done,
+                                           ULONGLONG length) {
+        locator.Feed(data, n);
+        if (progress)
+            progress(done, length);
+        return true;
+    });
+    locator.Finish();
+    return result;
 }

@@ -56,26 +56,24 @@ size_t FindCandidate(const unsigned char* buf, size_t i, size_t end, unsigned ch
 
 }  // namespace
 
-CPNGScanner::CPNGScanner(const unsigned char* pattern, size_t patternLength, int recordStarts,
-                         COffsetTable& table)
+CPatternSearch::CPatternSearch(const unsigned char* pattern, size_t patternLength, bool startMode,
+                               CSink& sink)
     : m_patternLength(std::clamp<size_t>(patternLength, 1, sizeof m_pattern)),
-      m_startMode(recordStarts != 0),
-      m_table(table)
+      m_startMode(startMode),
+      m_sink(sink)
 {
     std::memcpy(m_pattern, pattern, m_patternLength);
     m_span = m_startMode ? std::max(m_patternLength, kIHDRSpan) : m_patternLength;
-    // End mode on an empty table has nothing to pair.
-    m_complete = !m_startMode && m_table.empty();
 }
 
-bool CPNGScanner::Feed(const void* data, size_t n)
+void CPatternSearch::Feed(const void* data, size_t n)
 {
     const auto* d = static_cast<const unsigned char*>(data);
     const uint64_t base = m_length;
     const uint64_t length = base + n;
-    if (m_complete || n == 0) {
+    if (m_ended || n == 0) {
         m_length = length;
-        return !m_complete;
+        return;
     }
 
     // Positions below this have all the bytes a decision looks at.
@@ -96,7 +94,7 @@ bool CPNGScanner::Feed(const void* data, size_t n)
     }
 
     // Everything else is tried in place: the hot loop.
-    if (!m_complete) {
+    if (!m_ended) {
         const uint64_t from = std::max(m_next, base + kLookBehind);
         if (from < decidable)
             ScanRange(d, base, from, decidable);
@@ -113,10 +111,9 @@ bool CPNGScanner::Feed(const void* data, size_t n)
         m_tailLength = keep + n;
     }
     m_length = length;
-    return !m_complete;
 }
 
-void CPNGScanner::ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t from, uint64_t to)
+void CPatternSearch::ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t from, uint64_t to)
 {
     size_t i = static_cast<size_t>(from - bufBase);
     const size_t end = static_cast<size_t>(to - bufBase);
@@ -137,40 +134,128 @@ void CPNGScanner::ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t
             continue;
         }
         const uint64_t at = bufBase + i;
+        bool counts;
         if (m_startMode) {
-            if (std::memcmp(p + kIHDROffset, kIHDRTag, sizeof kIHDRTag) == 0)
-                m_table.push_back({at, kNoEnd});
-        } else if (at >= kLookBehind) {
-            uint32_t chunkLength;
-            std::memcpy(&chunkLength, p - kLookBehind, sizeof chunkLength);
-            if (chunkLength == 0) {
-                Marker(at + 8);
-                if (m_complete)
-                    return;
-            }
+            counts = std::memcmp(p + kIHDROffset, kIHDRTag, sizeof kIHDRTag) == 0;
+        } else {
+            uint32_t chunkLength = 1;
+            if (at >= kLookBehind)
+                std::memcpy(&chunkLength, p - kLookBehind, sizeof chunkLength);
+            counts = chunkLength == 0;
+        }
+        if (counts && !m_sink.Found(at)) {
+            m_ended = true;
+            return;
         }
         i += kAdvance;
     }
     m_next = bufBase + i;
 }
 
-void CPNGScanner::Marker(uint64_t e)
+void CEndPairing::Offer(uint64_t p)
 {
     const size_t count = m_table.size();
-    if (m_pairing >= count) {
-        m_complete = true;
+    // A tag that begins before the waiting image is no part of it, even when
+    // its chunk ends at or past that image's start: it is the end of the
+    // bytes before it (an image whose signature was damaged, or whose own
+    // marker came early), and taking it would cut every image after it.
+    if (m_waiting >= count || p < m_table[m_waiting].start)
         return;
-    }
-    if (e < m_table[m_pairing].start)
-        return;   // before the image that waits: not its marker
     // A marker that reaches past the next image's start belongs to a later
-    // image: the waiting entry stays unpaired.
-    while (m_pairing + 1 < count && e > m_table[m_pairing + 1].start)
-        ++m_pairing;
-    m_table[m_pairing].end = e;
-    ++m_pairing;
-    if (m_pairing == count)
-        m_complete = true;
+    // image: the waiting entry stays unpaired, and the next one takes the
+    // marker only if its tag lies within that image too.
+    const uint64_t e = p + kEndAfterTag;
+    while (m_waiting + 1 < count && e > m_table[m_waiting + 1].start)
+        ++m_waiting;
+    if (p >= m_table[m_waiting].start) {
+        m_table[m_waiting].end = e;
+        ++m_waiting;
+    }
+}
+
+CPNGScanner::CPNGScanner(const unsigned char* pattern, size_t patternLength, int recordStarts,
+                         COffsetTable& table)
+    : m_startMode(recordStarts != 0),
+      m_table(table),
+      m_pairing(table),
+      m_search(pattern, patternLength, recordStarts != 0, *this)
+{
+    // End mode on an empty table has nothing to pair.
+    if (!m_startMode && m_table.empty())
+        m_search.End();
+}
+
+bool CPNGScanner::Feed(const void* data, size_t n)
+{
+    m_search.Feed(data, n);
+    return WantsMore();
+}
+
+bool CPNGScanner::Found(uint64_t p)
+{
+    if (m_startMode) {
+        m_table.push_back({p, kNoEnd});
+        return true;
+    }
+    m_pairing.Offer(p);
+    return !m_pairing.AllPaired();
+}
+
+CPNGLocator::CPNGLocator(COffsetTable& table)
+    : m_table(table),
+      m_startSink(table),
+      m_starts(kPNGSignature, sizeof kPNGSignature, true, m_startSink),
+      m_markers(kIENDTag, sizeof kIENDTag, false, *this),
+      m_pairing(table)
+{
+    m_table.clear();
+    m_kept.reserve(4);
+}
+
+bool CPNGLocator::CStarts::Found(uint64_t p)
+{
+    m_table.push_back({p, kNoEnd});
+    return true;
+}
+
+void CPNGLocator::Feed(const void* data, size_t n)
+{
+    if (m_finished)
+        return;
+    // The starts first: every marker of this piece then finds the starts
+    // before it in the table, but for the last few, which wait for the next
+    // piece (a start up to 7 bytes past a tag decides whom the marker ends).
+    m_starts.Feed(data, n);
+    m_markers.Feed(data, n);
+    PairKept(false);
+}
+
+bool CPNGLocator::Found(uint64_t p)
+{
+    PairKept(false);
+    if (m_kept.empty() && p + CEndPairing::kEndAfterTag <= m_starts.Decided())
+        m_pairing.Offer(p);
+    else
+        m_kept.push_back(p);
+    return true;
+}
+
+void CPNGLocator::PairKept(bool final)
+{
+    size_t k = 0;
+    while (k < m_kept.size() &&
+           (final || m_kept[k] + CEndPairing::kEndAfterTag <= m_starts.Decided()))
+        m_pairing.Offer(m_kept[k++]);
+    m_kept.erase(m_kept.begin(), m_kept.begin() + static_cast<std::ptrdiff_t>(k));
+}
+
+void CPNGLocator::Finish()
+{
+    if (m_finished)
+        return;
+    // No start can follow: every kept marker has all it needs.
+    PairKept(true);
+    m_finished = true;
 }
 
 void ScanBuffer(const void* data, size_t n, const unsigned char* pattern, size_t patternLength,
@@ -185,4 +270,11 @@ void LocatePNGs(const void* data, size_t n, COffsetTable& table)
     table.clear();
     ScanBuffer(data, n, kPNGSignature, sizeof kPNGSignature, 1, table);
     ScanBuffer(data, n, kIENDTag, sizeof kIENDTag, 0, table);
+}
+
+void LocatePNGsOnce(const void* data, size_t n, COffsetTable& table)
+{
+    CPNGLocator locator(table);
+    locator.Feed(data, n);
+    locator.Finish();
 }

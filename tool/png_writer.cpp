@@ -2,11 +2,11 @@
 
 #include "diskobject/DiskObject.h"
 #include "platform/fsinfo.h"
+#include "platform/iobuffer.h"
 #include "platform/path_traits.h"
 
 #include <algorithm>
 #include <iostream>
-#include <memory>
 
 namespace {
 
@@ -70,6 +70,18 @@ int DumpPNGs(LPCTSTR inputName)
     text.Format("\n Begin Dumping PNGs, (total: %d)\n ", count);
     std::cout << text.GetString();
 
+    // One page-aligned buffer for every image, obtained once and not
+    // cleared: growing it image by image cost a fresh allocation, its page
+    // faults and a copy of the old contents each time, and the reads fill
+    // whatever is used. Pages that no read reaches (all images small) never
+    // become resident. Obtained before the folder is touched, so that a
+    // failure leaves it as it was.
+    const CIOBuffer buffer = AfxAllocIOBuffer(kCopyBufferSize);
+    if (!buffer) {
+        std::cout << "\n Not enough memory!\n" << std::endl;
+        return 0;
+    }
+
     if (count > 0) {
         // Emptying the output folder must never reach the input's own folder
         // or one above it, however the path leads there (links included).
@@ -94,11 +106,6 @@ int DumpPNGs(LPCTSTR inputName)
     }
 
     const ULONGLONG inputLength = input.GetLength();
-    // One buffer for every image, obtained once and not cleared: growing it
-    // image by image cost a fresh allocation, its page faults and a copy of
-    // the old contents each time, and the reads fill whatever is used. Pages
-    // that no read reaches (all images small) never become resident.
-    const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(kCopyBufferSize);
     for (int i = 0; i < count; ++i) {
         const PNGOffset& entry = g_offsetTable[static_cast<size_t>(i)];
         // An entry without an end runs up to the next image, or to the end

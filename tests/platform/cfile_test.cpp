@@ -1,3 +1,6 @@
+#include <fstream>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -5,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/afx.h"
+#include "platform/blockreader.h"
+#include "platform/iobuffer.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -90,4 +95,101 @@ TEST(CFile, PositionsAndLengthsBeyondFourGigabytes) {
   ASSERT_EQ(f.Read(buf, 3), 3);
   EXPECT_EQ(std::string(buf, 3), "END");
   EXPECT_EQ(f.Seek(-1, CFile::begin), -1);
+}
+
+// Large transfers go through page-aligned buffers: every size starts on a
+// page boundary, holds all its bytes, and a file read into it and written
+// from it keeps them.
+TEST(CFile, IOBuffersArePageAlignedAndHoldTheirBytes) {
+  const std::size_t page = AfxGetPageSize();
+  ASSERT_GE(page, 4096u);
+  EXPECT_EQ(page & (page - 1), 0u);
+  TempDir dir;
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{4097},
+                           std::size_t{256} << 10, std::size_t{1} << 20}) {
+    CIOBuffer buffer = AfxAllocIOBuffer(size);
+    ASSERT_TRUE(buffer) << size;
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer.get()) % page, 0u) << size;
+    if (size == 0) continue;
+    for (std::size_t i = 0; i < size; ++i) buffer[i] = static_cast<unsigned char>(i * 7 + 1);
+    const std::string path = dir / "buffer.bin";
+    {
+      CFile out;
+      ASSERT_TRUE(out.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
+      ASSERT_TRUE(out.Write(buffer.get(), size));
+    }
+    CIOBuffer back = AfxAllocIOBuffer(size);
+    ASSERT_TRUE(back);
+    CFile in;
+    ASSERT_TRUE(in.Open(path.c_str(), CFile::modeRead));
+    ASSERT_EQ(in.Read(back.get(), size), static_cast<LONGLONG>(size));
+    EXPECT_EQ(std::memcmp(back.get(), buffer.get(), size), 0) << size;
+  }
+}
+
+// The block reader hands out exactly the file's bytes, in order, in blocks
+// of at most kBlockSize, across the mapping's windows, and then the end.
+TEST(CBlockReader, GivesTheFilesBytesInBlocks) {
+  TempDir dir;
+  const std::string path = dir / "in.bin";
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, CBlockReader::kBlockSize + 3,
+                           (std::size_t{9} << 20) + 5}) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 + i / 4096);
+    { std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size)); }
+    CBlockReader reader;
+    ASSERT_TRUE(reader.Open(path.c_str()));
+    EXPECT_EQ(reader.GetLength(), size);
+    std::string got;
+    const unsigned char* data = nullptr;
+    std::size_t n = 0;
+    while (true) {
+      ASSERT_TRUE(reader.Next(data, n));
+      if (n == 0) break;
+      EXPECT_LE(n, CBlockReader::kBlockSize);
+      got.append(reinterpret_cast<const char*>(data), n);
+    }
+    EXPECT_TRUE(got == bytes) << size;
+    ASSERT_TRUE(reader.Next(data, n));  // the end stays the end
+    EXPECT_EQ(n, 0u);
+    EXPECT_TRUE(reader.Close());
+  }
+  CBlockReader reader;
+  EXPECT_FALSE(reader.Open((dir / "missing.bin").c_str()));
+  EXPECT_FALSE(reader.Open(dir.str().c_str()));  // a directory
+}
+
+// A file cut short while it is read: the blocks past its new end are read
+// as zeros or not at all (never a crash), and then the end comes; the bytes
+// before the cut are the file's.
+TEST(CBlockReader, AFileThatShrinksEndsWithoutACrash) {
+  TempDir dir;
+  const std::string path = dir / "in.bin";
+  const std::size_t size = std::size_t{3} << 20, cut = 300000;
+  const std::string bytes(size, 'b');
+  { std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size)); }
+  CBlockReader reader;
+  ASSERT_TRUE(reader.Open(path.c_str()));
+  const unsigned char* data = nullptr;
+  std::size_t n = 0;
+  ASSERT_TRUE(reader.Next(data, n));
+  ASSERT_EQ(n, CBlockReader::kBlockSize);
+  std::filesystem::resize_file(path, cut);
+  std::size_t at = n, blocks = 1;
+  while (true) {
+    ASSERT_TRUE(reader.Next(data, n));
+    if (n == 0) break;
+    for (std::size_t i = 0; i < n; ++i) {
+      const char want = at + i < cut ? 'b' : '\0';
+      if (static_cast<char>(data[i]) != want) {
+        ADD_FAILURE() << "byte " << at + i << " is " << int(data[i]);
+        break;
+      }
+    }
+    at += n;
+    ++blocks;
+  }
+  EXPECT_GE(at, cut);
+  EXPECT_LT(blocks, size / CBlockReader::kBlockSize);  // it stopped early
+  EXPECT_TRUE(reader.Close());
 }

@@ -1,5 +1,6 @@
 // The POSIX implementation of the Win32 surface: native paths, errno codes.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -15,6 +17,7 @@
 
 #include "platform/afx.h"
 #include "support/as_nobody.h"
+#include "platform/blockreader.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -258,4 +261,44 @@ TEST(CFilePosix, OpensABlockDeviceWithItsLength) {
     return;
   }
   GTEST_SKIP() << "no readable block device on this machine";
+}
+
+// The reader's SIGBUS handler lives only while it maps: the handler in place
+// before is back after Close (and after the destructor), and a second reader
+// opened meanwhile reads the same bytes without taking the handler over.
+namespace {
+void Sentinel(int) {}
+}  // namespace
+
+TEST(CBlockReaderPosix, PutsTheSigbusHandlerBack) {
+  TempDir dir;
+  const std::string path = dir / "in.bin";
+  { std::ofstream(path, std::ios::binary) << std::string(100000, 'x'); }
+  struct sigaction mine = {}, saved = {}, now = {};
+  mine.sa_handler = Sentinel;
+  sigemptyset(&mine.sa_mask);
+  ASSERT_EQ(sigaction(SIGBUS, &mine, &saved), 0);
+  {
+    CBlockReader first, second;
+    ASSERT_TRUE(first.Open(path.c_str()));
+    ASSERT_TRUE(second.Open(path.c_str()));
+    const unsigned char* a = nullptr;
+    const unsigned char* b = nullptr;
+    std::size_t na = 0, nb = 0;
+    ASSERT_TRUE(first.Next(a, na));
+    ASSERT_TRUE(sigaction(SIGBUS, nullptr, &now) == 0);
+    EXPECT_NE(now.sa_handler, Sentinel) << "the mapping reader is unguarded";
+    ASSERT_TRUE(second.Next(b, nb));
+    ASSERT_EQ(na, nb);
+    EXPECT_EQ(std::memcmp(a, b, na), 0);
+    EXPECT_TRUE(second.Close());
+    EXPECT_TRUE(first.Close());
+    ASSERT_EQ(sigaction(SIGBUS, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler, Sentinel);
+    ASSERT_TRUE(first.Open(path.c_str()));
+    ASSERT_TRUE(first.Next(a, na));
+  }  // the destructor closes
+  ASSERT_EQ(sigaction(SIGBUS, nullptr, &now), 0);
+  EXPECT_EQ(now.sa_handler, Sentinel);
+  ASSERT_EQ(sigaction(SIGBUS, &saved, nullptr), 0);
 }

@@ -248,6 +248,60 @@ TEST_F(LumvaneRun, UnpairedAndCutOffImages)
     ExpectImages(m_dir / "cut", input, {{10, s1}, {s1, input.size()}});
 }
 
+// One damaged image must not empty the intact images stored right after it:
+// the chunk that ends exactly where the next image begins is not that image's
+// end. Each damaged image is followed by three intact ones, back to back.
+TEST_F(LumvaneRun, ADamagedImageLeavesTheImagesAfterItWhole)
+{
+    const Bytes first = pngdraw::MakePicture(0, 5, 5);
+    // A tEXt chunk right after IHDR whose text holds a zero length and "IEND".
+    Bytes withText(first.begin(), first.begin() + 33);
+    const Bytes text = {'t', 'E', 'X', 't', 'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 0, 0, 0, 0, 'I', 'E', 'N', 'D', 'x'};
+    const uint32_t dataLength = static_cast<uint32_t>(text.size() - 4);
+    withText.insert(withText.end(), {0, 0, 0, static_cast<unsigned char>(dataLength)});
+    withText.insert(withText.end(), text.begin(), text.end());
+    const uint32_t crc = pngdraw::Crc32(text.data(), text.size());
+    for (int shift : {24, 16, 8, 0})
+        withText.push_back(static_cast<unsigned char>(crc >> shift));
+    withText.insert(withText.end(), first.begin() + 33, first.end());
+    // Length, type, "Comment" and its zero, the zero length, then "IEND" + 8.
+    const uint64_t falseEnd = 33 + 4 + 4 + 8 + 4 + 8;
+
+    Bytes badSignature = first;
+    badSignature[0] = 0x88;
+    const Bytes shortCRC(first.begin(), first.end() - 2);
+
+    struct Case {
+        const char* name;
+        Bytes damaged;
+        uint64_t firstEnd;   // 0: the damaged image is found nowhere
+    };
+    const Case cases[] = {
+        {"signature", badSignature, 0},
+        {"text", withText, falseEnd},
+        {"crc", shortCRC, shortCRC.size()},   // unpaired: runs up to the next image
+    };
+    for (const Case& c : cases) {
+        Bytes input = c.damaged;
+        std::vector<pngdraw::Range> ranges;
+        if (c.firstEnd != 0)
+            ranges.push_back({0, c.firstEnd});
+        for (unsigned i = 1; i <= 3; ++i) {
+            const Bytes png = pngdraw::MakePicture(i, 5, 5);
+            ranges.push_back({input.size(), input.size() + png.size()});
+            input.insert(input.end(), png.begin(), png.end());
+        }
+        const std::string file = std::string(c.name) + ".bin";
+        WriteAll(m_dir / file, input);
+        const RunResult r = Lumvane({file}, m_dir);
+        const int n = static_cast<int>(ranges.size());
+        EXPECT_EQ(r.out, Analyse(m_dir / file) + Total(n) + SavedTo(m_dir / c.name) +
+                             std::string(static_cast<size_t>(n), '.') + kPrompt) << c.name;
+        EXPECT_EQ(r.status, 0) << c.name;
+        ExpectImages(m_dir / c.name, input, ranges);
+    }
+}
+
 // Occurrences that cross read boundaries are found, in a file whose length
 // is an exact multiple of the read sizes and that ends with an image.
 TEST_F(LumvaneRun, ImagesAcrossReadBoundaries)

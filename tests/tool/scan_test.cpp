@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -60,11 +61,13 @@ COffsetTable Model(const Bytes& b)
         }
         if (p >= 4 && b[p - 4] == 0 && b[p - 3] == 0 && b[p - 2] == 0 && b[p - 1] == 0) {
             const uint64_t e = p + 8;
-            if (e >= t[k].start) {
+            if (p >= t[k].start) {
                 while (k + 1 < t.size() && e > t[k + 1].start)
                     ++k;
-                t[k].end = e;
-                ++k;
+                if (p >= t[k].start) {
+                    t[k].end = e;
+                    ++k;
+                }
             }
         }
         p += 9;
@@ -88,10 +91,29 @@ COffsetTable ScanPieces(const Bytes& b, const std::vector<size_t>& sizes)
     return t;
 }
 
+// The single pass with the input cut into pieces of the given sizes (cycled).
+COffsetTable OnePassPieces(const Bytes& b, const std::vector<size_t>& sizes)
+{
+    COffsetTable t{{1, 2}};   // the locator starts from an empty table
+    CPNGLocator locator(t);
+    size_t at = 0, i = 0;
+    while (at < b.size()) {
+        const size_t len = std::min(sizes[i++ % sizes.size()], b.size() - at);
+        locator.Feed(b.data() + at, len);
+        at += len;
+        EXPECT_EQ(locator.StreamLength(), at);
+    }
+    locator.Finish();
+    return t;
+}
+
+// Both passes, and the single pass, in one piece: they must agree.
 COffsetTable Locate(const Bytes& b)
 {
-    COffsetTable t;
+    COffsetTable t, once;
     LocatePNGs(b.data(), b.size(), t);
+    LocatePNGsOnce(b.data(), b.size(), once);
+    EXPECT_EQ(once, t) << "the single pass differs from the two passes";
     return t;
 }
 
@@ -157,20 +179,50 @@ TEST(ScanCore, OccurrencesOneToEightBytesAfterAnotherAreNotTried)
     EXPECT_EQ(t, (COffsetTable{{0, 28}, {28, kNoEnd}}));
 }
 
-TEST(ScanCore, MarkersBeforeTheFirstStartAreIgnoredAndEqualGivesLengthZero)
+TEST(ScanCore, AMarkerWhoseTagBeginsBeforeTheWaitingStartIsIgnored)
 {
     Bytes b = Tail();          // e = 12
     b.resize(40, 'j');
     Put(b, Head());            // start 40
     Put(b, Tail());
     EXPECT_EQ(Locate(b), (COffsetTable{{40, b.size()}}));
-    // A marker whose e equals the waiting start gives that image length 0.
+    // A chunk that ends exactly where the waiting image starts is not its end.
     Bytes c(20, 'j');
     PutAt(c, 8, Tail());       // IEND at 12, e = 20
     Put(c, Head());            // start 20
     COffsetTable t{{20, kNoEnd}};
     ScanBuffer(c.data(), c.size(), kIENDTag, 4, 0, t);
-    EXPECT_EQ(t, (COffsetTable{{20, 20}}));
+    EXPECT_EQ(t, (COffsetTable{{20, kNoEnd}}));
+    // A marker reaching past the next start leaves the waiting entry unpaired;
+    // the next entry does not take it either (its tag lies before that start)
+    // and waits for its own.
+    Bytes d(60, 'j');
+    PutAt(d, 11, Tail());      // IEND at 15, e = 23 > 20
+    PutAt(d, 36, Tail());      // IEND at 40, e = 48
+    COffsetTable u{{0, kNoEnd}, {20, kNoEnd}};
+    ScanBuffer(d.data(), d.size(), kIENDTag, 4, 0, u);
+    EXPECT_EQ(u, (COffsetTable{{0, kNoEnd}, {20, 48}}));
+    // A tag right at the start gives the shortest image, 8 bytes.
+    Bytes f(40, 'j');
+    PutAt(f, 16, Tail());      // IEND at 20, e = 28
+    COffsetTable v{{20, kNoEnd}};
+    ScanBuffer(f.data(), f.size(), kIENDTag, 4, 0, v);
+    EXPECT_EQ(v, (COffsetTable{{20, 28}}));
+}
+
+// Images stored back to back after one whose signature is damaged: its IEND
+// chunk ends exactly where the next image starts and must not empty it.
+TEST(ScanCore, ADamagedImageDoesNotEmptyTheImagesAfterIt)
+{
+    Bytes b = pngdraw::MakePicture(0, 6, 6);
+    b[0] ^= 0xff;
+    std::vector<uint64_t> starts;
+    for (unsigned i = 1; i <= 3; ++i) {
+        starts.push_back(b.size());
+        Put(b, pngdraw::MakePicture(i, 6, 6));
+    }
+    EXPECT_EQ(Locate(b), (COffsetTable{{starts[0], starts[1]}, {starts[1], starts[2]},
+                                       {starts[2], b.size()}}));
 }
 
 TEST(ScanCore, AnImageWithoutItsIENDAffectsOnlyItself)
@@ -305,7 +357,51 @@ TEST(ScanCore, AnyReadSizesGiveTheModelsTable)
             sizes.push_back(1 + rng() % (round % 3 == 0 ? 7 : 300));
         EXPECT_EQ(ScanPieces(b, sizes), want) << "round " << round;
         EXPECT_EQ(ScanPieces(b, {1}), want) << "round " << round;
+        EXPECT_EQ(OnePassPieces(b, sizes), want) << "round " << round;
+        EXPECT_EQ(OnePassPieces(b, {1}), want) << "round " << round;
     }
+}
+
+// The single pass against both passes on inputs dense in everything the
+// rules look at: signatures, IHDR, IEND and zero length fields, placed so
+// that markers and starts fall within a few bytes of each other (a tag up
+// to 7 bytes before a start, a start inside a CRC), cut into pieces of
+// random sizes, empty ones included.
+TEST(ScanCore, TheSinglePassGivesTheTwoPassesTable)
+{
+    std::mt19937 rng(20261207);
+    const std::vector<Bytes> pieces = {Head(), Head(), Tail(), Tail(), kSig,
+                                       Bytes{'I', 'E', 'N', 'D'}, Bytes{0, 0, 0, 0},
+                                       Bytes{'I', 'H', 'D', 'R'}, Bytes{0, 0, 0, 0, 'I', 'E', 'N', 'D'}};
+    size_t images = 0, paired = 0;
+    for (int round = 0; round < 2000; ++round) {
+        Bytes b;
+        const size_t target = rng() % (round % 10 == 0 ? 20000 : 400);
+        while (b.size() < target) {
+            if (rng() % 4 != 0)
+                Put(b, pieces[rng() % pieces.size()]);
+            else
+                b.push_back(static_cast<unsigned char>("\0\x89PNGIEHDRx"[rng() % 12]));
+        }
+        COffsetTable want;
+        LocatePNGs(b.data(), b.size(), want);
+        std::vector<size_t> sizes;
+        for (int i = 0; i < 1 + static_cast<int>(rng() % 6); ++i) {
+            const unsigned kind = rng() % 4;
+            sizes.push_back(kind == 0 ? 0 : kind == 1 ? 1 + rng() % 24 : 1 + rng() % (b.size() + 1));
+        }
+        if (std::all_of(sizes.begin(), sizes.end(), [](size_t z) { return z == 0; }))
+            sizes.push_back(1);
+        ASSERT_EQ(OnePassPieces(b, sizes), want) << "round " << round;
+        ASSERT_EQ(Model(b), want) << "round " << round;
+        images += want.size();
+        for (const PNGOffset& o : want)
+            paired += o.end != kNoEnd;
+    }
+    // The inputs really exercise the pairing: many images, most paired, not all.
+    EXPECT_GT(images, 10000u);
+    EXPECT_GT(paired, images / 4);
+    EXPECT_LT(paired, images);
 }
 
 // Offsets past 4 GiB: the stream is fed without being held in memory.
@@ -326,6 +422,17 @@ TEST(ScanCore, OffsetsBeyondFourGiB)
         EXPECT_EQ(s.StreamLength(), lead + png.size());
     }
     EXPECT_EQ(t, (COffsetTable{{lead, lead + png.size()}}));
+
+    COffsetTable once;
+    CPNGLocator locator(once);
+    for (uint64_t at = 0; at < lead;) {
+        const size_t len = static_cast<size_t>(std::min<uint64_t>(zeros.size(), lead - at));
+        locator.Feed(zeros.data(), len);
+        at += len;
+    }
+    locator.Feed(png.data(), png.size());
+    locator.Finish();
+    EXPECT_EQ(once, t);
 }
 
 }  // namespace
