@@ -7,6 +7,8 @@
 #include "lumvane_strings.h"
 #include "png_scan.h"
 
+#include <functional>
+
 // The full input path, built by the driver and scanned by both locator passes.
 extern CString g_strInputPath;
 // The output folder path: the full input path less the extension of its name.
@@ -28,14 +30,20 @@ CString MakeFullInputPath(const CString& argument);
 // so can never become a folder that is emptied.
 CString MakeOutputDir(const CString& fullInputPath);
 
+// Told between a scan's reads how far it is: bytes read so far, the input's
+// length, and the entries in g_offsetTable. Called first with 0 bytes read,
+// before the first read.
+using ScanProgress = std::function<void(ULONGLONG bytesRead, ULONGLONG total, size_t images)>;
+
 // One locator pass over the file at path. recordStarts non-zero: start mode,
 // appending an entry to g_offsetTable for every PNG signature with "IHDR" at
 // +12; zero: end mode, giving the entries their ends (see png_scan.h).
 // Returns 1 when the file was read to its end (or end mode needed no more),
 // 0 after writing "\n File Open Failed!\n" (cannot open; a directory counts
-// as such) or "\n File Read Failed!\n" to standard output.
+// as such) or "\n File Read Failed!\n" to standard output. progress, when
+// given, hears how far the pass is.
 int ScanFile(const unsigned char* pattern, int patternLength, const CString& path,
-             int recordStarts);
+             int recordStarts, const ScanProgress& progress = nullptr);
 
 // Writes every entry of g_offsetTable from the file inputName (as typed) into
 // g_strOutputDir as NN.png, after creating that folder and deleting the files

@@ -1,6 +1,7 @@
-// Lumvane's driver: banner, framework, paths, both locator passes, the
-// writer, and the key prompt.
+// Lumvane's driver: banner, framework, paths, both locator passes (with the
+// progress line on a terminal), the writer, and the key prompt.
 #include "lumvane.h"
+#include "progress.h"
 
 #include <iostream>
 
@@ -33,8 +34,14 @@ int main(int argc, char* argv[])
         text.Format("\n Now Analyse this file: \n     %s", g_strInputPath.GetString());
         std::cout << text.GetString() << std::endl;
 
-        if (ScanFile(kPNGSignature, sizeof kPNGSignature, g_strInputPath, 1) &&
-            ScanFile(kIENDTag, sizeof kIENDTag, g_strInputPath, 0))
+        // Drawn on standard error only while that is a terminal, and erased
+        // before the next text on standard output.
+        CProgressLine progress;
+        const ScanProgress report = [&progress](ULONGLONG bytesRead, ULONGLONG total, size_t images) {
+            progress.Update(bytesRead, total, images);
+        };
+        if (ScanFile(kPNGSignature, sizeof kPNGSignature, g_strInputPath, 1, report) &&
+            ScanFile(kIENDTag, sizeof kIENDTag, g_strInputPath, 0, report))
             status = DumpPNGs(argv[1]) ? 0 : 1;
     }
 

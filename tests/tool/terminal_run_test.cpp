@@ -1,0 +1,260 @@
+// The lumvane binary run with standard output and error on a terminal: a
+// pseudo-terminal read byte for byte, and a tmux pane whose finished screen
+// is compared with the plain transcript. Standard input is /dev/null, so the
+// key prompt returns at once.
+#include "pngdraw.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A run that never ends fails here instead of hanging the suite.
+constexpr auto kGiveUpAfter = std::chrono::seconds(60);
+
+std::string ReadAll(const fs::path& p)
+{
+    std::ifstream f(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+[[noreturn]] void ExecLumvane(const fs::path& cwd, const std::string& input)
+{
+    const int in = open("/dev/null", O_RDONLY);
+    if (chdir(cwd.c_str()) != 0 || in < 0 || dup2(in, 0) < 0)
+        _exit(126);
+    execl(LUMVANE_BINARY, LUMVANE_BINARY, input.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+}
+
+// Runs program with args; gives its exit status and standard output.
+int Command(const std::vector<std::string>& args, std::string* out = nullptr)
+{
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeFds[1], 1);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        unsetenv("TMUX");   // a test run from inside tmux starts its own server
+        std::vector<char*> argv;
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    std::string text;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(pipeFds[0], chunk, sizeof chunk)) > 0)
+        text.append(chunk, static_cast<size_t>(got));
+    close(pipeFds[0]);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    if (out)
+        *out = text;
+    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+}
+
+// The lines of a text as a screen shows them, less the empty lines at the
+// bottom.
+std::vector<std::string> ScreenLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t from = 0;
+    for (size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1)
+        lines.push_back(text.substr(from, nl - from));
+    lines.push_back(text.substr(from));
+    while (!lines.empty() && lines.back().empty())
+        lines.pop_back();
+    return lines;
+}
+
+class TerminalRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Three pictures, then zeros up to 3 MiB: a size the line spells out.
+        m_input = pngdraw::MakeJunkWithPictures(11, 3, nullptr);
+        ASSERT_LT(m_input.size(), kInputSize);
+        m_input.resize(kInputSize, 0);
+        std::ofstream f(m_dir.path() / "dump.bin", std::ios::binary);
+        f.write(reinterpret_cast<const char*>(m_input.data()), static_cast<std::streamsize>(m_input.size()));
+    }
+
+    // Standard output of a run with both streams in files, as the existing
+    // transcripts are taken; standard error must stay empty.
+    std::string PlainTranscript()
+    {
+        const fs::path out = m_dir.path() / "plain.out", err = m_dir.path() / "plain.err";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0)
+                _exit(126);
+            ExecLumvane(m_dir.path(), "dump.bin");
+        }
+        int wstatus = 0;
+        waitpid(pid, &wstatus, 0);
+        EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
+        EXPECT_EQ(ReadAll(err), "");
+        return ReadAll(out);
+    }
+
+    // Every byte the run writes to a pseudo-terminal columns wide (standard
+    // output and error both), as the terminal receives it.
+    std::string PtyRun(unsigned short columns)
+    {
+        winsize size{};
+        size.ws_row = 50;
+        size.ws_col = columns;
+        int master = -1;
+        const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+        if (pid < 0) {
+            ADD_FAILURE() << "forkpty failed";
+            return {};
+        }
+        if (pid == 0) {
+            setenv("TERM", "xterm", 1);
+            ExecLumvane(m_dir.path(), "dump.bin");
+        }
+        std::string raw;
+        const auto deadline = std::chrono::steady_clock::now() + kGiveUpAfter;
+        for (;;) {
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, 200) < 0 && errno != EINTR)
+                break;
+            if (std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << "the run did not end";
+                kill(pid, SIGKILL);
+                break;
+            }
+            if (p.revents == 0)
+                continue;
+            char chunk[4096];
+            const ssize_t got = read(master, chunk, sizeof chunk);
+            if (got <= 0)
+                break;   // EIO: the program and its terminal are gone
+            raw.append(chunk, static_cast<size_t>(got));
+        }
+        close(master);
+        int wstatus = 0;
+        waitpid(pid, &wstatus, 0);
+        EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << raw;
+        return raw;
+    }
+
+    static constexpr size_t kInputSize = 3 * 1024 * 1024;
+    TempDir m_dir;
+    pngdraw::Bytes m_input;
+};
+
+// One drawing of the line: a carriage return, the text, erase to the end.
+const std::regex kDrawing("\r([^\r\n\x1b]*)\x1b\\[K");
+
+TEST_F(TerminalRun, TheLineIsDrawnWhileReadingAndGoneBeforeTheNextText)
+{
+    const std::string plain = PlainTranscript();
+    const std::string raw = PtyRun(80);
+
+    const size_t analyse = raw.find("Now Analyse this file");
+    const size_t dumping = raw.find("\r\n Begin Dumping PNGs");
+    ASSERT_NE(analyse, std::string::npos) << raw;
+    ASSERT_NE(dumping, std::string::npos) << raw;
+    ASSERT_LT(analyse, dumping);
+
+    // Everything drawn lies between the two texts, and the last drawing is
+    // the erasing one, right before the next text.
+    std::vector<std::string> drawn;
+    for (std::sregex_iterator it(raw.begin(), raw.end(), kDrawing), end; it != end; ++it) {
+        EXPECT_GT(static_cast<size_t>(it->position()), analyse);
+        EXPECT_LT(static_cast<size_t>(it->position()), dumping);
+        drawn.push_back((*it)[1]);
+    }
+    ASSERT_GE(drawn.size(), 3u) << raw;
+    EXPECT_EQ(drawn.front(), " 0 B of 3.0 MiB (0%), 0 images found");
+    EXPECT_EQ(drawn.back(), "");
+    EXPECT_EQ(raw.substr(dumping - 4, 4), "\r\x1b[K");
+    // The first pass ends at 100%; the second starts with the images known.
+    const auto has = [&](const std::string& line) {
+        return std::find(drawn.begin(), drawn.end(), line) != drawn.end();
+    };
+    EXPECT_TRUE(has(" 3.0 MiB of 3.0 MiB (100%), 3 images found")) << raw;
+    EXPECT_TRUE(has(" 0 B of 3.0 MiB (0%), 3 images found")) << raw;
+
+    // Without the drawings, the bytes are the plain transcript (the terminal
+    // turns each newline into a carriage return and a newline).
+    std::string rest = std::regex_replace(raw, kDrawing, "");
+    rest = std::regex_replace(rest, std::regex("\r\n"), "\n");
+    EXPECT_EQ(rest, plain);
+}
+
+TEST_F(TerminalRun, ANarrowTerminalGetsTheLineCut)
+{
+    const std::string raw = PtyRun(30);
+    size_t drawings = 0;
+    for (std::sregex_iterator it(raw.begin(), raw.end(), kDrawing), end; it != end; ++it) {
+        ++drawings;
+        EXPECT_LE((*it)[1].length(), 29u) << (*it)[1];
+    }
+    EXPECT_GE(drawings, 3u) << raw;
+    EXPECT_NE(raw.find("\r 0 B of 3.0 MiB (0%), 0 image\x1b[K"), std::string::npos) << raw;
+}
+
+TEST_F(TerminalRun, TheFinishedScreenIsThePlainTranscript)
+{
+    const std::string plain = PlainTranscript();
+    const std::string socket = (m_dir.path() / "tmux.sock").string();
+    const std::string config = (m_dir.path() / "tmux.conf").string();
+    // The pane stays, dead, with its screen, after the program ends.
+    std::ofstream(config) << "set -g remain-on-exit on\n";
+    const std::string command = "cd '" + m_dir.str() + "' && exec '" LUMVANE_BINARY "' dump.bin </dev/null";
+    ASSERT_EQ(Command({"tmux", "-S", socket, "-f", config, "new-session", "-d", "-s", "run", "-x", "80",
+                       "-y", "50", command}),
+              0);
+
+    std::string dead;
+    const auto deadline = std::chrono::steady_clock::now() + kGiveUpAfter;
+    while (Command({"tmux", "-S", socket, "display-message", "-p", "-t", "run", "#{pane_dead}"}, &dead) == 0 &&
+           dead != "1\n" && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::string screen;
+    EXPECT_EQ(dead, "1\n");
+    EXPECT_EQ(Command({"tmux", "-S", socket, "capture-pane", "-p", "-J", "-t", "run", "-S", "-"}, &screen), 0);
+    Command({"tmux", "-S", socket, "kill-server"});
+
+    // tmux adds a line of its own below a dead pane's last output. The
+    // capture keeps the blanks the program wrote at a line's end, and those
+    // only.
+    std::vector<std::string> lines = ScreenLines(screen);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("Pane is dead", 0), 0u) << screen;
+    lines.pop_back();
+    while (!lines.empty() && lines.back().empty())
+        lines.pop_back();
+    EXPECT_EQ(lines, ScreenLines(plain)) << screen;
+}
+
+}  // namespace
