@@ -125,7 +125,7 @@ protected:
 
     // Every byte the run writes to a pseudo-terminal columns wide (standard
     // output and error both), as the terminal receives it.
-    std::string PtyRun(unsigned short columns)
+    std::string PtyRun(unsigned short columns, const char* term = "xterm")
     {
         winsize size{};
         size.ws_row = 50;
@@ -137,7 +137,7 @@ protected:
             return {};
         }
         if (pid == 0) {
-            setenv("TERM", "xterm", 1);
+            setenv("TERM", term, 1);
             ExecLumvane(m_dir.path(), "dump.bin");
         }
         std::string raw;
@@ -164,6 +164,41 @@ protected:
         waitpid(pid, &wstatus, 0);
         EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << raw;
         return raw;
+    }
+
+    // The finished screen of a run in an 80-column tmux pane with TERM set to
+    // term, history included and wrapped lines joined, less the empty lines
+    // at the bottom. The capture keeps the blanks the program wrote at a
+    // line's end, and those only.
+    std::vector<std::string> TmuxScreen(const std::string& term)
+    {
+        const std::string socket = (m_dir.path() / "tmux.sock").string();
+        const std::string config = (m_dir.path() / "tmux.conf").string();
+        // The pane stays, dead, with its screen, after the program ends.
+        std::ofstream(config) << "set -g remain-on-exit on\n";
+        const std::string command = "cd '" + m_dir.str() + "' && TERM=" + term + " exec '" LUMVANE_BINARY
+                                    "' dump.bin </dev/null";
+        EXPECT_EQ(Command({"tmux", "-S", socket, "-f", config, "new-session", "-d", "-s", "run", "-x", "80",
+                           "-y", "50", command}),
+                  0);
+
+        std::string dead;
+        const auto deadline = std::chrono::steady_clock::now() + kGiveUpAfter;
+        while (Command({"tmux", "-S", socket, "display-message", "-p", "-t", "run", "#{pane_dead}"}, &dead) == 0 &&
+               dead != "1\n" && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(dead, "1\n") << "the run did not end";
+        std::string screen;
+        EXPECT_EQ(Command({"tmux", "-S", socket, "capture-pane", "-p", "-J", "-t", "run", "-S", "-"}, &screen), 0);
+        Command({"tmux", "-S", socket, "kill-server"});
+
+        // tmux may add a line of its own below a dead pane's last output.
+        std::vector<std::string> lines = ScreenLines(screen);
+        if (!lines.empty() && lines.back().rfind("Pane is dead", 0) == 0)
+            lines.pop_back();
+        while (!lines.empty() && lines.back().empty())
+            lines.pop_back();
+        return lines;
     }
 
     static constexpr size_t kInputSize = 3 * 1024 * 1024;
@@ -226,35 +261,41 @@ TEST_F(TerminalRun, ANarrowTerminalGetsTheLineCut)
 TEST_F(TerminalRun, TheFinishedScreenIsThePlainTranscript)
 {
     const std::string plain = PlainTranscript();
-    const std::string socket = (m_dir.path() / "tmux.sock").string();
-    const std::string config = (m_dir.path() / "tmux.conf").string();
-    // The pane stays, dead, with its screen, after the program ends.
-    std::ofstream(config) << "set -g remain-on-exit on\n";
-    const std::string command = "cd '" + m_dir.str() + "' && exec '" LUMVANE_BINARY "' dump.bin </dev/null";
-    ASSERT_EQ(Command({"tmux", "-S", socket, "-f", config, "new-session", "-d", "-s", "run", "-x", "80",
-                       "-y", "50", command}),
-              0);
+    EXPECT_EQ(TmuxScreen("screen"), ScreenLines(plain));
+}
 
-    std::string dead;
-    const auto deadline = std::chrono::steady_clock::now() + kGiveUpAfter;
-    while (Command({"tmux", "-S", socket, "display-message", "-p", "-t", "run", "#{pane_dead}"}, &dead) == 0 &&
-           dead != "1\n" && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    std::string screen;
-    EXPECT_EQ(dead, "1\n");
-    EXPECT_EQ(Command({"tmux", "-S", socket, "capture-pane", "-p", "-J", "-t", "run", "-S", "-"}, &screen), 0);
-    Command({"tmux", "-S", socket, "kill-server"});
+// Where the terminal knows no erase sequence the line is drawn and erased
+// with blanks: the bytes say so, and the screen shows the same text (with
+// blanks where the line stood).
+TEST_F(TerminalRun, ATerminalWithoutEraseGetsBlanks)
+{
+    const std::string plain = PlainTranscript();
+    const std::string raw = PtyRun(80, "dumb");
+    EXPECT_EQ(raw.find('\x1b'), std::string::npos);
+    EXPECT_NE(raw.find("\r 0 B of 3.0 MiB (0%), 0 images found\r"), std::string::npos) << raw;
 
-    // tmux adds a line of its own below a dead pane's last output. The
-    // capture keeps the blanks the program wrote at a line's end, and those
-    // only.
-    std::vector<std::string> lines = ScreenLines(screen);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back().rfind("Pane is dead", 0), 0u) << screen;
-    lines.pop_back();
-    while (!lines.empty() && lines.back().empty())
-        lines.pop_back();
-    EXPECT_EQ(lines, ScreenLines(plain)) << screen;
+    // The last drawing, then as many blanks as it has characters, or more.
+    const std::smatch last = [&] {
+        std::smatch m;
+        EXPECT_TRUE(std::regex_search(raw, m, std::regex("\r([^\r\n]*)\r( *)\r\r\n Begin Dumping PNGs")))
+            << raw;
+        return m;
+    }();
+    ASSERT_EQ(last.size(), 3u);
+    const std::string text = last[1].str().substr(0, last[1].str().find_last_not_of(' ') + 1);
+    EXPECT_NE(text.find(" images found"), std::string::npos) << raw;
+    EXPECT_GE(last[2].length(), text.size());
+
+    // Every drawing ends where the next carriage return begins.
+    std::string rest = std::regex_replace(raw, std::regex("\r[^\r\n]*(?=\r)"), "");
+    rest = std::regex_replace(rest, std::regex("\r\n"), "\n");
+    EXPECT_EQ(rest, plain);
+
+    std::vector<std::string> screen = TmuxScreen("dumb"), expected = ScreenLines(plain);
+    for (auto* lines : {&screen, &expected})
+        for (auto& line : *lines)
+            line.erase(line.find_last_not_of(' ') + 1);
+    EXPECT_EQ(screen, expected);
 }
 
 }  // namespace
