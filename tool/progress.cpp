@@ -57,7 +57,8 @@ std::string FormatProgressLine(ULONGLONG bytesRead, ULONGLONG total, size_t imag
                                ULONGLONG elapsedMs, size_t columns)
 {
     const bool totalKnown = total != kUnknownLength;
-    std::string line = " " + FormatByteCount(bytesRead);
+    std::string line(" ");
+    line += FormatByteCount(bytesRead);
     if (totalKnown) {
         unsigned percent = 100;
         if (bytesRead < total) {
@@ -65,23 +66,33 @@ std::string FormatProgressLine(ULONGLONG bytesRead, ULONGLONG total, size_t imag
             percent = std::min(99u, static_cast<unsigned>(static_cast<double>(bytesRead) * 100.0 /
                                                           static_cast<double>(total)));
         }
-        line += " of " + FormatByteCount(total) + " (" + std::to_string(percent) + "%)";
+        line += " of ";
+        line += FormatByteCount(total);
+        line += " (";
+        line += std::to_string(percent);
+        line += "%)";
     } else {
         line += " read";
     }
 
     if (elapsedMs >= kRateSettleMilliseconds) {
         const double perSecond = static_cast<double>(bytesRead) * 1000.0 / static_cast<double>(elapsedMs);
-        line += ", " + FormatByteCount(static_cast<ULONGLONG>(perSecond)) + "/s";
+        line += ", ";
+        line += FormatByteCount(static_cast<ULONGLONG>(perSecond));
+        line += "/s";
         if (totalKnown && bytesRead < total && bytesRead > 0) {
             // Beyond any real wait; keeps the conversion in range.
             const double kLongest = 1e12;
             const double left = std::min(kLongest, std::ceil(static_cast<double>(total - bytesRead) / perSecond));
-            line += ", " + FormatDuration(static_cast<ULONGLONG>(left)) + " left";
+            line += ", ";
+            line += FormatDuration(static_cast<ULONGLONG>(left));
+            line += " left";
         }
     }
 
-    line += ", " + std::to_string(images) + (images == 1 ? " image found" : " images found");
+    line += ", ";
+    line += std::to_string(images);
+    line += images == 1 ? " image found" : " images found";
     if (line.size() > columns)
         line.resize(columns);
     return line;
@@ -153,7 +164,8 @@ void CProgressLine::Draw(ULONGLONG bytesRead, ULONGLONG total, size_t images, UL
         std::min(kProgressLineColumns, terminalColumns > 1 ? static_cast<size_t>(terminalColumns - 1) : 0);
     const std::string line = FormatProgressLine(bytesRead, total, images, now - m_start, columns);
 
-    std::string bytes = "\r" + line;
+    std::string bytes("\r");
+    bytes += line;
     if (m_erasesLine)
         bytes += kEraseToEndOfLine;
     else if (m_shown && m_shownLength > line.size())
@@ -169,10 +181,14 @@ void CProgressLine::Erase()
 {
     if (!m_shown)
         return;
-    if (m_erasesLine)
-        Put(std::string("\r") + kEraseToEndOfLine);
-    else
-        Put("\r" + std::string(m_shownLength, ' ') + "\r");
+    std::string bytes("\r");
+    if (m_erasesLine) {
+        bytes += kEraseToEndOfLine;
+    } else {
+        bytes.append(m_shownLength, ' ');
+        bytes += '\r';
+    }
+    Put(bytes);
     m_shown = false;
     m_shownLength = 0;
 }
