@@ -5,7 +5,7 @@ WERROR     ?= ON
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
 BUILD_PACKAGES := cmake ninja-build g++ make googletest libgtest-dev libgmock-dev
-TEST_PACKAGES  := $(BUILD_PACKAGES) parted
+TEST_PACKAGES  := $(BUILD_PACKAGES) parted tmux
 BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev foremost time python3
 # The Windows build: MinGW-w64 cross compiler, GoogleTest's sources, and Wine
 # to run the tests. flock (util-linux) serialises making the Wine prefix.

@@ -142,9 +142,10 @@ void CProgressLine::Update(ULONGLONG bytesRead, ULONGLONG total, size_t images)
     if (!m_enabled)
         return;
     const ULONGLONG now = AfxGetMonotonicMilliseconds();
-    const bool starting = bytesRead == 0;
+    const bool starting = bytesRead == 0 || !m_reading;
     const bool complete = total != kUnknownLength && bytesRead >= total;
     if (starting) {
+        m_reading = true;
         m_start = now;
         m_drewComplete = false;
     }

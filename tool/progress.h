@@ -61,7 +61,8 @@ public:
 
     // A scan's report between reads: bytes read so far, the input's length
     // (or kUnknownLength) and the images found so far. A report of 0 bytes
-    // read starts a reading: its clock starts and the line is drawn at once.
+    // read, or the first report, starts a reading: its clock starts and the
+    // line is drawn at once.
     // After that the line is redrawn at most every 100 ms, and once more when
     // everything is read.
     void Update(ULONGLONG bytesRead, ULONGLONG total, size_t images);
@@ -79,6 +80,7 @@ private:
 
     bool m_enabled = false;
     bool m_erasesLine = false;
+    bool m_reading = false;        // a reading has started
     bool m_shown = false;          // a line stands on the screen
     bool m_drewComplete = false;   // this reading's line at 100% is drawn
     size_t m_shownLength = 0;
