@@ -10,10 +10,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -44,34 +47,19 @@ std::string ReadAll(const fs::path& p)
     _exit(127);
 }
 
-// Runs program with args; gives its exit status and standard output.
-int Command(const std::vector<std::string>& args, std::string* out = nullptr)
+// Runs a shell command line; gives its exit status and standard output.
+int Shell(const std::string& command, std::string* out = nullptr)
 {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
+    // A test run from inside tmux still starts a server of its own.
+    FILE* pipe = popen(("unset TMUX; " + command).c_str(), "r");
+    if (pipe == nullptr)
         return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipeFds[1], 1);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        unsetenv("TMUX");   // a test run from inside tmux starts its own server
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
     std::string text;
     char chunk[4096];
-    ssize_t got;
-    while ((got = read(pipeFds[0], chunk, sizeof chunk)) > 0)
-        text.append(chunk, static_cast<size_t>(got));
-    close(pipeFds[0]);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        text.append(chunk, got);
+    const int wstatus = pclose(pipe);
     if (out)
         *out = text;
     return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
@@ -96,31 +84,21 @@ protected:
     void SetUp() override
     {
         // Three pictures, then zeros up to 3 MiB: a size the line spells out.
-        m_input = pngdraw::MakeJunkWithPictures(11, 3, nullptr);
-        ASSERT_LT(m_input.size(), kInputSize);
-        m_input.resize(kInputSize, 0);
+        pngdraw::Bytes input = pngdraw::MakeJunkWithPictures(11, 3, nullptr);
+        ASSERT_LT(input.size(), kInputSize);
+        input.resize(kInputSize, 0);
         std::ofstream f(m_dir.path() / "dump.bin", std::ios::binary);
-        f.write(reinterpret_cast<const char*>(m_input.data()), static_cast<std::streamsize>(m_input.size()));
+        f.write(reinterpret_cast<const char*>(input.data()), static_cast<std::streamsize>(input.size()));
     }
 
     // Standard output of a run with both streams in files, as the existing
     // transcripts are taken; standard error must stay empty.
     std::string PlainTranscript()
     {
-        const fs::path out = m_dir.path() / "plain.out", err = m_dir.path() / "plain.err";
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0)
-                _exit(126);
-            ExecLumvane(m_dir.path(), "dump.bin");
-        }
-        int wstatus = 0;
-        waitpid(pid, &wstatus, 0);
-        EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
-        EXPECT_EQ(ReadAll(err), "");
-        return ReadAll(out);
+        std::string out;
+        EXPECT_EQ(Shell("cd '" + m_dir.str() + "' && '" LUMVANE_BINARY "' dump.bin </dev/null 2>plain.err", &out), 0);
+        EXPECT_EQ(ReadAll(m_dir.path() / "plain.err"), "");
+        return out;
     }
 
     // Every byte the run writes to a pseudo-terminal columns wide (standard
@@ -172,25 +150,22 @@ protected:
     // line's end, and those only.
     std::vector<std::string> TmuxScreen(const std::string& term)
     {
-        const std::string socket = (m_dir.path() / "tmux.sock").string();
-        const std::string config = (m_dir.path() / "tmux.conf").string();
+        const std::string tmux = "tmux -S '" + m_dir.str() + "/tmux.sock' ";
         // The pane stays, dead, with its screen, after the program ends.
-        std::ofstream(config) << "set -g remain-on-exit on\n";
-        const std::string command = "cd '" + m_dir.str() + "' && TERM=" + term + " exec '" LUMVANE_BINARY
-                                    "' dump.bin </dev/null";
-        EXPECT_EQ(Command({"tmux", "-S", socket, "-f", config, "new-session", "-d", "-s", "run", "-x", "80",
-                           "-y", "50", command}),
+        std::ofstream(m_dir.path() / "tmux.conf") << "set -g remain-on-exit on\n";
+        EXPECT_EQ(Shell(tmux + "-f '" + m_dir.str() + "/tmux.conf' new-session -d -s run -x 80 -y 50 -c '" +
+                        m_dir.str() + "' \"TERM=" + term + " exec '" LUMVANE_BINARY "' dump.bin </dev/null\""),
                   0);
 
         std::string dead;
         const auto deadline = std::chrono::steady_clock::now() + kGiveUpAfter;
-        while (Command({"tmux", "-S", socket, "display-message", "-p", "-t", "run", "#{pane_dead}"}, &dead) == 0 &&
-               dead != "1\n" && std::chrono::steady_clock::now() < deadline)
+        while (Shell(tmux + "display-message -p -t run '#{pane_dead}'", &dead) == 0 && dead != "1\n" &&
+               std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         EXPECT_EQ(dead, "1\n") << "the run did not end";
         std::string screen;
-        EXPECT_EQ(Command({"tmux", "-S", socket, "capture-pane", "-p", "-J", "-t", "run", "-S", "-"}, &screen), 0);
-        Command({"tmux", "-S", socket, "kill-server"});
+        EXPECT_EQ(Shell(tmux + "capture-pane -p -J -t run -S -", &screen), 0);
+        Shell(tmux + "kill-server");
 
         // tmux may add a line of its own below a dead pane's last output.
         std::vector<std::string> lines = ScreenLines(screen);
@@ -203,7 +178,6 @@ protected:
 
     static constexpr size_t kInputSize = 3 * 1024 * 1024;
     TempDir m_dir;
-    pngdraw::Bytes m_input;
 };
 
 // One drawing of the line: a carriage return, the text, erase to the end.
@@ -275,13 +249,8 @@ TEST_F(TerminalRun, ATerminalWithoutEraseGetsBlanks)
     EXPECT_NE(raw.find("\r 0 B of 3.0 MiB (0%), 0 images found\r"), std::string::npos) << raw;
 
     // The last drawing, then as many blanks as it has characters, or more.
-    const std::smatch last = [&] {
-        std::smatch m;
-        EXPECT_TRUE(std::regex_search(raw, m, std::regex("\r([^\r\n]*)\r( *)\r\r\n Begin Dumping PNGs")))
-            << raw;
-        return m;
-    }();
-    ASSERT_EQ(last.size(), 3u);
+    std::smatch last;
+    ASSERT_TRUE(std::regex_search(raw, last, std::regex("\r([^\r\n]*)\r( *)\r\r\n Begin Dumping PNGs"))) << raw;
     const std::string text = last[1].str().substr(0, last[1].str().find_last_not_of(' ') + 1);
     EXPECT_NE(text.find(" images found"), std::string::npos) << raw;
     EXPECT_GE(last[2].length(), text.size());
