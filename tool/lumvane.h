@@ -30,15 +30,16 @@ CString MakeFullInputPath(const CString& argument);
 // so can never become a folder that is emptied.
 CString MakeOutputDir(const CString& fullInputPath);
 
-// Told after each read of the input: the bytes read so far and the input's
-// length (fixed when the read began).
-using ScanProgress = std::function<void(ULONGLONG bytesRead, ULONGLONG length)>;
+// Told how far the read of the input is: the bytes read so far, the input's
+// length (fixed when the read began) and the entries in g_offsetTable.
+using ScanProgress = std::function<void(ULONGLONG bytesRead, ULONGLONG length, size_t images)>;
 
 // The locator as the driver runs it: one read of the file at path, finding
 // the image starts and their "IEND" markers together. Empties g_offsetTable
 // and fills it with exactly the table that ScanFile in start mode and then in
-// end mode gives for the same bytes. progress, when given, is called after
-// every read, between two reads of the input, and may not touch the table.
+// end mode gives for the same bytes. progress, when given, is called once
+// with 0 bytes read before the first read, then after every read, between two
+// reads of the input, and may not touch the table.
 // Returns 1 when the file was read to its end (as far as it goes, if it
 // shrank meanwhile), 0 after writing "\n File Open Failed!\n" (cannot open or
 // tell its length; a directory counts as such) or "\n File Read Failed!\n" to

@@ -1,6 +1,7 @@
-// Lumvane's driver: banner, framework, paths, the locator's single pass, the
-// writer, and the key prompt.
+// Lumvane's driver: banner, framework, paths, the locator's single pass (with
+// the progress line on a terminal), the writer, and the key prompt.
 #include "lumvane.h"
+#include "progress.h"
 
 #include <iostream>
 
@@ -33,8 +34,14 @@ int main(int argc, char* argv[])
         text.Format("\n Now Analyse this file: \n     %s", g_strInputPath.GetString());
         std::cout << text.GetString() << std::endl;
 
+        // Drawn on standard error only while that is a terminal, and erased
+        // before the next text on standard output.
+        CProgressLine progress;
+        const ScanProgress report = [&progress](ULONGLONG bytesRead, ULONGLONG total, size_t images) {
+            progress.Update(bytesRead, total, images);
+        };
         // One read of the input finds the starts and the ends together.
-        if (LocateImages(g_strInputPath))
+        if (LocateImages(g_strInputPath, report))
             status = DumpPNGs(argv[1]) ? 0 : 1;
     }
 

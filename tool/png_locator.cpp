@@ -6,13 +6,13 @@
 
 namespace {
 
-// Reads the file at path once from its start, handing each block to
-// feed(data, n, bytesRead, length), which returns false when it wants no
-// more. The length is fixed when the read begins: a file that grows meanwhile
+// Reads the file at path once from its start: tells begin(length) once it
+// is open, then hands each block to feed(data, n, bytesRead, length), which
+// returns false when it wants no more. The length is fixed when the read begins: a file that grows meanwhile
 // is read as it was, one that shrinks as far as it goes. Returns 1 when the
 // reads are done, 0 after writing the failure's message.
-template <class Feed>
-int ReadInput(const CString& path, Feed feed)
+template <class Begin, class Feed>
+int ReadInput(const CString& path, Begin begin, Feed feed)
 {
     CBlockReader reader;
     if (!reader.Open(path)) {
@@ -20,6 +20,7 @@ int ReadInput(const CString& path, Feed feed)
         return 0;
     }
     const ULONGLONG length = reader.GetLength();
+    begin(length);
     ULONGLONG done = 0;
     for (;;) {
         const unsigned char* data;
@@ -49,7 +50,7 @@ int ScanFile(const unsigned char* pattern, int patternLength, const CString& pat
              int recordStarts)
 {
     CPNGScanner scanner(pattern, static_cast<size_t>(patternLength), recordStarts, g_offsetTable);
-    return ReadInput(path, [&](const unsigned char* data, size_t n, ULONGLONG, ULONGLONG) {
+    return ReadInput(path, [](ULONGLONG) {}, [&](const unsigned char* data, size_t n, ULONGLONG, ULONGLONG) {
         return scanner.Feed(data, n);
     });
 }
@@ -57,11 +58,15 @@ int ScanFile(const unsigned char* pattern, int patternLength, const CString& pat
 int LocateImages(const CString& path, const ScanProgress& progress)
 {
     CPNGLocator locator(g_offsetTable);
-    const int result = ReadInput(path, [&](const unsigned char* data, size_t n, ULONGLONG done,
-                                           ULONGLONG length) {
+    const auto begin = [&](ULONGLONG length) {
+        if (progress)
+            progress(0, length, g_offsetTable.size());
+    };
+    const int result = ReadInput(path, begin, [&](const unsigned char* data, size_t n,
+                                                  ULONGLONG done, ULONGLONG length) {
         locator.Feed(data, n);
         if (progress)
-            progress(done, length);
+            progress(done, length, g_offsetTable.size());
         return true;
     });
     locator.Finish();

@@ -59,14 +59,15 @@ TEST(LocateImages, OneReadGivesTheTwoPassesTable)
 
     std::vector<ULONGLONG> reads;
     g_offsetTable = {{5, 6}};   // emptied by the locator
-    ASSERT_EQ(LocateImages(path.c_str(), [&](ULONGLONG done, ULONGLONG length) {
+    ASSERT_EQ(LocateImages(path.c_str(), [&](ULONGLONG done, ULONGLONG length, size_t) {
                   EXPECT_EQ(length, input.size());
                   reads.push_back(done);
               }),
               1);
     EXPECT_EQ(g_offsetTable, twoPasses);
-    // Progress after each read, rising to the whole input.
+    // Progress before the first read, then after each, rising to the whole input.
     ASSERT_FALSE(reads.empty());
+    EXPECT_EQ(reads.front(), 0u);
     EXPECT_GT(reads.size(), 3u);
     EXPECT_TRUE(std::is_sorted(reads.begin(), reads.end()));
     EXPECT_EQ(reads.back(), input.size());
@@ -81,8 +82,8 @@ TEST(LocateImages, AnInputThatShrinksIsScannedAsFarAsItGoes)
     WriteAll(path, input);
     size_t calls = 0;
     const size_t cut = 400000;
-    ASSERT_EQ(LocateImages(path.c_str(), [&](ULONGLONG, ULONGLONG) {
-                  if (calls++ == 0)
+    ASSERT_EQ(LocateImages(path.c_str(), [&](ULONGLONG, ULONGLONG, size_t) {
+                  if (calls++ == 1)
                       std::filesystem::resize_file(path, cut);
               }),
               1);
