@@ -27,7 +27,7 @@ namespace as_nobody {
 
 // The words in front of a command that run it as nobody:nogroup.
 inline std::vector<std::string> SetprivPrefix() {
-  return {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
+  return {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
 }
 
 inline uid_t Uid() {

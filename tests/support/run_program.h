@@ -14,8 +14,7 @@
 //   o.timeout_seconds = 120;               // SIGALRM ends a program that hangs
 //
 // A test that needs an ordinary user runs the program as `nobody` by putting
-// {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
-// "--clear-groups", "--"} before its arguments.
+// as_nobody::SetprivPrefix() (support/as_nobody.h) before its arguments.
 #pragma once
 
 #ifndef _WIN32

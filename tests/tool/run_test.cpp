@@ -2,17 +2,12 @@
 // standard input from /dev/null: the exact bytes on standard output and
 // standard error, the exit status, and the files left behind.
 #include "pngdraw.h"
+#include "support/run_program.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -32,11 +27,6 @@ const std::string kBanner =
     "    Written by the Lumvane developers\n\n";
 const std::string kPrompt = "\n\n Any Key to Quit...\n";
 
-struct RunResult {
-    std::string out, err;
-    int status = -1;
-};
-
 std::string ReadAll(const fs::path& p)
 {
     std::ifstream f(p, std::ios::binary);
@@ -51,46 +41,17 @@ void WriteAll(const fs::path& p, const Bytes& b)
 
 class LumvaneRun : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/lumvane-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        m_root = fs::canonical(tmpl);
-        m_dir = m_root / "work";
-        fs::create_directory(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_root); }
+    void SetUp() override { m_dir = m_tmp.MakeDir("work"); }
 
     // Runs lumvane with args in cwd; stdin from /dev/null unless closeStdin.
-    RunResult Lumvane(const std::vector<std::string>& args, const fs::path& cwd, bool closeStdin = false)
+    static ProgramRun Lumvane(const std::vector<std::string>& args, const fs::path& cwd, bool closeStdin = false)
     {
-        const fs::path outFile = m_root / "stdout", errFile = m_root / "stderr";
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (chdir(cwd.c_str()) != 0)
-                _exit(126);
-            const int in = open("/dev/null", O_RDONLY);
-            const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(in, 0);
-            dup2(out, 1);
-            dup2(err, 2);
-            if (closeStdin)
-                close(0);
-            std::vector<char*> argv{const_cast<char*>(LUMVANE_BINARY)};
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(LUMVANE_BINARY, argv.data());
-            _exit(127);
-        }
-        int wstatus = 0;
-        waitpid(pid, &wstatus, 0);
-        RunResult r;
-        r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-        r.out = ReadAll(outFile);
-        r.err = ReadAll(errFile);
-        return r;
+        std::vector<std::string> argv{LUMVANE_BINARY};
+        argv.insert(argv.end(), args.begin(), args.end());
+        RunOptions options;
+        options.cwd = cwd.string();
+        options.close_stdin = closeStdin;
+        return RunProgram(argv, options);
     }
 
     // The standard output of a run that reached the writer.
@@ -122,7 +83,9 @@ protected:
         EXPECT_EQ(Names(dir), want);
     }
 
-    fs::path m_root, m_dir;
+    TempDir m_tmp;
+    const fs::path m_root = m_tmp.path();
+    fs::path m_dir;
 };
 
 TEST_F(LumvaneRun, NormalRunWritesEveryImageByteForByte)
@@ -131,7 +94,7 @@ TEST_F(LumvaneRun, NormalRunWritesEveryImageByteForByte)
     const Bytes input = pngdraw::MakeJunkWithPictures(7, 3, &ranges);
     WriteAll(m_dir / "dump.bin", input);
 
-    const RunResult r = Lumvane({"dump.bin", "ignored"}, m_dir);
+    const ProgramRun r = Lumvane({"dump.bin", "ignored"}, m_dir);
     EXPECT_EQ(r.out, Analyse(m_dir / "dump.bin") + Total(3) + SavedTo(m_dir / "dump") + "..." + kPrompt);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
@@ -141,12 +104,12 @@ TEST_F(LumvaneRun, NormalRunWritesEveryImageByteForByte)
     // files from the earlier run (07.png, anything else) do not survive.
     WriteAll(m_dir / "dump" / "07.png", Bytes(5, 'x'));
     WriteAll(m_dir / "dump" / "notes.txt", Bytes(5, 'x'));
-    const RunResult rel = Lumvane({"work/dump.bin"}, m_root);
+    const ProgramRun rel = Lumvane({"work/dump.bin"}, m_root);
     EXPECT_EQ(rel.out, Analyse("work/dump.bin") + Total(3) + SavedTo("work/dump") + "..." + kPrompt);
     EXPECT_EQ(rel.status, 0);
     ExpectImages(m_dir / "dump", input, ranges);
 
-    const RunResult abs = Lumvane({(m_dir / "dump.bin").string()}, "/");
+    const ProgramRun abs = Lumvane({(m_dir / "dump.bin").string()}, "/");
     EXPECT_EQ(abs.out, Analyse(m_dir / "dump.bin") + Total(3) + SavedTo(m_dir / "dump") + "..." + kPrompt);
     EXPECT_EQ(abs.status, 0);
     ExpectImages(m_dir / "dump", input, ranges);
@@ -154,7 +117,7 @@ TEST_F(LumvaneRun, NormalRunWritesEveryImageByteForByte)
 
 TEST_F(LumvaneRun, NoArgumentShowsTheUsage)
 {
-    const RunResult r = Lumvane({}, m_dir);
+    const ProgramRun r = Lumvane({}, m_dir);
     EXPECT_EQ(r.out, kBanner + kPrompt);
     EXPECT_EQ(r.err, "\n Usage:\n\n      Lumvane.exe FILE\n\n");
     EXPECT_EQ(r.status, 1);
@@ -162,7 +125,7 @@ TEST_F(LumvaneRun, NoArgumentShowsTheUsage)
 
 TEST_F(LumvaneRun, FailedStartUpSkipsThePrompt)
 {
-    const RunResult r = Lumvane({"dump.bin"}, m_dir, /*closeStdin=*/true);
+    const ProgramRun r = Lumvane({"dump.bin"}, m_dir, /*closeStdin=*/true);
     EXPECT_EQ(r.out, kBanner);
     EXPECT_EQ(r.err, " Fatal Error: MFC initialization failed\n");
     EXPECT_EQ(r.status, 1);
@@ -175,7 +138,7 @@ TEST_F(LumvaneRun, UnreadableInputsTouchNothing)
     fs::create_directory(m_dir / "missing");   // would be the output folder of missing.bin
     WriteAll(m_dir / "missing" / "keep.png", Bytes(3, 'k'));
     for (const char* name : {"missing.bin", "folder.d"}) {
-        const RunResult r = Lumvane({name}, m_dir);
+        const ProgramRun r = Lumvane({name}, m_dir);
         EXPECT_EQ(r.out, Analyse(m_dir / name) + "\n File Open Failed!\n\n" + kPrompt) << name;
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.status, 1);
@@ -188,7 +151,7 @@ TEST_F(LumvaneRun, UnreadableInputsTouchNothing)
 TEST_F(LumvaneRun, NoImageFoundCreatesNothing)
 {
     WriteAll(m_dir / "junk.bin", Bytes(70000, 'j'));
-    const RunResult r = Lumvane({"junk.bin"}, m_dir);
+    const ProgramRun r = Lumvane({"junk.bin"}, m_dir);
     EXPECT_EQ(r.out, Analyse(m_dir / "junk.bin") + Total(0) + kPrompt);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
@@ -203,7 +166,7 @@ TEST_F(LumvaneRun, NamesWithoutExtensionFailSafely)
     for (const char* name : {"dump", ".dat", "..bin", "...bin"}) {
         WriteAll(m_dir / name, input);
         WriteAll(m_dir / "other.txt", Bytes(4, 'o'));
-        const RunResult r = Lumvane({name}, m_dir);
+        const ProgramRun r = Lumvane({name}, m_dir);
         EXPECT_EQ(r.out, Analyse(m_dir / name) + Total(2) + SavedTo(m_dir / name) +
                              "\n File create Failed!\n\n" + kPrompt) << name;
         EXPECT_EQ(r.err, "");
@@ -225,7 +188,7 @@ TEST_F(LumvaneRun, TheHundredAndFirstImageIsNamed100)
         input.insert(input.end(), png.begin(), png.end());
     }
     WriteAll(m_dir / "many.raw", input);
-    const RunResult r = Lumvane({"many.raw"}, m_dir);
+    const ProgramRun r = Lumvane({"many.raw"}, m_dir);
     EXPECT_EQ(r.out, Analyse(m_dir / "many.raw") + Total(101) + SavedTo(m_dir / "many") +
                          std::string(101, '.') + kPrompt);
     EXPECT_EQ(r.status, 0);
@@ -243,7 +206,7 @@ TEST_F(LumvaneRun, UnpairedAndCutOffImages)
     const uint64_t s1 = input.size();
     input.insert(input.end(), b.begin(), b.end() - 2);    // CRC cut off
     WriteAll(m_dir / "cut.img", input);
-    const RunResult r = Lumvane({"cut.img"}, m_dir);
+    const ProgramRun r = Lumvane({"cut.img"}, m_dir);
     EXPECT_EQ(r.status, 0);
     ExpectImages(m_dir / "cut", input, {{10, s1}, {s1, input.size()}});
 }
@@ -293,7 +256,7 @@ TEST_F(LumvaneRun, ADamagedImageLeavesTheImagesAfterItWhole)
         }
         const std::string file = std::string(c.name) + ".bin";
         WriteAll(m_dir / file, input);
-        const RunResult r = Lumvane({file}, m_dir);
+        const ProgramRun r = Lumvane({file}, m_dir);
         const int n = static_cast<int>(ranges.size());
         EXPECT_EQ(r.out, Analyse(m_dir / file) + Total(n) + SavedTo(m_dir / c.name) +
                              std::string(static_cast<size_t>(n), '.') + kPrompt) << c.name;
@@ -317,53 +280,9 @@ TEST_F(LumvaneRun, ImagesAcrossReadBoundaries)
         std::copy(png.begin(), png.end(), input.begin() + static_cast<std::ptrdiff_t>(ranges[i].start));
     }
     WriteAll(m_dir / "edges.bin", input);
-    const RunResult r = Lumvane({"edges.bin"}, m_dir);
+    const ProgramRun r = Lumvane({"edges.bin"}, m_dir);
     EXPECT_EQ(r.status, 0);
     ExpectImages(m_dir / "edges", input, ranges);
-}
-
-// Offsets beyond 4 GiB: a sparse input with an image past the 4 GiB mark.
-// Both passes read 4 GiB of zeros (several seconds), so the run is asked for
-// with LUMVANE_LARGE_TESTS=1; the scanner's own 64-bit test always runs.
-TEST_F(LumvaneRun, AnImageBeyondFourGiB)
-{
-    if (std::getenv("LUMVANE_LARGE_TESTS") == nullptr)
-        GTEST_SKIP() << "set LUMVANE_LARGE_TESTS=1 to read a 4 GiB input";
-    const Bytes png = pngdraw::MakePicture(3, 9, 9);
-    const uint64_t at = (uint64_t{4} << 30) + 4093;
-    {
-        std::ofstream f(m_dir / "big.img", std::ios::binary);
-        f.seekp(static_cast<std::streamoff>(at));
-        f.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
-        f.seekp(static_cast<std::streamoff>(at + png.size() + 5000));
-        f.put('x');
-        ASSERT_TRUE(f.good());
-    }
-    const RunResult r = Lumvane({"big.img"}, m_dir);
-    EXPECT_EQ(r.out, Analyse(m_dir / "big.img") + Total(1) + SavedTo(m_dir / "big") + "." + kPrompt);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(ReadAll(m_dir / "big" / "00.png") == std::string(png.begin(), png.end()));
-}
-
-// The backstop: an output folder that leads to the input's own folder is refused.
-TEST_F(LumvaneRun, OutputFolderLinkedToTheInputsFolderIsRefused)
-{
-    const Bytes input = pngdraw::MakeJunkWithPictures(5, 2, nullptr);
-    WriteAll(m_dir / "dump.bin", input);
-    WriteAll(m_dir / "precious.txt", Bytes(4, 'p'));
-    fs::create_directory_symlink(".", m_dir / "dump");
-    const RunResult r = Lumvane({"dump.bin"}, m_dir);
-    EXPECT_EQ(r.out, Analyse(m_dir / "dump.bin") + Total(2) + "\n Output folder refused: " +
-                         (m_dir / "dump").string() + " contains the input file.\n\n" + kPrompt);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(Names(m_dir), (std::set<std::string>{"dump", "dump.bin", "precious.txt"}));
-
-    // A link to a folder above the input's folder is refused as well.
-    fs::remove(m_dir / "dump");
-    fs::create_directory_symlink(m_root, m_dir / "dump");
-    EXPECT_EQ(Lumvane({"dump.bin"}, m_dir).status, 1);
-    EXPECT_EQ(Names(m_dir), (std::set<std::string>{"dump", "dump.bin", "precious.txt"}));
-    EXPECT_TRUE(fs::exists(m_root / "work"));
 }
 
 }  // namespace

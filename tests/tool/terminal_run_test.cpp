@@ -3,6 +3,7 @@
 // is compared with the plain transcript. Standard input is /dev/null, so the
 // key prompt returns at once.
 #include "pngdraw.h"
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <thread>
@@ -31,12 +31,6 @@ namespace {
 
 // A run that never ends fails here instead of hanging the suite.
 constexpr auto kGiveUpAfter = std::chrono::seconds(60);
-
-std::string ReadAll(const fs::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
 
 [[noreturn]] void ExecLumvane(const fs::path& cwd, const std::string& input)
 {
@@ -95,10 +89,12 @@ protected:
     // transcripts are taken; standard error must stay empty.
     std::string PlainTranscript()
     {
-        std::string out;
-        EXPECT_EQ(Shell("cd '" + m_dir.str() + "' && '" LUMVANE_BINARY "' dump.bin </dev/null 2>plain.err", &out), 0);
-        EXPECT_EQ(ReadAll(m_dir.path() / "plain.err"), "");
-        return out;
+        RunOptions options;
+        options.cwd = m_dir.str();
+        const ProgramRun r = RunProgram({LUMVANE_BINARY, "dump.bin"}, options);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        return r.out;
     }
 
     // Every byte the run writes to a pseudo-terminal columns wide (standard
