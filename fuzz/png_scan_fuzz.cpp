@@ -1,11 +1,10 @@
 // Fuzz target: the PNG scanning core against a plain reference scan.
 //
-// The reference below is written straight from the locator's rules, one
-// position at a time over the whole input held in memory, with none of the
-// core's tricks (pair search, window over read boundaries, early stop). The
-// core runs four ways: one Feed of everything, both passes fed in pieces
-// whose sizes come from the input, the end pass stopping once the scanner
-// wants no more, as ScanFile does, and (with the PNG patterns) the single
+// The reference (tests/support/png_reference.h) is written straight from the
+// locator's rules, one position at a time over the whole input held in
+// memory, with none of the core's tricks. The core runs four ways: one Feed
+// of everything, both passes fed in pieces whose sizes come from the input,
+// the end pass stopping once the scanner wants no more, as ScanFile does, and (with the PNG patterns) the single
 // pass that finds starts and markers together, in the same pieces. All
 // tables must equal the reference's: same entries, same starts, same ends.
 //
@@ -17,6 +16,7 @@
 // is the stream.
 #include "fuzz_input.h"
 #include "png_scan.h"
+#include "support/png_reference.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -24,83 +24,14 @@
 
 namespace {
 
-constexpr uint64_t kAdvance = 9;
-constexpr uint64_t kIHDRAt = 12;
-constexpr unsigned char kIHDR[4] = {'I', 'H', 'D', 'R'};
-
-bool Occurs(const uint8_t* s, uint64_t n, uint64_t p, const std::vector<uint8_t>& pat)
-{
-    if (p + pat.size() > n)
-        return false;
-    for (size_t k = 0; k < pat.size(); ++k)
-        if (s[p + k] != pat[k])
-            return false;
-    return true;
-}
-
-// Start mode: every occurrence with "IHDR" 12 bytes on is an image start;
-// after any occurrence the search goes on 9 bytes on.
-COffsetTable ReferenceStarts(const uint8_t* s, uint64_t n, const std::vector<uint8_t>& pat)
-{
-    COffsetTable t;
-    uint64_t p = 0;
-    while (p < n) {
-        if (!Occurs(s, n, p, pat)) {
-            ++p;
-            continue;
-        }
-        bool ihdr = p + kIHDRAt + 4 <= n;
-        for (size_t k = 0; ihdr && k < 4; ++k)
-            ihdr = s[p + kIHDRAt + k] == kIHDR[k];
-        if (ihdr)
-            t.push_back({p, kNoEnd});
-        p += kAdvance;
-    }
-    return t;
-}
-
-// End mode: an occurrence preceded by four zero bytes is a marker ending at
-// e = p + 8. The waiting entry takes the first marker whose tag begins at or
-// after its start (p >= start), unless e lies beyond the next entry's start:
-// then that marker belongs to a later image, the next entry waits instead
-// and takes the marker only if p >= its own start.
-void ReferenceEnds(const uint8_t* s, uint64_t n, const std::vector<uint8_t>& pat, COffsetTable& t)
-{
-    size_t waiting = 0;
-    uint64_t p = 0;
-    while (p < n && waiting < t.size()) {
-        if (!Occurs(s, n, p, pat)) {
-            ++p;
-            continue;
-        }
-        const bool marker = p >= 4 && s[p - 4] == 0 && s[p - 3] == 0 && s[p - 2] == 0 && s[p - 1] == 0;
-        if (marker && p >= t[waiting].start) {
-            const uint64_t e = p + 8;
-            while (waiting + 1 < t.size() && e > t[waiting + 1].start)
-                ++waiting;
-            if (p >= t[waiting].start) {
-                t[waiting].end = e;
-                ++waiting;
-            }
-        }
-        p += kAdvance;
-    }
-}
-
 // Feeds the stream in pieces of the given sizes, in turn; stops early when
 // the scanner wants no more (and then checks that it really ignores more).
 void FeedInPieces(CPNGScanner& sc, const uint8_t* s, size_t n, const std::vector<size_t>& sizes)
 {
-    size_t at = 0, k = 0;
-    unsigned zeroRun = 0;
+    png_reference::Reads reads(sizes, n);
+    size_t at = 0;
     while (at < n && sc.WantsMore()) {
-        size_t piece = sizes.empty() ? n : sizes[k++ % sizes.size()];
-        // Sizes that are all 0 would never move on.
-        zeroRun = piece == 0 ? zeroRun + 1 : 0;
-        if (zeroRun > sizes.size())
-            piece = n - at;
-        if (piece > n - at)
-            piece = n - at;
+        const size_t piece = reads.Next(at);
         const bool more = sc.Feed(s + at, piece);
         at += piece;
         FUZZ_CHECK(more == sc.WantsMore(), "Feed's result differs from WantsMore");
@@ -138,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzInput in(data, size);
     const uint8_t flags = in.Byte();
-    std::vector<uint8_t> startPat(kPNGSignature, kPNGSignature + sizeof kPNGSignature);
-    std::vector<uint8_t> endPat(kIENDTag, kIENDTag + sizeof kIENDTag);
+    std::vector<uint8_t> startPat = png_reference::Signature();
+    std::vector<uint8_t> endPat = png_reference::EndTag();
     if (flags & 1) {
         for (std::vector<uint8_t>* pat : {&startPat, &endPat}) {
             const size_t len = 1 + in.Byte() % 16;
@@ -154,8 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t* s = in.Rest();
     const size_t n = in.Left();
 
-    COffsetTable want = ReferenceStarts(s, n, startPat);
-    ReferenceEnds(s, n, endPat, want);
+    const COffsetTable want = png_reference::Scan(s, n, startPat, endPat);
 
     // One Feed of everything.
     COffsetTable whole;
@@ -178,25 +108,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The single pass the driver runs, in the same pieces (it knows only the
     // PNG patterns), checking between pieces that the table only grows.
     if (!(flags & 1)) {
-        COffsetTable once{{1, 2}};
-        CPNGLocator locator(once);
-        FUZZ_CHECK(once.empty(), "the locator did not empty its table");
-        size_t at = 0, k = 0;
-        unsigned zeroRun = 0;
         size_t seen = 0;
-        while (at < n) {
-            size_t piece = sizes.empty() ? n : sizes[k++ % sizes.size()];
-            zeroRun = piece == 0 ? zeroRun + 1 : 0;
-            if (zeroRun > sizes.size() || piece > n - at)
-                piece = n - at;
-            locator.Feed(s + at, piece);
-            at += piece;
-            FUZZ_CHECK(locator.StreamLength() == at, "single pass: stream length %" PRIu64
-                       " after %zu bytes", locator.StreamLength(), at);
-            FUZZ_CHECK(once.size() >= seen, "single pass: the table shrank");
-            seen = once.size();
-        }
-        locator.Finish();
+        const COffsetTable once = png_reference::LocateInReads(
+            s, n, sizes, [&seen](const CPNGLocator& locator, const COffsetTable& table, size_t at) {
+                FUZZ_CHECK(at != 0 || table.empty(), "the locator did not empty its table");
+                FUZZ_CHECK(locator.StreamLength() == at, "single pass: stream length %" PRIu64
+                           " after %zu bytes", locator.StreamLength(), at);
+                FUZZ_CHECK(table.size() >= seen, "single pass: the table shrank");
+                seen = table.size();
+            });
         Expect(once, want, "single pass");
     }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/afx.h"
+#include "support/recording_wnd.h"
 #include "test_strings.h"
 
 // The program's string table for these tests.
@@ -138,14 +139,6 @@ TEST(CStringArray, AddsInOrderAndClears) {
   a.RemoveAll();
   EXPECT_EQ(a.GetSize(), 0);
 }
-
-namespace {
-class RecordingWnd : public CWnd {
- public:
-  void SetWindowTextA(LPCTSTR text) override { texts.push_back(text); }
-  std::vector<std::string> texts;
-};
-}  // namespace
 
 TEST(CWnd, SubclassSeesEveryTextThroughTheBasePointer) {
   RecordingWnd recorder;

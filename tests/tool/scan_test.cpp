@@ -3,11 +3,11 @@
 // model of the rules whatever the read sizes.
 #include "png_scan.h"
 #include "pngdraw.h"
+#include "support/png_reference.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <random>
 #include <string>
 
@@ -40,40 +40,7 @@ Bytes Tail()
 }
 
 // The rules, position by position over the whole input.
-COffsetTable Model(const Bytes& b)
-{
-    COffsetTable t;
-    const size_t n = b.size();
-    for (size_t p = 0; p + 8 <= n;) {
-        if (std::memcmp(&b[p], kPNGSignature, 8) == 0) {
-            if (p + 16 <= n && std::memcmp(&b[p + 12], "IHDR", 4) == 0)
-                t.push_back({p, kNoEnd});
-            p += 9;
-        } else {
-            ++p;
-        }
-    }
-    size_t k = 0;
-    for (size_t p = 0; p + 4 <= n && k < t.size();) {
-        if (std::memcmp(&b[p], "IEND", 4) != 0) {
-            ++p;
-            continue;
-        }
-        if (p >= 4 && b[p - 4] == 0 && b[p - 3] == 0 && b[p - 2] == 0 && b[p - 1] == 0) {
-            const uint64_t e = p + 8;
-            if (p >= t[k].start) {
-                while (k + 1 < t.size() && e > t[k + 1].start)
-                    ++k;
-                if (p >= t[k].start) {
-                    t[k].end = e;
-                    ++k;
-                }
-            }
-        }
-        p += 9;
-    }
-    return t;
-}
+COffsetTable Model(const Bytes& b) { return png_reference::Scan(b.data(), b.size()); }
 
 // Both passes with the input cut into pieces of the given sizes (cycled).
 COffsetTable ScanPieces(const Bytes& b, const std::vector<size_t>& sizes)
@@ -81,9 +48,9 @@ COffsetTable ScanPieces(const Bytes& b, const std::vector<size_t>& sizes)
     COffsetTable t;
     for (int mode : {1, 0}) {
         CPNGScanner s(mode ? kPNGSignature : kIENDTag, mode ? 8 : 4, mode, t);
-        size_t at = 0, i = 0;
-        while (at < b.size()) {
-            const size_t len = std::min(sizes[i++ % sizes.size()], b.size() - at);
+        png_reference::Reads reads(sizes, b.size());
+        for (size_t at = 0; at < b.size();) {
+            const size_t len = reads.Next(at);
             s.Feed(b.data() + at, len);
             at += len;
         }
@@ -94,17 +61,10 @@ COffsetTable ScanPieces(const Bytes& b, const std::vector<size_t>& sizes)
 // The single pass with the input cut into pieces of the given sizes (cycled).
 COffsetTable OnePassPieces(const Bytes& b, const std::vector<size_t>& sizes)
 {
-    COffsetTable t{{1, 2}};   // the locator starts from an empty table
-    CPNGLocator locator(t);
-    size_t at = 0, i = 0;
-    while (at < b.size()) {
-        const size_t len = std::min(sizes[i++ % sizes.size()], b.size() - at);
-        locator.Feed(b.data() + at, len);
-        at += len;
-        EXPECT_EQ(locator.StreamLength(), at);
-    }
-    locator.Finish();
-    return t;
+    return png_reference::LocateInReads(b.data(), b.size(), sizes,
+                                        [](const CPNGLocator& locator, const COffsetTable&, size_t at) {
+                                            EXPECT_EQ(locator.StreamLength(), at);
+                                        });
 }
 
 // Both passes, and the single pass, in one piece: they must agree.
@@ -117,7 +77,8 @@ COffsetTable Locate(const Bytes& b)
     return t;
 }
 
-// Both passes over whole-block reads of 65,536 bytes, as ScanFile did.
+// Both passes over reads of 65,536 bytes, the boundaries the tests below
+// place occurrences across (any read size must give the same table).
 COffsetTable Blocks(const Bytes& b) { return ScanPieces(b, {65536}); }
 
 TEST(ScanCore, OneImageAtOffsetZero)

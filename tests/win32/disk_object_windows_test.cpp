@@ -4,10 +4,10 @@
 #include "win32_support.h"
 
 #include "diskobject/DiskObject.h"
+#include "support/recording_wnd.h"
 
 namespace {
 
-using win32test::CRecordingWnd;
 using win32test::CurrentDirectory;
 using win32test::IsDirectory;
 using win32test::IsFile;
@@ -110,7 +110,7 @@ TEST(WindowsMakeDirectoryTree, LevelsShownInOrderEndingWithTheTrailingBackslash)
   ASSERT_TRUE(MakeDir(a));
   const std::string before = CurrentDirectory();
 
-  CRecordingWnd status;
+  RecordingWnd status;
   CDiskObject disk(&status);
   EXPECT_TRUE(disk.MakeDirectoryTree((a + "\\b\\c").c_str()));
   const std::vector<std::string> levels = {scratch.path(), a, a + "\\b", a + "\\b\\c",
@@ -134,7 +134,7 @@ TEST(WindowsMakeDirectoryTree, DriveRootAndDriveRelativeNamesBuildFromTheRoot) {
 
   // The drive root alone: one level, the root itself.
   {
-    CRecordingWnd status;
+    RecordingWnd status;
     CDiskObject disk(&status);
     EXPECT_TRUE(disk.MakeDirectoryTree((drive + "\\").c_str()));
     EXPECT_EQ(status.texts, std::vector<std::string>{drive + "\\"});
@@ -142,7 +142,7 @@ TEST(WindowsMakeDirectoryTree, DriveRootAndDriveRelativeNamesBuildFromTheRoot) {
   // "E:out" is built at the root of the drive, not in its current directory.
   {
     const std::string name = scratch.RootName("out");
-    CRecordingWnd status;
+    RecordingWnd status;
     CDiskObject disk(&status);
     EXPECT_TRUE(disk.MakeDirectoryTree((drive + name).c_str()));
     EXPECT_EQ(status.texts,
@@ -157,7 +157,7 @@ TEST(WindowsMakeDirectoryTree, DriveRootAndDriveRelativeNamesBuildFromTheRoot) {
   {
     const std::string name = scratch.RootName("rel");
     ASSERT_TRUE(Enter(drive + "\\"));
-    CRecordingWnd status;
+    RecordingWnd status;
     CDiskObject disk(&status);
     EXPECT_TRUE(disk.MakeDirectoryTree((name + "\\sub").c_str()));
     EXPECT_EQ(status.texts,
@@ -175,7 +175,7 @@ TEST(WindowsMakeDirectoryTree, LevelTakenByAFileStopsWithTheSystemText) {
   ASSERT_TRUE(WriteFileBytes(file, "x"));
   const std::string before = CurrentDirectory();
 
-  CRecordingWnd status;
+  RecordingWnd status;
   CDiskObject disk(&status);
   EXPECT_FALSE(disk.MakeDirectoryTree((file + "\\g").c_str()));
   const std::string error = SystemText(ERROR_ALREADY_EXISTS) + " " + file;
@@ -196,7 +196,7 @@ TEST(WindowsMakeDirectoryTree, MissingShareFailsAtTheFirstLevel) {
   ASSERT_TRUE(Enter(scratch.path()));
   const std::string share = "\\\\lumvane-no-such-server\\share";
 
-  CRecordingWnd status;
+  RecordingWnd status;
   CDiskObject disk(&status);
   EXPECT_FALSE(disk.MakeDirectoryTree((share + "/dir").c_str()));
   ASSERT_EQ(status.texts.size(), 2u);
@@ -252,7 +252,7 @@ TEST(WindowsDeleteDirectoryFiles, ReadOnlyFileStopsWithTheAccessDeniedText) {
   ASSERT_TRUE(disk.ListFiles(d.c_str(), order, LIST_BARE_NAMES));
   ASSERT_EQ(order.GetSize(), 3);
 
-  CRecordingWnd status;
+  RecordingWnd status;
   CDiskObject deleter(&status);
   EXPECT_FALSE(deleter.DeleteDirectoryFiles(d.c_str()));
   const std::string error = SystemText(ERROR_ACCESS_DENIED) + " " + d + "\\y";

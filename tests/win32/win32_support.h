@@ -158,11 +158,4 @@ class ScratchFolder {
     ASSERT_TRUE((folder).ok());                                                     \
   } while (0)
 
-// A status window that keeps every text it is given, in order.
-class CRecordingWnd : public CWnd {
- public:
-  void SetWindowTextA(LPCTSTR text) override { texts.emplace_back(text); }
-  std::vector<std::string> texts;
-};
-
 }  // namespace win32test
