@@ -71,11 +71,11 @@ int DumpPNGs(LPCTSTR inputName)
     std::cout << text.GetString();
 
     // One page-aligned buffer for every image, obtained once and not
-    // cleared: growing it image by image cost a fresh allocation, its page
-    // faults and a copy of the old contents each time, and the reads fill
-    // whatever is used. Pages that no read reaches (all images small) never
-    // become resident. Obtained before the folder is touched, so that a
-    // failure leaves it as it was.
+    // cleared: one allocation at its full size costs no reallocation, page
+    // faults or copy per image, and the reads fill whatever is used. Pages
+    // that no read reaches (all images small) never become resident.
+    // Obtained before the folder is touched, so that a failure leaves it as
+    // it was.
     const CIOBuffer buffer = AfxAllocIOBuffer(kCopyBufferSize);
     if (!buffer) {
         std::cout << "\n Not enough memory!\n" << std::endl;
@@ -91,6 +91,8 @@ int DumpPNGs(LPCTSTR inputName)
             return 0;
         }
         CDiskObject disk(nullptr);
+        // Their results are not needed: a failure shows when the first image
+        // cannot be created.
         disk.MakeDirectoryTree(g_strOutputDir);
         if (!disk.HasLostCurrentDirectory())
             disk.DeleteDirectoryFiles(g_strOutputDir);

@@ -3,9 +3,6 @@
 // cannot hold what the format needs, never with a crash, a read outside the
 // disk, a partition reported twice or a block left unfreed (the fixture
 // checks the last).
-//
-// The modules besides sun are tested when the build has them
-// (KELB_HAVE_AMIGA, KELB_HAVE_APPLE, KELB_HAVE_ACORN).
 
 #include "kelb_fixture.h"
 #include "support/temp_dir.h"
@@ -33,7 +30,7 @@ Scheme Sun() {
 
 // Amiga: the rigid disk block in `rdb`, then partition blocks at `blocks`
 // in chain order; `last_next` is the link the last block holds.
-[[maybe_unused]] std::vector<uint8_t> AmigaChain(size_t sectors, size_t rdb, const std::vector<int64_t> &blocks,
+std::vector<uint8_t> AmigaChain(size_t sectors, size_t rdb, const std::vector<int64_t> &blocks,
                                uint32_t last_next = 0xFFFFFFFF) {
   std::vector<uint8_t> b(sectors * kSector, 0);
   const size_t r = rdb * kSector;
@@ -52,9 +49,9 @@ Scheme Sun() {
   return b;
 }
 
-[[maybe_unused]] Scheme Amiga() { return {"amiga", "amiga_partition_map", AmigaChain(5, 1, {2, 3, 4}), 3}; }
+Scheme Amiga() { return {"amiga", "amiga_partition_map", AmigaChain(5, 1, {2, 3, 4}), 3}; }
 
-[[maybe_unused]] std::vector<uint8_t> AppleEntry(uint32_t start, uint32_t length) {
+std::vector<uint8_t> AppleEntry(uint32_t start, uint32_t length) {
   std::vector<uint8_t> e(kSector, 0);
   e[0] = 0x50, e[1] = 0x4D;
   Put32BE(e, 8, start);
@@ -64,7 +61,7 @@ Scheme Sun() {
   return e;
 }
 
-[[maybe_unused]] Scheme Apple() {
+Scheme Apple() {
   // Entries in sectors 1 to 3; the zero sector 4 ends the map.
   std::vector<uint8_t> b(kSector, 0);
   for (uint32_t i = 0; i < 3; i++) {
@@ -77,30 +74,20 @@ Scheme Sun() {
 
 // Acorn: boot block in sector 6 pointing at a map in sector `cyl * spt *
 // heads`; entries (start, size) in use from entry 0 on.
-[[maybe_unused]] AcornDisk Acorn(uint16_t cyl, uint8_t spt, uint8_t heads, size_t entries) {
+AcornDisk Acorn(uint16_t cyl, uint8_t spt, uint8_t heads, size_t entries) {
   AcornDisk d(std::max<size_t>(7, size_t{cyl} * spt * heads + 1), spt, heads, false, cyl);
   for (unsigned i = 0; i < entries; i++)
     d.Entry(i, i % 2 ? kAcornSwap : kAcornLinux, 10 * i, 10);
   return d;
 }
 
-[[maybe_unused]] Scheme Acorn() {
+Scheme Acorn() {
   // The map in sector 8, after the boot block.
   return {"acorn", "Linux/ADFS partition map", Acorn(1, 2, 4, 42).Bytes(), 42};
 }
 
 std::vector<Scheme> Schemes() {
-  std::vector<Scheme> s{Sun()};
-#ifdef KELB_HAVE_AMIGA
-  s.push_back(Amiga());
-#endif
-#ifdef KELB_HAVE_APPLE
-  s.push_back(Apple());
-#endif
-#ifdef KELB_HAVE_ACORN
-  s.push_back(Acorn());
-#endif
-  return s;
+  return {Sun(), Amiga(), Apple(), Acorn()};
 }
 
 class PartmapRobustTest : public KelbTest {
@@ -183,7 +170,6 @@ TEST_F(PartmapRobustTest, ImageFilesCutInsideASectorEndWithAnErrorCode) {
   }
 }
 
-#ifdef KELB_HAVE_AMIGA
 // Chains that never reach the end marker: back to the first block, to
 // themselves, to a block in the middle, and a chain longer than any real
 // disk's. Each walk ends with code 19 and a message, each block reported
@@ -226,9 +212,7 @@ TEST_F(PartmapRobustTest, AmigaLoopingAndEndlessChainsEnd) {
   EXPECT_LT(w.calls.size(), chain.size());
   EXPECT_FALSE(Message().empty());
 }
-#endif
 
-#ifdef KELB_HAVE_APPLE
 // A map whose every sector carries the signature, none starting at block
 // 1024: the walk runs to the end of the disk and ends with the read's error.
 TEST_F(PartmapRobustTest, AppleMapFillingTheWholeDiskEnds) {
@@ -243,9 +227,7 @@ TEST_F(PartmapRobustTest, AppleMapFillingTheWholeDiskEnds) {
   EXPECT_NE(w.result, KELB_ERR_NONE);
   EXPECT_EQ(w.calls.size(), 2000u);
 }
-#endif
 
-#ifdef KELB_HAVE_ACORN
 // Geometry bytes at their largest put the map far beyond the disk: the read
 // fails with an error code, nothing is reported.
 TEST_F(PartmapRobustTest, AcornMapBeyondTheDiskFails) {
@@ -265,6 +247,5 @@ TEST_F(PartmapRobustTest, AcornMapBeyondTheDiskFails) {
   EXPECT_EQ(map->find_partition(Disk(b), "1"), nullptr);
   EXPECT_NE(kelb_errno, KELB_ERR_NONE);
 }
-#endif
 
 } // namespace
