@@ -7,9 +7,11 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # libelf-dev: the host reads module files through libelf.
 BUILD_PACKAGES := cmake ninja-build g++ make googletest libgtest-dev libgmock-dev libelf-dev
 # python3: the JSON output is checked with its json module. util-linux:
-# setpriv, which runs the permission checks as nobody under root. tmux: a
-# terminal's finished screen, for the progress line's test.
-TEST_PACKAGES  := $(BUILD_PACKAGES) parted python3 util-linux tmux
+# setpriv, which runs the permission checks as nobody under root. mount:
+# losetup, which gives root a block device to open where the machine has no
+# readable one. tmux: a terminal's finished screen, for the progress line's
+# test.
+TEST_PACKAGES  := $(BUILD_PACKAGES) parted python3 util-linux mount tmux
 BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev foremost time python3
 # The Windows build: MinGW-w64 cross compiler, GoogleTest's sources, and Wine
 # to run the tests. flock (util-linux) serialises making the Wine prefix.

@@ -19,7 +19,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,8 +64,10 @@ void RemoveTree()
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/lumvane-paths-XXXXXX";
+    // Where the tests make their folders (tests/support/temp_dir.h).
+    std::error_code ec;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    std::string tmpl = (ec ? std::string("/tmp") : base.string()) + "/lumvane-paths-XXXXXX";
     if (!mkdtemp(tmpl.data())) {
         std::perror("mkdtemp");
         std::exit(2);
