@@ -6,22 +6,20 @@
 
 #ifndef _WIN32
 
-#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "support/run_program.h"
+#include "support/temp_dir.h"
 
 namespace as_nobody {
 
@@ -74,49 +72,27 @@ inline std::string CopyProgram(const std::string& from, const std::filesystem::p
 // gets a scratch folder of its own as TMPDIR and current directory. Returns
 // false when the suite does not run as root: the test goes on itself.
 inline bool RerunAsNobody() {
-  namespace fs = std::filesystem;
   if (geteuid() != 0) return false;
   const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
   const std::string filter =
       std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
 
-  std::error_code ec;
-  std::string pattern = (fs::temp_directory_path(ec) / "lumvane-nobody-XXXXXX").string();
-  if (ec) pattern = "/tmp/lumvane-nobody-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    ADD_FAILURE() << "cannot make a folder for the run as nobody";
-    return true;
-  }
-  const fs::path dir = pattern;
-  const std::string program = CopyProgram("/proc/self/exe", dir, "test-program");
-  const fs::path scratch = dir / "tmp";
-  fs::create_directory(scratch, ec);
+  TempDir dir;
+  if (dir.path().empty()) return true;  // TempDir has reported why
+  const std::string program = CopyProgram("/proc/self/exe", dir.path(), "test-program");
+  const std::string scratch = dir.MakeDir("tmp");
   GiveToNobody(scratch);
-  const fs::path log = dir / "output";
 
   std::vector<std::string> words = SetprivPrefix();
   words.push_back(program);
   words.push_back(filter);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 || chdir(scratch.c_str()) != 0) _exit(126);
-    setenv("TMPDIR", scratch.c_str(), 1);
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = -1;
-  waitpid(pid, &status, 0);
-  std::ifstream in(log);
-  const std::string output{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  RunOptions options;
+  options.cwd = scratch;
+  options.env = {{"TMPDIR", scratch}};
+  const ProgramRun r = RunProgram(words, options);
   // A filter that matched nothing would pass without running a check.
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-              output.find("[  PASSED  ] 1 test.") != std::string::npos)
-      << "as nobody (" << (WIFEXITED(status) ? WEXITSTATUS(status) : -1) << "):\n" << output;
-  fs::remove_all(dir, ec);
+  EXPECT_TRUE(r.status == 0 && r.out.find("[  PASSED  ] 1 test.") != std::string::npos)
+      << "as nobody (" << r.status << "):\n" << r.out << r.err;
   return true;
 }
 
