@@ -347,6 +347,15 @@ protected:
         EXPECT_EQ(r.err, "");
     }
 
+    // Runs the tool with arg in root and asserts it failed with message and
+    // left the scratch tree as it was.
+    void ExpectFailureTouchingNothing(const std::string& arg, const std::string& message)
+    {
+        const auto before = Fingerprint(root);
+        ExpectFailure(RunTool(root, arg), message);
+        EXPECT_EQ(Fingerprint(root), before) << arg;
+    }
+
     fs::path top, root;
 };
 
@@ -397,10 +406,7 @@ TEST_F(ToolFaultsTest, AReadThatFailsIsReportedAndNothingIsCreated)
             GTEST_SKIP() << failing << " is not here or reads without error";
     }
     fs::create_symlink(failing, root / "speed.bin");
-    const auto before = Fingerprint(root);
-    const ToolRun r = RunTool(root, "speed.bin");
-    ExpectFailure(r, "\n File Read Failed!\n");
-    EXPECT_EQ(Fingerprint(root), before);
+    ExpectFailureTouchingNothing("speed.bin", "\n File Read Failed!\n");
     EXPECT_FALSE(fs::exists(root / "speed"));
 }
 
@@ -480,19 +486,13 @@ TEST_F(ToolFaultsTest, AnOutputFolderThatIsAFile)
 {
     WriteFile(root / "dump.bin", ThreeImages());
     WriteFile(root / "dump", "I am a file");
-    const auto before = Fingerprint(root);
-    const ToolRun r = RunTool(root, "dump.bin");
-    ExpectFailure(r, "\n File create Failed!\n");
-    EXPECT_EQ(Fingerprint(root), before);
+    ExpectFailureTouchingNothing("dump.bin", "\n File create Failed!\n");
 
     // A link to a folder that does not exist: nothing is made through it.
     fs::remove(root / "dump");
     fs::create_directory(root / "elsewhere");
     fs::create_symlink("elsewhere/new/out", root / "dump");
-    const auto before2 = Fingerprint(root);
-    const ToolRun r2 = RunTool(root, "dump.bin");
-    ExpectFailure(r2, "\n File create Failed!\n");
-    EXPECT_EQ(Fingerprint(root), before2);
+    ExpectFailureTouchingNothing("dump.bin", "\n File create Failed!\n");
     EXPECT_FALSE(fs::exists(root / "elsewhere" / "new"));
 }
 
@@ -533,10 +533,7 @@ TEST_F(ToolFaultsTest, AnInputThatIsADirectoryIsRefusedBeforeAnythingIsCreated)
 {
     fs::create_directory(root / "folder.bin");
     WriteFile(root / "folder.bin" / "inside.png", Image(100, 'x'));
-    const auto before = Fingerprint(root);
-    const ToolRun r = RunTool(root, "folder.bin");
-    ExpectFailure(r, "\n File Open Failed!\n");
-    EXPECT_EQ(Fingerprint(root), before);
+    ExpectFailureTouchingNothing("folder.bin", "\n File Open Failed!\n");
     EXPECT_FALSE(fs::exists(root / "folder"));
 }
 
