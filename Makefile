@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Thin driver over CMake. Every target checks its tools first (scripts/require).
 BUILD      ?= build
 GENERATOR  ?= Ninja

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Times cat, lumvane and foremost on an input larger than memory, each run
 starting with the page cache dropped.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // lumvane-floor: the least work any carver must do, with no search.
 //
 //   lumvane-floor [--copy rw|sendfile] MANIFEST INPUT OUTDIR

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // lumvane-benchgen: writes one benchmark input and its manifest.
 //
 //   lumvane-benchgen --seed N --size BYTES --images N --image-bytes BYTES

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Times lumvane against the floor, cat and foremost on the bench workloads.
 
 Usage: bench/run.py --build DIR [--data DIR] [--out DIR] [--runs N]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The scanning core over an in-memory input, one pass per iteration, in
 // bytes per second. The inputs are 64 MiB copies of the "many" and "few"
 // workloads of `make bench` (same generator, same seeds), so the junk holds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Seeded generator of benchmark inputs: junk with valid PNG images embedded
 // at random offsets, and the manifest of the images' byte ranges.
 //

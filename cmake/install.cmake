@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What `make install` puts where, and the packages made from it.
 #
 # POSIX (prefix /usr/local for `make install`, /usr for the Debian package):

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install-time step: when the install strips (CMAKE_INSTALL_DO_STRIP, as
 # CPack does), removes the .comment and .note sections from the installed
 # LUMVANE_STRIP_FILES (paths under the prefix) with LUMVANE_STRIP.

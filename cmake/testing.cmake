@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # lumvane_add_gtest(TARGET [ARGS...])
 # Registers a GoogleTest executable with CTest. Natively every test case is
 # its own CTest test; in a cross build each executable is one test run by the

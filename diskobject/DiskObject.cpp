@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "diskobject/DiskObject.h"
 
 #include "platform/path_traits.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CDiskObject: the small utility through which the tool touches directories.
 // It qualifies a directory path against the current directory, creates a
 // directory with every missing parent, lists a directory's files and deletes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FuzzInput: takes fields from the front of a fuzz input. Every read is
 // defined for any input: past the end a field reads as zero, so every
 // prefix of an input is itself a valid input.

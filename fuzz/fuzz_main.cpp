@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fuzz targets' entry when they are not built with libFuzzer: runs
 // LLVMFuzzerTestOneInput once on every file named, or on every file of every
 // folder named, in name order. The normal and sanitized test suites run each

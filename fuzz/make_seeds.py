@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the committed seed corpora of the fuzz targets (fuzz/corpus/).
 
 Each seed is small and reaches one part of a target: a sound image or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the host's checks on a module file, run on any bytes before
 // anything of the file is loaded (kelb_host::inspect_module, through
 // libelf). Truncated files, the wrong ELF class, section tables and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: one partition-map module (KELB_FUZZ_MODULE, registering the
 // map KELB_FUZZ_MAP) loaded with dlopen into the real stand-in host, walking
 // and searching a memory disk of any bytes, with allocation and read

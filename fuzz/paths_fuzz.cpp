@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: path qualification (CDiskObject::NormalizeDirectoryPath and
 // ResolveRelativePath) on any string, run in a scratch current directory
 // three levels down a scratch tree, so that parent steps have somewhere to go.

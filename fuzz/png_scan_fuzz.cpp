@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the PNG scanning core against a plain reference scan.
 //
 // The reference (tests/support/png_reference.h) is written straight from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Disks: image files and block devices opened read-only, or bytes in
 // memory, read in 512-byte sectors through kelb_disk handles.
 

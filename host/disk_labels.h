@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builders of the disk labels the partition-map modules read, shared by the
 // sample-disk writers and the tests: byte-order stores into a disk held in
 // memory, a Sun label with its checksum, an ADFS boot block with its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stand-in kelb loader: the host side of partmap/kelb.h.
 //
 // It serves the kelb_ services to the modules over a disk image, a block

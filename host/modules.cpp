@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Module loading (dlopen, kelb_mod_init, kelb_mod_fini, dlclose), and the
 // checks made on a module file, through libelf, before any of its code runs.
 

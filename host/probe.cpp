@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kelb-probe: loads every partition-map module, walks a disk image with each
 // registered map and lists the partitions of every map that accepts it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kelb-sample-acorn IMAGE: writes a small disk image (2 MiB) of an Acorn
 // ADFS disc carrying a Linux partition map, to show kelb-probe at work. The
 // boot block in sector 6 gives 32 sectors per track and 4 heads (128

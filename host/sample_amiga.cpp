@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kelb-sample-amiga IMAGE: writes a small disk image (2 MiB) with an Amiga
 // rigid disk block to show kelb-probe at work. Geometry 2 surfaces, 32
 // blocks per track (64 sectors a cylinder, 64 cylinders). The rigid disk

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kelb-sample-apple IMAGE: writes a small disk image (2 MiB) with an Apple
 // partition map to show kelb-probe at work. Sector 0 holds the driver
 // descriptor; the map's entries fill sectors 1 to 3: the map itself (blocks

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers the sample-disk writers share beside the label builders of
 // disk_labels.h: the command line, and writing the disk out as an image file.
 #ifndef KELB_HOST_SAMPLE_DISK_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kelb-sample-sun IMAGE: writes a small Sun-labelled disk image (2 MiB) to
 // show kelb-probe at work. Geometry 4 tracks per cylinder, 32 sectors per
 // track (128 sectors a cylinder, 32 cylinders). Entries: 1 root (cylinders

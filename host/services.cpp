@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kelb_ services other than disk reads: errors, memory, strings, debug
 // printing and the list of partition maps.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The acorn module: the Linux partition map that an Acorn ADFS disc's boot
  * block points to. Built freestanding; it calls only the loader's kelb_
  * services. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The amiga module: the Amiga rigid disk block and its chain of partition
  * blocks. Built freestanding; it calls only the loader's kelb_ services. */
 #include "partmap_common.h"

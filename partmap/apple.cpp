@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The apple module: the Apple partition map, one entry per sector from
  * sector 1 on. Built freestanding; it calls only the loader's kelb_ services. */
 #include "partmap_common.h"

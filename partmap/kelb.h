@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The kelb loader interface: what the loader gives a partition-map module and
  * what a module gives back. Usable from C and C++; the modules include nothing
  * else but freestanding compiler headers. */

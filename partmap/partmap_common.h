@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Pieces the partition-map modules have in common. Each module compiles its
  * own copy: everything here is static inline or a macro, so no module links
  * against another, and each still exports only its kelb_ entry points. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The sun module: Sun disk labels.
  *
  * One 512-byte label in sector 0 describes up to eight partitions, each

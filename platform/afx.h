@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Our stand-in for the Windows class library: CString, CStringArray, CFile,
 // CWnd as a text sink, CWinApp and AfxWinInit, and the string table. The same
 // header serves every build; the platform's own calls are in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A file's bytes from its start, block by block, for a caller that only
 // looks at them (the locator's one pass over the input).
 //

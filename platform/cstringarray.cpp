@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/afx.h"
 
 INT_PTR CStringArray::Add(const CString& text) {

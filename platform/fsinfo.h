@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Questions about files and folders that the tool asks before it deletes
 // anything: is a name a folder, where does it really lead, is it the same
 // file as another. Implemented per platform (platform/posix/fsinfo_posix.cpp,

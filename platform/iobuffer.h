@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Memory for large reads and writes. A transfer into or out of a buffer that
 // starts on a page boundary lets the system copy whole pages; one that starts
 // a few bytes past a boundary (what the heap gives large blocks) was measured

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Path traits: which characters separate the parts of a path and whether
 // drives ("E:") and UNC names ("\\server\share") exist. Path code reads these
 // instead of spelling a separator out.

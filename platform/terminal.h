@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the tool may know about the terminal its user watches, and a clock to
 // pace what it draws there. Implemented per platform
 // (platform/posix/terminal_posix.cpp, platform/win32/terminal_win32.cpp).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Win32 and C-runtime surface the tool uses.
 //
 // On Windows this is the system's own API (<windows.h>, <conio.h>,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Lumvane: finds the PNG images stored inside a file of raw data and writes
 // each one to its own file, 00.png, 01.png, ... in a folder named after the
 // input. The process-wide state and the three working routines.

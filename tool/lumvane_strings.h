@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Lumvane's string table: compiled in on POSIX (string_table.cpp), and on
 // Windows the executable's string-table resource (lumvane.rc), so LoadString
 // reads the same text on every build. Only preprocessor lines: the resource

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Lumvane's driver: banner, framework, paths, the locator's single pass (with
 // the progress line on a terminal), the writer, and the key prompt.
 #include "lumvane.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PNG locator's scanning core: a pure function over a byte stream.
 //
 // The core knows nothing about files. A caller feeds it the input as one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lumvane.h"
 
 #include "diskobject/DiskObject.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The progress line: how far a scan of the input has come, drawn on standard
 // error while it is a terminal and redrawn in place.
 //

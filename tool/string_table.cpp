@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's string table, compiled in (on Windows the executable's
 // string-table resource, lumvane.rc, serves the same entries).
 #include "lumvane.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/blockreader.h"
 
 #include <signal.h>

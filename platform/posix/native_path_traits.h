@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // POSIX path traits; include "platform/path_traits.h", not this file.
 #pragma once
 

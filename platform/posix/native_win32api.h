@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // POSIX declarations of the Win32 and C-runtime surface. Include
 // "platform/win32api.h", not this file. Every function sets the value that
 // GetLastError returns when it fails.

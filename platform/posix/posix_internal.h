@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the POSIX sources of the platform layer.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/afx.h"
 
 BOOL AfxWinInit(HINSTANCE instance, HINSTANCE /*prevInstance*/,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/blockreader.h"
 
 // A mapped view raises an exception, not an error, when a page cannot be

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/afx.h"
 
 #include <winioctl.h>

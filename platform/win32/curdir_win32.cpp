@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/afx.h"
 
 // Windows cannot enter a directory by handle; the path is kept instead, and

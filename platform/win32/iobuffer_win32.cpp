@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/iobuffer.h"
 
 #include "platform/win32api.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows: the Win32 and C-runtime surface is the system's own. Include
 // "platform/win32api.h", not this file.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/terminal.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmark's input generator: its inputs must hold exactly the images
 // its manifest lists, or the benchmark's byte-for-byte check means nothing.
 #include <gtest/gtest.h>

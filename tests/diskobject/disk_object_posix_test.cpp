@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CDiskObject on POSIX-only situations: links, paths past 260 characters, a
 // current directory that no longer exists or cannot be gone back to.
 // Permission checks run as nobody when the suite runs as root.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CDiskObject over real folders, spelled with the platform's separator.
 #include <algorithm>
 #include <filesystem>

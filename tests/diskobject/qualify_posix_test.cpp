@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Path qualification on native POSIX paths: '/' only, a backslash is part of
 // a name, no drives and no UNC names.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Path qualification against a real current directory, spelled with the
 // platform's separator so that the same cases hold on every build.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Path qualification and directory creation with Windows spellings, on the
 // scratch drive named by LUMVANE_TEST_DRIVE (E: under Wine): drives, UNC
 // names, a drive root reported with its backslash.

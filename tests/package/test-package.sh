@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Usage: tests/package/test-package.sh BUILD
 #
 # Tests the Debian package that `make package` left in BUILD (a release build

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Usage: tests/package/test-windows-zip.sh WINBUILD
 #
 # Tests the zip that `make windows-zip` left in WINBUILD: it holds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The acorn module, loaded for real, on ADFS boot blocks and Linux partition
 // maps built here; what every module does alike is in every_map_test.cpp.
 

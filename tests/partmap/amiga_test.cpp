@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The amiga module, loaded for real, on rigid disk blocks built here; what
 // every module does alike is in every_map_test.cpp.
 

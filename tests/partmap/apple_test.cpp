@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The apple module, loaded for real, on Apple partition maps built here;
 // what every module does alike is in every_map_test.cpp.
 

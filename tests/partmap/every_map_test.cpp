@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every partition-map module does alike, tested once over the four
 // schemes, each on its typical disk: the module file and its record, a full
 // walk, a hook that stops the walk, hooks given the caller's handle, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stand-in host's services, as the modules see them.
 
 #include "kelb_fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A module whose registered record lacks one slot, chosen at build time
  * (KELB_LACKS_NAME, _EMPTY_NAME, _FOR_EACH, _FIND, _PARTITION_NAME): the
  * host must refuse it. Its operations set an error the tests look for, so a

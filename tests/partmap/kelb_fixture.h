@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // KelbTest: the GoogleTest fixture for partition-map module tests. Modules
 // run for real: loaded with dlopen from the build tree into the stand-in
 // host, reading memory disks built by the test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ProbeRunTest: the base fixture of the kelb-probe end-to-end tests. Each test
 // gets a fresh temporary folder dir_ (removed afterwards) and runs programs
 // with RunProgram (support/run_program.h), or kelb-probe (KELB_PROBE) with

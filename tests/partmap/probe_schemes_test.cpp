@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kelb-probe end to end on each scheme's sample disk of `make demo`, and on
 // Amiga and Apple labels written by parted, an independent tool.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kelb-probe end to end: the built program on image files, one of them
 // labelled by parted, an independent tool.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sun module, loaded for real, on Sun labels built here; what every
 // module does alike is in every_map_test.cpp.
 

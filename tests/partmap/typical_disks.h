@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The typical disk of each partition-map scheme: the one most of that
 // scheme's tests walk, and the one every_map_test.cpp walks with each map.
 // Each holds three partitions a full walk reports.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The path split, written against the path traits so that the same cases run
 // on every build: sep is the platform's separator.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The POSIX implementation of the Win32 surface: native paths, errno codes.
 #include <fcntl.h>
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CFile::Open with modeCreate in a folder that holds old entries: it makes
 // or cuts a file of that name, and never writes through the name into a
 // file elsewhere: not through a symbolic link (to a file, or to no file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every partition-map module on disks that are too short, damaged or built
 // to loop: each walk and search ends, with an error code where the disk
 // cannot hold what the format needs, never with a crash, a read outside the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kelb-probe, the real program with every module loaded, on the sample disk
 // of each scheme cut short at every sector that holds any of its tables,
 // around each of their ends, and inside a sector. Each class of cut has its

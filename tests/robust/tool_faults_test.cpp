@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Lumvane run end to end under faults the system injects for real: a write
 // the kernel refuses part-way (RLIMIT_FSIZE), a read that fails, a
 // read-only file, a file or a link where the output folder goes, a link

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running checks as an ordinary user. Root passes every permission check, and
 // CI runs as root; so a test about permissions runs its checks as `nobody`
 // (group `nogroup`, no other groups) through setpriv from util-linux, from a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PNG locator's rules written plainly, for the scanning core's tests and
 // its fuzz target: one position at a time over the whole input held in
 // memory, with none of the core's tricks (pair search, window over read

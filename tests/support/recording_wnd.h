@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A status window that records every text it is given, in order.
 #pragma once
 

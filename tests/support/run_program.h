@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a built program the way a test wants to watch it (POSIX): standard
 // input from /dev/null or a file, or closed; its own folder and
 // environment; a set-up step in the child before the program starts

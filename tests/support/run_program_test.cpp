@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RunProgram, which every end-to-end test runs its programs through: what a
 // run is given and what comes back, through /bin/sh.
 #include "support/run_program.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform's own message for an error code, trimmed, as the disk object
 // reports it; lets tests spell expected error texts the same on every build.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A self-cleaning temporary folder for tests: made fresh under $TMPDIR (or
 // /tmp) on construction, removed with everything in it on destruction, also
 // read-only files and folders a test left behind. Links inside are removed,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The locator over a real file: the driver's single read against the two
 // passes of ScanFile, progress between reads, and an input that shrinks
 // while it is read.

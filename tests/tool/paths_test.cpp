@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driver's two path rules on this platform's separators.
 #include "lumvane.h"
 

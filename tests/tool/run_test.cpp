@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // End-to-end runs of the built lumvane binary in a temporary folder, with
 // standard input from /dev/null: the exact bytes on standard output and
 // standard error, the exit status, and the files left behind.

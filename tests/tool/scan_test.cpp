@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The scanning core on crafted buffers: the pairing rules, occurrences across
 // read boundaries, 64-bit offsets, and equality with a plain byte-by-byte
 // model of the rules whatever the read sizes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lumvane binary run with standard output and error on a terminal: a
 // pseudo-terminal read byte for byte, and a tmux pane whose finished screen
 // is compared with the plain transcript. Standard input is /dev/null, so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The writer and the driver's path rule in-process, on POSIX failures that no
 // run of the built program can be made to meet: closing an image file that
 // fails (as on a full network or quota-bound file system), a return to the

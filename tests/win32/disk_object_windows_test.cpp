@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CDiskObject with Windows paths on a real drive letter: backslashes with
 // slashes accepted, drive roots, drive-relative and root-relative names, UNC
 // names, and the system's own error texts.

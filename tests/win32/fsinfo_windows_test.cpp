@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file identity questions the writer asks before it empties a folder,
 // over the real system: spellings differ (slashes, doubled backslashes, case,
 // "..") but the folder is the same.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // End-to-end runs of Lumvane.exe on a real drive letter: the exact bytes on
 // standard output and standard error (the runtime writes each line end as
 // CR LF to a file), the exit status, and the images written as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The scratch drive the Windows tests work on: a real drive letter whose
 // root is reported the way Windows reports a drive root.
 #include "platform/win32api.h"

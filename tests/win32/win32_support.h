@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers of the Windows tests: the scratch drive, self-cleaning folders on
 // it, the system's own error texts, and a status window that records.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the demo sample: junk holding a few pictures of our own.
 //   make_sample OUTPUT [COUNT [SEED]]
 // Prints each picture's range, "start end", one per line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Draws small pictures and encodes them as valid PNG files, with our own
 // zlib "stored" (uncompressed) blocks and CRC-32. Used to make the demo
 // sample and the test inputs; nothing here is part of the tool itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CString::LoadString on Windows: the executable's own string-table
 // resource, as the class library reads it.
 #include "platform/afx.h"
