@@ -39,6 +39,8 @@ WINDOWS_ZIP_PACKAGES  := $(WINDOWS_PACKAGES) unzip
 SANBUILD          ?= build-sanitize
 FUZZBUILD         ?= build-fuzz
 SANITIZE_PACKAGES := $(TEST_PACKAGES) clang-14 libclang-rt-14-dev
+# make lint / make format: the house style (.clang-format), clang-format 14.
+LINT_PACKAGES     := clang-format-14 git
 FUZZ_SECONDS      ?= 60
 # Reports end the run with a stack; leaks are reported too.
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1 \
@@ -58,7 +60,8 @@ BENCH_COLD_SIZE ?= 28G
 BENCH_COLD_RUNS ?= 1
 
 .PHONY: all build test test-native test-sanitize fuzz windows test-windows demo demo-lumvane demo-kelb \
-        bench bench-build bench-cold clean install package windows-zip test-package test-windows-zip
+        bench bench-build bench-cold clean install package windows-zip test-package test-windows-zip \
+        lint format
 
 all: build
 
@@ -74,6 +77,16 @@ test: test-native
 test-native: build
 	@scripts/require $(TEST_PACKAGES)
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# Every C and C++ file in the house style, every source file with its SPDX
+# licence line; fails on any difference. make format rewrites the files.
+lint:
+	@scripts/require $(LINT_PACKAGES)
+	scripts/lint
+
+format:
+	@scripts/require $(LINT_PACKAGES)
+	scripts/lint --fix
 
 # The whole native suite built with clang-14 under AddressSanitizer and
 # UndefinedBehaviorSanitizer (modules included); any report fails its test.
