@@ -23,116 +23,119 @@
 namespace {
 
 struct Input {
-    std::vector<uint8_t> bytes;
-    std::vector<benchgen::Range> ranges;
+  std::vector<uint8_t> bytes;
+  std::vector<benchgen::Range> ranges;
 };
 
 const Input& Workload(const std::string& name) {
-    static std::map<std::string, Input> cache;
-    auto it = cache.find(name);
-    if (it != cache.end()) return it->second;
-    benchgen::Params p;
-    p.totalBytes = 64ull << 20;
-    if (name == "many") {
-        p.seed = 8003;
-        p.images = 312;
-        p.imageBytes = 25ull << 20;
-        p.sizeSpread = 1000;
-    } else {
-        p.seed = 8004;
-        p.images = 20;
-        p.imageBytes = 2ull << 20;
-        p.sizeSpread = 100;
-    }
-    Input in;
-    in.bytes.reserve(p.totalBytes);
-    in.ranges = benchgen::Generate(p, [&](const uint8_t* d, size_t n) { in.bytes.insert(in.bytes.end(), d, d + n); });
-    return cache[name] = std::move(in);
+  static std::map<std::string, Input> cache;
+  auto it = cache.find(name);
+  if (it != cache.end()) return it->second;
+  benchgen::Params p;
+  p.totalBytes = 64ull << 20;
+  if (name == "many") {
+    p.seed = 8003;
+    p.images = 312;
+    p.imageBytes = 25ull << 20;
+    p.sizeSpread = 1000;
+  } else {
+    p.seed = 8004;
+    p.images = 20;
+    p.imageBytes = 2ull << 20;
+    p.sizeSpread = 100;
+  }
+  Input in;
+  in.bytes.reserve(p.totalBytes);
+  in.ranges = benchgen::Generate(
+      p, [&](const uint8_t* d, size_t n) { in.bytes.insert(in.bytes.end(), d, d + n); });
+  return cache[name] = std::move(in);
 }
 
 void StartMode(benchmark::State& state, const std::string& name) {
-    const Input& in = Workload(name);
-    COffsetTable table;
-    table.reserve(in.ranges.size());
-    for (auto _ : state) {
-        table.clear();
-        ScanBuffer(in.bytes.data(), in.bytes.size(), kPNGSignature, sizeof kPNGSignature, 1, table);
-        benchmark::DoNotOptimize(table.data());
-    }
-    if (table.size() != in.ranges.size()) state.SkipWithError("start mode found a different number of images");
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.bytes.size()));
+  const Input& in = Workload(name);
+  COffsetTable table;
+  table.reserve(in.ranges.size());
+  for (auto _ : state) {
+    table.clear();
+    ScanBuffer(in.bytes.data(), in.bytes.size(), kPNGSignature, sizeof kPNGSignature, 1, table);
+    benchmark::DoNotOptimize(table.data());
+  }
+  if (table.size() != in.ranges.size())
+    state.SkipWithError("start mode found a different number of images");
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.bytes.size()));
 }
 
 void EndMode(benchmark::State& state, const std::string& name) {
-    const Input& in = Workload(name);
-    COffsetTable starts;
-    ScanBuffer(in.bytes.data(), in.bytes.size(), kPNGSignature, sizeof kPNGSignature, 1, starts);
-    COffsetTable table;
-    for (auto _ : state) {
-        state.PauseTiming();
-        table = starts;
-        state.ResumeTiming();
-        ScanBuffer(in.bytes.data(), in.bytes.size(), kIENDTag, sizeof kIENDTag, 0, table);
-        benchmark::DoNotOptimize(table.data());
-    }
-    bool same = table.size() == in.ranges.size();
-    for (size_t i = 0; same && i < table.size(); ++i)
-        same = table[i].start == in.ranges[i].start && table[i].end == in.ranges[i].end;
-    if (!same) state.SkipWithError("the table differs from the manifest");
-    const uint64_t scanned = in.ranges.empty() ? in.bytes.size() : in.ranges.back().end;
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(scanned));
+  const Input& in = Workload(name);
+  COffsetTable starts;
+  ScanBuffer(in.bytes.data(), in.bytes.size(), kPNGSignature, sizeof kPNGSignature, 1, starts);
+  COffsetTable table;
+  for (auto _ : state) {
+    state.PauseTiming();
+    table = starts;
+    state.ResumeTiming();
+    ScanBuffer(in.bytes.data(), in.bytes.size(), kIENDTag, sizeof kIENDTag, 0, table);
+    benchmark::DoNotOptimize(table.data());
+  }
+  bool same = table.size() == in.ranges.size();
+  for (size_t i = 0; same && i < table.size(); ++i)
+    same = table[i].start == in.ranges[i].start && table[i].end == in.ranges[i].end;
+  if (!same) state.SkipWithError("the table differs from the manifest");
+  const uint64_t scanned = in.ranges.empty() ? in.bytes.size() : in.ranges.back().end;
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(scanned));
 }
 
 // One 256 KiB slice from the middle of the input, scanned as a whole stream.
 void InCache(benchmark::State& state, const std::string& name, bool startMode) {
-    const Input& in = Workload(name);
-    const size_t slice = 256 * 1024, at = in.bytes.size() / 2;
-    // End mode waits for an image that starts beyond the slice, so it looks
-    // at every marker and never completes.
-    COffsetTable table;
-    for (auto _ : state) {
-        table.assign(1, PNGOffset{kNoEnd - 1, kNoEnd});
-        if (startMode) table.clear();
-        CPNGScanner scanner(startMode ? kPNGSignature : kIENDTag, startMode ? 8 : 4, startMode ? 1 : 0, table);
-        scanner.Feed(in.bytes.data() + at, slice);
-        benchmark::DoNotOptimize(table.data());
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(slice));
+  const Input& in = Workload(name);
+  const size_t slice = 256 * 1024, at = in.bytes.size() / 2;
+  // End mode waits for an image that starts beyond the slice, so it looks
+  // at every marker and never completes.
+  COffsetTable table;
+  for (auto _ : state) {
+    table.assign(1, PNGOffset{kNoEnd - 1, kNoEnd});
+    if (startMode) table.clear();
+    CPNGScanner scanner(startMode ? kPNGSignature : kIENDTag, startMode ? 8 : 4, startMode ? 1 : 0,
+                        table);
+    scanner.Feed(in.bytes.data() + at, slice);
+    benchmark::DoNotOptimize(table.data());
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(slice));
 }
 
 // The single pass as the tool runs it: the input in 256 KiB pieces, starts
 // and markers found together.
 void SinglePass(benchmark::State& state, const std::string& name) {
-    const Input& in = Workload(name);
-    const size_t piece = 256 * 1024;
-    COffsetTable table;
-    table.reserve(in.ranges.size());
-    for (auto _ : state) {
-        CPNGLocator locator(table);
-        for (size_t at = 0; at < in.bytes.size(); at += piece)
-            locator.Feed(in.bytes.data() + at, std::min(piece, in.bytes.size() - at));
-        locator.Finish();
-        benchmark::DoNotOptimize(table.data());
-    }
-    bool same = table.size() == in.ranges.size();
-    for (size_t i = 0; same && i < table.size(); ++i)
-        same = table[i].start == in.ranges[i].start && table[i].end == in.ranges[i].end;
-    if (!same) state.SkipWithError("the table differs from the manifest");
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.bytes.size()));
+  const Input& in = Workload(name);
+  const size_t piece = 256 * 1024;
+  COffsetTable table;
+  table.reserve(in.ranges.size());
+  for (auto _ : state) {
+    CPNGLocator locator(table);
+    for (size_t at = 0; at < in.bytes.size(); at += piece)
+      locator.Feed(in.bytes.data() + at, std::min(piece, in.bytes.size() - at));
+    locator.Finish();
+    benchmark::DoNotOptimize(table.data());
+  }
+  bool same = table.size() == in.ranges.size();
+  for (size_t i = 0; same && i < table.size(); ++i)
+    same = table[i].start == in.ranges[i].start && table[i].end == in.ranges[i].end;
+  if (!same) state.SkipWithError("the table differs from the manifest");
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.bytes.size()));
 }
 
 // The single pass over one 256 KiB slice in the cache.
 void InCacheSinglePass(benchmark::State& state, const std::string& name) {
-    const Input& in = Workload(name);
-    const size_t slice = 256 * 1024, at = in.bytes.size() / 2;
-    COffsetTable table;
-    for (auto _ : state) {
-        CPNGLocator locator(table);
-        locator.Feed(in.bytes.data() + at, slice);
-        locator.Finish();
-        benchmark::DoNotOptimize(table.data());
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(slice));
+  const Input& in = Workload(name);
+  const size_t slice = 256 * 1024, at = in.bytes.size() / 2;
+  COffsetTable table;
+  for (auto _ : state) {
+    CPNGLocator locator(table);
+    locator.Feed(in.bytes.data() + at, slice);
+    locator.Finish();
+    benchmark::DoNotOptimize(table.data());
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(slice));
 }
 
 BENCHMARK_CAPTURE(InCacheSinglePass, few, std::string("few"))->Unit(benchmark::kMicrosecond);

@@ -19,29 +19,29 @@ namespace benchgen {
 
 // xoshiro256** seeded through splitmix64: fast, and stable across platforms.
 class Rng {
-public:
-    explicit Rng(uint64_t seed);
-    uint64_t Next();
-    // Uniform in [lo, hi], both inclusive; hi >= lo.
-    uint64_t Range(uint64_t lo, uint64_t hi);
-    // Uniform in [0, 1).
-    double Unit();
+ public:
+  explicit Rng(uint64_t seed);
+  uint64_t Next();
+  // Uniform in [lo, hi], both inclusive; hi >= lo.
+  uint64_t Range(uint64_t lo, uint64_t hi);
+  // Uniform in [0, 1).
+  double Unit();
 
-private:
-    uint64_t m_s[4];
+ private:
+  uint64_t m_s[4];
 };
 
 struct Params {
-    uint64_t seed = 1;
-    uint64_t totalBytes = 0;   // size of the generated input
-    uint32_t images = 0;       // number of embedded images
-    uint64_t imageBytes = 0;   // their combined size, approximately
-    double sizeSpread = 1000;  // ratio of the largest to the smallest image weight
+  uint64_t seed = 1;
+  uint64_t totalBytes = 0;   // size of the generated input
+  uint32_t images = 0;       // number of embedded images
+  uint64_t imageBytes = 0;   // their combined size, approximately
+  double sizeSpread = 1000;  // ratio of the largest to the smallest image weight
 };
 
 struct Range {
-    uint64_t start;
-    uint64_t end;  // one past the last byte
+  uint64_t start;
+  uint64_t end;  // one past the last byte
 };
 
 // Builds one valid PNG (signature, IHDR, IDAT chunks holding a zlib stream of

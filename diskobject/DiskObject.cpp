@@ -37,8 +37,8 @@ void CDiskObject::ReportSystemError(DWORD code, const CString& path) {
   char* message = nullptr;
   const DWORD length = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-      reinterpret_cast<LPSTR>(&message), 0, nullptr);
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&message),
+      0, nullptr);
   if (length != 0 && message != nullptr) {
     m_errorText = CString(message, static_cast<int>(length));
   } else {
@@ -155,8 +155,8 @@ BOOL CDiskObject::MakeDirectoryTree(const CString& directory) {
   }
 
   CString root = drive;
-  if (PathTraits::kHasUnc && drive.IsEmpty() && dir.GetLength() > 2 &&
-      dir.GetAt(0) == kSeparator && dir.GetAt(1) == kSeparator) {
+  if (PathTraits::kHasUnc && drive.IsEmpty() && dir.GetLength() > 2 && dir.GetAt(0) == kSeparator &&
+      dir.GetAt(1) == kSeparator) {
     // "\\server\share\...": the server is never entered or made; the share is
     // the first level.
     dir = dir.Mid(2);
@@ -225,8 +225,8 @@ BOOL CDiskObject::ListMatchingFiles(const CString& filter, const CString& direct
   do {
     // Also skips the entries for the directory itself and its parent.
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    CString text = mode == LIST_PREFIXED_NAMES ? directory + entry.cFileName
-                                               : CString(entry.cFileName);
+    CString text =
+        mode == LIST_PREFIXED_NAMES ? directory + entry.cFileName : CString(entry.cFileName);
     files.Add(text);
     ShowStatus(text);
   } while (FindNextFileA(search, &entry));

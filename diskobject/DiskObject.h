@@ -67,8 +67,8 @@ class CDiskObject {
   // the search cannot start (missing directory, nothing matches), with the
   // system text and the search pattern (qualified directory and filter) in
   // m_errorText; files is then unchanged.
-  BOOL ListMatchingFiles(const CString& filter, const CString& directory,
-                         CStringArray& files, int mode);
+  BOOL ListMatchingFiles(const CString& filter, const CString& directory, CStringArray& files,
+                         int mode);
 
   // Qualifies a directory path in place: alternate separators become sep, a
   // missing trailing sep is added (to a non-empty path), and unless the path

@@ -5,14 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-void FuzzFail(const char* what, ...)
-{
-    va_list ap;
-    va_start(ap, what);
-    std::fputs("fuzz check failed: ", stderr);
-    std::vfprintf(stderr, what, ap);
-    std::fputc('\n', stderr);
-    va_end(ap);
-    std::fflush(stderr);
-    std::abort();
+void FuzzFail(const char* what, ...) {
+  va_list ap;
+  va_start(ap, what);
+  std::fputs("fuzz check failed: ", stderr);
+  std::vfprintf(stderr, what, ap);
+  std::fputc('\n', stderr);
+  va_end(ap);
+  std::fflush(stderr);
+  std::abort();
 }

@@ -21,19 +21,18 @@ const char kPath[] = "fuzz.mod";
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
-    std::string name, error;
-    const std::string prefix = std::string("'") + kPath + "': ";
-    if (kelb_host::inspect_module(data, size, kPath, name, error)) {
-        FUZZ_CHECK(!name.empty(), "accepted with an empty name");
-        FUZZ_CHECK(name.find('\0') == std::string::npos, "name holds a NUL");
-        FUZZ_CHECK(error.empty(), "accepted with an error '%s'", error.c_str());
-    } else {
-        FUZZ_CHECK(error.compare(0, prefix.size(), prefix) == 0, "refusal '%s' does not name the file",
-                   error.c_str());
-        FUZZ_CHECK(error.size() > prefix.size(), "refusal without a reason");
-        FUZZ_CHECK(name.empty(), "refused yet named '%s'", name.c_str());
-    }
-    return 0;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string name, error;
+  const std::string prefix = std::string("'") + kPath + "': ";
+  if (kelb_host::inspect_module(data, size, kPath, name, error)) {
+    FUZZ_CHECK(!name.empty(), "accepted with an empty name");
+    FUZZ_CHECK(name.find('\0') == std::string::npos, "name holds a NUL");
+    FUZZ_CHECK(error.empty(), "accepted with an error '%s'", error.c_str());
+  } else {
+    FUZZ_CHECK(error.compare(0, prefix.size(), prefix) == 0, "refusal '%s' does not name the file",
+               error.c_str());
+    FUZZ_CHECK(error.size() > prefix.size(), "refusal without a reason");
+    FUZZ_CHECK(name.empty(), "refused yet named '%s'", name.c_str());
+  }
+  return 0;
 }

@@ -27,110 +27,102 @@ namespace {
 
 // Feeds the stream in pieces of the given sizes, in turn; stops early when
 // the scanner wants no more (and then checks that it really ignores more).
-void FeedInPieces(CPNGScanner& sc, const uint8_t* s, size_t n, const std::vector<size_t>& sizes)
-{
-    png_reference::Reads reads(sizes, n);
-    size_t at = 0;
-    while (at < n && sc.WantsMore()) {
-        const size_t piece = reads.Next(at);
-        const bool more = sc.Feed(s + at, piece);
-        at += piece;
-        FUZZ_CHECK(more == sc.WantsMore(), "Feed's result differs from WantsMore");
-        FUZZ_CHECK(sc.StreamLength() == at, "stream length %" PRIu64 " after %zu bytes",
-                   sc.StreamLength(), at);
-    }
-    if (at < n)
-        FUZZ_CHECK(!sc.Feed(s + at, n - at), "a complete scan took more bytes");
+void FeedInPieces(CPNGScanner& sc, const uint8_t* s, size_t n, const std::vector<size_t>& sizes) {
+  png_reference::Reads reads(sizes, n);
+  size_t at = 0;
+  while (at < n && sc.WantsMore()) {
+    const size_t piece = reads.Next(at);
+    const bool more = sc.Feed(s + at, piece);
+    at += piece;
+    FUZZ_CHECK(more == sc.WantsMore(), "Feed's result differs from WantsMore");
+    FUZZ_CHECK(sc.StreamLength() == at, "stream length %" PRIu64 " after %zu bytes",
+               sc.StreamLength(), at);
+  }
+  if (at < n) FUZZ_CHECK(!sc.Feed(s + at, n - at), "a complete scan took more bytes");
 }
 
-void Expect(const COffsetTable& got, const COffsetTable& want, const char* how)
-{
-    if (got == want)
-        return;
-    std::fprintf(stderr, "%s: %zu entries, reference %zu\n", how, got.size(), want.size());
-    for (size_t i = 0; i < got.size() || i < want.size(); ++i) {
-        if (i < got.size() && i < want.size() && got[i] == want[i])
-            continue;
-        std::fprintf(stderr, "  entry %zu: core ", i);
-        if (i < got.size())
-            std::fprintf(stderr, "[%" PRIu64 ", %" PRIx64 ")", got[i].start, got[i].end);
-        std::fprintf(stderr, "  reference ");
-        if (i < want.size())
-            std::fprintf(stderr, "[%" PRIu64 ", %" PRIx64 ")", want[i].start, want[i].end);
-        std::fputc('\n', stderr);
-    }
-    FuzzFail("%s: the core's table differs from the reference scan", how);
+void Expect(const COffsetTable& got, const COffsetTable& want, const char* how) {
+  if (got == want) return;
+  std::fprintf(stderr, "%s: %zu entries, reference %zu\n", how, got.size(), want.size());
+  for (size_t i = 0; i < got.size() || i < want.size(); ++i) {
+    if (i < got.size() && i < want.size() && got[i] == want[i]) continue;
+    std::fprintf(stderr, "  entry %zu: core ", i);
+    if (i < got.size())
+      std::fprintf(stderr, "[%" PRIu64 ", %" PRIx64 ")", got[i].start, got[i].end);
+    std::fprintf(stderr, "  reference ");
+    if (i < want.size())
+      std::fprintf(stderr, "[%" PRIu64 ", %" PRIx64 ")", want[i].start, want[i].end);
+    std::fputc('\n', stderr);
+  }
+  FuzzFail("%s: the core's table differs from the reference scan", how);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
-    FuzzInput in(data, size);
-    const uint8_t flags = in.Byte();
-    std::vector<uint8_t> startPat = png_reference::Signature();
-    std::vector<uint8_t> endPat = png_reference::EndTag();
-    if (flags & 1) {
-        for (std::vector<uint8_t>* pat : {&startPat, &endPat}) {
-            const size_t len = 1 + in.Byte() % 16;
-            pat->clear();
-            for (size_t k = 0; k < len; ++k)
-                pat->push_back(in.Byte());
-        }
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzInput in(data, size);
+  const uint8_t flags = in.Byte();
+  std::vector<uint8_t> startPat = png_reference::Signature();
+  std::vector<uint8_t> endPat = png_reference::EndTag();
+  if (flags & 1) {
+    for (std::vector<uint8_t>* pat : {&startPat, &endPat}) {
+      const size_t len = 1 + in.Byte() % 16;
+      pat->clear();
+      for (size_t k = 0; k < len; ++k) pat->push_back(in.Byte());
     }
-    std::vector<size_t> sizes((flags >> 1) & 7);
-    for (size_t& s : sizes)
-        s = in.U16();
-    const uint8_t* s = in.Rest();
-    const size_t n = in.Left();
+  }
+  std::vector<size_t> sizes((flags >> 1) & 7);
+  for (size_t& s : sizes) s = in.U16();
+  const uint8_t* s = in.Rest();
+  const size_t n = in.Left();
 
-    const COffsetTable want = png_reference::Scan(s, n, startPat, endPat);
+  const COffsetTable want = png_reference::Scan(s, n, startPat, endPat);
 
-    // One Feed of everything.
-    COffsetTable whole;
-    ScanBuffer(s, n, startPat.data(), startPat.size(), 1, whole);
-    ScanBuffer(s, n, endPat.data(), endPat.size(), 0, whole);
-    Expect(whole, want, "one piece");
+  // One Feed of everything.
+  COffsetTable whole;
+  ScanBuffer(s, n, startPat.data(), startPat.size(), 1, whole);
+  ScanBuffer(s, n, endPat.data(), endPat.size(), 0, whole);
+  Expect(whole, want, "one piece");
 
-    // In pieces, as a file is read.
-    COffsetTable pieces;
-    {
-        CPNGScanner starts(startPat.data(), startPat.size(), 1, pieces);
-        FeedInPieces(starts, s, n, sizes);
-    }
-    {
-        CPNGScanner ends(endPat.data(), endPat.size(), 0, pieces);
-        FeedInPieces(ends, s, n, sizes);
-    }
-    Expect(pieces, want, "in pieces");
+  // In pieces, as a file is read.
+  COffsetTable pieces;
+  {
+    CPNGScanner starts(startPat.data(), startPat.size(), 1, pieces);
+    FeedInPieces(starts, s, n, sizes);
+  }
+  {
+    CPNGScanner ends(endPat.data(), endPat.size(), 0, pieces);
+    FeedInPieces(ends, s, n, sizes);
+  }
+  Expect(pieces, want, "in pieces");
 
-    // The single pass the driver runs, in the same pieces (it knows only the
-    // PNG patterns), checking between pieces that the table only grows.
-    if (!(flags & 1)) {
-        size_t seen = 0;
-        const COffsetTable once = png_reference::LocateInReads(
-            s, n, sizes, [&seen](const CPNGLocator& locator, const COffsetTable& table, size_t at) {
-                FUZZ_CHECK(at != 0 || table.empty(), "the locator did not empty its table");
-                FUZZ_CHECK(locator.StreamLength() == at, "single pass: stream length %" PRIu64
-                           " after %zu bytes", locator.StreamLength(), at);
-                FUZZ_CHECK(table.size() >= seen, "single pass: the table shrank");
-                seen = table.size();
-            });
-        Expect(once, want, "single pass");
-    }
+  // The single pass the driver runs, in the same pieces (it knows only the
+  // PNG patterns), checking between pieces that the table only grows.
+  if (!(flags & 1)) {
+    size_t seen = 0;
+    const COffsetTable once = png_reference::LocateInReads(
+        s, n, sizes, [&seen](const CPNGLocator& locator, const COffsetTable& table, size_t at) {
+          FUZZ_CHECK(at != 0 || table.empty(), "the locator did not empty its table");
+          FUZZ_CHECK(locator.StreamLength() == at,
+                     "single pass: stream length %" PRIu64 " after %zu bytes",
+                     locator.StreamLength(), at);
+          FUZZ_CHECK(table.size() >= seen, "single pass: the table shrank");
+          seen = table.size();
+        });
+    Expect(once, want, "single pass");
+  }
 
-    // What the writer relies on: starts rise, a paired image holds at least
-    // its tag and CRC, and paired ends rise.
-    uint64_t lastEnd = 0;
-    for (size_t i = 0; i < want.size(); ++i) {
-        FUZZ_CHECK(i == 0 || want[i].start > want[i - 1].start, "starts out of order");
-        if (want[i].end == kNoEnd)
-            continue;
-        FUZZ_CHECK(want[i].end >= want[i].start + 8, "entry %zu is shorter than 8 bytes", i);
-        FUZZ_CHECK(want[i].end > lastEnd || lastEnd == 0, "ends out of order");
-        lastEnd = want[i].end;
-    }
-    return 0;
+  // What the writer relies on: starts rise, a paired image holds at least
+  // its tag and CRC, and paired ends rise.
+  uint64_t lastEnd = 0;
+  for (size_t i = 0; i < want.size(); ++i) {
+    FUZZ_CHECK(i == 0 || want[i].start > want[i - 1].start, "starts out of order");
+    if (want[i].end == kNoEnd) continue;
+    FUZZ_CHECK(want[i].end >= want[i].start + 8, "entry %zu is shorter than 8 bytes", i);
+    FUZZ_CHECK(want[i].end > lastEnd || lastEnd == 0, "ends out of order");
+    lastEnd = want[i].end;
+  }
+  return 0;
 }

@@ -15,10 +15,10 @@
 // points to the same device as the whole-disk handle it came from.
 struct kelb_host_device {
   std::string name;
-  int fd = -1;                    // image file or block device, or -1
-  std::vector<unsigned char> mem; // memory disk
+  int fd = -1;                     // image file or block device, or -1
+  std::vector<unsigned char> mem;  // memory disk
   uint64_t sectors = 0;
-  std::set<uint64_t> failing;     // sectors whose reads fail
+  std::set<uint64_t> failing;  // sectors whose reads fail
   uint64_t reads = 0;
   unsigned handles = 0;
 };
@@ -30,7 +30,7 @@ const char kNotADisk[] = "not a regular file or block device";
 
 struct handle {
   kelb_disk disk;
-  kelb_partition part; // the partition the handle is opened on, if any
+  kelb_partition part;  // the partition the handle is opened on, if any
 };
 
 kelb_disk *new_handle(kelb_host_device *dev) {
@@ -45,8 +45,7 @@ kelb_disk *new_handle(kelb_host_device *dev) {
 
 handle *handle_of(kelb_disk *disk) { return reinterpret_cast<handle *>(disk); }
 
-kelb_err_t read_bytes(kelb_host_device *dev, uint64_t pos, size_t size,
-                      void *buf) {
+kelb_err_t read_bytes(kelb_host_device *dev, uint64_t pos, size_t size, void *buf) {
   if (dev->fd < 0) {
     memcpy(buf, dev->mem.data() + pos, size);
     return KELB_ERR_NONE;
@@ -54,30 +53,27 @@ kelb_err_t read_bytes(kelb_host_device *dev, uint64_t pos, size_t size,
   unsigned char *out = static_cast<unsigned char *>(buf);
   size_t done = 0;
   while (done < size) {
-    const ssize_t n = pread(dev->fd, out + done, size - done,
-                            static_cast<off_t>(pos + done));
-    if (n < 0 && errno == EINTR)
-      continue;
+    const ssize_t n = pread(dev->fd, out + done, size - done, static_cast<off_t>(pos + done));
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       const uint64_t sector = (pos + done) / kSector;
       if (n == 0)
         return kelb_error(KELB_ERR_READ_ERROR,
                           "read error at sector %llu of '%s': file ended early",
-                          static_cast<unsigned long long>(sector),
-                          dev->name.c_str());
+                          static_cast<unsigned long long>(sector), dev->name.c_str());
       return kelb_error(KELB_ERR_READ_ERROR, "read error at sector %llu of '%s': %s",
-                        static_cast<unsigned long long>(sector),
-                        dev->name.c_str(), strerror(errno));
+                        static_cast<unsigned long long>(sector), dev->name.c_str(),
+                        strerror(errno));
     }
     done += static_cast<size_t>(n);
   }
   return KELB_ERR_NONE;
 }
 
-} // namespace
+}  // namespace
 
-extern "C" kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector,
-                                     uint64_t offset, size_t size, void *buf) {
+extern "C" kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector, uint64_t offset, size_t size,
+                                     void *buf) {
   if (!disk || !disk->device || (!buf && size))
     return kelb_error(KELB_ERR_BAD_ARGUMENT, "read from no disk");
   kelb_host_device *dev = disk->device;
@@ -108,28 +104,25 @@ extern "C" kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector,
       return kelb_error(KELB_ERR_OUT_OF_RANGE,
                         "attempt to read past the end of '%s' (partition %d "
                         "starts at sector %llu)",
-                        dev->name.c_str(), p->index + 1,
-                        static_cast<unsigned long long>(p->start));
+                        dev->name.c_str(), p->index + 1, static_cast<unsigned long long>(p->start));
     pos += p->start * kSector;
   }
 
   const uint64_t disk_bytes = dev->sectors * kSector;
   if (size > disk_bytes || pos > disk_bytes - size)
-    return kelb_error(KELB_ERR_OUT_OF_RANGE,
-                      "attempt to read past the end of '%s' (sector %llu; the "
-                      "disk has %llu sectors)",
-                      dev->name.c_str(),
-                      static_cast<unsigned long long>(
-                          (pos > disk_bytes ? pos : disk_bytes) / kSector),
-                      static_cast<unsigned long long>(dev->sectors));
-  if (size == 0)
-    return KELB_ERR_NONE;
+    return kelb_error(
+        KELB_ERR_OUT_OF_RANGE,
+        "attempt to read past the end of '%s' (sector %llu; the "
+        "disk has %llu sectors)",
+        dev->name.c_str(),
+        static_cast<unsigned long long>((pos > disk_bytes ? pos : disk_bytes) / kSector),
+        static_cast<unsigned long long>(dev->sectors));
+  if (size == 0) return KELB_ERR_NONE;
 
   const uint64_t first = pos / kSector, last = (pos + size - 1) / kSector;
   auto bad = dev->failing.lower_bound(first);
   if (bad != dev->failing.end() && *bad <= last)
-    return kelb_error(KELB_ERR_READ_ERROR,
-                      "read error at sector %llu of '%s': injected failure",
+    return kelb_error(KELB_ERR_READ_ERROR, "read error at sector %llu of '%s': injected failure",
                       static_cast<unsigned long long>(*bad), dev->name.c_str());
   return read_bytes(dev, pos, size, buf);
 }
@@ -170,8 +163,8 @@ kelb_disk *open_image(const std::string &path) {
   if (end < 0) {
     const int err = errno;
     close(fd);
-    kelb_error(KELB_ERR_READ_ERROR, "cannot find the size of '%s': %s",
-               path.c_str(), strerror(err));
+    kelb_error(KELB_ERR_READ_ERROR, "cannot find the size of '%s': %s", path.c_str(),
+               strerror(err));
     return nullptr;
   }
   kelb_host_device *dev = new kelb_host_device();
@@ -199,23 +192,19 @@ kelb_disk *open_partition(kelb_disk *disk, const kelb_partition &partition) {
 }
 
 void close_disk(kelb_disk *disk) {
-  if (!disk)
-    return;
+  if (!disk) return;
   kelb_host_device *dev = disk->device;
   delete handle_of(disk);
   if (--dev->handles == 0) {
-    if (dev->fd >= 0)
-      close(dev->fd);
+    if (dev->fd >= 0) close(dev->fd);
     delete dev;
   }
 }
 
-void fail_reads_at(kelb_disk *disk, uint64_t sector) {
-  disk->device->failing.insert(sector);
-}
+void fail_reads_at(kelb_disk *disk, uint64_t sector) { disk->device->failing.insert(sector); }
 
 void clear_read_failures(kelb_disk *disk) { disk->device->failing.clear(); }
 
 uint64_t read_count(const kelb_disk *disk) { return disk->device->reads; }
 
-} // namespace kelb_host
+}  // namespace kelb_host

@@ -49,7 +49,7 @@ struct SunEntry {
 // A Sun label of the given geometry and eight entries (all unused until
 // Entry sets them), with its magic and a correct checksum word.
 class SunLabel {
-public:
+ public:
   explicit SunLabel(uint16_t tracks = 16, uint16_t sectors_per_track = 63)
       : tracks_(tracks), spt_(sectors_per_track) {}
 
@@ -77,12 +77,11 @@ public:
   // 256 big-endian words is 0.
   static void FixChecksum(std::vector<uint8_t> &b) {
     uint16_t x = 0;
-    for (size_t i = 0; i < 510; i += 2)
-      x ^= static_cast<uint16_t>((b.at(i) << 8) | b.at(i + 1));
+    for (size_t i = 0; i < 510; i += 2) x ^= static_cast<uint16_t>((b.at(i) << 8) | b.at(i + 1));
     Put16BE(b, 510, x);
   }
 
-private:
+ private:
   uint16_t tracks_, spt_;
   SunEntry entries_[8] = {};
 };
@@ -96,8 +95,7 @@ constexpr uint32_t kAcornLinux = 0xDEAFA1DE, kAcornSwap = 0xDEAFAB1E;
 // previous addition folded back in; the last carry is dropped.
 inline uint8_t AcornBootChecksum(const uint8_t *boot) {
   unsigned sum = 0;
-  for (size_t i = 0; i < 511; i++)
-    sum = (sum & 0xFF) + (sum >> 8) + boot[i];
+  for (size_t i = 0; i < 511; i++) sum = (sum & 0xFF) + (sum >> 8) + boot[i];
   return static_cast<uint8_t>(sum);
 }
 
@@ -107,9 +105,9 @@ inline uint8_t AcornBootChecksum(const uint8_t *boot) {
 // Linux partition map). Entry and Seal keep the checksum correct; a change
 // made through Boot() needs Seal().
 class AcornDisk {
-public:
-  AcornDisk(size_t sectors, uint8_t per_track, uint8_t heads, bool extra_head,
-            uint16_t cylinder, uint8_t flags = 0x09)
+ public:
+  AcornDisk(size_t sectors, uint8_t per_track, uint8_t heads, bool extra_head, uint16_t cylinder,
+            uint8_t flags = 0x09)
       : b_(sectors * 512, 0) {
     b_.at(kAcornBoot + 449) = per_track;
     b_.at(kAcornBoot + 450) = heads;
@@ -135,7 +133,7 @@ public:
   std::vector<uint8_t> &Bytes() { return b_; }
   uint8_t *Boot() { return b_.data() + kAcornBoot; }
 
-private:
+ private:
   std::vector<uint8_t> b_;
   size_t map_sector_;
 };
@@ -145,21 +143,21 @@ private:
 constexpr uint32_t kAmigaEnd = 0xFFFFFFFF;
 
 class AmigaDisk {
-public:
+ public:
   explicit AmigaDisk(size_t sectors = 32) : b_(sectors * 512, 0) {}
 
   // A rigid disk block in `sector` whose partition list is `list`.
   AmigaDisk &Rdb(size_t sector, uint32_t list) {
     const size_t at = sector * 512;
     std::copy_n("RDSK", 4, b_.begin() + static_cast<long>(at));
-    Put32BE(b_, at + 4, 64); // block size in words: byte 4 is 0
+    Put32BE(b_, at + 4, 64);  // block size in words: byte 4 is 0
     Put32BE(b_, at + 28, list);
     Put32BE(b_, at + 32, kAmigaEnd);
     return *this;
   }
 
-  AmigaDisk &Part(size_t block, uint32_t next, uint32_t surfaces, uint32_t per_track,
-                  uint32_t low, uint32_t high) {
+  AmigaDisk &Part(size_t block, uint32_t next, uint32_t surfaces, uint32_t per_track, uint32_t low,
+                  uint32_t high) {
     const size_t at = block * 512;
     std::copy_n("PART", 4, b_.begin() + static_cast<long>(at));
     Put32BE(b_, at + 16, next);
@@ -180,21 +178,21 @@ public:
 
   std::vector<uint8_t> &Bytes() { return b_; }
 
-private:
+ private:
   std::vector<uint8_t> b_;
 };
 
 // ---- Apple: map entries, one a sector ----------------------------------------
 
 class AppleDisk {
-public:
+ public:
   explicit AppleDisk(size_t sectors = 16) : b_(sectors * 512, 0) {}
 
   // An entry in `sector`: signature, a map entry count of 3 (which the
   // module never consults), first block and block count, and the name and
   // type (each cut to 32 bytes).
-  AppleDisk &Entry(size_t sector, uint32_t first, uint32_t count,
-                   const std::string &name = "", const std::string &type = "") {
+  AppleDisk &Entry(size_t sector, uint32_t first, uint32_t count, const std::string &name = "",
+                   const std::string &type = "") {
     const size_t at = sector * 512;
     Put16BE(b_, at, 0x504D);
     Put32BE(b_, at + 4, 3);
@@ -207,10 +205,10 @@ public:
 
   std::vector<uint8_t> &Bytes() { return b_; }
 
-private:
+ private:
   std::vector<uint8_t> b_;
 };
 
-} // namespace kelb_label
+}  // namespace kelb_label
 
-#endif // KELB_DISK_LABELS_H
+#endif  // KELB_DISK_LABELS_H

@@ -32,8 +32,7 @@ kelb_disk *open_image(const std::string &path);
 
 // A disk over a copy of `size` bytes, cut down to whole sectors. `name`
 // appears in messages.
-kelb_disk *open_memory(const void *bytes, size_t size,
-                       const std::string &name = "memory disk");
+kelb_disk *open_memory(const void *bytes, size_t size, const std::string &name = "memory disk");
 
 // A new handle on the same device opened on `partition` (a copy is kept):
 // reads count from the partition's start and may not pass its end.
@@ -91,8 +90,8 @@ kelb_partition_map *find_map(const std::string &name);
 
 struct module_info {
   std::string path;
-  std::string name;                       // from the .modname section
-  std::vector<kelb_partition_map *> maps; // what its kelb_mod_init registered
+  std::string name;                        // from the .modname section
+  std::vector<kelb_partition_map *> maps;  // what its kelb_mod_init registered
 };
 
 // Checks the module file `path` (inspect_module), dlopens it and calls its
@@ -120,27 +119,26 @@ std::vector<std::string> default_module_dirs();
 // ---- ELF inspection (libelf: 32- and 64-bit files alike) --------------------
 
 struct elf_symbols {
-  std::vector<std::string> defined;   // global or weak dynamic symbols
-  std::vector<std::string> undefined; // dynamic symbols the file imports
+  std::vector<std::string> defined;    // global or weak dynamic symbols
+  std::vector<std::string> undefined;  // dynamic symbols the file imports
 };
 // Reads the dynamic symbols of an ELF file. False, with `error` naming the
 // path and the reason, when the file cannot be read or is not a sound ELF
 // file.
-bool read_elf_symbols(const std::string &path, elf_symbols &out,
-                      std::string &error);
+bool read_elf_symbols(const std::string &path, elf_symbols &out, std::string &error);
 // The bytes of section `section` of an ELF file. False, with `error` naming
 // the path, when the file cannot be read, is damaged or has no such section.
-bool read_elf_section(const std::string &path, const std::string &section,
-                      std::string &out, std::string &error);
+bool read_elf_section(const std::string &path, const std::string &section, std::string &out,
+                      std::string &error);
 // Checks a module file held in memory before anything of it is loaded: an
 // ELF file of the host's own class, whose header and section table lie
 // within it, with a non-empty .modname section and sound dynamic symbols
 // that define kelb_mod_init and kelb_mod_fini. True with `name` set to the
 // text of .modname (up to its first NUL); otherwise false with `error`
 // "'PATH': reason", `path` naming the file in messages only.
-bool inspect_module(const void *bytes, size_t size, const std::string &path,
-                    std::string &name, std::string &error);
+bool inspect_module(const void *bytes, size_t size, const std::string &path, std::string &name,
+                    std::string &error);
 
-} // namespace kelb_host
+}  // namespace kelb_host
 
-#endif // KELB_HOST_H
+#endif  // KELB_HOST_H

@@ -34,8 +34,7 @@ constexpr int kHostClass = sizeof(void *) == 8 ? ELFCLASS64 : ELFCLASS32;
 
 // The whole of the file at `path`, read without waiting on a FIFO or device.
 // False with `error` set ("'PATH': reason").
-bool read_file(const std::string &path, std::string &bytes, std::string &error,
-               int &err) {
+bool read_file(const std::string &path, std::string &bytes, std::string &error, int &err) {
   err = 0;
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
@@ -51,17 +50,15 @@ bool read_file(const std::string &path, std::string &bytes, std::string &error,
   } else if (!S_ISREG(st.st_mode)) {
     error = "'" + path + "': not a regular file";
   } else if (st.st_size > kMaxModuleFile) {
-    error = "'" + path + "': too large for a module (" + std::to_string(st.st_size) +
-            " bytes)";
+    error = "'" + path + "': too large for a module (" + std::to_string(st.st_size) + " bytes)";
   } else {
     bytes.resize(static_cast<size_t>(st.st_size));
     size_t done = 0;
     ok = true;
     while (done < bytes.size()) {
-      const ssize_t n = pread(fd, bytes.data() + done, bytes.size() - done,
-                              static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR)
-        continue;
+      const ssize_t n =
+          pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         err = n < 0 ? errno : 0;
         error = "'" + path + "': " + (n < 0 ? strerror(err) : "file shrank while read");
@@ -78,12 +75,10 @@ bool read_file(const std::string &path, std::string &bytes, std::string &error,
 // An ELF file held in memory, read through libelf. Every failure leaves a
 // reason in `error`, without the file's name.
 class elf_image {
-public:
-  elf_image(const void *bytes, size_t size)
-      : copy_(static_cast<const char *>(bytes), size) {}
+ public:
+  elf_image(const void *bytes, size_t size) : copy_(static_cast<const char *>(bytes), size) {}
   ~elf_image() {
-    if (elf_)
-      elf_end(elf_);
+    if (elf_) elf_end(elf_);
   }
   elf_image(const elf_image &) = delete;
   elf_image &operator=(const elf_image &) = delete;
@@ -95,30 +90,25 @@ public:
       error = "not an ELF file";
       return false;
     }
-    if (elf_version(EV_CURRENT) == EV_NONE)
-      return fail("libelf", error);
+    if (elf_version(EV_CURRENT) == EV_NONE) return fail("libelf", error);
     // libelf may convert the image in place, so it gets our own copy.
     elf_ = elf_memory(copy_.data(), copy_.size());
     if (!elf_ || elf_kind(elf_) != ELF_K_ELF || gelf_getclass(elf_) == ELFCLASSNONE)
       return fail("damaged ELF header", error);
     GElf_Ehdr eh;
-    if (!gelf_getehdr(elf_, &eh))
-      return fail("damaged ELF header", error);
+    if (!gelf_getehdr(elf_, &eh)) return fail("damaged ELF header", error);
     // A file cut short or whose table points nowhere is damaged, not merely
     // without sections.
-    if (elf_getshdrnum(elf_, &count_) != 0)
-      return fail("damaged section table", error);
+    if (elf_getshdrnum(elf_, &count_) != 0) return fail("damaged section table", error);
     // libelf counts no sections at all when the table lies past the end.
-    if (count_ == 0 && eh.e_shnum == 0)
-      return true; // no sections at all
+    if (count_ == 0 && eh.e_shnum == 0) return true;  // no sections at all
     if (count_ == 0) {
       error = "section table lies outside the file";
       return false;
     }
     const size_t entry = gelf_fsize(elf_, ELF_T_SHDR, 1, EV_CURRENT);
     if (entry == 0 || eh.e_shentsize != entry) {
-      error = "damaged section table (entries of " + std::to_string(eh.e_shentsize) +
-              " bytes)";
+      error = "damaged section table (entries of " + std::to_string(eh.e_shentsize) + " bytes)";
       return false;
     }
     if (eh.e_shoff > copy_.size() || count_ > (copy_.size() - eh.e_shoff) / entry) {
@@ -134,23 +124,18 @@ public:
 
   // The bytes of the section called `name`. False when there is none
   // (`found` false) or it is damaged.
-  bool section(const std::string &name, std::string &out, bool &found,
-               std::string &error) {
+  bool section(const std::string &name, std::string &out, bool &found, std::string &error) {
     found = false;
     for (size_t i = 1; i < count_; i++) {
       Elf_Scn *scn = elf_getscn(elf_, i);
       GElf_Shdr sh;
-      if (!scn || !gelf_getshdr(scn, &sh))
-        return fail("damaged section table", error);
+      if (!scn || !gelf_getshdr(scn, &sh)) return fail("damaged section table", error);
       const char *n = elf_strptr(elf_, names_, sh.sh_name);
-      if (!n)
-        return fail("damaged section names", error);
-      if (name != n)
-        continue;
+      if (!n) return fail("damaged section names", error);
+      if (name != n) continue;
       found = true;
       Elf_Data *data = sh.sh_type == SHT_NOBITS ? nullptr : elf_getdata(scn, nullptr);
-      if (!data || (!data->d_buf && data->d_size))
-        return fail("damaged section " + name, error);
+      if (!data || (!data->d_buf && data->d_size)) return fail("damaged section " + name, error);
       out.assign(static_cast<const char *>(data->d_buf), data->d_size);
       return true;
     }
@@ -164,10 +149,8 @@ public:
     for (size_t i = 1; i < count_; i++) {
       Elf_Scn *scn = elf_getscn(elf_, i);
       GElf_Shdr sh;
-      if (!scn || !gelf_getshdr(scn, &sh))
-        return fail("damaged section table", error);
-      if (sh.sh_type != SHT_DYNSYM)
-        continue;
+      if (!scn || !gelf_getshdr(scn, &sh)) return fail("damaged section table", error);
+      if (sh.sh_type != SHT_DYNSYM) continue;
       const size_t entry = gelf_fsize(elf_, ELF_T_SYM, 1, EV_CURRENT);
       Elf_Data *data = elf_getdata(scn, nullptr);
       if (!data || entry == 0 || sh.sh_entsize != entry)
@@ -178,19 +161,17 @@ public:
         if (!gelf_getsym(data, static_cast<int>(k), &sym))
           return fail("damaged dynamic symbols", error);
         const unsigned bind = GELF_ST_BIND(sym.st_info);
-        if (bind != STB_GLOBAL && bind != STB_WEAK)
-          continue;
+        if (bind != STB_GLOBAL && bind != STB_WEAK) continue;
         const char *name = elf_strptr(elf_, sh.sh_link, sym.st_name);
-        if (!name)
-          return fail("damaged dynamic symbol names", error);
+        if (!name) return fail("damaged dynamic symbol names", error);
         (sym.st_shndx == SHN_UNDEF ? out.undefined : out.defined).push_back(name);
       }
       return true;
     }
-    return true; // no dynamic symbols at all
+    return true;  // no dynamic symbols at all
   }
 
-private:
+ private:
   static bool fail(const std::string &what, std::string &error) {
     const int code = elf_errno();
     error = what;
@@ -204,8 +185,8 @@ private:
 
   std::string copy_;
   Elf *elf_ = nullptr;
-  size_t count_ = 0; // sections, the null section 0 included
-  size_t names_ = 0; // the section holding the section names
+  size_t count_ = 0;  // sections, the null section 0 included
+  size_t names_ = 0;  // the section holding the section names
 };
 
 bool defines(const elf_symbols &syms, const char *name) {
@@ -214,42 +195,33 @@ bool defines(const elf_symbols &syms, const char *name) {
 
 // What is missing from a registered map, or null when nothing is.
 const char *incomplete(const kelb_partition_map *map) {
-  if (!map->name || !*map->name)
-    return "no name";
-  if (!map->for_each_partition)
-    return "no for_each_partition";
-  if (!map->find_partition)
-    return "no find_partition";
-  if (!map->partition_name)
-    return "no partition_name";
+  if (!map->name || !*map->name) return "no name";
+  if (!map->for_each_partition) return "no for_each_partition";
+  if (!map->find_partition) return "no find_partition";
+  if (!map->partition_name) return "no partition_name";
   return nullptr;
 }
 
-} // namespace
+}  // namespace
 
-bool read_elf_section(const std::string &path, const std::string &name,
-                      std::string &out, std::string &error) {
+bool read_elf_section(const std::string &path, const std::string &name, std::string &out,
+                      std::string &error) {
   std::string bytes;
   int err;
-  if (!read_file(path, bytes, error, err))
-    return false;
+  if (!read_file(path, bytes, error, err)) return false;
   elf_image elf(bytes.data(), bytes.size());
   bool found;
-  if (elf.open(error) && elf.section(name, out, found, error))
-    return true;
+  if (elf.open(error) && elf.section(name, out, found, error)) return true;
   error = "'" + path + "': " + error;
   return false;
 }
 
-bool read_elf_symbols(const std::string &path, elf_symbols &out,
-                      std::string &error) {
+bool read_elf_symbols(const std::string &path, elf_symbols &out, std::string &error) {
   std::string bytes;
   int err;
-  if (!read_file(path, bytes, error, err))
-    return false;
+  if (!read_file(path, bytes, error, err)) return false;
   elf_image elf(bytes.data(), bytes.size());
-  if (elf.open(error) && elf.symbols(out, error))
-    return true;
+  if (elf.open(error) && elf.symbols(out, error)) return true;
   error = "'" + path + "': " + error;
   return false;
 }
@@ -259,26 +231,23 @@ namespace {
 // inspect_module without the path: false with the reason in `error`.
 bool check_module(const void *bytes, size_t size, std::string &name, std::string &error) {
   elf_image elf(bytes, size);
-  if (!elf.open(error))
-    return false;
+  if (!elf.open(error)) return false;
   if (elf.elf_class() != kHostClass) {
     error = std::string(elf.elf_class() == ELFCLASS32 ? "a 32-bit" : "a 64-bit") +
-            " ELF file; this host loads " +
-            (kHostClass == ELFCLASS64 ? "64-bit" : "32-bit") + " modules";
+            " ELF file; this host loads " + (kHostClass == ELFCLASS64 ? "64-bit" : "32-bit") +
+            " modules";
     return false;
   }
   std::string section;
   bool found;
-  if (!elf.section(".modname", section, found, error))
-    return false;
+  if (!elf.section(".modname", section, found, error)) return false;
   section.resize(strnlen(section.c_str(), section.size()));
   if (section.empty()) {
     error = "empty .modname section";
     return false;
   }
   elf_symbols syms;
-  if (!elf.symbols(syms, error))
-    return false;
+  if (!elf.symbols(syms, error)) return false;
   if (!defines(syms, "kelb_mod_init") || !defines(syms, "kelb_mod_fini")) {
     error = "kelb_mod_init or kelb_mod_fini missing";
     return false;
@@ -287,12 +256,11 @@ bool check_module(const void *bytes, size_t size, std::string &name, std::string
   return true;
 }
 
-} // namespace
+}  // namespace
 
-bool inspect_module(const void *bytes, size_t size, const std::string &path,
-                    std::string &name, std::string &error) {
-  if (check_module(bytes, size, name, error))
-    return true;
+bool inspect_module(const void *bytes, size_t size, const std::string &path, std::string &name,
+                    std::string &error) {
+  if (check_module(bytes, size, name, error)) return true;
   error = "'" + path + "': " + error;
   return false;
 }
@@ -315,8 +283,7 @@ kelb_module *load_module(const std::string &path) {
   // the middle of a walk.
   void *dl = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!dl) {
-    kelb_error(KELB_ERR_BAD_MODULE, "cannot load module '%s': %s", path.c_str(),
-               dlerror());
+    kelb_error(KELB_ERR_BAD_MODULE, "cannot load module '%s': %s", path.c_str(), dlerror());
     return nullptr;
   }
   auto init = reinterpret_cast<mod_init_fn>(dlsym(dl, "kelb_mod_init"));
@@ -324,8 +291,7 @@ kelb_module *load_module(const std::string &path) {
   if (!init || !fini) {
     dlclose(dl);
     kelb_error(KELB_ERR_BAD_MODULE,
-               "cannot load module '%s': kelb_mod_init or kelb_mod_fini missing",
-               path.c_str());
+               "cannot load module '%s': kelb_mod_init or kelb_mod_fini missing", path.c_str());
     return nullptr;
   }
 
@@ -334,22 +300,20 @@ kelb_module *load_module(const std::string &path) {
   m->info.path = path;
   m->info.name = name;
   std::vector<kelb_partition_map *> before;
-  for (kelb_partition_map *p = maps(); p; p = p->next)
-    before.push_back(p);
+  for (kelb_partition_map *p = maps(); p; p = p->next) before.push_back(p);
   init(m);
   for (kelb_partition_map *p = maps(); p; p = p->next)
-    if (std::find(before.begin(), before.end(), p) == before.end())
-      m->info.maps.push_back(p);
+    if (std::find(before.begin(), before.end(), p) == before.end()) m->info.maps.push_back(p);
 
   // A map with a slot missing would crash whoever calls it: refused before
   // any of its operations runs.
   for (const kelb_partition_map *map : m->info.maps) {
     if (const char *missing = incomplete(map)) {
-      const std::string label =
-          map->name && *map->name ? "partition map '" + std::string(map->name) + "'"
-                                  : std::string("a partition map");
-      kelb_error(KELB_ERR_BAD_MODULE, "cannot load module '%s': %s with %s",
-                 path.c_str(), label.c_str(), missing);
+      const std::string label = map->name && *map->name
+                                    ? "partition map '" + std::string(map->name) + "'"
+                                    : std::string("a partition map");
+      kelb_error(KELB_ERR_BAD_MODULE, "cannot load module '%s': %s with %s", path.c_str(),
+                 label.c_str(), missing);
       const std::string message = error_message();
       unload_module(m);
       kelb_error(KELB_ERR_BAD_MODULE, "%s", message.c_str());
@@ -360,14 +324,11 @@ kelb_module *load_module(const std::string &path) {
 }
 
 void unload_module(kelb_module *module) {
-  if (!module)
-    return;
+  if (!module) return;
   auto fini = reinterpret_cast<mod_fini_fn>(dlsym(module->dl, "kelb_mod_fini"));
-  if (fini)
-    fini();
+  if (fini) fini();
   // A map left in the list would point into unmapped memory after dlclose.
-  for (kelb_partition_map *map : module->info.maps)
-    kelb_partition_map_unregister(map);
+  for (kelb_partition_map *map : module->info.maps) kelb_partition_map_unregister(map);
   dlclose(module->dl);
   delete module;
 }
@@ -377,12 +338,10 @@ const module_info &module_of(const kelb_module *module) { return module->info; }
 std::vector<std::string> module_files(const std::string &dir) {
   std::vector<std::string> files;
   DIR *d = opendir(dir.c_str());
-  if (!d)
-    return files;
+  if (!d) return files;
   while (const dirent *e = readdir(d)) {
     const std::string n = e->d_name;
-    if (n.size() > 4 && n.compare(n.size() - 4, 4, ".mod") == 0)
-      files.push_back(dir + "/" + n);
+    if (n.size() > 4 && n.compare(n.size() - 4, 4, ".mod") == 0) files.push_back(dir + "/" + n);
   }
   closedir(d);
   std::sort(files.begin(), files.end());
@@ -393,8 +352,7 @@ std::vector<std::string> default_module_dirs() {
   std::vector<std::string> dirs;
   char self[4096];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0)
-    return dirs;
+  if (n <= 0) return dirs;
   self[n] = '\0';
   std::string dir(self);
   dir.erase(dir.find_last_of('/'));
@@ -411,4 +369,4 @@ std::vector<std::string> default_module_dirs() {
   return dirs;
 }
 
-} // namespace kelb_host
+}  // namespace kelb_host

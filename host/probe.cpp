@@ -84,7 +84,7 @@ int collect_hook(kelb_disk *, const kelb_partition *p, void *data) {
 size_t utf8_length(const std::string &s, size_t i) {
   const unsigned char c = static_cast<unsigned char>(s[i]);
   size_t n;
-  unsigned char lo = 0x80, hi = 0xBF; // bounds of the second byte
+  unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
   if (c < 0x80) {
     return 1;
   } else if (c >= 0xC2 && c <= 0xDF) {
@@ -100,12 +100,10 @@ size_t utf8_length(const std::string &s, size_t i) {
   } else {
     return 0;
   }
-  if (s.size() - i < n)
-    return 0;
+  if (s.size() - i < n) return 0;
   for (size_t k = 1; k < n; k++) {
     const unsigned char b = static_cast<unsigned char>(s[i + k]);
-    if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF))
-      return 0;
+    if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) return 0;
   }
   return n;
 }
@@ -149,8 +147,8 @@ void print_table(const std::string &image, const map_result &m) {
   printf("%s: %s\n", image.c_str(), m.map->name);
   printf("%-6s %12s %12s %12s\n", "NAME", "START", "LENGTH", "OFFSET");
   for (const row &r : m.rows)
-    printf("%-6s %12" PRIu64 " %12" PRIu64 " %12" PRIu64 "\n", r.name.c_str(),
-           r.part.start, r.part.length, r.part.offset);
+    printf("%-6s %12" PRIu64 " %12" PRIu64 " %12" PRIu64 "\n", r.name.c_str(), r.part.start,
+           r.part.length, r.part.offset);
 }
 
 struct options {
@@ -171,27 +169,23 @@ int usage_error(const std::string &message) {
 
 bool map_selected(const options &o, kelb_partition_map *map,
                   const std::vector<kelb_module *> &mods) {
-  if (o.map.empty() || o.map == map->name)
-    return true;
+  if (o.map.empty() || o.map == map->name) return true;
   for (kelb_module *m : mods) {
     const kelb_host::module_info &info = kelb_host::module_of(m);
     if (info.name == o.map)
       for (kelb_partition_map *p : info.maps)
-        if (p == map)
-          return true;
+        if (p == map) return true;
   }
   return false;
 }
 
 int run(const options &o, std::vector<kelb_module *> &mods) {
-  if (o.debug_set)
-    kelb_host::set_debug(o.debug);
+  if (o.debug_set) kelb_host::set_debug(o.debug);
 
   std::vector<std::string> files;
   std::string named = o.modules;
   const char *env = getenv(kModuleDirVariable);
-  if (named.empty() && env && *env)
-    named = env;
+  if (named.empty() && env && *env) named = env;
   if (!named.empty()) {
     files = kelb_host::module_files(named);
     if (files.empty()) {
@@ -202,12 +196,12 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
   } else {
     for (const std::string &dir : kelb_host::default_module_dirs()) {
       files = kelb_host::module_files(dir);
-      if (!files.empty())
-        break;
+      if (!files.empty()) break;
     }
     if (files.empty()) {
-      fprintf(stderr, "kelb-probe: no modules found; name their folder with --modules"
-                      " or KELB_MODULE_DIR\n");
+      fprintf(stderr,
+              "kelb-probe: no modules found; name their folder with --modules"
+              " or KELB_MODULE_DIR\n");
       return 1;
     }
   }
@@ -222,8 +216,7 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
 
   std::vector<kelb_partition_map *> chosen;
   for (kelb_partition_map *p = kelb_host::maps(); p; p = p->next)
-    if (map_selected(o, p, mods))
-      chosen.push_back(p);
+    if (map_selected(o, p, mods)) chosen.push_back(p);
   if (chosen.empty()) {
     fprintf(stderr, "kelb-probe: no partition map or module named '%s'\n", o.map.c_str());
     return 1;
@@ -237,7 +230,7 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
 
   int status = 0;
   std::vector<map_result> accepted;
-  std::vector<std::string> rejected; // "map: reason"
+  std::vector<std::string> rejected;  // "map: reason"
   for (kelb_partition_map *map : chosen) {
     kelb_host::clear_error();
     map_result r{map, {}};
@@ -245,8 +238,7 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
     const kelb_err_t err = map->for_each_partition(disk, collect_hook, &c);
     if (err == KELB_ERR_NONE) {
       accepted.push_back(r);
-    } else if (err == KELB_ERR_BAD_PART_TABLE ||
-               (err == KELB_ERR_OUT_OF_RANGE && r.rows.empty())) {
+    } else if (err == KELB_ERR_BAD_PART_TABLE || (err == KELB_ERR_OUT_OF_RANGE && r.rows.empty())) {
       // Not this scheme, or a disk too small to hold it: try the next map.
       rejected.push_back(std::string(map->name) + ": " + kelb_host::error_message());
     } else {
@@ -264,8 +256,7 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
                json_string(o.image).c_str(), disk->total_sectors);
       } else {
         printf("%s: no partition map recognised\n", o.image.c_str());
-        for (const std::string &why : rejected)
-          printf("  %s\n", why.c_str());
+        for (const std::string &why : rejected) printf("  %s\n", why.c_str());
       }
       status = 2;
     }
@@ -283,8 +274,8 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
         fprintf(stderr, "kelb-probe: %s: %s: %s\n", o.image.c_str(), map->name,
                 kelb_host::error_message().c_str());
       else
-        fprintf(stderr, "kelb-probe: %s: %s: no partition '%s'\n", o.image.c_str(),
-                map->name, o.partition.c_str());
+        fprintf(stderr, "kelb-probe: %s: %s: no partition '%s'\n", o.image.c_str(), map->name,
+                o.partition.c_str());
       kelb_host::close_disk(disk);
       return 1;
     }
@@ -297,9 +288,8 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
     kelb_free(p);
     one.rows.push_back(r);
     if (o.json)
-      printf("{\"disk\": %s, \"map\": %s, \"partition\": %s}\n",
-             json_string(o.image).c_str(), json_string(map->name).c_str(),
-             json_partition(r).c_str());
+      printf("{\"disk\": %s, \"map\": %s, \"partition\": %s}\n", json_string(o.image).c_str(),
+             json_string(map->name).c_str(), json_partition(r).c_str());
     else
       print_table(o.image, one);
     kelb_host::close_disk(disk);
@@ -309,8 +299,8 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
   }
 
   if (o.json) {
-    printf("{\"disk\": %s, \"sectors\": %" PRIu64 ", \"maps\": [",
-           json_string(o.image).c_str(), disk->total_sectors);
+    printf("{\"disk\": %s, \"sectors\": %" PRIu64 ", \"maps\": [", json_string(o.image).c_str(),
+           disk->total_sectors);
     for (size_t i = 0; i < accepted.size(); i++) {
       printf("%s\n  {\"name\": %s, \"partitions\": [", i ? "," : "",
              json_string(accepted[i].map->name).c_str());
@@ -321,8 +311,7 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
     printf("]}\n");
   } else {
     for (size_t i = 0; i < accepted.size(); i++) {
-      if (i)
-        printf("\n");
+      if (i) printf("\n");
       print_table(o.image, accepted[i]);
     }
   }
@@ -330,7 +319,7 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
   return status;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv) {
   options o;
@@ -354,8 +343,7 @@ int main(int argc, char **argv) {
       o.debug = a.substr(8);
       o.debug_set = true;
     } else if (a == "--debug" || a == "--map" || a == "--modules") {
-      if (i + 1 >= argc)
-        return usage_error("option " + a + " needs a value");
+      if (i + 1 >= argc) return usage_error("option " + a + " needs a value");
       const std::string v = argv[++i];
       if (a == "--debug") {
         o.debug = v;
@@ -373,10 +361,8 @@ int main(int argc, char **argv) {
       return usage_error("unknown option '" + a + "'");
     }
   }
-  if (positional.empty())
-    return usage_error("no IMAGE given");
-  if (positional.size() > 2)
-    return usage_error("unexpected argument '" + positional[2] + "'");
+  if (positional.empty()) return usage_error("no IMAGE given");
+  if (positional.size() > 2) return usage_error("unexpected argument '" + positional[2] + "'");
   o.image = positional[0];
   if (positional.size() == 2) {
     o.partition = positional[1];
@@ -385,7 +371,6 @@ int main(int argc, char **argv) {
 
   std::vector<kelb_module *> mods;
   const int status = run(o, mods);
-  for (auto it = mods.rbegin(); it != mods.rend(); ++it)
-    kelb_host::unload_module(*it);
+  for (auto it = mods.rbegin(); it != mods.rend(); ++it) kelb_host::unload_module(*it);
   return status;
 }

@@ -13,7 +13,7 @@ namespace {
 constexpr unsigned kSectors = 4096;
 constexpr unsigned kSectorsPerTrack = 32, kHeads = 4, kMapCylinder = 2;
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv) {
   if (!sample::ParseArgs(argc, argv, "kelb-sample-acorn",
@@ -22,7 +22,7 @@ int main(int argc, char **argv) {
   // The disc record at byte 448 of the boot block, then the flags, the map's
   // cylinder and the checksum.
   kelb_label::AcornDisk disk(kSectors, kSectorsPerTrack, kHeads, false, kMapCylinder);
-  disk.Boot()[448] = 9; // log2 of the sector size; density 0 (byte 451): hard disc
+  disk.Boot()[448] = 9;  // log2 of the sector size; density 0 (byte 451): hard disc
   disk.Seal();
   disk.Entry(0, kelb_label::kAcornLinux, 1, 2047)
       .Entry(1, kelb_label::kAcornSwap, 2048, 512)

@@ -17,20 +17,22 @@ using kelb_label::Put32BE;
 void entry(kelb_label::AppleDisk &d, size_t sector, uint32_t first, uint32_t count,
            const char *name, const char *type) {
   d.Entry(sector, first, count, name, type);
-  Put32BE(d.Bytes(), sector * 512 + 84, count); // data area length
-  Put32BE(d.Bytes(), sector * 512 + 88, 0x33);  // status: valid, allocated, in use, readable, writable
+  Put32BE(d.Bytes(), sector * 512 + 84, count);  // data area length
+  Put32BE(d.Bytes(), sector * 512 + 88,
+          0x33);  // status: valid, allocated, in use, readable, writable
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv) {
   if (argc != 2 || argv[1][0] == '-') {
-    fprintf(stderr, "Usage: kelb-sample-apple IMAGE\n"
-                    "Writes a 2 MiB disk image with an Apple partition map to IMAGE.\n");
+    fprintf(stderr,
+            "Usage: kelb-sample-apple IMAGE\n"
+            "Writes a 2 MiB disk image with an Apple partition map to IMAGE.\n");
     return 1;
   }
   kelb_label::AppleDisk disk(kSectors);
-  Put16BE(disk.Bytes(), 0, 0x4552); // driver descriptor "ER"
+  Put16BE(disk.Bytes(), 0, 0x4552);  // driver descriptor "ER"
   Put16BE(disk.Bytes(), 2, 512);
   Put32BE(disk.Bytes(), 4, kSectors);
 

@@ -16,8 +16,7 @@ using Disk = std::vector<uint8_t>;
 // True when the command line names one image; otherwise prints the usage
 // ("Usage: PROGRAM IMAGE" and `what`) to standard error.
 inline bool ParseArgs(int argc, char **argv, const char *program, const char *what) {
-  if (argc == 2 && argv[1][0] != '-')
-    return true;
+  if (argc == 2 && argv[1][0] != '-') return true;
   fprintf(stderr, "Usage: %s IMAGE\n%s\n", program, what);
   return false;
 }
@@ -27,8 +26,7 @@ inline bool ParseArgs(int argc, char **argv, const char *program, const char *wh
 inline int WriteImage(const char *path, const Disk &disk) {
   FILE *f = fopen(path, "wb");
   bool ok = f && fwrite(disk.data(), 1, disk.size(), f) == disk.size();
-  if (f && fclose(f) != 0)
-    ok = false;
+  if (f && fclose(f) != 0) ok = false;
   if (!ok) {
     perror(path);
     return 1;
@@ -36,6 +34,6 @@ inline int WriteImage(const char *path, const Disk &disk) {
   return 0;
 }
 
-} // namespace sample
+}  // namespace sample
 
-#endif // KELB_HOST_SAMPLE_DISK_H
+#endif  // KELB_HOST_SAMPLE_DISK_H

@@ -13,17 +13,18 @@ namespace {
 constexpr unsigned kTracks = 4, kSectorsPerTrack = 32, kCylinders = 32;
 constexpr unsigned kSectorsPerCyl = kTracks * kSectorsPerTrack;
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv) {
   if (!sample::ParseArgs(argc, argv, "kelb-sample-sun",
                          "Writes a 2 MiB disk image with a Sun label to IMAGE."))
     return 1;
   kelb_label::SunLabel label(kTracks, kSectorsPerTrack);
-  label.Entry(0, 2, 0, 8 * kSectorsPerCyl)         // root
-      .Entry(1, 3, 8, 4 * kSectorsPerCyl)          // swap
-      .Entry(2, 5, 0, kCylinders * kSectorsPerCyl) // the whole disk
-      .Entry(4, 8, 12, 20 * kSectorsPerCyl);       // home
+  label
+      .Entry(0, 2, 0, 8 * kSectorsPerCyl)           // root
+      .Entry(1, 3, 8, 4 * kSectorsPerCyl)           // swap
+      .Entry(2, 5, 0, kCylinders * kSectorsPerCyl)  // the whole disk
+      .Entry(4, 8, 12, 20 * kSectorsPerCyl);        // home
   sample::Disk disk = label.Bytes(size_t{kSectorsPerCyl} * kCylinders);
   const char ascii[] = "kelb sample disk cyl 32 alt 0 hd 4 sec 32";
   memcpy(disk.data(), ascii, sizeof ascii);

@@ -20,10 +20,10 @@ namespace {
 std::string g_message;
 
 unsigned long g_malloc_calls = 0;
-unsigned long g_malloc_fail_at = 0; // call number that fails; 0: none
+unsigned long g_malloc_fail_at = 0;  // call number that fails; 0: none
 long g_live = 0;
 
-bool g_debug_set = false; // false: KELB_DEBUG decides
+bool g_debug_set = false;  // false: KELB_DEBUG decides
 std::string g_debug;
 std::function<void(const std::string &)> g_debug_sink;
 
@@ -35,8 +35,7 @@ std::string vformat(const char *fmt, va_list ap) {
   va_copy(copy, ap);
   const int n = vsnprintf(nullptr, 0, fmt, copy);
   va_end(copy);
-  if (n <= 0)
-    return std::string();
+  if (n <= 0) return std::string();
   std::string out(static_cast<size_t>(n) + 1, '\0');
   vsnprintf(out.data(), out.size(), fmt, ap);
   out.resize(static_cast<size_t>(n));
@@ -47,34 +46,27 @@ bool list_has(const std::string &list, const char *word) {
   size_t pos = 0;
   while (pos <= list.size()) {
     size_t comma = list.find(',', pos);
-    if (comma == std::string::npos)
-      comma = list.size();
+    if (comma == std::string::npos) comma = list.size();
     std::string item = list.substr(pos, comma - pos);
     // Blanks around an item are not part of it.
-    while (!item.empty() && isspace(static_cast<unsigned char>(item.back())))
-      item.pop_back();
+    while (!item.empty() && isspace(static_cast<unsigned char>(item.back()))) item.pop_back();
     size_t lead = 0;
-    while (lead < item.size() && isspace(static_cast<unsigned char>(item[lead])))
-      lead++;
+    while (lead < item.size() && isspace(static_cast<unsigned char>(item[lead]))) lead++;
     item.erase(0, lead);
-    if (item == "all" || item == word)
-      return true;
+    if (item == "all" || item == word) return true;
     pos = comma + 1;
   }
   return false;
 }
 
 int digit_value(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'z')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'Z')
-    return c - 'A' + 10;
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
   return 99;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -91,14 +83,12 @@ void *kelb_malloc(size_t size) {
   g_malloc_calls++;
   if (g_malloc_fail_at != 0 && g_malloc_calls == g_malloc_fail_at) {
     g_malloc_fail_at = 0;
-    kelb_error(KELB_ERR_OUT_OF_MEMORY, "out of memory (allocation of %zu bytes)",
-               size);
+    kelb_error(KELB_ERR_OUT_OF_MEMORY, "out of memory (allocation of %zu bytes)", size);
     return nullptr;
   }
   void *p = malloc(size ? size : 1);
   if (!p) {
-    kelb_error(KELB_ERR_OUT_OF_MEMORY, "out of memory (allocation of %zu bytes)",
-               size);
+    kelb_error(KELB_ERR_OUT_OF_MEMORY, "out of memory (allocation of %zu bytes)", size);
     return nullptr;
   }
   g_live++;
@@ -106,8 +96,7 @@ void *kelb_malloc(size_t size) {
 }
 
 void kelb_free(void *ptr) {
-  if (!ptr)
-    return;
+  if (!ptr) return;
   g_live--;
   free(ptr);
 }
@@ -117,8 +106,7 @@ void kelb_free(void *ptr) {
 // with a digit.
 unsigned long kelb_strtoul(const char *str, char **end, int base) {
   const char *p = str;
-  if (end)
-    *end = const_cast<char *>(str);
+  if (end) *end = const_cast<char *>(str);
   if (!str || base < 0 || base == 1 || base > 36) {
     kelb_error(KELB_ERR_BAD_ARGUMENT, "invalid base %d for a number", base);
     return 0;
@@ -144,8 +132,7 @@ unsigned long kelb_strtoul(const char *str, char **end, int base) {
     else
       value = value * b + d;
   }
-  if (end)
-    *end = const_cast<char *>(p);
+  if (end) *end = const_cast<char *>(p);
   if (overflow) {
     kelb_error(KELB_ERR_BAD_NUMBER, "number too large '%.32s'", str);
     return ULONG_MAX;
@@ -161,20 +148,16 @@ int kelb_sprintf(char *str, const char *fmt, ...) {
   return n;
 }
 
-void *kelb_memmove(void *dest, const void *src, size_t n) {
-  return memmove(dest, src, n);
-}
+void *kelb_memmove(void *dest, const void *src, size_t n) { return memmove(dest, src, n); }
 
 int kelb_strcmp(const char *s1, const char *s2) { return strcmp(s1, s2); }
 
-void kelb_real_dprintf(const char *file, int line, const char *condition,
-                       const char *fmt, ...) {
-  if (!kelb_host::debug_enabled(condition))
-    return;
+void kelb_real_dprintf(const char *file, int line, const char *condition, const char *fmt, ...) {
+  if (!kelb_host::debug_enabled(condition)) return;
   va_list ap;
   va_start(ap, fmt);
-  std::string text = std::string(file ? file : "?") + ":" +
-                     std::to_string(line) + ": " + vformat(fmt, ap);
+  std::string text =
+      std::string(file ? file : "?") + ":" + std::to_string(line) + ": " + vformat(fmt, ap);
   va_end(ap);
   if (g_debug_sink) {
     g_debug_sink(text);
@@ -185,11 +168,10 @@ void kelb_real_dprintf(const char *file, int line, const char *condition,
 }
 
 void kelb_partition_map_register(kelb_partition_map *map) {
-  if (!map)
-    return;
+  if (!map) return;
   kelb_partition_map **link = &g_maps;
   while (*link) {
-    if (*link == map) // already in the list: linking it again would loop
+    if (*link == map)  // already in the list: linking it again would loop
       return;
     link = &(*link)->next;
   }
@@ -207,7 +189,7 @@ void kelb_partition_map_unregister(kelb_partition_map *map) {
   }
 }
 
-} // extern "C"
+}  // extern "C"
 
 namespace kelb_host {
 
@@ -218,9 +200,7 @@ void clear_error() {
   g_message.clear();
 }
 
-void fail_nth_malloc(unsigned long n) {
-  g_malloc_fail_at = n ? g_malloc_calls + n : 0;
-}
+void fail_nth_malloc(unsigned long n) { g_malloc_fail_at = n ? g_malloc_calls + n : 0; }
 
 unsigned long malloc_calls() { return g_malloc_calls; }
 
@@ -242,8 +222,7 @@ void use_debug_environment() {
 }
 
 bool debug_enabled(const char *condition) {
-  if (!condition)
-    return false;
+  if (!condition) return false;
   if (!g_debug_set) {
     const char *env = getenv("KELB_DEBUG");
     return env && list_has(env, condition);
@@ -259,9 +238,8 @@ kelb_partition_map *maps() { return g_maps; }
 
 kelb_partition_map *find_map(const std::string &name) {
   for (kelb_partition_map *m = g_maps; m; m = m->next)
-    if (m->name && name == m->name)
-      return m;
+    if (m->name && name == m->name) return m;
   return nullptr;
 }
 
-} // namespace kelb_host
+}  // namespace kelb_host

@@ -39,33 +39,26 @@ extern kelb_partition_map acorn_partition_map;
  * addition folded back in; the carry of the last addition is dropped. */
 bool checksum_ok(const uint8_t *boot) {
   uint32_t sum = 0;
-  for (size_t i = 0; i < kChecksumOffset; i++)
-    sum = (sum & 0xFF) + (sum >> 8) + boot[i];
+  for (size_t i = 0; i < kChecksumOffset; i++) sum = (sum & 0xFF) + (sum >> 8) + boot[i];
   return (sum & 0xFF) == boot[kChecksumOffset];
 }
 
 kelb_err_t not_found() {
-  return kelb_error(KELB_ERR_BAD_PART_TABLE,
-                    "Linux/ADFS partition map not found.");
+  return kelb_error(KELB_ERR_BAD_PART_TABLE, "Linux/ADFS partition map not found.");
 }
 
 /* Reads the boot block and the map it points to into `map`, and sets
  * `map_sector`. */
-kelb_err_t locate_map(kelb_disk *whole, uint8_t (&map)[kMapSize],
-                      uint64_t *map_sector) {
+kelb_err_t locate_map(kelb_disk *whole, uint8_t (&map)[kMapSize], uint64_t *map_sector) {
   uint8_t boot[kBootBlockSize];
   kelb_err_t err = kelb_disk_read(whole, kBootBlockSector, 0, kBootBlockSize, boot);
-  if (err != KELB_ERR_NONE)
-    return err;
-  if ((boot[kFlagsOffset] & kPartitionTypeMask) != kPartitionTypeLinux)
-    return not_found();
-  if (!checksum_ok(boot))
-    return not_found();
+  if (err != KELB_ERR_NONE) return err;
+  if ((boot[kFlagsOffset] & kPartitionTypeMask) != kPartitionTypeLinux) return not_found();
+  if (!checksum_ok(boot)) return not_found();
 
   const uint32_t per_track = boot[kSectorsPerTrackOffset];
   uint32_t heads = boot[kHeadsOffset];
-  if (boot[kLowSectorOffset] & kLowSectorExtraHead)
-    heads++;
+  if (boot[kLowSectorOffset] & kLowSectorExtraHead) heads++;
   /* At most 65535 x 255 x 256, which fits in 32 bits. */
   const uint32_t cylinder = read_le16(boot + kStartCylinderOffset);
   *map_sector = uint64_t(cylinder * per_track * heads);
@@ -78,8 +71,8 @@ bool entry_in_use(const uint8_t *entry) {
   return magic == kEntryMagicA || magic == kEntryMagicB;
 }
 
-void fill_partition(kelb_partition *part, const uint8_t *entry,
-                    uint64_t map_sector, unsigned index) {
+void fill_partition(kelb_partition *part, const uint8_t *entry, uint64_t map_sector,
+                    unsigned index) {
   part->start = map_sector + read_le32(entry + kEntryStartOffset);
   part->length = read_le32(entry + kEntrySizeOffset);
   part->offset = kBootBlockSector;
@@ -88,26 +81,22 @@ void fill_partition(kelb_partition *part, const uint8_t *entry,
   part->map = &acorn_partition_map;
 }
 
-kelb_err_t acorn_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
-                                    void *hook_data) {
+kelb_err_t acorn_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook, void *hook_data) {
   kelb_disk whole = *disk;
   whole.partition = nullptr;
 
   uint8_t map[kMapSize];
   uint64_t map_sector = 0;
   kelb_err_t err = locate_map(&whole, map, &map_sector);
-  if (err != KELB_ERR_NONE)
-    return err;
+  if (err != KELB_ERR_NONE) return err;
 
   for (unsigned i = 0; i < kMapEntries; i++) {
     const uint8_t *entry = map + i * kMapEntrySize;
     /* The first entry not in use ends the map. */
-    if (!entry_in_use(entry))
-      return KELB_ERR_NONE;
+    if (!entry_in_use(entry)) return KELB_ERR_NONE;
     kelb_partition part;
     fill_partition(&part, entry, map_sector, i);
-    if (hook(disk, &part, hook_data) != 0)
-      return kelb_errno;
+    if (hook(disk, &part, hook_data) != 0) return kelb_errno;
   }
   return KELB_ERR_NONE;
 }
@@ -128,8 +117,7 @@ kelb_partition *acorn_find_partition(kelb_disk *disk, const char *name) {
 
   uint8_t map[kMapSize];
   uint64_t map_sector = 0;
-  if (locate_map(&whole, map, &map_sector) != KELB_ERR_NONE)
-    return nullptr;
+  if (locate_map(&whole, map, &map_sector) != KELB_ERR_NONE) return nullptr;
 
   /* The entry is looked at directly, so one after an unused entry is found
    * although the walk stops before it. */
@@ -138,10 +126,8 @@ kelb_partition *acorn_find_partition(kelb_disk *disk, const char *name) {
     kelb_error(KELB_ERR_BAD_PARTITION, "invalid partition");
     return nullptr;
   }
-  kelb_partition *part =
-      static_cast<kelb_partition *>(kelb_malloc(sizeof(kelb_partition)));
-  if (!part)
-    return nullptr;
+  kelb_partition *part = static_cast<kelb_partition *>(kelb_malloc(sizeof(kelb_partition)));
+  if (!part) return nullptr;
   fill_partition(part, entry, map_sector, wanted);
   return part;
 }
@@ -153,8 +139,7 @@ KELB_PARTMAP_ENTRY_POINTS(acorn, acorn_partition_map)
 namespace {
 
 /* The only record name that is a phrase rather than an identifier. */
-kelb_partition_map acorn_partition_map = {
-    "Linux/ADFS partition map", acorn_for_each_partition, acorn_find_partition,
-    partmap_number_name, nullptr};
+kelb_partition_map acorn_partition_map = {"Linux/ADFS partition map", acorn_for_each_partition,
+                                          acorn_find_partition, partmap_number_name, nullptr};
 
 }  // namespace

@@ -41,8 +41,7 @@ int32_t read_link(const uint8_t *p) { return int32_t(read_be32(p)); }
 
 uint64_t link_sector(int32_t link) { return uint64_t(int64_t(link)); }
 
-kelb_err_t amiga_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
-                                    void *hook_data) {
+kelb_err_t amiga_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook, void *hook_data) {
   kelb_disk whole = *disk;
   whole.partition = nullptr;
 
@@ -51,8 +50,7 @@ kelb_err_t amiga_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
   uint8_t rdb[kRdbReadSize + 1];
   rdb[kRdbReadSize] = 0;
   for (uint64_t sector = 0; sector <= kRdbLastSector; sector++) {
-    if (kelb_disk_read(&whole, sector, 0, kRdbReadSize, rdb) != KELB_ERR_NONE)
-      return kelb_errno;
+    if (kelb_disk_read(&whole, sector, 0, kRdbReadSize, rdb) != KELB_ERR_NONE) return kelb_errno;
     /* Compared as a string: byte 4, the top byte of the block size, must be
      * 0 as it is in every real rigid disk block. */
     if (kelb_strcmp(reinterpret_cast<const char *>(rdb), kRdbIdentifier) == 0) {
@@ -80,8 +78,7 @@ kelb_err_t amiga_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
                         kMaxChainBlocks);
     seen[count] = link;
 
-    if (kelb_disk_read(&whole, link_sector(link), 0, kPartReadSize, block) !=
-        KELB_ERR_NONE)
+    if (kelb_disk_read(&whole, link_sector(link), 0, kPartReadSize, block) != KELB_ERR_NONE)
       return kelb_errno;
 
     /* Products in 32-bit arithmetic, as the geometry fields are. */
@@ -97,13 +94,11 @@ kelb_err_t amiga_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
     part.index = int32_t(count);
     part.data = nullptr;
     part.map = &amiga_partition_map;
-    if (hook(disk, &part, hook_data) != 0)
-      return kelb_errno;
+    if (hook(disk, &part, hook_data) != 0) return kelb_errno;
 
     link = read_link(block + kPartNextOffset);
     count++;
-    if (link == kEndOfList)
-      return KELB_ERR_NONE;
+    if (link == kEndOfList) return KELB_ERR_NONE;
   }
 }
 
@@ -117,8 +112,7 @@ KELB_PARTMAP_ENTRY_POINTS(amiga, amiga_partition_map)
 
 namespace {
 
-kelb_partition_map amiga_partition_map = {
-    "amiga_partition_map", amiga_for_each_partition, amiga_find_partition,
-    partmap_number_name, nullptr};
+kelb_partition_map amiga_partition_map = {"amiga_partition_map", amiga_for_each_partition,
+                                          amiga_find_partition, partmap_number_name, nullptr};
 
 }  // namespace

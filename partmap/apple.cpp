@@ -10,7 +10,7 @@ namespace {
 /* Numbers are big-endian; block numbers count 512-byte sectors from the start
  * of the whole disk. */
 
-constexpr uint64_t kFirstEntryPosition = KELB_SECTOR_SIZE;  /* sector 1 */
+constexpr uint64_t kFirstEntryPosition = KELB_SECTOR_SIZE; /* sector 1 */
 constexpr size_t kEntrySize = KELB_SECTOR_SIZE;
 
 constexpr size_t kSignatureOffset = 0;
@@ -40,8 +40,7 @@ void copy_text_field(char (&out)[kTextFieldSize + 1], const uint8_t *field) {
   out[n] = 0;
 }
 
-kelb_err_t apple_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
-                                    void *hook_data) {
+kelb_err_t apple_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook, void *hook_data) {
   kelb_disk whole = *disk;
   whole.partition = nullptr;
 
@@ -49,19 +48,17 @@ kelb_err_t apple_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
   uint32_t counter = 0;
   uint8_t entry[kEntrySize];
   for (;;) {
-    if (kelb_disk_read(&whole, position / KELB_SECTOR_SIZE,
-                       position % KELB_SECTOR_SIZE, kEntrySize,
+    if (kelb_disk_read(&whole, position / KELB_SECTOR_SIZE, position % KELB_SECTOR_SIZE, kEntrySize,
                        entry) != KELB_ERR_NONE)
       return kelb_errno;
 
     const uint32_t signature = read_be16(entry + kSignatureOffset);
     if (signature != kSignature) {
       kelb_real_dprintf(kSource, __LINE__, kCondition,
-                        "partition %d: bad magic (found 0x%x; wanted 0x%x\n",
-                        int(counter), unsigned(signature), unsigned(kSignature));
+                        "partition %d: bad magic (found 0x%x; wanted 0x%x\n", int(counter),
+                        unsigned(signature), unsigned(kSignature));
       if (position == kFirstEntryPosition)
-        return kelb_error(KELB_ERR_BAD_PART_TABLE,
-                          "Apple partition map not found.");
+        return kelb_error(KELB_ERR_BAD_PART_TABLE, "Apple partition map not found.");
       return KELB_ERR_NONE;
     }
 
@@ -81,16 +78,13 @@ kelb_err_t apple_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
     copy_text_field(name, entry + kNameOffset);
     copy_text_field(type, entry + kTypeOffset);
     kelb_real_dprintf(kSource, __LINE__, kCondition,
-                      "partition %d: name %s, type %s, start 0x%x, len 0x%x\n",
-                      int(counter), name, type, unsigned(first_block),
-                      unsigned(block_count));
+                      "partition %d: name %s, type %s, start 0x%x, len 0x%x\n", int(counter), name,
+                      type, unsigned(first_block), unsigned(block_count));
 
-    if (hook(disk, &part, hook_data) != 0)
-      return kelb_errno;
+    if (hook(disk, &part, hook_data) != 0) return kelb_errno;
 
     /* The first block, not the map's entry count, ends the walk. */
-    if (first_block == kLastEntryFirstBlock)
-      return KELB_ERR_NONE;
+    if (first_block == kLastEntryFirstBlock) return KELB_ERR_NONE;
 
     position += kEntrySize;
     counter++;
@@ -107,8 +101,7 @@ KELB_PARTMAP_ENTRY_POINTS(apple, apple_partition_map)
 
 namespace {
 
-kelb_partition_map apple_partition_map = {
-    "apple_partition_map", apple_for_each_partition, apple_find_partition,
-    partmap_number_name, nullptr};
+kelb_partition_map apple_partition_map = {"apple_partition_map", apple_for_each_partition,
+                                          apple_find_partition, partmap_number_name, nullptr};
 
 }  // namespace

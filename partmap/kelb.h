@@ -9,8 +9,7 @@
 #include <stdint.h>
 
 #if defined(__GNUC__)
-#define KELB_PRINTF(fmt_arg, first_arg) \
-  __attribute__((format(printf, fmt_arg, first_arg)))
+#define KELB_PRINTF(fmt_arg, first_arg) __attribute__((format(printf, fmt_arg, first_arg)))
 #else
 #define KELB_PRINTF(fmt_arg, first_arg)
 #endif
@@ -29,9 +28,9 @@ typedef enum kelb_err {
   KELB_ERR_READ_ERROR = 4,
   KELB_ERR_OUT_OF_RANGE = 5,
   KELB_ERR_FILE_NOT_FOUND = 6,
-  KELB_ERR_BAD_PARTITION = 7,     /* a partition name that names no partition */
+  KELB_ERR_BAD_PARTITION = 7, /* a partition name that names no partition */
   KELB_ERR_BAD_MODULE = 8,
-  KELB_ERR_BAD_PART_TABLE = 19    /* not a table of this scheme, or damaged */
+  KELB_ERR_BAD_PART_TABLE = 19 /* not a table of this scheme, or damaged */
 } kelb_err_t;
 
 struct kelb_partition_map;
@@ -39,11 +38,11 @@ struct kelb_host_device; /* the host's own, opaque to modules */
 
 /* A partition as a map reports it. */
 typedef struct kelb_partition {
-  uint64_t start;   /* first sector, counted from the start of the whole disk */
-  uint64_t length;  /* sectors */
-  uint64_t offset;  /* where the entry describing it lies; per scheme */
-  int32_t index;    /* zero-based entry number */
-  void *data;       /* null in every module here */
+  uint64_t start;  /* first sector, counted from the start of the whole disk */
+  uint64_t length; /* sectors */
+  uint64_t offset; /* where the entry describing it lies; per scheme */
+  int32_t index;   /* zero-based entry number */
+  void *data;      /* null in every module here */
   struct kelb_partition_map *map;
 } kelb_partition;
 
@@ -60,21 +59,18 @@ typedef struct kelb_disk {
 /* Called once per partition of a walk. `partition` lives only during the
  * call; a hook that keeps it copies it. `data` is the caller's own state.
  * A non-zero result stops the walk. */
-typedef int (*kelb_partition_hook_t)(kelb_disk *disk,
-                                     const kelb_partition *partition,
-                                     void *data);
+typedef int (*kelb_partition_hook_t)(kelb_disk *disk, const kelb_partition *partition, void *data);
 
 /* The record each module registers. */
 typedef struct kelb_partition_map {
   const char *name;
   /* Hands every partition of `disk` to `hook`; returns an error code. */
-  kelb_err_t (*for_each_partition)(kelb_disk *disk, kelb_partition_hook_t hook,
-                                   void *hook_data);
+  kelb_err_t (*for_each_partition)(kelb_disk *disk, kelb_partition_hook_t hook, void *hook_data);
   /* A new partition the caller frees with kelb_free, or null. */
   kelb_partition *(*find_partition)(kelb_disk *disk, const char *name);
   /* A new text the caller frees with kelb_free, or null. */
   char *(*partition_name)(const kelb_partition *partition);
-  struct kelb_partition_map *next;  /* the loader's list link */
+  struct kelb_partition_map *next; /* the loader's list link */
 } kelb_partition_map;
 
 typedef struct kelb_module *kelb_module_t;
@@ -88,8 +84,8 @@ typedef struct kelb_module *kelb_module_t;
  * from the partition's start and the read may not pass its end. 0 on
  * success, else an error code with kelb_errno set: KELB_ERR_READ_ERROR when
  * the device failed, KELB_ERR_OUT_OF_RANGE for a read past the end. */
-kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector, uint64_t offset,
-                          size_t size, void *buf);
+kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector, uint64_t offset, size_t size,
+                          void *buf);
 /* Null on failure, with kelb_errno set. kelb_free takes null. */
 void *kelb_malloc(size_t size);
 void kelb_free(void *ptr);
@@ -108,8 +104,8 @@ void *kelb_memmove(void *dest, const void *src, size_t n);
 int kelb_strcmp(const char *s1, const char *s2);
 /* Prints "file:line: " and the text when debugging is enabled for
  * `condition`. */
-void kelb_real_dprintf(const char *file, int line, const char *condition,
-                       const char *fmt, ...) KELB_PRINTF(4, 5);
+void kelb_real_dprintf(const char *file, int line, const char *condition, const char *fmt, ...)
+    KELB_PRINTF(4, 5);
 /* Links `map` at the end of the loader's list; unregister unlinks it. */
 void kelb_partition_map_register(kelb_partition_map *map);
 void kelb_partition_map_unregister(kelb_partition_map *map);
@@ -132,8 +128,7 @@ void kelb_partition_map_unregister(kelb_partition_map *map);
 #endif
 
 /* Places the module's name in its .modname section. */
-#define KELB_MOD_NAME(name_text)                                       \
-  __attribute__((section(".modname"), used)) static const char         \
-      kelb_modname_[] = name_text
+#define KELB_MOD_NAME(name_text) \
+  __attribute__((section(".modname"), used)) static const char kelb_modname_[] = name_text
 
 #endif /* KELB_H */

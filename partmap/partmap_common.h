@@ -14,8 +14,7 @@ static inline uint16_t read_be16(const uint8_t *p) {
 }
 
 static inline uint32_t read_be32(const uint8_t *p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) |
-         (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
 
 static inline uint16_t read_le16(const uint8_t *p) {
@@ -23,8 +22,7 @@ static inline uint16_t read_le16(const uint8_t *p) {
 }
 
 static inline uint32_t read_le32(const uint8_t *p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-         (uint32_t(p[3]) << 24);
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 /* Any 32-bit decimal and its terminating zero. */
@@ -37,26 +35,20 @@ struct partmap_lookup {
 };
 
 /* Keeps a copy of the partition whose index is wanted and stops the walk. */
-static inline int partmap_lookup_hook(kelb_disk *,
-                                      const kelb_partition *partition,
-                                      void *data) {
+static inline int partmap_lookup_hook(kelb_disk *, const kelb_partition *partition, void *data) {
   partmap_lookup *state = static_cast<partmap_lookup *>(data);
-  if (partition->index != state->wanted)
-    return 0;
+  if (partition->index != state->wanted) return 0;
   state->found = static_cast<kelb_partition *>(kelb_malloc(sizeof *partition));
-  if (state->found)
-    kelb_memmove(state->found, partition, sizeof *partition);
+  if (state->found) kelb_memmove(state->found, partition, sizeof *partition);
   return 1;
 }
 
 /* Finds the partition named by its one-based decimal number with the
  * module's own walk. kelb_errno is not cleared first: an error left from
  * earlier work also refuses the name. */
-static inline kelb_partition *
-partmap_find_by_walk(kelb_disk *disk, const char *name,
-                     kelb_err_t (*for_each_partition)(kelb_disk *,
-                                                      kelb_partition_hook_t,
-                                                      void *)) {
+static inline kelb_partition *partmap_find_by_walk(
+    kelb_disk *disk, const char *name,
+    kelb_err_t (*for_each_partition)(kelb_disk *, kelb_partition_hook_t, void *)) {
   const unsigned long number = kelb_strtoul(name, nullptr, 10);
   if (kelb_errno != KELB_ERR_NONE) {
     kelb_error(KELB_ERR_BAD_PARTITION, "invalid partition");
@@ -64,8 +56,7 @@ partmap_find_by_walk(kelb_disk *disk, const char *name,
   }
   /* A number beyond 32 bits names no partition; wrapping it would turn
    * "4294967297" into partition 1. */
-  if (number > 0xFFFFFFFFul)
-    return nullptr;
+  if (number > 0xFFFFFFFFul) return nullptr;
   partmap_lookup state = {int32_t(uint32_t(number) - 1u), nullptr};
   if (for_each_partition(disk, partmap_lookup_hook, &state) != KELB_ERR_NONE) {
     kelb_free(state.found);
@@ -77,8 +68,7 @@ partmap_find_by_walk(kelb_disk *disk, const char *name,
 /* The partition's name: its one-based entry number in decimal. */
 static inline char *partmap_number_name(const kelb_partition *partition) {
   char *name = static_cast<char *>(kelb_malloc(KELB_PARTITION_NAME_SIZE));
-  if (!name)
-    return nullptr;
+  if (!name) return nullptr;
   kelb_sprintf(name, "%d", int32_t(uint32_t(partition->index) + 1u));
   return name;
 }
@@ -90,24 +80,16 @@ static inline char *partmap_number_name(const kelb_partition *partition) {
  * name goes through the symbol table, where another module loaded into the
  * same global scope (or linked into the same image) may supply it, and the
  * wrong map would be registered. */
-#define KELB_PARTMAP_ENTRY_POINTS(scheme, map_record)                    \
-  static void partmap_register_own_map(void) {                           \
-    kelb_partition_map_register(&(map_record));                          \
-  }                                                                      \
-  static void partmap_unregister_own_map(void) {                         \
-    kelb_partition_map_unregister(&(map_record));                        \
-  }                                                                      \
-  KELB_EXTERN_C KELB_EXPORT void kelb_mod_init(kelb_module_t) {          \
-    partmap_register_own_map();                                          \
-  }                                                                      \
-  KELB_EXTERN_C KELB_EXPORT void kelb_mod_fini(void) {                   \
-    partmap_unregister_own_map();                                        \
-  }                                                                      \
-  KELB_EXTERN_C KELB_EXPORT void kelb_##scheme##_partition_map_init(void) { \
-    partmap_register_own_map();                                          \
-  }                                                                      \
-  KELB_EXTERN_C KELB_EXPORT void kelb_##scheme##_partition_map_fini(void) { \
-    partmap_unregister_own_map();                                        \
+#define KELB_PARTMAP_ENTRY_POINTS(scheme, map_record)                                            \
+  static void partmap_register_own_map(void) { kelb_partition_map_register(&(map_record)); }     \
+  static void partmap_unregister_own_map(void) { kelb_partition_map_unregister(&(map_record)); } \
+  KELB_EXTERN_C KELB_EXPORT void kelb_mod_init(kelb_module_t) { partmap_register_own_map(); }    \
+  KELB_EXTERN_C KELB_EXPORT void kelb_mod_fini(void) { partmap_unregister_own_map(); }           \
+  KELB_EXTERN_C KELB_EXPORT void kelb_##scheme##_partition_map_init(void) {                      \
+    partmap_register_own_map();                                                                  \
+  }                                                                                              \
+  KELB_EXTERN_C KELB_EXPORT void kelb_##scheme##_partition_map_fini(void) {                      \
+    partmap_unregister_own_map();                                                                \
   }
 
 #endif /* KELB_PARTMAP_COMMON_H */

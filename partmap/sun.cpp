@@ -15,11 +15,11 @@ namespace {
 constexpr size_t kLabelSize = 512;
 constexpr unsigned kEntries = 8;
 
-constexpr size_t kTypeIdOffset = 143;       /* + 4*i: second byte of the type record */
+constexpr size_t kTypeIdOffset = 143; /* + 4*i: second byte of the type record */
 constexpr size_t kTypeRecordSize = 4;
 constexpr size_t kTracksPerCylOffset = 436;
 constexpr size_t kSectorsPerTrackOffset = 438;
-constexpr size_t kPlacementOffset = 444;    /* + 8*i: start cylinder, then sector count */
+constexpr size_t kPlacementOffset = 444; /* + 8*i: start cylinder, then sector count */
 constexpr size_t kPlacementSize = 8;
 constexpr size_t kMagicOffset = 508;
 
@@ -32,23 +32,19 @@ extern kelb_partition_map sun_partition_map;
 /* The XOR of every 16-bit word, checksum word included, is 0 in a sound label. */
 bool checksum_ok(const uint8_t *label) {
   uint16_t sum = 0;
-  for (size_t i = 0; i < kLabelSize; i += 2)
-    sum ^= read_be16(label + i);
+  for (size_t i = 0; i < kLabelSize; i += 2) sum ^= read_be16(label + i);
   return sum == 0;
 }
 
-kelb_err_t sun_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
-                                  void *hook_data) {
+kelb_err_t sun_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook, void *hook_data) {
   /* Sector numbers count from the start of the whole disk. */
   kelb_disk whole = *disk;
   whole.partition = nullptr;
 
   /* One record per walk, reused for every entry; a hook that keeps an entry
    * copies it. */
-  kelb_partition *record =
-      static_cast<kelb_partition *>(kelb_malloc(sizeof(kelb_partition)));
-  if (!record)
-    return kelb_errno;
+  kelb_partition *record = static_cast<kelb_partition *>(kelb_malloc(sizeof(kelb_partition)));
+  if (!record) return kelb_errno;
   record->offset = 0;
   record->data = nullptr;
   record->map = &sun_partition_map;
@@ -73,19 +69,16 @@ kelb_err_t sun_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
   const uint64_t sectors_per_track = read_be16(label + kSectorsPerTrackOffset);
   for (unsigned i = 0; i < kEntries; i++) {
     const uint8_t type = label[kTypeIdOffset + kTypeRecordSize * i];
-    if (type == kTypeUnused || type == kTypeWholeDisk)
-      continue;
+    if (type == kTypeUnused || type == kTypeWholeDisk) continue;
     const uint8_t *placement = label + kPlacementOffset + kPlacementSize * i;
     /* Widened before the first product: at most 0xFFFFFFFF * 0xFFFF * 0xFFFF,
      * which fits in 64 bits. */
-    record->start = static_cast<uint64_t>(read_be32(placement)) * tracks_per_cyl *
-                    sectors_per_track;
+    record->start =
+        static_cast<uint64_t>(read_be32(placement)) * tracks_per_cyl * sectors_per_track;
     record->length = read_be32(placement + 4);
     record->index = static_cast<int32_t>(i);
-    if (record->length == 0)
-      continue;
-    if (hook(disk, record, hook_data))
-      break;
+    if (record->length == 0) continue;
+    if (hook(disk, record, hook_data)) break;
   }
 
   kelb_free(record);
@@ -99,14 +92,13 @@ kelb_partition *sun_find_partition(kelb_disk *disk, const char *name_text) {
   return partmap_find_by_walk(disk, name_text, sun_for_each_partition);
 }
 
-} // namespace
+}  // namespace
 
 KELB_PARTMAP_ENTRY_POINTS(sun, sun_partition_map)
 
 namespace {
 
-kelb_partition_map sun_partition_map = {
-    "sun_partition_map", sun_for_each_partition, sun_find_partition,
-    partmap_number_name, nullptr};
+kelb_partition_map sun_partition_map = {"sun_partition_map", sun_for_each_partition,
+                                        sun_find_partition, partmap_number_name, nullptr};
 
-} // namespace
+}  // namespace

@@ -103,21 +103,13 @@ class CString {
   int Compare(const char* text) const;
   int CompareNoCase(const char* text) const;
 
-  friend bool operator==(const CString& a, const CString& b) {
-    return a.m_text == b.m_text;
-  }
-  friend bool operator==(const CString& a, const char* b) {
-    return a.Compare(b) == 0;
-  }
-  friend bool operator==(const char* a, const CString& b) {
-    return b.Compare(a) == 0;
-  }
+  friend bool operator==(const CString& a, const CString& b) { return a.m_text == b.m_text; }
+  friend bool operator==(const CString& a, const char* b) { return a.Compare(b) == 0; }
+  friend bool operator==(const char* a, const CString& b) { return b.Compare(a) == 0; }
   friend bool operator!=(const CString& a, const CString& b) { return !(a == b); }
   friend bool operator!=(const CString& a, const char* b) { return !(a == b); }
   friend bool operator!=(const char* a, const CString& b) { return !(a == b); }
-  friend bool operator<(const CString& a, const CString& b) {
-    return a.m_text < b.m_text;
-  }
+  friend bool operator<(const CString& a, const CString& b) { return a.m_text < b.m_text; }
 
   friend CString operator+(const CString& a, const CString& b);
   friend CString operator+(const CString& a, const char* b);
@@ -244,8 +236,7 @@ CWinApp* AfxGetApp();
 // the tool reads its key from one and writes its texts to the others; and it
 // ignores the file-size-limit signal (SIGXFSZ) from then on, so that a write
 // past the limit fails with its error (EFBIG) instead of killing the process.
-BOOL AfxWinInit(HINSTANCE instance, HINSTANCE prevInstance, LPTSTR cmdLine,
-                int cmdShow);
+BOOL AfxWinInit(HINSTANCE instance, HINSTANCE prevInstance, LPTSTR cmdLine, int cmdShow);
 
 // ---------------------------------------------------------------------------
 // The string table on POSIX. Each program defines this function in its own
@@ -294,5 +285,4 @@ class CSavedCurrentDirectory {
 //   dir:   after the drive, up to and including the last separator
 //   fname: the rest up to, not including, the last dot after dir
 //   ext:   from that dot to the end
-void AfxSplitPath(const CString& path, CString* drive, CString* dir,
-                  CString* fname, CString* ext);
+void AfxSplitPath(const CString& path, CString* drive, CString* dir, CString* fname, CString* ext);

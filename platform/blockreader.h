@@ -61,13 +61,13 @@ class CBlockReader {
 
   CFile m_file;
   ULONGLONG m_length = 0;
-  ULONGLONG m_offset = 0;       // stream offset of the next block
-  CIOBuffer m_buffer;           // the read path's buffer
-  bool m_reading = false;       // mapping gave up: read from here on
+  ULONGLONG m_offset = 0;  // stream offset of the next block
+  CIOBuffer m_buffer;      // the read path's buffer
+  bool m_reading = false;  // mapping gave up: read from here on
   bool m_ended = false;
   // The current window of the mapping: [m_windowOffset, + m_windowLength).
   unsigned char* m_window = nullptr;
   ULONGLONG m_windowOffset = 0;
   size_t m_windowLength = 0;
-  bool m_guarded = false;       // the SIGBUS handler is ours
+  bool m_guarded = false;  // the SIGBUS handler is ours
 };

@@ -21,9 +21,7 @@
 namespace PathTraits {
 
 // True when c separates path parts on this platform.
-constexpr bool IsSeparator(char c) {
-  return c == kPreferredSeparator || c == kAlternateSeparator;
-}
+constexpr bool IsSeparator(char c) { return c == kPreferredSeparator || c == kAlternateSeparator; }
 
 // True when path begins with a drive: its second character is a colon, as the
 // Windows runtime's path split decides (never on POSIX).
@@ -33,8 +31,7 @@ constexpr bool HasDrive(const char* path) {
 
 // True when path begins with two separators, the UNC form (never on POSIX).
 constexpr bool IsUnc(const char* path) {
-  return kHasUnc && path != nullptr && IsSeparator(path[0]) &&
-         IsSeparator(path[1]);
+  return kHasUnc && path != nullptr && IsSeparator(path[0]) && IsSeparator(path[1]);
 }
 
 }  // namespace PathTraits

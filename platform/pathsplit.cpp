@@ -20,8 +20,7 @@ CString AfxGetCurrentDirectory() {
   return CString();
 }
 
-void AfxSplitPath(const CString& path, CString* drive, CString* dir,
-                  CString* fname, CString* ext) {
+void AfxSplitPath(const CString& path, CString* drive, CString* dir, CString* fname, CString* ext) {
   const int length = path.GetLength();
   int pos = 0;
   if (PathTraits::HasDrive(path)) pos = 2;

@@ -20,125 +20,114 @@ enum class CopyResult { Done, ReadFailed, WriteFailed };
 // Copies [start, start + length) of input to output; stops early, without
 // failing, where the input ends.
 CopyResult CopyRange(CFile& input, CFile& output, ULONGLONG start, ULONGLONG length,
-                     unsigned char* buffer)
-{
-    if (length == 0)
-        return CopyResult::Done;
-    if (input.Seek(static_cast<LONGLONG>(start), CFile::begin) < 0)
-        return CopyResult::ReadFailed;
-    while (length > 0) {
-        const ULONGLONG want = std::min<ULONGLONG>(length, kCopyBufferSize);
-        const LONGLONG got = input.Read(buffer, want);
-        if (got < 0)
-            return CopyResult::ReadFailed;
-        if (got == 0)
-            break;
-        if (!output.Write(buffer, static_cast<ULONGLONG>(got)))
-            return CopyResult::WriteFailed;
-        length -= static_cast<ULONGLONG>(got);
-    }
-    return CopyResult::Done;
+                     unsigned char* buffer) {
+  if (length == 0) return CopyResult::Done;
+  if (input.Seek(static_cast<LONGLONG>(start), CFile::begin) < 0) return CopyResult::ReadFailed;
+  while (length > 0) {
+    const ULONGLONG want = std::min<ULONGLONG>(length, kCopyBufferSize);
+    const LONGLONG got = input.Read(buffer, want);
+    if (got < 0) return CopyResult::ReadFailed;
+    if (got == 0) break;
+    if (!output.Write(buffer, static_cast<ULONGLONG>(got))) return CopyResult::WriteFailed;
+    length -= static_cast<ULONGLONG>(got);
+  }
+  return CopyResult::Done;
 }
 
 // True when emptying outputDir could delete the input or the name it was
 // given by: outputDir is, or lies above, the folder that holds the input's
 // target or the folder that holds the name as typed (which differ when the
 // name is a link), however outputDir leads there.
-bool EndangersTheInput(const CString& outputDir, LPCTSTR inputName)
-{
-    if (AfxIsDirectoryAtOrAbove(outputDir, inputName))
-        return true;
-    CString drive, dir;
-    AfxSplitPath(inputName, &drive, &dir, nullptr, nullptr);
-    CString holder = drive + dir;
-    if (holder.IsEmpty())
-        holder = ".";
-    return AfxIsSameFile(outputDir, holder) || AfxIsDirectoryAtOrAbove(outputDir, holder);
+bool EndangersTheInput(const CString& outputDir, LPCTSTR inputName) {
+  if (AfxIsDirectoryAtOrAbove(outputDir, inputName)) return true;
+  CString drive, dir;
+  AfxSplitPath(inputName, &drive, &dir, nullptr, nullptr);
+  CString holder = drive + dir;
+  if (holder.IsEmpty()) holder = ".";
+  return AfxIsSameFile(outputDir, holder) || AfxIsDirectoryAtOrAbove(outputDir, holder);
 }
 
 }  // namespace
 
-int DumpPNGs(LPCTSTR inputName)
-{
-    CFile input;
-    if (!input.Open(inputName, CFile::modeRead)) {
-        std::cout << "\n File Open Failed!\n" << std::endl;
-        return 0;
-    }
+int DumpPNGs(LPCTSTR inputName) {
+  CFile input;
+  if (!input.Open(inputName, CFile::modeRead)) {
+    std::cout << "\n File Open Failed!\n" << std::endl;
+    return 0;
+  }
 
-    const int count = static_cast<int>(g_offsetTable.size());
-    CString text;
-    text.Format("\n Begin Dumping PNGs, (total: %d)\n ", count);
+  const int count = static_cast<int>(g_offsetTable.size());
+  CString text;
+  text.Format("\n Begin Dumping PNGs, (total: %d)\n ", count);
+  std::cout << text.GetString();
+
+  // One page-aligned buffer for every image, obtained once and not
+  // cleared: one allocation at its full size costs no reallocation, page
+  // faults or copy per image, and the reads fill whatever is used. Pages
+  // that no read reaches (all images small) never become resident.
+  // Obtained before the folder is touched, so that a failure leaves it as
+  // it was.
+  const CIOBuffer buffer = AfxAllocIOBuffer(kCopyBufferSize);
+  if (!buffer) {
+    std::cout << "\n Not enough memory!\n" << std::endl;
+    return 0;
+  }
+
+  if (count > 0) {
+    // Emptying the output folder must never reach the input's own folder
+    // or one above it, however the path leads there (links included).
+    if (EndangersTheInput(g_strOutputDir, inputName)) {
+      std::cout << "\n Output folder refused: " << g_strOutputDir.GetString()
+                << " contains the input file.\n"
+                << std::endl;
+      return 0;
+    }
+    CDiskObject disk(nullptr);
+    // Their results are not needed: a failure shows when the first image
+    // cannot be created.
+    disk.MakeDirectoryTree(g_strOutputDir);
+    if (!disk.HasLostCurrentDirectory()) disk.DeleteDirectoryFiles(g_strOutputDir);
+    // Standing in another folder, the output folder and every image name
+    // would name files elsewhere: nothing more is deleted or written.
+    if (disk.HasLostCurrentDirectory()) {
+      std::cout << "\n Current directory lost: " << disk.m_errorText.GetString() << "\n"
+                << std::endl;
+      return 0;
+    }
+    text.Format("\n PNGs saved to: %s.\n ", g_strOutputDir.GetString());
     std::cout << text.GetString();
+  }
 
-    // One page-aligned buffer for every image, obtained once and not
-    // cleared: one allocation at its full size costs no reallocation, page
-    // faults or copy per image, and the reads fill whatever is used. Pages
-    // that no read reaches (all images small) never become resident.
-    // Obtained before the folder is touched, so that a failure leaves it as
-    // it was.
-    const CIOBuffer buffer = AfxAllocIOBuffer(kCopyBufferSize);
-    if (!buffer) {
-        std::cout << "\n Not enough memory!\n" << std::endl;
-        return 0;
+  const ULONGLONG inputLength = input.GetLength();
+  for (int i = 0; i < count; ++i) {
+    const PNGOffset& entry = g_offsetTable[static_cast<size_t>(i)];
+    // An entry without an end runs up to the next image, or to the end
+    // of the input; nothing runs past the end of the input.
+    ULONGLONG end = entry.end;
+    if (end == kNoEnd)
+      end = i + 1 < count ? g_offsetTable[static_cast<size_t>(i) + 1].start : inputLength;
+    end = std::min(end, inputLength);
+    const ULONGLONG length = end > entry.start ? end - entry.start : 0;
+
+    CString name;
+    name.Format("%s%c%02d.png", g_strOutputDir.GetString(), PathTraits::kPreferredSeparator, i);
+    CFile output;
+    if (!output.Open(name, CFile::modeCreate | CFile::modeWrite)) {
+      std::cout << "\n File create Failed!\n" << std::endl;
+      return 0;
     }
+    std::cout << "." << std::flush;
 
-    if (count > 0) {
-        // Emptying the output folder must never reach the input's own folder
-        // or one above it, however the path leads there (links included).
-        if (EndangersTheInput(g_strOutputDir, inputName)) {
-            std::cout << "\n Output folder refused: " << g_strOutputDir.GetString()
-                      << " contains the input file.\n" << std::endl;
-            return 0;
-        }
-        CDiskObject disk(nullptr);
-        // Their results are not needed: a failure shows when the first image
-        // cannot be created.
-        disk.MakeDirectoryTree(g_strOutputDir);
-        if (!disk.HasLostCurrentDirectory())
-            disk.DeleteDirectoryFiles(g_strOutputDir);
-        // Standing in another folder, the output folder and every image name
-        // would name files elsewhere: nothing more is deleted or written.
-        if (disk.HasLostCurrentDirectory()) {
-            std::cout << "\n Current directory lost: " << disk.m_errorText.GetString() << "\n"
-                      << std::endl;
-            return 0;
-        }
-        text.Format("\n PNGs saved to: %s.\n ", g_strOutputDir.GetString());
-        std::cout << text.GetString();
+    CopyResult result = CopyRange(input, output, entry.start, length, buffer.get());
+    if (!output.Close() && result == CopyResult::Done) result = CopyResult::WriteFailed;
+    if (result != CopyResult::Done) {
+      DeleteFileA(name);
+      std::cout << (result == CopyResult::ReadFailed ? "\n File Read Failed!\n"
+                                                     : "\n File Write Failed!\n")
+                << std::endl;
+      return 0;
     }
-
-    const ULONGLONG inputLength = input.GetLength();
-    for (int i = 0; i < count; ++i) {
-        const PNGOffset& entry = g_offsetTable[static_cast<size_t>(i)];
-        // An entry without an end runs up to the next image, or to the end
-        // of the input; nothing runs past the end of the input.
-        ULONGLONG end = entry.end;
-        if (end == kNoEnd)
-            end = i + 1 < count ? g_offsetTable[static_cast<size_t>(i) + 1].start : inputLength;
-        end = std::min(end, inputLength);
-        const ULONGLONG length = end > entry.start ? end - entry.start : 0;
-
-        CString name;
-        name.Format("%s%c%02d.png", g_strOutputDir.GetString(), PathTraits::kPreferredSeparator, i);
-        CFile output;
-        if (!output.Open(name, CFile::modeCreate | CFile::modeWrite)) {
-            std::cout << "\n File create Failed!\n" << std::endl;
-            return 0;
-        }
-        std::cout << "." << std::flush;
-
-        CopyResult result = CopyRange(input, output, entry.start, length, buffer.get());
-        if (!output.Close() && result == CopyResult::Done)
-            result = CopyResult::WriteFailed;
-        if (result != CopyResult::Done) {
-            DeleteFileA(name);
-            std::cout << (result == CopyResult::ReadFailed ? "\n File Read Failed!\n"
-                                                           : "\n File Write Failed!\n")
-                      << std::endl;
-            return 0;
-        }
-    }
-    input.Close();
-    return 1;
+  }
+  input.Close();
+  return 1;
 }

@@ -49,44 +49,44 @@ std::string FormatProgressLine(ULONGLONG bytesRead, ULONGLONG total, size_t imag
                                ULONGLONG elapsedMs, size_t columns);
 
 class CProgressLine {
-public:
-    // Looks once whether standard error is a terminal; when it is not, the
-    // object does nothing for its whole life. When it is, the object hooks
-    // standard output (its tie) so that any text written there first erases
-    // the line.
-    CProgressLine();
-    // Erases the line and gives standard output back its previous tie.
-    ~CProgressLine();
-    CProgressLine(const CProgressLine&) = delete;
-    CProgressLine& operator=(const CProgressLine&) = delete;
+ public:
+  // Looks once whether standard error is a terminal; when it is not, the
+  // object does nothing for its whole life. When it is, the object hooks
+  // standard output (its tie) so that any text written there first erases
+  // the line.
+  CProgressLine();
+  // Erases the line and gives standard output back its previous tie.
+  ~CProgressLine();
+  CProgressLine(const CProgressLine&) = delete;
+  CProgressLine& operator=(const CProgressLine&) = delete;
 
-    // A scan's report between reads: bytes read so far, the input's length
-    // (or kUnknownLength) and the images found so far. A report of 0 bytes
-    // read, or the first report, starts a reading: its clock starts and the
-    // line is drawn at once.
-    // After that the line is redrawn at most every 100 ms, and once more when
-    // everything is read.
-    void Update(ULONGLONG bytesRead, ULONGLONG total, size_t images);
+  // A scan's report between reads: bytes read so far, the input's length
+  // (or kUnknownLength) and the images found so far. A report of 0 bytes
+  // read, or the first report, starts a reading: its clock starts and the
+  // line is drawn at once.
+  // After that the line is redrawn at most every 100 ms, and once more when
+  // everything is read.
+  void Update(ULONGLONG bytesRead, ULONGLONG total, size_t images);
 
-    // Takes the line off the screen, if it is shown: a carriage return and
-    // ESC [ K, or on a terminal without that sequence a carriage return,
-    // blanks over the line and a carriage return.
-    void Erase();
+  // Takes the line off the screen, if it is shown: a carriage return and
+  // ESC [ K, or on a terminal without that sequence a carriage return,
+  // blanks over the line and a carriage return.
+  void Erase();
 
-private:
-    void Draw(ULONGLONG bytesRead, ULONGLONG total, size_t images, ULONGLONG now);
-    static void Put(const std::string& bytes);
+ private:
+  void Draw(ULONGLONG bytesRead, ULONGLONG total, size_t images, ULONGLONG now);
+  static void Put(const std::string& bytes);
 
-    class CEraseOnFlush;
+  class CEraseOnFlush;
 
-    bool m_enabled = false;
-    bool m_erasesLine = false;
-    bool m_reading = false;        // a reading has started
-    bool m_shown = false;          // a line stands on the screen
-    bool m_drewComplete = false;   // this reading's line at 100% is drawn
-    size_t m_shownLength = 0;
-    ULONGLONG m_start = 0;         // when this reading started
-    ULONGLONG m_lastDraw = 0;
-    std::unique_ptr<CEraseOnFlush> m_eraser;
-    std::ostream* m_previousTie = nullptr;
+  bool m_enabled = false;
+  bool m_erasesLine = false;
+  bool m_reading = false;       // a reading has started
+  bool m_shown = false;         // a line stands on the screen
+  bool m_drewComplete = false;  // this reading's line at 100% is drawn
+  size_t m_shownLength = 0;
+  ULONGLONG m_start = 0;  // when this reading started
+  ULONGLONG m_lastDraw = 0;
+  std::unique_ptr<CEraseOnFlush> m_eraser;
+  std::ostream* m_previousTie = nullptr;
 };

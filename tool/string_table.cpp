@@ -4,12 +4,11 @@
 #include "lumvane.h"
 #include "lumvane_strings.h"
 
-const char* AfxLookupString(UINT id)
-{
-    switch (id) {
+const char* AfxLookupString(UINT id) {
+  switch (id) {
     case IDS_BANNER:
-        return IDS_BANNER_TEXT;
+      return IDS_BANNER_TEXT;
     default:
-        return nullptr;
-    }
+      return nullptr;
+  }
 }

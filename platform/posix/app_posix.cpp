@@ -6,8 +6,8 @@
 #include "platform/afx.h"
 #include "posix_internal.h"
 
-BOOL AfxWinInit(HINSTANCE /*instance*/, HINSTANCE /*prevInstance*/,
-                LPTSTR /*cmdLine*/, int /*cmdShow*/) {
+BOOL AfxWinInit(HINSTANCE /*instance*/, HINSTANCE /*prevInstance*/, LPTSTR /*cmdLine*/,
+                int /*cmdShow*/) {
   // A program started with a standard stream closed would read its key from,
   // or write its texts into, whatever file next takes that descriptor.
   for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {

@@ -33,8 +33,7 @@ void OnBusError(int, siginfo_t* info, void*) {
   unsigned char* const start = g_windowStart.load(std::memory_order_relaxed);
   const size_t length = g_windowLength.load(std::memory_order_relaxed);
   if (start != nullptr && at >= start && at < start + length) {
-    unsigned char* const page =
-        start + static_cast<size_t>(at - start) / g_pageSize * g_pageSize;
+    unsigned char* const page = start + static_cast<size_t>(at - start) / g_pageSize * g_pageSize;
     if (mmap(page, g_pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
         MAP_FAILED) {
       g_faulted = 1;
@@ -100,8 +99,7 @@ BOOL CBlockReader::CheckFault() {
   // (a block device, a file as long as before) was a page that could not
   // be read.
   struct stat info;
-  if (fstat(static_cast<int>(m_file.GetNativeHandle()), &info) == 0 &&
-      S_ISREG(info.st_mode) &&
+  if (fstat(static_cast<int>(m_file.GetNativeHandle()), &info) == 0 && S_ISREG(info.st_mode) &&
       static_cast<ULONGLONG>(info.st_size) < m_windowOffset + m_windowLength) {
     m_ended = true;
     return TRUE;

@@ -86,8 +86,7 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
     refusal = EACCES;
   }
   if (refusal == 0 && create && ftruncate(fd, 0) != 0) refusal = errno;
-  if (refusal == 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
-    refusal = errno;
+  if (refusal == 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) refusal = errno;
   if (refusal != 0) {
     close(fd);
     return FailWith(refusal);
@@ -142,10 +141,18 @@ LONGLONG CFile::Seek(LONGLONG offset, UINT from) {
   }
   int whence;
   switch (from) {
-    case begin: whence = SEEK_SET; break;
-    case current: whence = SEEK_CUR; break;
-    case end: whence = SEEK_END; break;
-    default: FailWith(EINVAL); return -1;
+    case begin:
+      whence = SEEK_SET;
+      break;
+    case current:
+      whence = SEEK_CUR;
+      break;
+    case end:
+      whence = SEEK_END;
+      break;
+    default:
+      FailWith(EINVAL);
+      return -1;
   }
   const off_t pos = lseek(Fd(m_handle), static_cast<off_t>(offset), whence);
   if (pos < 0) {

@@ -47,8 +47,7 @@ BOOL DeleteFileA(LPCSTR path) {
   // A link is removed itself, whatever it points to; its own mode bits mean
   // nothing. Any other file keeps Windows' read-only rule, which root would
   // otherwise bypass.
-  if (!S_ISLNK(info.st_mode) && (info.st_mode & S_IWUSR) == 0)
-    return FailWith(EACCES);
+  if (!S_ISLNK(info.st_mode) && (info.st_mode & S_IWUSR) == 0) return FailWith(EACCES);
   if (unlink(path) != 0) return FailWithErrno();
   return TRUE;
 }

@@ -14,9 +14,8 @@ DWORD GetLastError() { return t_lastError; }
 
 void SetLastError(DWORD code) { t_lastError = code; }
 
-DWORD FormatMessageA(DWORD flags, LPCVOID /*source*/, DWORD messageId,
-                     DWORD /*languageId*/, LPSTR buffer, DWORD size,
-                     void* /*arguments*/) {
+DWORD FormatMessageA(DWORD flags, LPCVOID /*source*/, DWORD messageId, DWORD /*languageId*/,
+                     LPSTR buffer, DWORD size, void* /*arguments*/) {
   if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || buffer == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;

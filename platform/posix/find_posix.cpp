@@ -56,8 +56,7 @@ bool WildcardMatch(const std::string& pattern, const char* name) {
 void Describe(DIR* dir, const dirent* entry, WIN32_FIND_DATAA* data) {
   const char* name = entry->d_name;
   std::memset(data, 0, sizeof *data);
-  const std::size_t nameLength =
-      std::min(std::strlen(name), sizeof data->cFileName - 1);
+  const std::size_t nameLength = std::min(std::strlen(name), sizeof data->cFileName - 1);
   std::memcpy(data->cFileName, name, nameLength);
   struct stat own;
   struct stat target;

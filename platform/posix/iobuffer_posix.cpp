@@ -21,6 +21,4 @@ CIOBuffer AfxAllocIOBuffer(std::size_t size) {
   return CIOBuffer(static_cast<unsigned char*>(memory));
 }
 
-void AfxIOBufferRelease::operator()(unsigned char* buffer) const noexcept {
-  std::free(buffer);
-}
+void AfxIOBufferRelease::operator()(unsigned char* buffer) const noexcept { std::free(buffer); }

@@ -112,9 +112,8 @@ void SetLastError(DWORD code);
 // ENOMSG for a code the C library has no text for, which it would spell
 // "Unknown error N").
 // arguments is ignored (no inserts).
-DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId,
-                     DWORD languageId, LPSTR buffer, DWORD size,
-                     void* arguments);
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
+                     DWORD size, void* arguments);
 // Releases a buffer from FormatMessageA; returns null.
 HLOCAL LocalFree(HLOCAL memory);
 
@@ -170,8 +169,7 @@ LPSTR GetCommandLineA();
 // the extension from that dot. Each non-null field receives its part cut to
 // the field's size (_MAX_DRIVE, _MAX_DIR, _MAX_FNAME, _MAX_EXT), terminator
 // included. Code that must not lose characters uses AfxSplitPath instead.
-void _splitpath(const char* path, char* drive, char* dir, char* fname,
-                char* ext);
+void _splitpath(const char* path, char* drive, char* dir, char* fname, char* ext);
 // Waits for one key and returns it, without echo. On a terminal it reads one
 // key in raw mode and discards the rest of a multi-byte key; otherwise it
 // reads one byte. Returns -1 at the end of input or on error, never waits

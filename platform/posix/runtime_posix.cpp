@@ -17,8 +17,7 @@ char g_moduleMark;
 // Copies part into a field of size chars (terminator included), cut to fit.
 void CopyField(const CString& part, char* field, std::size_t size) {
   if (field == nullptr) return;
-  const std::size_t length =
-      std::min(static_cast<std::size_t>(part.GetLength()), size - 1);
+  const std::size_t length = std::min(static_cast<std::size_t>(part.GetLength()), size - 1);
   std::memcpy(field, part.GetString(), length);
   field[length] = '\0';
 }

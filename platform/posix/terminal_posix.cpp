@@ -28,5 +28,6 @@ int AfxGetErrorTerminalColumns() {
 ULONGLONG AfxGetMonotonicMilliseconds() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<ULONGLONG>(now.tv_sec) * 1000u + static_cast<ULONGLONG>(now.tv_nsec) / 1000000u;
+  return static_cast<ULONGLONG>(now.tv_sec) * 1000u +
+         static_cast<ULONGLONG>(now.tv_nsec) / 1000000u;
 }

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "platform/afx.h"
 
-BOOL AfxWinInit(HINSTANCE instance, HINSTANCE /*prevInstance*/,
-                LPTSTR /*cmdLine*/, int /*cmdShow*/) {
+BOOL AfxWinInit(HINSTANCE instance, HINSTANCE /*prevInstance*/, LPTSTR /*cmdLine*/,
+                int /*cmdShow*/) {
   // The framework serves this program's own module: its resources, the
   // string table among them, are looked up there.
   if (instance == nullptr || instance != GetModuleHandleA(nullptr)) {

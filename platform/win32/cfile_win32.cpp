@@ -28,10 +28,17 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
   if (fileName == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   DWORD access;
   switch (openFlags & 0x3) {
-    case modeRead: access = GENERIC_READ; break;
-    case modeWrite: access = GENERIC_WRITE; break;
-    case modeReadWrite: access = GENERIC_READ | GENERIC_WRITE; break;
-    default: return FailWith(ERROR_INVALID_PARAMETER);
+    case modeRead:
+      access = GENERIC_READ;
+      break;
+    case modeWrite:
+      access = GENERIC_WRITE;
+      break;
+    case modeReadWrite:
+      access = GENERIC_READ | GENERIC_WRITE;
+      break;
+    default:
+      return FailWith(ERROR_INVALID_PARAMETER);
   }
   DWORD disposition = OPEN_EXISTING;
   if (openFlags & modeCreate) {
@@ -40,11 +47,10 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
   }
   // A file being read may stay open for others (a dump still being written,
   // a mounted disk); a file being written is ours alone until it is closed.
-  const DWORD share =
-      (openFlags & 0x3) == modeRead ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+  const DWORD share = (openFlags & 0x3) == modeRead ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
   // Without FILE_FLAG_BACKUP_SEMANTICS a directory cannot be opened at all.
-  HANDLE handle = CreateFileA(fileName, access, share, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      CreateFileA(fileName, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return FALSE;
   // Consoles, pipes and other character devices have no length to scan by;
   // files and disks (\\.\PhysicalDriveN) do.
@@ -99,10 +105,18 @@ LONGLONG CFile::Seek(LONGLONG offset, UINT from) {
   }
   DWORD method;
   switch (from) {
-    case begin: method = FILE_BEGIN; break;
-    case current: method = FILE_CURRENT; break;
-    case end: method = FILE_END; break;
-    default: FailWith(ERROR_INVALID_PARAMETER); return -1;
+    case begin:
+      method = FILE_BEGIN;
+      break;
+    case current:
+      method = FILE_CURRENT;
+      break;
+    case end:
+      method = FILE_END;
+      break;
+    default:
+      FailWith(ERROR_INVALID_PARAMETER);
+      return -1;
   }
   LARGE_INTEGER distance;
   distance.QuadPart = offset;
@@ -130,8 +144,8 @@ ULONGLONG CFile::GetLength() const {
   // A disk has no file size; the disk driver knows its length.
   GET_LENGTH_INFORMATION info;
   DWORD returned = 0;
-  if (DeviceIoControl(Handle(m_handle), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &info,
-                      sizeof info, &returned, nullptr))
+  if (DeviceIoControl(Handle(m_handle), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &info, sizeof info,
+                      &returned, nullptr))
     return static_cast<ULONGLONG>(info.Length.QuadPart);
   return 0;
 }

@@ -13,10 +13,8 @@ class CIdentityHandle {
   explicit CIdentityHandle(LPCTSTR path)
       : m_handle(path == nullptr
                      ? INVALID_HANDLE_VALUE
-                     : CreateFileA(path, 0,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                   nullptr)) {
+                     : CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {
     if (path == nullptr) SetLastError(ERROR_INVALID_PARAMETER);
   }
   ~CIdentityHandle() {
@@ -38,8 +36,8 @@ bool InfoOf(LPCTSTR path, BY_HANDLE_FILE_INFORMATION* info) {
 }
 
 bool SameIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
 }
 
 // The length of the root of a full path: "C:\" or "\\server\share\".

@@ -12,8 +12,8 @@ std::size_t AfxGetPageSize() {
 // VirtualAlloc gives whole pages, aligned to the allocation granularity
 // (64 KiB), which is a multiple of the page size.
 CIOBuffer AfxAllocIOBuffer(std::size_t size) {
-  void* memory = VirtualAlloc(nullptr, size > 0 ? size : 1, MEM_COMMIT | MEM_RESERVE,
-                              PAGE_READWRITE);
+  void* memory =
+      VirtualAlloc(nullptr, size > 0 ? size : 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   if (memory == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return CIOBuffer();

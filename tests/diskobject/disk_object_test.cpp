@@ -147,8 +147,7 @@ TEST_F(DiskObjectTest, ListFailuresNameTheSearchPatternAndLeaveTheList) {
   files.Add("kept");
   const std::string missing = T("missing");
   EXPECT_FALSE(obj.ListFiles(missing.c_str(), files, LIST_BARE_NAMES));
-  EXPECT_EQ(obj.m_errorText.str(),
-            SystemText(ERROR_PATH_NOT_FOUND) + " " + missing + S + "*.*");
+  EXPECT_EQ(obj.m_errorText.str(), SystemText(ERROR_PATH_NOT_FOUND) + " " + missing + S + "*.*");
   EXPECT_EQ(wnd.texts, Texts{obj.m_errorText.str()});
   EXPECT_EQ(files.GetSize(), 1);
 
@@ -217,8 +216,7 @@ TEST_F(DiskObjectTest, DeleteOfOnlySubdirectoriesOrAMissingFolder) {
 
   const std::string missing = T("missing");
   EXPECT_FALSE(obj.DeleteDirectoryFiles(missing.c_str()));
-  EXPECT_EQ(obj.m_errorText.str(),
-            SystemText(ERROR_PATH_NOT_FOUND) + " " + missing + S + "*.*");
+  EXPECT_EQ(obj.m_errorText.str(), SystemText(ERROR_PATH_NOT_FOUND) + " " + missing + S + "*.*");
 }
 
 TEST_F(DiskObjectTest, DeleteRefusesTheEmptyPathInsteadOfEmptyingTheCurrentDirectory) {

@@ -22,9 +22,7 @@ std::string J(std::initializer_list<std::string> parts) {
 
 class Qualify : public ::testing::Test {
  protected:
-  void SetUp() override {
-    deepest = tmp.MakeDir(J({"a", "b", "c"}));
-  }
+  void SetUp() override { deepest = tmp.MakeDir(J({"a", "b", "c"})); }
   std::string Normalized(const std::string& in) {
     CString path(in.c_str());
     obj.NormalizeDirectoryPath(path);

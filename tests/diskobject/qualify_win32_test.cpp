@@ -24,10 +24,11 @@ class QualifyWin32 : public ::testing::Test {
     if (drive == nullptr || std::string(drive).size() != 2)
       GTEST_SKIP() << "LUMVANE_TEST_DRIVE names no scratch drive";
     d = drive;
-    const std::string tag = "q" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+    const std::string tag = "q" +
+                            std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
                             "-" + std::to_string(std::rand());
-    base = d + "\\" + tag;             // plays the part of E:\work or E:\a
-    rootName = tag + "-out";           // a name at the root of the drive
+    base = d + "\\" + tag;    // plays the part of E:\work or E:\a
+    rootName = tag + "-out";  // a name at the root of the drive
     fs::create_directories(base + "\\a\\b\\c");
   }
   void TearDown() override {
@@ -94,7 +95,8 @@ TEST_F(QualifyWin32, MakeTreeLevelsWithDrives) {
   ASSERT_TRUE(obj.MakeDirectoryTree(target.c_str()));
   ASSERT_GE(wnd.texts.size(), 4u);
   const std::vector<std::string> tail(wnd.texts.end() - 4, wnd.texts.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{base + "\\a", base + "\\a\\new", target, target + "\\"}));
+  EXPECT_EQ(tail,
+            (std::vector<std::string>{base + "\\a", base + "\\a\\new", target, target + "\\"}));
   EXPECT_EQ(wnd.texts.front(), d + "\\" + base.substr(3));
 
   wnd.texts.clear();

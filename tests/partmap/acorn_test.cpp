@@ -10,7 +10,7 @@ using namespace kelb_test;
 namespace {
 
 class AcornTest : public MapTest {
-protected:
+ protected:
   AcornTest() : MapTest("acorn", "Linux/ADFS partition map") {}
 
   void ExpectNotFound(kelb_disk *disk) {
@@ -61,9 +61,9 @@ TEST_F(AcornTest, ChecksumFoldsCarryBackIn) {
   AcornDisk carried(8, 0, 0, false, 0);
   carried.Boot()[0] = carried.Boot()[1] = 0x80;
   carried.Seal();
-  EXPECT_EQ(carried.Boot()[511], 0x0A); // 0x01 + flags 0x09
+  EXPECT_EQ(carried.Boot()[511], 0x0A);  // 0x01 + flags 0x09
   EXPECT_EQ(DoWalk(map, Disk(carried.Bytes())).result, KELB_ERR_NONE);
-  carried.Boot()[511] = 0x09; // the sum without the carry
+  carried.Boot()[511] = 0x09;  // the sum without the carry
   ExpectNotFound(Disk(carried.Bytes()));
 
   // All ones but a type-9 flags byte: accepted, with the largest geometry,
@@ -124,7 +124,7 @@ TEST_F(AcornTest, MapSectorFromGeometry) {
   w = DoWalk(map, Disk(d.Bytes()));
   ASSERT_EQ(w.calls.size(), 1u);
   EXPECT_EQ(w.calls[0].part.start, 11080u);
-  d.Boot()[456] = 0xBF; // 15 heads: the map would lie at sector 9450
+  d.Boot()[456] = 0xBF;  // 15 heads: the map would lie at sector 9450
   d.Seal();
   Put32LE(d.Bytes(), 9450 * 512, kAcornLinux);
   Put32LE(d.Bytes(), 9450 * 512 + 4, 50);
@@ -155,7 +155,7 @@ TEST_F(AcornTest, FortyTwoEntriesAndTheNameRange) {
 
 TEST_F(AcornTest, FindPartitionJudgesByRangeAndEntryOnly) {
   AcornDisk d = TypicalAcorn();
-  Put32LE(d.Bytes(), 16 * 512, 0); // entry 0 not in use
+  Put32LE(d.Bytes(), 16 * 512, 0);  // entry 0 not in use
   kelb_disk *disk = Disk(d.Bytes());
   Walk w = DoWalk(map, disk);
   EXPECT_EQ(w.result, KELB_ERR_NONE);
@@ -198,16 +198,15 @@ TEST_F(AcornTest, ReadAndAllocationFailures) {
 
   // A disc too short to hold the boot block.
   kelb_host::clear_error();
-  EXPECT_EQ(DoWalk(map, Disk(std::vector<uint8_t>(6 * 512, 0))).result,
-            KELB_ERR_OUT_OF_RANGE);
+  EXPECT_EQ(DoWalk(map, Disk(std::vector<uint8_t>(6 * 512, 0))).result, KELB_ERR_OUT_OF_RANGE);
 
   kelb_host::clear_error();
   kelb_disk *disk = Disk(TypicalAcorn().Bytes());
-  FailNthMalloc(1); // the returned record
+  FailNthMalloc(1);  // the returned record
   EXPECT_EQ(map->find_partition(disk, "1"), nullptr);
   EXPECT_EQ(kelb_errno, KELB_ERR_OUT_OF_MEMORY);
 
   ExpectNameAllocationFailure(map, 41, "42");
 }
 
-} // namespace
+}  // namespace

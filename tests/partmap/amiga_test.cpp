@@ -10,7 +10,7 @@ using namespace kelb_test;
 namespace {
 
 class AmigaTest : public MapTest {
-protected:
+ protected:
   AmigaTest() : MapTest("amiga", "amiga_partition_map") {}
 
   void ExpectNotFound(const Walk &w) {
@@ -66,7 +66,7 @@ TEST_F(AmigaTest, SearchesSectorsZeroToFourteenOnly) {
 TEST_F(AmigaTest, IdentifierNeedsNulAfterRdsk) {
   AmigaDisk d;
   d.Rdb(1, 3).Part(3, kAmigaEnd, 1, 1, 0, 0);
-  d.Bytes()[512 + 4] = 0x01; // a size field whose top byte is not 0
+  d.Bytes()[512 + 4] = 0x01;  // a size field whose top byte is not 0
   ExpectNotFound(DoWalk(map, Disk(d.Bytes())));
 
   d.Bytes()[512 + 4] = 0;
@@ -109,7 +109,7 @@ TEST_F(AmigaTest, ReadFailuresEndWalkWithReadError) {
 
 TEST_F(AmigaTest, HighLinkIsSignExtendedAndItsReadFails) {
   AmigaDisk d = TypicalAmiga();
-  Put32BE(d.Bytes(), 7 * 512 + 16, 0x80000000); // second block's next link
+  Put32BE(d.Bytes(), 7 * 512 + 16, 0x80000000);  // second block's next link
   kelb_disk *disk = Disk(d.Bytes());
   Walk w = DoWalk(map, disk);
   EXPECT_EQ(w.result, KELB_ERR_OUT_OF_RANGE);
@@ -129,7 +129,7 @@ TEST_F(AmigaTest, HighLinkIsSignExtendedAndItsReadFails) {
 
 TEST_F(AmigaTest, ChainThatLoopsEndsWithErrorAndNoPartitionTwice) {
   AmigaDisk d = TypicalAmiga();
-  Put32BE(d.Bytes(), 5 * 512 + 16, 7); // 3 -> 7 -> 5 -> 7
+  Put32BE(d.Bytes(), 5 * 512 + 16, 7);  // 3 -> 7 -> 5 -> 7
   kelb_disk *disk = Disk(d.Bytes());
   Walk w = DoWalk(map, disk);
   EXPECT_EQ(w.result, KELB_ERR_BAD_PART_TABLE);
@@ -178,19 +178,18 @@ TEST_F(AmigaTest, ChainLongerThanBoundEndsWithError) {
   kelb_disk *disk = Disk(over.Bytes());
   w = DoWalk(map, disk);
   EXPECT_EQ(w.result, KELB_ERR_BAD_PART_TABLE);
-  EXPECT_EQ(Message(),
-            "Amiga partition map: the partition block chain is longer than 128 blocks.");
+  EXPECT_EQ(Message(), "Amiga partition map: the partition block chain is longer than 128 blocks.");
   EXPECT_EQ(w.calls.size(), 128u);
   EXPECT_EQ(kelb_host::read_count(disk), 1u + 128u) << "block 138 was read";
 }
 
 TEST_F(AmigaTest, AllocationFailuresReturnNullWithoutLeak) {
   kelb_disk *disk = Disk(TypicalAmiga().Bytes());
-  FailNthMalloc(1); // the copy of the wanted partition
+  FailNthMalloc(1);  // the copy of the wanted partition
   EXPECT_EQ(map->find_partition(disk, "3"), nullptr);
   EXPECT_EQ(kelb_errno, KELB_ERR_OUT_OF_MEMORY);
 
   ExpectNameAllocationFailure(map, 41, "42");
 }
 
-} // namespace
+}  // namespace

@@ -18,10 +18,8 @@ int SourceLineOf(const std::string &format) {
   int n = 0, call = 0;
   while (std::getline(in, line)) {
     n++;
-    if (line.find("kelb_real_dprintf(") != std::string::npos)
-      call = n;
-    if (line.find(format) != std::string::npos)
-      return call;
+    if (line.find("kelb_real_dprintf(") != std::string::npos) call = n;
+    if (line.find(format) != std::string::npos) return call;
   }
   return -1;
 }
@@ -34,12 +32,12 @@ std::string BadMagicLine(int entry, const std::string &found) {
 
 std::string EntryLine(int entry, const std::string &rest) {
   static const int line = SourceLineOf(": name %s, type %s");
-  return "partmap/apple:" + std::to_string(line) + ": partition " + std::to_string(entry) +
-         ": " + rest + "\n";
+  return "partmap/apple:" + std::to_string(line) + ": partition " + std::to_string(entry) + ": " +
+         rest + "\n";
 }
 
 class AppleTest : public MapTest {
-protected:
+ protected:
   AppleTest() : MapTest("apple", "apple_partition_map") {}
 };
 
@@ -68,7 +66,7 @@ TEST_F(AppleTest, DebugLinesOnlyWhenEnabled) {
 TEST_F(AppleTest, NoSignatureInSectorOneIsNotAnAppleMap) {
   EnableDebug("partition");
   AppleDisk d = TypicalApple();
-  d.Bytes()[512] = 0x4D; // bytes swapped
+  d.Bytes()[512] = 0x4D;  // bytes swapped
   d.Bytes()[513] = 0x50;
   Walk w = DoWalk(map, Disk(d.Bytes()));
   EXPECT_EQ(w.result, KELB_ERR_BAD_PART_TABLE);
@@ -91,7 +89,7 @@ TEST_F(AppleTest, EntryStartingAtBlock1024IsTheLast) {
   Put32BE(d.Bytes(), 2 * 512 + 8, 1024);
   d.Entry(4, 5000, 1).Entry(5, 6000, 1);
   kelb_disk *disk = Disk(d.Bytes());
-  FailReadsAt(disk, 3); // never read
+  FailReadsAt(disk, 3);  // never read
   Walk w = DoWalk(map, disk);
   EXPECT_EQ(w.result, KELB_ERR_NONE);
   ASSERT_EQ(w.calls.size(), 2u);
@@ -106,8 +104,7 @@ TEST_F(AppleTest, EntryStartingAtBlock1024IsTheLast) {
 
 TEST_F(AppleTest, WalkThatRunsOffTheDiskReturnsTheReadError) {
   AppleDisk d(6);
-  for (size_t s = 1; s < 6; s++)
-    d.Entry(s, uint32_t(s * 100), 10);
+  for (size_t s = 1; s < 6; s++) d.Entry(s, uint32_t(s * 100), 10);
   Walk w = DoWalk(map, Disk(d.Bytes()));
   EXPECT_EQ(w.result, KELB_ERR_OUT_OF_RANGE);
   EXPECT_EQ(kelb_errno, KELB_ERR_OUT_OF_RANGE);
@@ -166,7 +163,7 @@ TEST_F(AppleTest, FindPartitionWritesDebugLinesUpToTheWantedEntry) {
 
 TEST_F(AppleTest, AllocationAndReadFailuresReturnNullWithoutLeak) {
   kelb_disk *disk = Disk(TypicalApple().Bytes());
-  FailNthMalloc(1); // the copy of the wanted partition
+  FailNthMalloc(1);  // the copy of the wanted partition
   EXPECT_EQ(map->find_partition(disk, "3"), nullptr);
   EXPECT_EQ(kelb_errno, KELB_ERR_OUT_OF_MEMORY);
 
@@ -178,4 +175,4 @@ TEST_F(AppleTest, AllocationAndReadFailuresReturnNullWithoutLeak) {
   ExpectNameAllocationFailure(map, 99, "100");
 }
 
-} // namespace
+}  // namespace

@@ -24,16 +24,16 @@ struct Found {
 
 struct Scheme {
   const char *module, *map;
-  std::vector<uint8_t> disk;      // the typical disk
-  std::vector<Found> partitions;  // what a full walk reports, in order
-  uint64_t reads;                 // reads a full walk makes
-  unsigned long walk_allocations; // kelb_malloc calls of a full walk
-  bool walk_returns_old_error;    // else a sound walk returns 0 whatever was set
-  kelb_partition on;              // where a handle is opened for the walk
-  std::vector<const char *> no_partition, invalid; // names: none found / refused
-  std::pair<const char *, int32_t> with_text; // a number and text: the index found
-  kelb_err_t after_old_error;     // kelb_errno once "2" is looked up with an old error
-  const char *not_found;          // the message on a blank disk
+  std::vector<uint8_t> disk;                        // the typical disk
+  std::vector<Found> partitions;                    // what a full walk reports, in order
+  uint64_t reads;                                   // reads a full walk makes
+  unsigned long walk_allocations;                   // kelb_malloc calls of a full walk
+  bool walk_returns_old_error;                      // else a sound walk returns 0 whatever was set
+  kelb_partition on;                                // where a handle is opened for the walk
+  std::vector<const char *> no_partition, invalid;  // names: none found / refused
+  std::pair<const char *, int32_t> with_text;       // a number and text: the index found
+  kelb_err_t after_old_error;  // kelb_errno once "2" is looked up with an old error
+  const char *not_found;       // the message on a blank disk
 };
 
 void PrintTo(const Scheme &s, std::ostream *os) { *os << s.module; }
@@ -52,39 +52,71 @@ std::vector<Scheme> Schemes() {
   return {
       // One read and one allocation; sector 0 of a handle at sector 4 is
       // sector 4 of the disk.
-      {"sun", "sun_partition_map", TypicalSun().Bytes(8),
-       {{"1", 0, 0, 1000, 0}, {"2", 1, 100800, 2000, 0}, {"4", 3, 201600, 3000, 0}}, 1, 1,
-       true, On(4, 4, 1),
+      {"sun",
+       "sun_partition_map",
+       TypicalSun().Bytes(8),
+       {{"1", 0, 0, 1000, 0}, {"2", 1, 100800, 2000, 0}, {"4", 3, 201600, 3000, 0}},
+       1,
+       1,
+       true,
+       On(4, 4, 1),
        // "0" wants index -1, "3" is the whole-disk entry, "9" lies beyond the
        // label, and a number beyond 32 bits does not wrap onto "1".
-       {"0", "3", "9", "4294967297"}, {"", "x", "-1", " 1", kHuge}, {"2x", 1},
-       KELB_ERR_NONE, "not a sun partition table"},
+       {"0", "3", "9", "4294967297"},
+       {"", "x", "-1", " 1", kHuge},
+       {"2x", 1},
+       KELB_ERR_NONE,
+       "not a sun partition table"},
       // Offsets are the partition blocks' byte positions, in chain order.
-      {"amiga", "amiga_partition_map", TypicalAmiga().Bytes(),
-       {{"1", 0, 256, 512, 1536}, {"2", 1, 320, 320, 3584}, {"3", 2, 6300, 63, 2560}}, 5, 0,
-       false, On(16, 16),
-       {"0", "4", "4294967297"}, {"", "x", kHuge}, {"3rd", 2},
-       KELB_ERR_BAD_PARTITION, "Amiga partition map not found."},
+      {"amiga",
+       "amiga_partition_map",
+       TypicalAmiga().Bytes(),
+       {{"1", 0, 256, 512, 1536}, {"2", 1, 320, 320, 3584}, {"3", 2, 6300, 63, 2560}},
+       5,
+       0,
+       false,
+       On(16, 16),
+       {"0", "4", "4294967297"},
+       {"", "x", kHuge},
+       {"3rd", 2},
+       KELB_ERR_BAD_PARTITION,
+       "Amiga partition map not found."},
       // Offsets are the entries' byte positions; the blank sector 4 ends the map.
-      {"apple", "apple_partition_map", TypicalApple().Bytes(),
-       {{"1", 0, 1, 63, 512}, {"2", 1, 64, 1000, 1024}, {"3", 2, 2048, 4096, 1536}}, 4, 0,
-       false, On(8, 8),
-       {"0", "4", "4294967297"}, {"", "two", kHuge}, {"2nd", 1},
-       KELB_ERR_BAD_PARTITION, "Apple partition map not found."},
+      {"apple",
+       "apple_partition_map",
+       TypicalApple().Bytes(),
+       {{"1", 0, 1, 63, 512}, {"2", 1, 64, 1000, 1024}, {"3", 2, 2048, 4096, 1536}},
+       4,
+       0,
+       false,
+       On(8, 8),
+       {"0", "4", "4294967297"},
+       {"", "two", kHuge},
+       {"2nd", 1},
+       KELB_ERR_BAD_PARTITION,
+       "Apple partition map not found."},
       // Starts count from the map's sector, 16; every offset is the boot
       // block's sector. Size 0 is reported like any other; entry 4 lies after
       // the unused entry 3. Names are judged by the map's range, 1 to 42,
       // without a read.
-      {"acorn", "Linux/ADFS partition map", TypicalAcorn().Bytes(),
-       {{"1", 0, 16, 10, 6}, {"2", 1, 26, 20, 6}, {"3", 2, 46, 0, 6}}, 2, 0,
-       false, On(20, 20),
-       {}, {"43", "0", "", "x", "4294967297", kHuge}, {"2nd", 1},
-       KELB_ERR_READ_ERROR, "Linux/ADFS partition map not found."},
+      {"acorn",
+       "Linux/ADFS partition map",
+       TypicalAcorn().Bytes(),
+       {{"1", 0, 16, 10, 6}, {"2", 1, 26, 20, 6}, {"3", 2, 46, 0, 6}},
+       2,
+       0,
+       false,
+       On(20, 20),
+       {},
+       {"43", "0", "", "x", "4294967297", kHuge},
+       {"2nd", 1},
+       KELB_ERR_READ_ERROR,
+       "Linux/ADFS partition map not found."},
   };
 }
 
 class EveryMapTest : public MapTest, public ::testing::WithParamInterface<Scheme> {
-protected:
+ protected:
   EveryMapTest() : MapTest(GetParam().module, GetParam().map) {}
 
   // `p` is the record of the partition `want`.
@@ -114,8 +146,7 @@ protected:
   static bool SanitizerImport(const std::string &u) {
 #ifdef KELB_SANITIZED
     for (const char *prefix : {"__asan_", "__ubsan_", "__sanitizer_"})
-      if (u.rfind(prefix, 0) == 0)
-        return true;
+      if (u.rfind(prefix, 0) == 0) return true;
 #else
     (void)u;
 #endif
@@ -141,8 +172,7 @@ TEST_P(EveryMapTest, ModuleFileAndRegisteredRecord) {
   std::sort(exports.begin(), exports.end());
   EXPECT_EQ(syms.defined, exports) << path;
   for (const std::string &u : syms.undefined)
-    EXPECT_TRUE(u.rfind("kelb_", 0) == 0 || u == "memcpy" || u == "memset" ||
-                SanitizerImport(u))
+    EXPECT_TRUE(u.rfind("kelb_", 0) == 0 || u == "memcpy" || u == "memset" || SanitizerImport(u))
         << path << " imports " << u;
   std::string name;
   ASSERT_TRUE(kelb_host::read_elf_section(path, ".modname", name, error)) << error;
@@ -280,4 +310,4 @@ INSTANTIATE_TEST_SUITE_P(Schemes, EveryMapTest, ::testing::ValuesIn(Schemes()),
                            return std::string(param.param.module);
                          });
 
-} // namespace
+}  // namespace

@@ -20,8 +20,7 @@ namespace {
 
 std::vector<uint8_t> Numbered(size_t sectors) {
   std::vector<uint8_t> b(sectors * 512);
-  for (size_t i = 0; i < b.size(); i++)
-    b[i] = static_cast<uint8_t>(i / 512 * 16 + i % 7);
+  for (size_t i = 0; i < b.size(); i++) b[i] = static_cast<uint8_t>(i / 512 * 16 + i % 7);
   return b;
 }
 
@@ -113,7 +112,7 @@ TEST_F(HostTest, ImageFilesOpenReadOnlyAndNameThePathOnFailure) {
   const std::string dir = temp.str();
   const std::string path = temp / "disk.img";
   std::vector<uint8_t> bytes = Numbered(3);
-  bytes.resize(bytes.size() + 100, 0xEE); // partial sector at the end
+  bytes.resize(bytes.size() + 100, 0xEE);  // partial sector at the end
   {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char *>(bytes.data()),
@@ -229,7 +228,7 @@ TEST_F(HostTest, MapsFormAListThroughNext) {
   kelb_partition_map_register(&a);
   kelb_partition_map_register(&b);
   kelb_partition_map_register(&c);
-  kelb_partition_map_register(&b); // twice: no loop
+  kelb_partition_map_register(&b);  // twice: no loop
   EXPECT_EQ(kelb_host::maps(), &a);
   EXPECT_EQ(a.next, &b);
   EXPECT_EQ(b.next, &c);
@@ -286,10 +285,8 @@ TEST_F(HostTest, EntryPointsRunTheirOwnModuleInOneGlobalScope) {
     std::vector<void *> dl;
     ~Handles() {
       // Nothing may stay listed that points into an unloaded module.
-      while (kelb_partition_map *p = kelb_host::maps())
-        kelb_partition_map_unregister(p);
-      for (auto it = dl.rbegin(); it != dl.rend(); ++it)
-        dlclose(*it);
+      while (kelb_partition_map *p = kelb_host::maps()) kelb_partition_map_unregister(p);
+      for (auto it = dl.rbegin(); it != dl.rend(); ++it) dlclose(*it);
     }
   } handles;
   for (const auto &m : modules) {
@@ -399,4 +396,4 @@ TEST_F(HostTest, IncompleteMapsAreRefusedNamingTheFile) {
   }
 }
 
-} // namespace
+}  // namespace

@@ -48,6 +48,6 @@ kelb_partition_map incomplete_map = {
 #endif
     nullptr};
 
-} // namespace
+}  // namespace
 
 KELB_PARTMAP_ENTRY_POINTS(incomplete, incomplete_map)

@@ -61,29 +61,24 @@ struct Walk {
 };
 
 class KelbTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     kelb_host::clear_error();
     kelb_host::reset_counters();
     kelb_host::set_debug("");
-    kelb_host::set_debug_sink([this](const std::string &line) {
-      debug_lines_.push_back(line);
-    });
+    kelb_host::set_debug_sink([this](const std::string &line) { debug_lines_.push_back(line); });
     live_at_start_ = kelb_host::live_allocations();
   }
 
   void TearDown() override {
-    for (auto it = modules_.rbegin(); it != modules_.rend(); ++it)
-      kelb_host::unload_module(*it);
+    for (auto it = modules_.rbegin(); it != modules_.rend(); ++it) kelb_host::unload_module(*it);
     modules_.clear();
-    for (kelb_disk *d : disks_)
-      kelb_host::close_disk(d);
+    for (kelb_disk *d : disks_) kelb_host::close_disk(d);
     disks_.clear();
     kelb_host::set_debug_sink(nullptr);
     kelb_host::reset_counters();
     kelb_host::clear_error();
-    EXPECT_EQ(kelb_host::live_allocations(), live_at_start_)
-        << "kelb_malloc blocks left unfreed";
+    EXPECT_EQ(kelb_host::live_allocations(), live_at_start_) << "kelb_malloc blocks left unfreed";
   }
 
   // Loads module `module` from the build tree and returns its registered
@@ -112,9 +107,7 @@ protected:
     return d;
   }
 
-  void FailReadsAt(kelb_disk *disk, uint64_t sector) {
-    kelb_host::fail_reads_at(disk, sector);
-  }
+  void FailReadsAt(kelb_disk *disk, uint64_t sector) { kelb_host::fail_reads_at(disk, sector); }
   void FailNthMalloc(unsigned long n) { kelb_host::fail_nth_malloc(n); }
   unsigned long MallocCalls() const { return kelb_host::malloc_calls(); }
   std::string Message() const { return kelb_host::error_message(); }
@@ -151,7 +144,7 @@ protected:
     EXPECT_EQ(Name(map, p), name);
   }
 
-private:
+ private:
   struct walk_state {
     Walk *walk;
     size_t stop_at;
@@ -162,8 +155,7 @@ private:
     walk_state *s = static_cast<walk_state *>(data);
     s->walk->calls.push_back(HookCall{disk, *part});
     if (s->stop_at && s->walk->calls.size() == s->stop_at) {
-      if (s->hook_error != KELB_ERR_NONE)
-        kelb_error(s->hook_error, "stopped by the test's hook");
+      if (s->hook_error != KELB_ERR_NONE) kelb_error(s->hook_error, "stopped by the test's hook");
       return 1;
     }
     return 0;
@@ -178,7 +170,7 @@ private:
 // The fixture of one module's tests: SetUp loads `module` and finds its map
 // `map_name`, as `map`.
 class MapTest : public KelbTest {
-protected:
+ protected:
   MapTest(const char *module, const char *map_name) : module_(module), map_name_(map_name) {}
 
   void SetUp() override {
@@ -189,10 +181,10 @@ protected:
 
   kelb_partition_map *map = nullptr;
 
-private:
+ private:
   const char *module_, *map_name_;
 };
 
-} // namespace kelb_test
+}  // namespace kelb_test
 
-#endif // KELB_FIXTURE_H
+#endif  // KELB_FIXTURE_H

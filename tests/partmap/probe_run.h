@@ -25,8 +25,7 @@ inline std::vector<std::string> Split(const std::string &s, char sep) {
   std::vector<std::string> parts;
   std::string cur;
   std::istringstream in(s);
-  while (std::getline(in, cur, sep))
-    parts.push_back(cur);
+  while (std::getline(in, cur, sep)) parts.push_back(cur);
   return parts;
 }
 
@@ -34,13 +33,12 @@ inline std::vector<std::string> Words(const std::string &line) {
   std::vector<std::string> w;
   std::istringstream in(line);
   std::string x;
-  while (in >> x)
-    w.push_back(x);
+  while (in >> x) w.push_back(x);
   return w;
 }
 
 class ProbeRunTest : public ::testing::Test {
-protected:
+ protected:
   // Runs kelb-probe with `args`.
   static ProgramRun Probe(std::vector<std::string> args, const RunOptions &options = {}) {
     args.insert(args.begin(), KELB_PROBE);
@@ -51,6 +49,6 @@ protected:
   const std::string dir_ = temp_.str();
 };
 
-} // namespace kelb_test
+}  // namespace kelb_test
 
-#endif // KELB_PROBE_RUN_H
+#endif  // KELB_PROBE_RUN_H

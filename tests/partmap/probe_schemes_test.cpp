@@ -21,21 +21,17 @@ using Rows = std::vector<std::vector<std::string>>;
 Rows Table(const std::string &out, const std::string &map, bool *found = nullptr) {
   Rows rows;
   bool in = false;
-  if (found)
-    *found = false;
+  if (found) *found = false;
   for (const std::string &line : Split(out, '\n')) {
     if (!in) {
       const std::string head = ": " + map;
       in = line.size() >= head.size() &&
            line.compare(line.size() - head.size(), head.size(), head) == 0;
-      if (in && found)
-        *found = true;
+      if (in && found) *found = true;
       continue;
     }
-    if (line.empty())
-      break;
-    if (line.rfind("NAME", 0) != 0)
-      rows.push_back(Words(line));
+    if (line.empty()) break;
+    if (line.rfind("NAME", 0) != 0) rows.push_back(Words(line));
   }
   return rows;
 }
@@ -63,7 +59,7 @@ const std::vector<std::string> kMaps = {"sun_partition_map", "amiga_partition_ma
                                         "apple_partition_map", "Linux/ADFS partition map"};
 
 class ProbeSchemesTest : public ProbeRunTest {
-protected:
+ protected:
   // Lists `img` and returns the rows of `map`, checking that no other map
   // accepts the disk.
   Rows ProbeOnly(const std::string &img, const std::string &map) {
@@ -106,8 +102,8 @@ protected:
 struct Sample {
   const char *writer, *map;
   Rows rows;
-  size_t one;                  // the row of the partition looked up
-  const char *missing, *error; // a name it refuses, and a part of the reason
+  size_t one;                   // the row of the partition looked up
+  const char *missing, *error;  // a name it refuses, and a part of the reason
 };
 
 void PrintTo(const Sample &s, std::ostream *os) { *os << s.writer; }
@@ -131,22 +127,37 @@ INSTANTIATE_TEST_SUITE_P(
     Samples, ProbeSampleTest,
     ::testing::Values(
         // Entry 3 is the whole disk, no partition.
-        Sample{KELB_SAMPLE_SUN, "sun_partition_map",
+        Sample{KELB_SAMPLE_SUN,
+               "sun_partition_map",
                {{"1", "0", "1024", "0"}, {"2", "1024", "512", "0"}, {"5", "1536", "2560", "0"}},
-               1, "3", "no partition '3'"},
+               1,
+               "3",
+               "no partition '3'"},
         // Chain order 1 -> 3 -> 2: offsets are the blocks' byte positions.
-        Sample{KELB_SAMPLE_AMIGA, "amiga_partition_map",
-               {{"1", "128", "896", "512"}, {"2", "1024", "2048", "1536"}, {"3", "3072", "1024", "1024"}},
-               2, "4", "no partition '4'"},
-        Sample{KELB_SAMPLE_APPLE, "apple_partition_map",
-               {{"1", "1", "63", "512"}, {"2", "64", "1984", "1024"}, {"3", "2048", "2048", "1536"}},
-               1, "4", "no partition '4'"},
+        Sample{KELB_SAMPLE_AMIGA,
+               "amiga_partition_map",
+               {{"1", "128", "896", "512"},
+                {"2", "1024", "2048", "1536"},
+                {"3", "3072", "1024", "1024"}},
+               2,
+               "4",
+               "no partition '4'"},
+        Sample{
+            KELB_SAMPLE_APPLE,
+            "apple_partition_map",
+            {{"1", "1", "63", "512"}, {"2", "64", "1984", "1024"}, {"3", "2048", "2048", "1536"}},
+            1,
+            "4",
+            "no partition '4'"},
         // The map lies at sector 256; every offset is the boot block's sector.
-        Sample{KELB_SAMPLE_ACORN, "Linux/ADFS partition map",
+        Sample{KELB_SAMPLE_ACORN,
+               "Linux/ADFS partition map",
                {{"1", "257", "2047", "6"}, {"2", "2304", "512", "6"}, {"3", "2816", "1280", "6"}},
-               1, "43", "Linux/ADFS partition map: invalid partition"}),
+               1,
+               "43",
+               "Linux/ADFS partition map: invalid partition"}),
     [](const ::testing::TestParamInfo<Sample> &param) {
-      const std::string writer = param.param.writer; // .../kelb-sample-SCHEME
+      const std::string writer = param.param.writer;  // .../kelb-sample-SCHEME
       return writer.substr(writer.rfind('-') + 1);
     });
 
@@ -160,21 +171,23 @@ TEST_F(ProbeSchemesTest, AppleSampleWithDebugLines) {
   // the blank sector 4), then find_partition's own walk up to entry 1.
   std::vector<std::string> lines = Split(r.err, '\n');
   ASSERT_EQ(lines.size(), 6u) << r.err;
-  for (const std::string &line : lines)
-    EXPECT_EQ(line.rfind("partmap/apple:", 0), 0u) << r.err;
-  EXPECT_NE(lines[3].find(": partition 3: bad magic (found 0x0; wanted 0x504d"),
-            std::string::npos) << r.err;
-  EXPECT_NE(lines[4].find(": partition 0: name Apple, type Apple_partition_map, start 0x1, len 0x3f"),
-            std::string::npos) << r.err;
+  for (const std::string &line : lines) EXPECT_EQ(line.rfind("partmap/apple:", 0), 0u) << r.err;
+  EXPECT_NE(lines[3].find(": partition 3: bad magic (found 0x0; wanted 0x504d"), std::string::npos)
+      << r.err;
+  EXPECT_NE(
+      lines[4].find(": partition 0: name Apple, type Apple_partition_map, start 0x1, len 0x3f"),
+      std::string::npos)
+      << r.err;
   EXPECT_NE(lines[5].find(": partition 1: name MacOS, type Apple_HFS, start 0x40, len 0x7c0"),
-            std::string::npos) << r.err;
+            std::string::npos)
+      << r.err;
 }
 
 TEST_F(ProbeSchemesTest, AmigaLabelWrittenByParted) {
   const std::string img =
-      Parted("amiga.img", 16, {"mklabel", "amiga", "mkpart", "p1", "ext2", "1MiB", "3MiB",
-                               "mkpart", "p2", "ext2", "3MiB", "9MiB", "mkpart", "p3",
-                               "ext2", "10MiB", "100%"});
+      Parted("amiga.img", 16,
+             {"mklabel", "amiga", "mkpart", "p1", "ext2", "1MiB", "3MiB", "mkpart", "p2", "ext2",
+              "3MiB", "9MiB", "mkpart", "p3", "ext2", "10MiB", "100%"});
   PartedTable expected = PartedPrint(img);
   ASSERT_EQ(expected.partitions.size(), 3u);
   Rows rows = ProbeOnly(img, "amiga_partition_map");
@@ -203,9 +216,9 @@ TEST_F(ProbeSchemesTest, AmigaLabelWrittenByParted) {
 }
 
 TEST_F(ProbeSchemesTest, AppleMapWrittenByParted) {
-  const std::string img =
-      Parted("mac.img", 16, {"mklabel", "mac", "mkpart", "p1", "ext2", "1MiB", "3MiB",
-                             "mkpart", "p2", "ext2", "3MiB", "9MiB"});
+  const std::string img = Parted("mac.img", 16,
+                                 {"mklabel", "mac", "mkpart", "p1", "ext2", "1MiB", "3MiB",
+                                  "mkpart", "p2", "ext2", "3MiB", "9MiB"});
   PartedTable expected = PartedPrint(img);
   // parted's map: its own entry and the two partitions, numbered by their
   // entries, then free-space entries, which the walk lists too.
@@ -226,11 +239,10 @@ TEST_F(ProbeSchemesTest, AppleMapWrittenByParted) {
     EXPECT_EQ(rows[i][2], expected.partitions[i][2]);
   }
   std::multiset<std::pair<std::string, std::string>> free_space, listed_free;
-  for (const auto &f : expected.free)
-    free_space.insert({f[1], f[2]});
+  for (const auto &f : expected.free) free_space.insert({f[1], f[2]});
   for (size_t i = expected.partitions.size(); i < rows.size(); i++)
     listed_free.insert({rows[i][1], rows[i][2]});
   EXPECT_EQ(listed_free, free_space);
 }
 
-} // namespace
+}  // namespace

@@ -21,7 +21,7 @@ using namespace kelb_test;
 namespace {
 
 class ProbeTest : public ProbeRunTest {
-protected:
+ protected:
   std::string WriteImage(const std::string &name, const std::vector<uint8_t> &bytes) {
     const std::string path = dir_ + "/" + name;
     std::ofstream f(path, std::ios::binary);
@@ -36,17 +36,15 @@ protected:
     std::vector<std::vector<std::string>> rows;
     bool in = false;
     for (const std::string &line : Split(out, '\n')) {
-      if (line.size() > map.size() && line.compare(line.size() - map.size(), map.size(), map) == 0 &&
+      if (line.size() > map.size() &&
+          line.compare(line.size() - map.size(), map.size(), map) == 0 &&
           line.find(": ") != std::string::npos) {
         in = true;
         continue;
       }
-      if (!in)
-        continue;
-      if (line.empty())
-        break;
-      if (line.rfind("NAME", 0) == 0)
-        continue;
+      if (!in) continue;
+      if (line.empty()) break;
+      if (line.rfind("NAME", 0) == 0) continue;
       rows.push_back(Words(line));
     }
     return rows;
@@ -56,7 +54,11 @@ protected:
 // Entries 1 (cylinder 0) and 2 (cylinder 1) of 32 sectors each, 3 the whole
 // disk; 2 tracks of 16 sectors a cylinder.
 std::vector<uint8_t> SunSample() {
-  return kelb_label::SunLabel(2, 16).Entry(0, 2, 0, 32).Entry(1, 3, 1, 32).Entry(2, 5, 0, 64).Bytes(64);
+  return kelb_label::SunLabel(2, 16)
+      .Entry(0, 2, 0, 32)
+      .Entry(1, 3, 1, 32)
+      .Entry(2, 5, 0, 64)
+      .Bytes(64);
 }
 
 TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
@@ -64,9 +66,10 @@ TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
   ASSERT_EQ(access(PARTED, X_OK), 0) << PARTED << ": parted is needed (apt-get install parted)";
   { std::ofstream(img, std::ios::binary).close(); }
   ASSERT_EQ(truncate(img.c_str(), 64 << 20), 0);
-  ProgramRun made = RunProgram({PARTED, "-s", img, "mklabel", "sun", "mkpart", "ext2", "0",
-                                "12MiB", "mkpart", "ext2", "12MiB", "30MiB", "mkpart",
-                                "linux-swap", "30MiB", "40MiB", "mkpart", "ext2", "48MiB", "100%"});
+  ProgramRun made =
+      RunProgram({PARTED,       "-s",    img,      "mklabel", "sun",   "mkpart", "ext2",
+                  "0",          "12MiB", "mkpart", "ext2",    "12MiB", "30MiB",  "mkpart",
+                  "linux-swap", "30MiB", "40MiB",  "mkpart",  "ext2",  "48MiB",  "100%"});
   ASSERT_EQ(made.status, 0) << made.err;
   ProgramRun printed = RunProgram({PARTED, "-m", "-s", img, "unit", "s", "print"});
   ASSERT_EQ(printed.status, 0) << printed.err;
@@ -104,9 +107,10 @@ TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("{\"name\": \"sun_partition_map\", \"partitions\": ["), std::string::npos)
       << r.out;
-  EXPECT_NE(r.out.find("{\"name\": \"" + expected[1][0] + "\", \"index\": " +
-                       std::to_string(std::stoi(expected[1][0]) - 1) + ", \"start\": " +
-                       expected[1][1] + ", \"length\": " + expected[1][2] + ", \"offset\": 0}"),
+  EXPECT_NE(r.out.find("{\"name\": \"" + expected[1][0] +
+                       "\", \"index\": " + std::to_string(std::stoi(expected[1][0]) - 1) +
+                       ", \"start\": " + expected[1][1] + ", \"length\": " + expected[1][2] +
+                       ", \"offset\": 0}"),
             std::string::npos)
       << r.out;
 }
@@ -121,11 +125,12 @@ TEST_F(ProbeTest, PartitionArgumentGoesThroughFindPartition) {
 
   r = Probe({"--json", "--map", "sun", img, "1"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "{\"disk\": \"" + img + "\", \"map\": \"sun_partition_map\", "
-                   "\"partition\": {\"name\": \"1\", \"index\": 0, \"start\": 0, "
-                   "\"length\": 32, \"offset\": 0}}\n");
+  EXPECT_EQ(r.out, "{\"disk\": \"" + img +
+                       "\", \"map\": \"sun_partition_map\", "
+                       "\"partition\": {\"name\": \"1\", \"index\": 0, \"start\": 0, "
+                       "\"length\": 32, \"offset\": 0}}\n");
 
-  r = Probe({img, "3"}); // the whole-disk entry is no partition
+  r = Probe({img, "3"});  // the whole-disk entry is no partition
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no partition '3'"), std::string::npos) << r.err;
   r = Probe({img, "two"});
@@ -161,7 +166,7 @@ TEST_F(ProbeTest, ErrorsGoToStandardErrorWithStatusOne) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("nonesuch"), std::string::npos) << r.err;
 
-  r = Probe({"--modules", dir_, img}); // a folder without modules
+  r = Probe({"--modules", dir_, img});  // a folder without modules
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no modules"), std::string::npos) << r.err;
 
@@ -169,7 +174,8 @@ TEST_F(ProbeTest, ErrorsGoToStandardErrorWithStatusOne) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
 
-  for (auto args : std::vector<std::vector<std::string>>{{}, {"--bogus", img}, {img, "1", "2"}, {"--map"}}) {
+  for (auto args :
+       std::vector<std::vector<std::string>>{{}, {"--bogus", img}, {img, "1", "2"}, {"--map"}}) {
     r = Probe(args);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("kelb-probe --help"), std::string::npos) << r.err;
@@ -177,11 +183,13 @@ TEST_F(ProbeTest, ErrorsGoToStandardErrorWithStatusOne) {
 
   r = Probe({"--help"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind("Usage: kelb-probe [--debug=COND] [--map NAME] [--json] [--modules DIR]", 0), 0u)
+  EXPECT_EQ(
+      r.out.rfind("Usage: kelb-probe [--debug=COND] [--map NAME] [--json] [--modules DIR]", 0), 0u)
       << r.out;
   EXPECT_NE(r.out.find("looked up by its name (\"1\", ...)\n"
                        "                  in the first map that accepts the disk\n"),
-            std::string::npos) << r.out;
+            std::string::npos)
+      << r.out;
 
   // A module whose map lacks an operation: refused, naming its file.
   r = Probe({"--modules", KELB_INCOMPLETE_MODULE_DIR, img});
@@ -208,14 +216,16 @@ TEST_F(ProbeTest, RefusesWhatIsNotADiskWithTheRealReason) {
     ProgramRun r = Probe({path});
     EXPECT_EQ(r.status, 1) << path;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "kelb-probe: cannot open '" + path + "': not a regular file or block device\n");
+    EXPECT_EQ(r.err,
+              "kelb-probe: cannot open '" + path + "': not a regular file or block device\n");
   }
   ProgramRun r = Probe({dir_});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "kelb-probe: cannot open '" + dir_ + "': is a directory\n");
   r = Probe({dir_ + "/missing.img"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "kelb-probe: cannot open '" + dir_ + "/missing.img': " + strerror(ENOENT) + "\n");
+  EXPECT_EQ(r.err,
+            "kelb-probe: cannot open '" + dir_ + "/missing.img': " + strerror(ENOENT) + "\n");
 }
 
 // With PARTITION the status follows the look-up alone: a sun label whose
@@ -232,8 +242,10 @@ TEST_F(ProbeTest, PartitionStatusFollowsTheLookUpAlone) {
   ProgramRun r = Probe({img});
   EXPECT_EQ(r.status, 1) << "a map failed while listing";
   EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
-  EXPECT_NE(r.err.find("kelb-probe: " + img + ": apple_partition_map: attempt to read past the end"),
-            std::string::npos) << r.err;
+  EXPECT_NE(
+      r.err.find("kelb-probe: " + img + ": apple_partition_map: attempt to read past the end"),
+      std::string::npos)
+      << r.err;
 
   r = Probe({img, "2"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -243,7 +255,8 @@ TEST_F(ProbeTest, PartitionStatusFollowsTheLookUpAlone) {
   r = Probe({img, "4"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("kelb-probe: " + img + ": sun_partition_map: no partition '4'"),
-            std::string::npos) << r.err;
+            std::string::npos)
+      << r.err;
   r = Probe({WriteImage("blank.img", std::vector<uint8_t>(4096)), "1"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out.rfind(dir_ + "/blank.img: no partition map recognised\n", 0), 0u) << r.out;
@@ -252,12 +265,16 @@ TEST_F(ProbeTest, PartitionStatusFollowsTheLookUpAlone) {
 // --json parses whatever bytes the disk's path holds: well-formed UTF-8 as
 // it is, every other byte as \u00XX. Checked with python3's json module.
 TEST_F(ProbeTest, JsonParsesWhateverBytesThePathHolds) {
-  const std::string name = "a\xC3\xA9" "b\xE9\xC0\x80\xED\xA0\x80\xF4\x90\x80\x80"
-                           "\xF0\x9F\x98\x80\x01\"\\z\xE2\x82";
+  const std::string name =
+      "a\xC3\xA9"
+      "b\xE9\xC0\x80\xED\xA0\x80\xF4\x90\x80\x80"
+      "\xF0\x9F\x98\x80\x01\"\\z\xE2\x82";
   // What a JSON reader gets back, in UTF-8: each stray byte as U+00XX.
-  const std::string decoded = "a\xC3\xA9" "b\xC3\xA9\xC3\x80\xC2\x80\xC3\xAD\xC2\xA0\xC2\x80"
-                              "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80\xF0\x9F\x98\x80\x01\"\\z"
-                              "\xC3\xA2\xC2\x82";
+  const std::string decoded =
+      "a\xC3\xA9"
+      "b\xC3\xA9\xC3\x80\xC2\x80\xC3\xAD\xC2\xA0\xC2\x80"
+      "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80\xF0\x9F\x98\x80\x01\"\\z"
+      "\xC3\xA2\xC2\x82";
   const std::string img = WriteImage(name, SunSample());
   const std::string blank = WriteImage(name + ".blank", std::vector<uint8_t>(4096));
   // Prints the "disk" member and the names of maps and partitions, UTF-8.
@@ -273,10 +290,9 @@ TEST_F(ProbeTest, JsonParsesWhateverBytesThePathHolds) {
     int status;
     std::string names;
   };
-  for (const Case &c : std::vector<Case>{
-           {{"--json", img}, 0, "sun_partition_map,1,2"},
-           {{"--json", img, "2"}, 0, "sun_partition_map,2"},
-           {{"--json", blank}, 2, ""}}) {
+  for (const Case &c : std::vector<Case>{{{"--json", img}, 0, "sun_partition_map,1,2"},
+                                         {{"--json", img, "2"}, 0, "sun_partition_map,2"},
+                                         {{"--json", blank}, 2, ""}}) {
     SCOPED_TRACE(c.args.back());
     ProgramRun r = Probe(c.args);
     ASSERT_EQ(r.status, c.status) << r.err;
@@ -284,7 +300,8 @@ TEST_F(ProbeTest, JsonParsesWhateverBytesThePathHolds) {
     { std::ofstream(out, std::ios::binary) << r.out; }
     ProgramRun parsed = RunProgram({"/usr/bin/python3", "-c", script, out});
     ASSERT_EQ(parsed.status, 0) << parsed.err << r.out;
-    const std::string disk = c.args[1] == blank ? dir_ + "/" + decoded + ".blank" : dir_ + "/" + decoded;
+    const std::string disk =
+        c.args[1] == blank ? dir_ + "/" + decoded + ".blank" : dir_ + "/" + decoded;
     EXPECT_EQ(parsed.out, disk + "|" + c.names);
   }
 }
@@ -302,11 +319,12 @@ TEST_F(ProbeTest, FindsModulesByOptionEnvironmentAndOwnLocation) {
   ProgramRun r = Probe({img}, from_env);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no modules (*.mod) in '" + empty + "' (from KELB_MODULE_DIR)"),
-            std::string::npos) << r.err;
-  r = Probe({"--modules", KELB_MODULE_DIR, img}, from_env); // the option wins
+            std::string::npos)
+      << r.err;
+  r = Probe({"--modules", KELB_MODULE_DIR, img}, from_env);  // the option wins
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
-  from_env.env = {{"KELB_MODULE_DIR", ""}}; // empty: as if unset
+  from_env.env = {{"KELB_MODULE_DIR", ""}};  // empty: as if unset
   r = Probe({img}, from_env);
   EXPECT_EQ(r.status, 0) << r.err;
 
@@ -321,7 +339,8 @@ TEST_F(ProbeTest, FindsModulesByOptionEnvironmentAndOwnLocation) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no modules found"), std::string::npos) << r.err;
   for (const char *m : {"sun", "amiga", "apple", "acorn"})
-    ASSERT_EQ(RunProgram({"/bin/cp", std::string(KELB_MODULE_DIR) + "/" + m + ".mod", mods}).status, 0);
+    ASSERT_EQ(RunProgram({"/bin/cp", std::string(KELB_MODULE_DIR) + "/" + m + ".mod", mods}).status,
+              0);
   r = RunProgram({bin + "/kelb-probe", img}, from_env);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
@@ -334,4 +353,4 @@ TEST_F(ProbeTest, VersionOption) {
   EXPECT_TRUE(r.err.empty()) << r.err;
 }
 
-} // namespace
+}  // namespace

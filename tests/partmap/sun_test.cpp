@@ -12,15 +12,16 @@ using namespace kelb_test;
 namespace {
 
 class SunTest : public MapTest {
-protected:
+ protected:
   SunTest() : MapTest("sun", "sun_partition_map") {}
 };
 
 TEST_F(SunTest, ReportsEntriesInLabelOrderSkippingWholeDiskUnusedAndEmpty) {
   SunLabel label = TypicalSun();
-  label.Entry(4, 0, 300, 5000)    // type 0: unused whatever its size
-      .Entry(5, 130, 50, 0)       // size 0: skipped
-      .Entry(6, 130, 10, 77);     // placed before entry 1 on disk
+  label
+      .Entry(4, 0, 300, 5000)  // type 0: unused whatever its size
+      .Entry(5, 130, 50, 0)    // size 0: skipped
+      .Entry(6, 130, 10, 77);  // placed before entry 1 on disk
   kelb_disk *disk = Disk(label.Bytes());
   Walk w = DoWalk(map, disk);
   EXPECT_EQ(w.result, KELB_ERR_NONE);
@@ -42,7 +43,7 @@ TEST_F(SunTest, ReportsEntriesInLabelOrderSkippingWholeDiskUnusedAndEmpty) {
     EXPECT_EQ(Name(map, p), names[i]);
   }
   // One allocation per walk, and one read.
-  EXPECT_EQ(MallocCalls(), 1u + 4u); // the walk's record, then the 4 names
+  EXPECT_EQ(MallocCalls(), 1u + 4u);  // the walk's record, then the 4 names
   EXPECT_EQ(kelb_host::read_count(disk), 1u);
 }
 
@@ -130,8 +131,8 @@ TEST_F(SunTest, PartitionNameCoversWholeIntRange) {
   EXPECT_EQ(Name(map, p), "8");
   p.index = INT32_MAX - 1;
   EXPECT_EQ(Name(map, p), "2147483647");
-  p.index = INT32_MAX; // wraps, and still fits the 13-byte buffer
+  p.index = INT32_MAX;  // wraps, and still fits the 13-byte buffer
   EXPECT_EQ(Name(map, p), "-2147483648");
 }
 
-} // namespace
+}  // namespace

@@ -48,6 +48,6 @@ inline kelb_label::AcornDisk TypicalAcorn() {
   return d;
 }
 
-} // namespace kelb_test
+}  // namespace kelb_test
 
-#endif // KELB_TYPICAL_DISKS_H
+#endif  // KELB_TYPICAL_DISKS_H

@@ -67,8 +67,7 @@ TEST(CFile, OpenFailuresComeBackAsResults) {
   EXPECT_FALSE(f.IsOpen());
   EXPECT_FALSE(f.Open(dir.str().c_str(), CFile::modeRead));  // a directory
   EXPECT_FALSE(f.Open(nullptr, CFile::modeRead));
-  EXPECT_FALSE(f.Open((dir / "no/such/dir/x.png").c_str(),
-                      CFile::modeCreate | CFile::modeWrite));
+  EXPECT_FALSE(f.Open((dir / "no/such/dir/x.png").c_str(), CFile::modeCreate | CFile::modeWrite));
   // Operations on a closed file fail instead of crashing.
   char c;
   EXPECT_EQ(f.Read(&c, 1), -1);
@@ -84,7 +83,8 @@ TEST(CFile, PositionsAndLengthsBeyondFourGigabytes) {
   {
     CFile f;
     ASSERT_TRUE(f.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
-    ASSERT_EQ(f.Seek(static_cast<LONGLONG>(farOffset), CFile::begin), static_cast<LONGLONG>(farOffset));
+    ASSERT_EQ(f.Seek(static_cast<LONGLONG>(farOffset), CFile::begin),
+              static_cast<LONGLONG>(farOffset));
     ASSERT_TRUE(f.Write("END", 3));
   }
   CFile f;
@@ -133,11 +133,13 @@ TEST(CFile, IOBuffersArePageAlignedAndHoldTheirBytes) {
 TEST(CBlockReader, GivesTheFilesBytesInBlocks) {
   TempDir dir;
   const std::string path = dir / "in.bin";
-  for (std::size_t size : {std::size_t{0}, std::size_t{1}, CBlockReader::kBlockSize + 3,
-                           (std::size_t{9} << 20) + 5}) {
+  for (std::size_t size :
+       {std::size_t{0}, std::size_t{1}, CBlockReader::kBlockSize + 3, (std::size_t{9} << 20) + 5}) {
     std::string bytes(size, '\0');
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 + i / 4096);
-    { std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size)); }
+    {
+      std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
+    }
     CBlockReader reader;
     ASSERT_TRUE(reader.Open(path.c_str()));
     EXPECT_EQ(reader.GetLength(), size);

@@ -10,8 +10,10 @@
 // The program's string table for these tests.
 const char* AfxLookupString(UINT id) {
   switch (id) {
-    case 2: return TEST_STRING_2;
-    default: return nullptr;
+    case 2:
+      return TEST_STRING_2;
+    default:
+      return nullptr;
   }
 }
 

@@ -43,7 +43,8 @@ TEST(FsInfo, DirectoryAtOrAboveAFileThroughLinks) {
   EXPECT_TRUE(AfxIsDirectoryAtOrAbove("/", file.c_str()));
   // A link to the file counts where the file really is.
   EXPECT_TRUE(AfxIsDirectoryAtOrAbove((dir / "top").c_str(), (dir / "other/in-link.bin").c_str()));
-  EXPECT_FALSE(AfxIsDirectoryAtOrAbove((dir / "other").c_str(), (dir / "other/in-link.bin").c_str()));
+  EXPECT_FALSE(
+      AfxIsDirectoryAtOrAbove((dir / "other").c_str(), (dir / "other/in-link.bin").c_str()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
   // Below the file's folder, beside it, or missing: no.
   dir.MakeDir("top/mid/low/deeper");

@@ -43,10 +43,10 @@ std::set<std::string> Search(const std::string& pattern, std::set<std::string>* 
 
 std::string Message(DWORD code) {
   char* text = nullptr;
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                 reinterpret_cast<LPSTR>(&text), 0, nullptr);
+  const DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
+      nullptr);
   std::string s = n ? std::string(text, n) : std::string();
   LocalFree(text);
   return s;
@@ -84,7 +84,8 @@ TEST(FindFirstFileA, LinksToDirectoriesCarryTheDirectoryFlag) {
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << name;
     EXPECT_TRUE(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) << name;
     EXPECT_EQ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-              std::string(name) == "dirlink") << name;
+              std::string(name) == "dirlink")
+        << name;
     FindClose(h);
   }
 }
@@ -184,8 +185,9 @@ TEST(FormatMessageA, GivesTheSystemTextWithALineEnd) {
   const std::string text = Message(ENOENT);
   EXPECT_EQ(text, std::string(std::strerror(ENOENT)) + "\r\n");
   char small[4];
-  EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ENOENT, 0, small, sizeof small,
-                           nullptr), 0u);
+  EXPECT_EQ(
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ENOENT, 0, small, sizeof small, nullptr),
+      0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
   // No text for a code the C library does not know ("Unknown error N"),
   // nor for one past INT_MAX.
@@ -252,7 +254,8 @@ namespace {
 // (whose bytes are `first` when given; so is its length `length`) and that
 // asking its length keeps the position. False when it cannot be opened or
 // holds less than a sector.
-bool ReadsLikeABlockDevice(const std::string& path, const std::string& first = {}, ULONGLONG length = 0) {
+bool ReadsLikeABlockDevice(const std::string& path, const std::string& first = {},
+                           ULONGLONG length = 0) {
   CFile f;
   if (!f.Open(path.c_str(), CFile::modeRead) || f.GetLength() < 512) return false;
   if (length != 0) {

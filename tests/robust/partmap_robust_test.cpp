@@ -22,24 +22,24 @@ struct Scheme {
   const char *module;
   const char *map;
   std::vector<uint8_t> image;
-  size_t partitions; // hook calls of a full walk
+  size_t partitions;  // hook calls of a full walk
 };
 
 Scheme Sun() {
-  return {"sun", "sun_partition_map", SunLabel(4, 16).Entry(0, 2, 0, 64).Entry(1, 3, 1, 64).Bytes(1), 2};
+  return {"sun", "sun_partition_map",
+          SunLabel(4, 16).Entry(0, 2, 0, 64).Entry(1, 3, 1, 64).Bytes(1), 2};
 }
 
 // Amiga: the rigid disk block in `rdb`, then partition blocks at `blocks`
 // in chain order; `last_next` is the link the last block holds.
 std::vector<uint8_t> AmigaChain(size_t sectors, size_t rdb, const std::vector<int64_t> &blocks,
-                               uint32_t last_next = 0xFFFFFFFF) {
+                                uint32_t last_next = 0xFFFFFFFF) {
   std::vector<uint8_t> b(sectors * kSector, 0);
   const size_t r = rdb * kSector;
   b[r] = 'R', b[r + 1] = 'D', b[r + 2] = 'S', b[r + 3] = 'K';
   Put32BE(b, r + 28, blocks.empty() ? 0xFFFFFFFF : static_cast<uint32_t>(blocks[0]));
   for (size_t i = 0; i < blocks.size(); i++) {
-    if (blocks[i] < 0 || static_cast<size_t>(blocks[i]) >= sectors)
-      continue;
+    if (blocks[i] < 0 || static_cast<size_t>(blocks[i]) >= sectors) continue;
     const size_t o = static_cast<size_t>(blocks[i]) * kSector;
     Put32BE(b, o + 16, i + 1 < blocks.size() ? static_cast<uint32_t>(blocks[i + 1]) : last_next);
     Put32BE(b, o + 140, 2);
@@ -57,7 +57,7 @@ std::vector<uint8_t> AppleEntry(uint32_t start, uint32_t length) {
   e[0] = 0x50, e[1] = 0x4D;
   Put32BE(e, 8, start);
   Put32BE(e, 12, length);
-  for (size_t i = 16; i < 80; i++) // name and type with no NUL at all
+  for (size_t i = 16; i < 80; i++)  // name and type with no NUL at all
     e[i] = 'N';
   return e;
 }
@@ -77,8 +77,7 @@ Scheme Apple() {
 // heads`; entries (start, size) in use from entry 0 on.
 AcornDisk Acorn(uint16_t cyl, uint8_t spt, uint8_t heads, size_t entries) {
   AcornDisk d(std::max<size_t>(7, size_t{cyl} * spt * heads + 1), spt, heads, false, cyl);
-  for (unsigned i = 0; i < entries; i++)
-    d.Entry(i, i % 2 ? kAcornSwap : kAcornLinux, 10 * i, 10);
+  for (unsigned i = 0; i < entries; i++) d.Entry(i, i % 2 ? kAcornSwap : kAcornLinux, 10 * i, 10);
   return d;
 }
 
@@ -87,12 +86,10 @@ Scheme Acorn() {
   return {"acorn", "Linux/ADFS partition map", Acorn(1, 2, 4, 42).Bytes(), 42};
 }
 
-std::vector<Scheme> Schemes() {
-  return {Sun(), Amiga(), Apple(), Acorn()};
-}
+std::vector<Scheme> Schemes() { return {Sun(), Amiga(), Apple(), Acorn()}; }
 
 class PartmapRobustTest : public KelbTest {
-protected:
+ protected:
   // Walks `disk`, checking that no partition comes twice; returns the walk.
   Walk CheckedWalk(kelb_partition_map *map, kelb_disk *disk) {
     Walk w = DoWalk(map, disk);
@@ -156,7 +153,8 @@ TEST_F(PartmapRobustTest, ImageFilesCutInsideASectorEndWithAnErrorCode) {
   for (const Scheme &s : Schemes()) {
     kelb_partition_map *map = LoadMap(s.module, s.map);
     ASSERT_NE(map, nullptr);
-    for (size_t cut : {size_t{1}, size_t{511}, s.image.size() - kSector + 300, s.image.size() - 1}) {
+    for (size_t cut :
+         {size_t{1}, size_t{511}, s.image.size() - kSector + 300, s.image.size() - 1}) {
       SCOPED_TRACE(std::string(s.module) + " cut to " + std::to_string(cut) + " bytes");
       FILE *f = fopen(path.c_str(), "wb");
       ASSERT_NE(f, nullptr);
@@ -205,8 +203,7 @@ TEST_F(PartmapRobustTest, AmigaLoopingAndEndlessChainsEnd) {
 
   // A chain through 400 distinct blocks, longer than any real disk has.
   std::vector<int64_t> chain;
-  for (int64_t b = 401; b > 1; b--)
-    chain.push_back(b);
+  for (int64_t b = 401; b > 1; b--) chain.push_back(b);
   kelb_host::clear_error();
   Walk w = CheckedWalk(map, Disk(AmigaChain(402, 0, chain)));
   EXPECT_EQ(w.result, KELB_ERR_BAD_PART_TABLE);
@@ -221,7 +218,7 @@ TEST_F(PartmapRobustTest, AppleMapFillingTheWholeDiskEnds) {
   ASSERT_NE(map, nullptr);
   std::vector<uint8_t> b(kSector, 0);
   for (uint32_t i = 0; i < 2000; i++) {
-    const std::vector<uint8_t> e = AppleEntry(2048 + i, 1); // never block 1024
+    const std::vector<uint8_t> e = AppleEntry(2048 + i, 1);  // never block 1024
     b.insert(b.end(), e.begin(), e.end());
   }
   Walk w = CheckedWalk(map, Disk(b));
@@ -249,4 +246,4 @@ TEST_F(PartmapRobustTest, AcornMapBeyondTheDiskFails) {
   EXPECT_NE(kelb_errno, KELB_ERR_NONE);
 }
 
-} // namespace
+}  // namespace

@@ -47,368 +47,329 @@ const std::string kBanner =
     "    Written by the Lumvane developers\n\n";
 
 // The standard output of a run up to the writer, and the writer's lines.
-std::string Analyse(const std::string& full) { return kBanner + "\n Now Analyse this file: \n     " + full + "\n"; }
+std::string Analyse(const std::string& full) {
+  return kBanner + "\n Now Analyse this file: \n     " + full + "\n";
+}
 std::string Total(int n) { return "\n Begin Dumping PNGs, (total: " + std::to_string(n) + ")\n "; }
 std::string SavedTo(const std::string& dir) { return "\n PNGs saved to: " + dir + ".\n "; }
 
 // ---- A PNG-looking image: signature, IHDR chunk, filler, IEND chunk --------
-std::string Image(size_t length, char fill)
-{
-    std::string png("\x89PNG\r\n\x1a\n", 8);
-    png += std::string("\0\0\0\x0dIHDR", 8) + std::string(13, '\x01') + "crc!";
-    const std::string tail = std::string("\0\0\0\0IEND", 8) + "\xae\x42\x60\x82";
-    png += std::string(length - png.size() - tail.size(), fill);
-    return png + tail;
+std::string Image(size_t length, char fill) {
+  std::string png("\x89PNG\r\n\x1a\n", 8);
+  png += std::string("\0\0\0\x0dIHDR", 8) + std::string(13, '\x01') + "crc!";
+  const std::string tail = std::string("\0\0\0\0IEND", 8) + "\xae\x42\x60\x82";
+  png += std::string(length - png.size() - tail.size(), fill);
+  return png + tail;
 }
 
-void WriteFile(const fs::path& p, const std::string& bytes)
-{
-    std::ofstream f(p, std::ios::binary);
-    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(f.good()) << p;
+void WriteFile(const fs::path& p, const std::string& bytes) {
+  std::ofstream f(p, std::ios::binary);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(f.good()) << p;
 }
 
-std::string ReadFile(const fs::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+std::string ReadFile(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 // ---- Fingerprint of a tree ----------------------------------------------------
 // Walked by descriptor, entry by entry, so that trees deeper than one path
 // can hold are fingerprinted (and removed) as well.
-uint64_t Fnv(uint64_t h, const void* data, size_t n)
-{
-    const auto* p = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < n; ++i)
-        h = (h ^ p[i]) * 0x100000001b3ull;
-    return h;
+uint64_t Fnv(uint64_t h, const void* data, size_t n) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
+  return h;
 }
 
 // The bytes of every data region of the open file fd (holes of a sparse file
 // are skipped, their places still count through the offsets hashed).
-uint64_t HashContent(int fd)
-{
-    uint64_t h = 0xcbf29ce484222325ull;
-    std::vector<char> buf(1 << 20);
-    off_t at = 0;
-    for (;;) {
-        const off_t data = lseek(fd, at, SEEK_DATA);
-        if (data < 0)
-            break;
-        const off_t hole = lseek(fd, data, SEEK_HOLE);
-        h = Fnv(h, &data, sizeof data);
-        for (off_t pos = data; pos < hole;) {
-            const ssize_t n = pread(fd, buf.data(),
-                                    static_cast<size_t>(std::min<off_t>(hole - pos, static_cast<off_t>(buf.size()))), pos);
-            if (n <= 0)
-                break;
-            h = Fnv(h, buf.data(), static_cast<size_t>(n));
-            pos += n;
-        }
-        at = hole;
+uint64_t HashContent(int fd) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  std::vector<char> buf(1 << 20);
+  off_t at = 0;
+  for (;;) {
+    const off_t data = lseek(fd, at, SEEK_DATA);
+    if (data < 0) break;
+    const off_t hole = lseek(fd, data, SEEK_HOLE);
+    h = Fnv(h, &data, sizeof data);
+    for (off_t pos = data; pos < hole;) {
+      const ssize_t n = pread(
+          fd, buf.data(),
+          static_cast<size_t>(std::min<off_t>(hole - pos, static_cast<off_t>(buf.size()))), pos);
+      if (n <= 0) break;
+      h = Fnv(h, buf.data(), static_cast<size_t>(n));
+      pos += n;
     }
-    return h;
+    at = hole;
+  }
+  return h;
 }
 
 // The entries of the open folder dirFd, without "." and "..".
-std::vector<std::string> EntriesOf(int dirFd)
-{
-    std::vector<std::string> names;
-    const int fd = dup(dirFd);
-    DIR* dir = fd < 0 ? nullptr : fdopendir(fd);
-    if (dir == nullptr) {
-        if (fd >= 0)
-            close(fd);
-        return names;
-    }
-    while (const dirent* e = readdir(dir))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-            names.push_back(e->d_name);
-    closedir(dir);
+std::vector<std::string> EntriesOf(int dirFd) {
+  std::vector<std::string> names;
+  const int fd = dup(dirFd);
+  DIR* dir = fd < 0 ? nullptr : fdopendir(fd);
+  if (dir == nullptr) {
+    if (fd >= 0) close(fd);
     return names;
+  }
+  while (const dirent* e = readdir(dir))
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+      names.push_back(e->d_name);
+  closedir(dir);
+  return names;
 }
 
 void FingerprintInto(int dirFd, const std::string& rel, const std::string& skip,
-                     std::map<std::string, std::string>& out)
-{
-    for (const std::string& name : EntriesOf(dirFd)) {
-        const std::string key = rel.empty() ? name : rel + "/" + name;
-        if (key == skip)
-            continue;   // not followed: links are never entered
-        struct stat st;
-        if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        std::string what = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
-                           std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
-        if (S_ISLNK(st.st_mode)) {
-            char target[4096];
-            const ssize_t n = readlinkat(dirFd, name.c_str(), target, sizeof target);
-            what += " -> " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
-        } else if (S_ISREG(st.st_mode)) {
-            const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-            what += " #" + std::to_string(fd < 0 ? 0 : HashContent(fd));
-            if (fd >= 0)
-                close(fd);
-        } else if (S_ISDIR(st.st_mode)) {
-            const int sub = openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-            if (sub >= 0) {
-                FingerprintInto(sub, key, skip, out);
-                close(sub);
-            }
-        }
-        out[key] = what;
+                     std::map<std::string, std::string>& out) {
+  for (const std::string& name : EntriesOf(dirFd)) {
+    const std::string key = rel.empty() ? name : rel + "/" + name;
+    if (key == skip) continue;  // not followed: links are never entered
+    struct stat st;
+    if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    std::string what = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
+                       std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    if (S_ISLNK(st.st_mode)) {
+      char target[4096];
+      const ssize_t n = readlinkat(dirFd, name.c_str(), target, sizeof target);
+      what += " -> " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
+    } else if (S_ISREG(st.st_mode)) {
+      const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+      what += " #" + std::to_string(fd < 0 ? 0 : HashContent(fd));
+      if (fd >= 0) close(fd);
+    } else if (S_ISDIR(st.st_mode)) {
+      const int sub = openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+      if (sub >= 0) {
+        FingerprintInto(sub, key, skip, out);
+        close(sub);
+      }
     }
+    out[key] = what;
+  }
 }
 
 // Path (relative to root) -> what it is. Entries under `skip` are left out.
-std::map<std::string, std::string> Fingerprint(const fs::path& root, const fs::path& skip = {})
-{
-    std::map<std::string, std::string> out;
-    const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return out;
-    FingerprintInto(fd, "", skip.empty() ? "" : skip.lexically_relative(root).string(), out);
-    close(fd);
-    return out;
+std::map<std::string, std::string> Fingerprint(const fs::path& root, const fs::path& skip = {}) {
+  std::map<std::string, std::string> out;
+  const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return out;
+  FingerprintInto(fd, "", skip.empty() ? "" : skip.lexically_relative(root).string(), out);
+  close(fd);
+  return out;
 }
 
 // Removes everything in the open folder dirFd, however deep.
-void EmptyFolder(int dirFd)
-{
-    for (const std::string& name : EntriesOf(dirFd)) {
-        const int sub = openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-        if (sub >= 0) {
-            fchmod(sub, 0700);
-            EmptyFolder(sub);
-            close(sub);
-            unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
-        } else {
-            unlinkat(dirFd, name.c_str(), 0);
-        }
+void EmptyFolder(int dirFd) {
+  for (const std::string& name : EntriesOf(dirFd)) {
+    const int sub = openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (sub >= 0) {
+      fchmod(sub, 0700);
+      EmptyFolder(sub);
+      close(sub);
+      unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+    } else {
+      unlinkat(dirFd, name.c_str(), 0);
     }
+  }
 }
 
 // Opens the folder rel (any length; empty: dir itself) under dir one level
 // at a time, making the missing levels when make is set. -1 on failure.
-int OpenChain(const fs::path& dir, const std::string& rel, bool make)
-{
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (size_t from = 0, end; fd >= 0 && from < rel.size(); from = end + 1) {
-        end = std::min(rel.find('/', from), rel.size());
-        const std::string part = rel.substr(from, end - from);
-        if (make)
-            mkdirat(fd, part.c_str(), 0755);
-        const int next = openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        close(fd);
-        fd = next;
-    }
-    return fd;
+int OpenChain(const fs::path& dir, const std::string& rel, bool make) {
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (size_t from = 0, end; fd >= 0 && from < rel.size(); from = end + 1) {
+    end = std::min(rel.find('/', from), rel.size());
+    const std::string part = rel.substr(from, end - from);
+    if (make) mkdirat(fd, part.c_str(), 0755);
+    const int next = openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(fd);
+    fd = next;
+  }
+  return fd;
 }
 
 // Makes the chain of `levels` folders named by `name` repeated under dir;
 // returns the chain's path relative to dir.
-std::string MakeDeepChain(const fs::path& dir, int levels, const std::string& name)
-{
-    std::string chain = name;
-    for (int i = 1; i < levels; ++i)
-        chain += "/" + name;
-    const int fd = OpenChain(dir, chain, true);
-    EXPECT_GE(fd, 0) << "cannot make " << chain;
-    if (fd >= 0)
-        close(fd);
-    return chain;
+std::string MakeDeepChain(const fs::path& dir, int levels, const std::string& name) {
+  std::string chain = name;
+  for (int i = 1; i < levels; ++i) chain += "/" + name;
+  const int fd = OpenChain(dir, chain, true);
+  EXPECT_GE(fd, 0) << "cannot make " << chain;
+  if (fd >= 0) close(fd);
+  return chain;
 }
 
 // The bytes of the file rel (any length) under dir.
-std::string ReadDeep(const fs::path& dir, const std::string& rel)
-{
-    const size_t slash = rel.rfind('/');
-    const int fd = OpenChain(dir, slash == std::string::npos ? "" : rel.substr(0, slash), false);
-    const int file = fd < 0 ? -1 : openat(fd, rel.substr(slash + 1).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0)
-        close(fd);
-    std::string bytes;
-    char buf[65536];
-    for (ssize_t n; file >= 0 && (n = read(file, buf, sizeof buf)) > 0;)
-        bytes.append(buf, static_cast<size_t>(n));
-    if (file >= 0)
-        close(file);
-    return bytes;
+std::string ReadDeep(const fs::path& dir, const std::string& rel) {
+  const size_t slash = rel.rfind('/');
+  const int fd = OpenChain(dir, slash == std::string::npos ? "" : rel.substr(0, slash), false);
+  const int file = fd < 0 ? -1 : openat(fd, rel.substr(slash + 1).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) close(fd);
+  std::string bytes;
+  char buf[65536];
+  for (ssize_t n; file >= 0 && (n = read(file, buf, sizeof buf)) > 0;)
+    bytes.append(buf, static_cast<size_t>(n));
+  if (file >= 0) close(file);
+  return bytes;
 }
 
 // Writes bytes to the file rel (any length) under dir, making its folders.
-void WriteDeep(const fs::path& dir, const std::string& rel, const std::string& bytes)
-{
-    const size_t slash = rel.rfind('/');
-    const int fd = OpenChain(dir, slash == std::string::npos ? "" : rel.substr(0, slash), true);
-    ASSERT_GE(fd, 0) << rel;
-    const int file = openat(fd, rel.substr(slash + 1).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    close(fd);
-    ASSERT_GE(file, 0) << rel;
-    ASSERT_EQ(write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    close(file);
+void WriteDeep(const fs::path& dir, const std::string& rel, const std::string& bytes) {
+  const size_t slash = rel.rfind('/');
+  const int fd = OpenChain(dir, slash == std::string::npos ? "" : rel.substr(0, slash), true);
+  ASSERT_GE(fd, 0) << rel;
+  const int file =
+      openat(fd, rel.substr(slash + 1).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  close(fd);
+  ASSERT_GE(file, 0) << rel;
+  ASSERT_EQ(write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  close(file);
 }
 
 // ---- Running the tool -------------------------------------------------------
 using ToolRun = ProgramRun;
 
 struct ToolOptions {
-    // > 0: the tool may write no file past that many bytes. The file-size
-    // signal keeps its default action in the tool's process: what the tool
-    // does about it is the tool's own.
-    rlim_t fileLimit = 0;
-    // Run as nobody (through setpriv) when the suite runs as root.
-    bool asNobody = false;
-    // Done in the child, in cwd, just before the tool starts; false ends it.
-    std::function<bool()> beforeStart;
+  // > 0: the tool may write no file past that many bytes. The file-size
+  // signal keeps its default action in the tool's process: what the tool
+  // does about it is the tool's own.
+  rlim_t fileLimit = 0;
+  // Run as nobody (through setpriv) when the suite runs as root.
+  bool asNobody = false;
+  // Done in the child, in cwd, just before the tool starts; false ends it.
+  std::function<bool()> beforeStart;
 };
 
 // The tool where nobody can run it too (the build tree may be closed to it).
 std::string g_nobodyTool;
 
 // Runs the tool with `arg` in `cwd`, standard input from /dev/null.
-ToolRun RunTool(const fs::path& cwd, const std::string& arg, const ToolOptions& options = {})
-{
-    std::vector<std::string> words;
-    if (options.asNobody && geteuid() == 0) {
-        words = as_nobody::SetprivPrefix();
-        words.push_back(g_nobodyTool);
-    } else {
-        words.push_back(LUMVANE_BIN);
+ToolRun RunTool(const fs::path& cwd, const std::string& arg, const ToolOptions& options = {}) {
+  std::vector<std::string> words;
+  if (options.asNobody && geteuid() == 0) {
+    words = as_nobody::SetprivPrefix();
+    words.push_back(g_nobodyTool);
+  } else {
+    words.push_back(LUMVANE_BIN);
+  }
+  words.push_back(arg);
+  RunOptions run;
+  run.cwd = cwd.string();
+  run.timeout_seconds = 600;  // a hang ends the run instead of the test suite
+  run.child_setup = [&options] {
+    if (options.fileLimit > 0) {
+      signal(SIGXFSZ, SIG_DFL);
+      const rlimit lim{options.fileLimit, options.fileLimit};
+      if (setrlimit(RLIMIT_FSIZE, &lim) != 0) return false;
     }
-    words.push_back(arg);
-    RunOptions run;
-    run.cwd = cwd.string();
-    run.timeout_seconds = 600;   // a hang ends the run instead of the test suite
-    run.child_setup = [&options] {
-        if (options.fileLimit > 0) {
-            signal(SIGXFSZ, SIG_DFL);
-            const rlimit lim{options.fileLimit, options.fileLimit};
-            if (setrlimit(RLIMIT_FSIZE, &lim) != 0)
-                return false;
-        }
-        return !options.beforeStart || options.beforeStart();
-    };
-    return RunProgram(words, run);
+    return !options.beforeStart || options.beforeStart();
+  };
+  return RunProgram(words, run);
 }
 
 // The names in the folder dir.
-std::set<std::string> Names(const fs::path& dir)
-{
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.insert(e.path().filename().string());
-    return names;
+std::set<std::string> Names(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
 }
 
-bool EndsWith(const std::string& s, const std::string& tail)
-{
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+bool EndsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 class ToolFaultsTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::string tmpl = ::testing::TempDir() + "lumvane-faults-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        top = fs::canonical(tmpl);   // as the tool reads the current directory
-        root = top / "scratch";
-        fs::create_directory(root);
+ protected:
+  void SetUp() override {
+    std::string tmpl = ::testing::TempDir() + "lumvane-faults-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    top = fs::canonical(tmpl);  // as the tool reads the current directory
+    root = top / "scratch";
+    fs::create_directory(root);
+  }
+  void TearDown() override {
+    const int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      EmptyFolder(fd);
+      close(fd);
     }
-    void TearDown() override
-    {
-        const int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            EmptyFolder(fd);
-            close(fd);
-        }
-        rmdir(top.c_str());
-    }
+    rmdir(top.c_str());
+  }
 
-    // Lets nobody run the tool and own the scratch folder, for a run with
-    // asNobody.
-    void OpenToNobody()
-    {
-        if (geteuid() != 0)
-            return;
-        chmod(top.c_str(), 0755);
-        g_nobodyTool = as_nobody::CopyProgram(LUMVANE_BIN, top / "bin", "lumvane");
-        as_nobody::GiveToNobody(root);
-    }
+  // Lets nobody run the tool and own the scratch folder, for a run with
+  // asNobody.
+  void OpenToNobody() {
+    if (geteuid() != 0) return;
+    chmod(top.c_str(), 0755);
+    g_nobodyTool = as_nobody::CopyProgram(LUMVANE_BIN, top / "bin", "lumvane");
+    as_nobody::GiveToNobody(root);
+  }
 
-    // Asserts the run failed with `message` (a line of its own on standard
-    // output, then the key prompt), status 1 and nothing on standard error.
-    static void ExpectFailure(const ToolRun& r, const std::string& message)
-    {
-        EXPECT_EQ(r.status, 1) << r.out << r.err;
-        EXPECT_NE(r.out.find(message + "\n"), std::string::npos) << "standard output:\n" << r.out;
-        EXPECT_TRUE(EndsWith(r.out, kPrompt)) << r.out;
-        EXPECT_EQ(r.err, "");
-    }
+  // Asserts the run failed with `message` (a line of its own on standard
+  // output, then the key prompt), status 1 and nothing on standard error.
+  static void ExpectFailure(const ToolRun& r, const std::string& message) {
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find(message + "\n"), std::string::npos) << "standard output:\n" << r.out;
+    EXPECT_TRUE(EndsWith(r.out, kPrompt)) << r.out;
+    EXPECT_EQ(r.err, "");
+  }
 
-    // Runs the tool with arg in root and asserts it failed with message and
-    // left the scratch tree as it was.
-    void ExpectFailureTouchingNothing(const std::string& arg, const std::string& message)
-    {
-        const auto before = Fingerprint(root);
-        ExpectFailure(RunTool(root, arg), message);
-        EXPECT_EQ(Fingerprint(root), before) << arg;
-    }
+  // Runs the tool with arg in root and asserts it failed with message and
+  // left the scratch tree as it was.
+  void ExpectFailureTouchingNothing(const std::string& arg, const std::string& message) {
+    const auto before = Fingerprint(root);
+    ExpectFailure(RunTool(root, arg), message);
+    EXPECT_EQ(Fingerprint(root), before) << arg;
+  }
 
-    fs::path top, root;
+  fs::path top, root;
 };
 
 // An input of three images: 4 KiB, 64 KiB, 4 KiB, with junk around them.
-std::string ThreeImages(std::vector<std::string>* images = nullptr)
-{
-    const std::string a = Image(4096, 'a'), b = Image(65536, 'b'), c = Image(4096, 'c');
-    if (images)
-        *images = {a, b, c};
-    return "junk" + a + "more junk" + b + c + "tail";
+std::string ThreeImages(std::vector<std::string>* images = nullptr) {
+  const std::string a = Image(4096, 'a'), b = Image(65536, 'b'), c = Image(4096, 'c');
+  if (images) *images = {a, b, c};
+  return "junk" + a + "more junk" + b + c + "tail";
 }
 
 // A file-size limit: the kernel refuses the write of 01.png part-way (00.png
 // fits under 32 KiB; 01.png, 64 KiB, does not). The tool must not be killed
 // by the limit's signal: it reports the failed write, removes the partial
 // image and keeps the image before it.
-TEST_F(ToolFaultsTest, AFileSizeLimitIsAFailedWrite)
-{
-    std::vector<std::string> images;
-    WriteFile(root / "dump.bin", ThreeImages(&images));
-    const auto before = Fingerprint(root, root / "dump");
-    ToolOptions limited;
-    limited.fileLimit = 32768;
-    const ToolRun r = RunTool(root, "dump.bin", limited);
-    ExpectFailure(r, "\n File Write Failed!\n");
-    EXPECT_EQ(r.out, Analyse((root / "dump.bin").string()) + Total(3) + SavedTo((root / "dump").string()) +
-                         "..\n File Write Failed!\n\n" + kPrompt);
-    EXPECT_TRUE(ReadFile(root / "dump" / "00.png") == images[0]);
-    EXPECT_FALSE(fs::exists(root / "dump" / "01.png")) << "the partly written image stays";
-    EXPECT_FALSE(fs::exists(root / "dump" / "02.png"));
-    EXPECT_EQ(Fingerprint(root / "dump").size(), 1u);   // 00.png alone
-    EXPECT_EQ(Fingerprint(root, root / "dump"), before);
+TEST_F(ToolFaultsTest, AFileSizeLimitIsAFailedWrite) {
+  std::vector<std::string> images;
+  WriteFile(root / "dump.bin", ThreeImages(&images));
+  const auto before = Fingerprint(root, root / "dump");
+  ToolOptions limited;
+  limited.fileLimit = 32768;
+  const ToolRun r = RunTool(root, "dump.bin", limited);
+  ExpectFailure(r, "\n File Write Failed!\n");
+  EXPECT_EQ(r.out, Analyse((root / "dump.bin").string()) + Total(3) +
+                       SavedTo((root / "dump").string()) + "..\n File Write Failed!\n\n" + kPrompt);
+  EXPECT_TRUE(ReadFile(root / "dump" / "00.png") == images[0]);
+  EXPECT_FALSE(fs::exists(root / "dump" / "01.png")) << "the partly written image stays";
+  EXPECT_FALSE(fs::exists(root / "dump" / "02.png"));
+  EXPECT_EQ(Fingerprint(root / "dump").size(), 1u);  // 00.png alone
+  EXPECT_EQ(Fingerprint(root, root / "dump"), before);
 }
 
 // A read that fails: sysfs attributes report a length of 4096 and some
 // refuse every read (the loopback device's link speed: EINVAL). The input is
 // a link to one, so the output folder would be beside it in the scratch.
-TEST_F(ToolFaultsTest, AReadThatFailsIsReportedAndNothingIsCreated)
-{
-    const char* failing = "/sys/class/net/lo/speed";
-    {
-        const int fd = open(failing, O_RDONLY);
-        char c;
-        const bool fails = fd >= 0 && read(fd, &c, 1) < 0;
-        if (fd >= 0)
-            close(fd);
-        if (!fails)
-            GTEST_SKIP() << failing << " is not here or reads without error";
-    }
-    fs::create_symlink(failing, root / "speed.bin");
-    ExpectFailureTouchingNothing("speed.bin", "\n File Read Failed!\n");
-    EXPECT_FALSE(fs::exists(root / "speed"));
+TEST_F(ToolFaultsTest, AReadThatFailsIsReportedAndNothingIsCreated) {
+  const char* failing = "/sys/class/net/lo/speed";
+  {
+    const int fd = open(failing, O_RDONLY);
+    char c;
+    const bool fails = fd >= 0 && read(fd, &c, 1) < 0;
+    if (fd >= 0) close(fd);
+    if (!fails) GTEST_SKIP() << failing << " is not here or reads without error";
+  }
+  fs::create_symlink(failing, root / "speed.bin");
+  ExpectFailureTouchingNothing("speed.bin", "\n File Read Failed!\n");
+  EXPECT_FALSE(fs::exists(root / "speed"));
 }
 
 // Old files in the output folder: a read-only one cannot be deleted, a link
@@ -418,156 +379,155 @@ TEST_F(ToolFaultsTest, AReadThatFailsIsReportedAndNothingIsCreated)
 // listing meets one before the link, so the link may survive the emptying;
 // writing 00.png must still never write through it. The same holds for a
 // second name (hard link) of a file outside, and a link to no file yet.
-TEST_F(ToolFaultsTest, ReadOnlyFilesAndLinksInTheOutputFolder)
-{
-    std::vector<std::string> images;
-    WriteFile(root / "dump.bin", ThreeImages(&images));
-    fs::create_directories(root / "outside" / "dir");
-    WriteFile(root / "outside" / "precious.txt", "keep me");
-    WriteFile(root / "outside" / "dir" / "inner.txt", "keep me too");
-    fs::create_directory(root / "dump");
-    WriteFile(root / "outside" / "linked.txt", "keep me as well");
-    fs::create_symlink("../outside/precious.txt", root / "dump" / "00.png");
-    fs::create_hard_link(root / "outside" / "linked.txt", root / "dump" / "01.png");
-    fs::create_symlink("../outside/made-by-the-run.txt", root / "dump" / "02.png");
-    fs::create_symlink("../outside/precious.txt", root / "dump" / "other-link");
-    fs::create_symlink("../outside/dir", root / "dump" / "dirlink");
-    for (int i = 0; i < 8; ++i) {
-        const fs::path p = root / "dump" / ("readonly" + std::to_string(i) + ".txt");
-        WriteFile(p, "old");
-        fs::permissions(p, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    }
-    const auto before = Fingerprint(root, root / "dump");
-    const ToolRun r = RunTool(root, "dump.bin");
+TEST_F(ToolFaultsTest, ReadOnlyFilesAndLinksInTheOutputFolder) {
+  std::vector<std::string> images;
+  WriteFile(root / "dump.bin", ThreeImages(&images));
+  fs::create_directories(root / "outside" / "dir");
+  WriteFile(root / "outside" / "precious.txt", "keep me");
+  WriteFile(root / "outside" / "dir" / "inner.txt", "keep me too");
+  fs::create_directory(root / "dump");
+  WriteFile(root / "outside" / "linked.txt", "keep me as well");
+  fs::create_symlink("../outside/precious.txt", root / "dump" / "00.png");
+  fs::create_hard_link(root / "outside" / "linked.txt", root / "dump" / "01.png");
+  fs::create_symlink("../outside/made-by-the-run.txt", root / "dump" / "02.png");
+  fs::create_symlink("../outside/precious.txt", root / "dump" / "other-link");
+  fs::create_symlink("../outside/dir", root / "dump" / "dirlink");
+  for (int i = 0; i < 8; ++i) {
+    const fs::path p = root / "dump" / ("readonly" + std::to_string(i) + ".txt");
+    WriteFile(p, "old");
+    fs::permissions(p, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  }
+  const auto before = Fingerprint(root, root / "dump");
+  const ToolRun r = RunTool(root, "dump.bin");
 
-    EXPECT_TRUE(Fingerprint(root, root / "dump") == before) << "a file outside the output folder changed";
-    EXPECT_TRUE(ReadFile(root / "outside" / "precious.txt") == "keep me");
-    EXPECT_TRUE(ReadFile(root / "outside" / "linked.txt") == "keep me as well");
-    EXPECT_FALSE(fs::exists(root / "outside" / "made-by-the-run.txt"));
-    EXPECT_TRUE(fs::exists(root / "dump" / "dirlink" / "inner.txt"));
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(ReadFile(root / "dump" / ("readonly" + std::to_string(i) + ".txt")), "old");
-    if (r.status == 0) {
-        // The links were deleted before the images were written.
-        EXPECT_FALSE(fs::is_symlink(root / "dump" / "00.png"));
-        EXPECT_TRUE(ReadFile(root / "dump" / "00.png") == images[0]);
-        EXPECT_TRUE(EndsWith(r.out, kPrompt));
-    } else {
-        // The emptying stopped at a read-only file and left the link; the
-        // writer refused to write through it.
-        ExpectFailure(r, "\n File create Failed!\n");
-        EXPECT_TRUE(fs::is_symlink(root / "dump" / "00.png"));
-    }
+  EXPECT_TRUE(Fingerprint(root, root / "dump") == before)
+      << "a file outside the output folder changed";
+  EXPECT_TRUE(ReadFile(root / "outside" / "precious.txt") == "keep me");
+  EXPECT_TRUE(ReadFile(root / "outside" / "linked.txt") == "keep me as well");
+  EXPECT_FALSE(fs::exists(root / "outside" / "made-by-the-run.txt"));
+  EXPECT_TRUE(fs::exists(root / "dump" / "dirlink" / "inner.txt"));
+  for (int i = 0; i < 8; ++i)
+    EXPECT_EQ(ReadFile(root / "dump" / ("readonly" + std::to_string(i) + ".txt")), "old");
+  if (r.status == 0) {
+    // The links were deleted before the images were written.
+    EXPECT_FALSE(fs::is_symlink(root / "dump" / "00.png"));
+    EXPECT_TRUE(ReadFile(root / "dump" / "00.png") == images[0]);
+    EXPECT_TRUE(EndsWith(r.out, kPrompt));
+  } else {
+    // The emptying stopped at a read-only file and left the link; the
+    // writer refused to write through it.
+    ExpectFailure(r, "\n File create Failed!\n");
+    EXPECT_TRUE(fs::is_symlink(root / "dump" / "00.png"));
+  }
 }
 
 // A link inside the output folder that points outside: the emptying removes
 // the link, never its target.
-TEST_F(ToolFaultsTest, ALinkToAFileOutsideGoesAndItsTargetStays)
-{
-    std::vector<std::string> images;
-    WriteFile(root / "dump.bin", ThreeImages(&images));
-    WriteFile(root / "precious.txt", "keep me");
-    fs::create_directory(root / "dump");
-    fs::create_symlink("../precious.txt", root / "dump" / "old.png");
-    fs::create_symlink("../precious.txt", root / "dump" / "07.png");
-    const auto before = Fingerprint(root, root / "dump");
-    const ToolRun r = RunTool(root, "dump.bin");
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_FALSE(fs::exists(fs::symlink_status(root / "dump" / "old.png")));
-    EXPECT_FALSE(fs::exists(fs::symlink_status(root / "dump" / "07.png")));
-    EXPECT_EQ(ReadFile(root / "precious.txt"), "keep me");
-    for (size_t i = 0; i < images.size(); ++i)
-        EXPECT_TRUE(ReadFile(root / "dump" / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
-    EXPECT_EQ(Fingerprint(root, root / "dump"), before);
+TEST_F(ToolFaultsTest, ALinkToAFileOutsideGoesAndItsTargetStays) {
+  std::vector<std::string> images;
+  WriteFile(root / "dump.bin", ThreeImages(&images));
+  WriteFile(root / "precious.txt", "keep me");
+  fs::create_directory(root / "dump");
+  fs::create_symlink("../precious.txt", root / "dump" / "old.png");
+  fs::create_symlink("../precious.txt", root / "dump" / "07.png");
+  const auto before = Fingerprint(root, root / "dump");
+  const ToolRun r = RunTool(root, "dump.bin");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root / "dump" / "old.png")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root / "dump" / "07.png")));
+  EXPECT_EQ(ReadFile(root / "precious.txt"), "keep me");
+  for (size_t i = 0; i < images.size(); ++i)
+    EXPECT_TRUE(ReadFile(root / "dump" / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
+  EXPECT_EQ(Fingerprint(root, root / "dump"), before);
 }
 
 // The output folder's name is taken by a file, or by a link to a folder that
 // does not exist: nothing can be created there; the file stays as it was.
-TEST_F(ToolFaultsTest, AnOutputFolderThatIsAFile)
-{
-    WriteFile(root / "dump.bin", ThreeImages());
-    WriteFile(root / "dump", "I am a file");
-    ExpectFailureTouchingNothing("dump.bin", "\n File create Failed!\n");
+TEST_F(ToolFaultsTest, AnOutputFolderThatIsAFile) {
+  WriteFile(root / "dump.bin", ThreeImages());
+  WriteFile(root / "dump", "I am a file");
+  ExpectFailureTouchingNothing("dump.bin", "\n File create Failed!\n");
 
-    // A link to a folder that does not exist: nothing is made through it.
-    fs::remove(root / "dump");
-    fs::create_directory(root / "elsewhere");
-    fs::create_symlink("elsewhere/new/out", root / "dump");
-    ExpectFailureTouchingNothing("dump.bin", "\n File create Failed!\n");
-    EXPECT_FALSE(fs::exists(root / "elsewhere" / "new"));
+  // A link to a folder that does not exist: nothing is made through it.
+  fs::remove(root / "dump");
+  fs::create_directory(root / "elsewhere");
+  fs::create_symlink("elsewhere/new/out", root / "dump");
+  ExpectFailureTouchingNothing("dump.bin", "\n File create Failed!\n");
+  EXPECT_FALSE(fs::exists(root / "elsewhere" / "new"));
 }
 
 // The output folder's name is a link to the input's own directory: emptying
 // it would delete the input and its neighbours. The writer refuses.
-TEST_F(ToolFaultsTest, AnOutputFolderLinkedToTheInputsOwnDirectoryIsRefused)
-{
-    const fs::path in = root / "in";
-    fs::create_directory(in);
-    WriteFile(in / "dump.bin", ThreeImages());
-    WriteFile(in / "neighbour.txt", "keep me");
-    fs::create_symlink(".", in / "dump");
-    const auto before = Fingerprint(root);
-    const ToolRun r = RunTool(in, "dump.bin");
-    EXPECT_EQ(r.out, Analyse((in / "dump.bin").string()) + Total(3) + "\n Output folder refused: " +
-                         (in / "dump").string() + " contains the input file.\n\n" + kPrompt);
-    EXPECT_EQ(r.status, 1) << r.out;
-    EXPECT_TRUE(EndsWith(r.out, kPrompt)) << r.out;
-    EXPECT_NE(r.out.find("refused"), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find("PNGs saved to"), std::string::npos) << r.out;
-    EXPECT_EQ(Names(in), (std::set<std::string>{"dump", "dump.bin", "neighbour.txt"}));
-    EXPECT_EQ(Fingerprint(root), before);
-    // ... also when the link names the directory above, by a relative or an
-    // absolute path.
-    for (const std::string& above : {std::string(".."), root.string()}) {
-        fs::remove(in / "dump");
-        fs::create_symlink(above, in / "dump");
-        const auto before2 = Fingerprint(root);
-        const ToolRun r2 = RunTool(in, "dump.bin");
-        EXPECT_EQ(r2.status, 1) << above << r2.out;
-        EXPECT_EQ(Names(in), (std::set<std::string>{"dump", "dump.bin", "neighbour.txt"})) << above;
-        EXPECT_TRUE(fs::exists(in)) << above;
-        EXPECT_EQ(Fingerprint(root), before2) << above;
-    }
+TEST_F(ToolFaultsTest, AnOutputFolderLinkedToTheInputsOwnDirectoryIsRefused) {
+  const fs::path in = root / "in";
+  fs::create_directory(in);
+  WriteFile(in / "dump.bin", ThreeImages());
+  WriteFile(in / "neighbour.txt", "keep me");
+  fs::create_symlink(".", in / "dump");
+  const auto before = Fingerprint(root);
+  const ToolRun r = RunTool(in, "dump.bin");
+  EXPECT_EQ(r.out, Analyse((in / "dump.bin").string()) + Total(3) + "\n Output folder refused: " +
+                       (in / "dump").string() + " contains the input file.\n\n" + kPrompt);
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_TRUE(EndsWith(r.out, kPrompt)) << r.out;
+  EXPECT_NE(r.out.find("refused"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("PNGs saved to"), std::string::npos) << r.out;
+  EXPECT_EQ(Names(in), (std::set<std::string>{"dump", "dump.bin", "neighbour.txt"}));
+  EXPECT_EQ(Fingerprint(root), before);
+  // ... also when the link names the directory above, by a relative or an
+  // absolute path.
+  for (const std::string& above : {std::string(".."), root.string()}) {
+    fs::remove(in / "dump");
+    fs::create_symlink(above, in / "dump");
+    const auto before2 = Fingerprint(root);
+    const ToolRun r2 = RunTool(in, "dump.bin");
+    EXPECT_EQ(r2.status, 1) << above << r2.out;
+    EXPECT_EQ(Names(in), (std::set<std::string>{"dump", "dump.bin", "neighbour.txt"})) << above;
+    EXPECT_TRUE(fs::exists(in)) << above;
+    EXPECT_EQ(Fingerprint(root), before2) << above;
+  }
 }
 
-TEST_F(ToolFaultsTest, AnInputThatIsADirectoryIsRefusedBeforeAnythingIsCreated)
-{
-    fs::create_directory(root / "folder.bin");
-    WriteFile(root / "folder.bin" / "inside.png", Image(100, 'x'));
-    ExpectFailureTouchingNothing("folder.bin", "\n File Open Failed!\n");
-    EXPECT_FALSE(fs::exists(root / "folder"));
+TEST_F(ToolFaultsTest, AnInputThatIsADirectoryIsRefusedBeforeAnythingIsCreated) {
+  fs::create_directory(root / "folder.bin");
+  WriteFile(root / "folder.bin" / "inside.png", Image(100, 'x'));
+  ExpectFailureTouchingNothing("folder.bin", "\n File Open Failed!\n");
+  EXPECT_FALSE(fs::exists(root / "folder"));
 }
 
 // A sparse input just past 4 GiB with an image well below 4 GiB, one across
 // it and one above it: each is found and written byte for byte. The run
 // reads 4 GiB of holes (some ten seconds).
-TEST_F(ToolFaultsTest, ASparseInputPastFourGiBKeepsEveryImage)
-{
-    const uint64_t four = uint64_t{1} << 32;
-    const std::vector<std::pair<uint64_t, std::string>> placed = {
-        {four - 3 * 65536 + 7, Image(70000, 'l')},
-        {four - 1000, Image(3000, 'm')},
-        {four + 4093, Image(5000, 'h')},
-    };
-    const fs::path input = root / "big.bin";
-    {
-        const int fd = open(input.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        for (const auto& [at, bytes] : placed)
-            ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)),
-                      static_cast<ssize_t>(bytes.size()));
-        ASSERT_EQ(ftruncate(fd, static_cast<off_t>(placed.back().first + placed.back().second.size() + 5001)), 0);
-        close(fd);
-    }
-    ASSERT_GT(fs::file_size(input), four + 1);
-    const auto before = Fingerprint(root, root / "big");
-    const ToolRun r = RunTool(root, "big.bin");
-    EXPECT_EQ(r.out, Analyse(input.string()) + Total(3) + SavedTo((root / "big").string()) + "..." + kPrompt);
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("(total: 3)"), std::string::npos) << r.out;
-    for (size_t i = 0; i < placed.size(); ++i)
-        EXPECT_TRUE(ReadFile(root / "big" / ("0" + std::to_string(i) + ".png")) == placed[i].second) << i;
-    EXPECT_EQ(Fingerprint(root, root / "big"), before);
+TEST_F(ToolFaultsTest, ASparseInputPastFourGiBKeepsEveryImage) {
+  const uint64_t four = uint64_t{1} << 32;
+  const std::vector<std::pair<uint64_t, std::string>> placed = {
+      {four - 3 * 65536 + 7, Image(70000, 'l')},
+      {four - 1000, Image(3000, 'm')},
+      {four + 4093, Image(5000, 'h')},
+  };
+  const fs::path input = root / "big.bin";
+  {
+    const int fd = open(input.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    for (const auto& [at, bytes] : placed)
+      ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)),
+                static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(
+        ftruncate(fd, static_cast<off_t>(placed.back().first + placed.back().second.size() + 5001)),
+        0);
+    close(fd);
+  }
+  ASSERT_GT(fs::file_size(input), four + 1);
+  const auto before = Fingerprint(root, root / "big");
+  const ToolRun r = RunTool(root, "big.bin");
+  EXPECT_EQ(r.out, Analyse(input.string()) + Total(3) + SavedTo((root / "big").string()) + "..." +
+                       kPrompt);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("(total: 3)"), std::string::npos) << r.out;
+  for (size_t i = 0; i < placed.size(); ++i)
+    EXPECT_TRUE(ReadFile(root / "big" / ("0" + std::to_string(i) + ".png")) == placed[i].second)
+        << i;
+  EXPECT_EQ(Fingerprint(root, root / "big"), before);
 }
 
 // The current directory deeper than one path can name (over 4,096
@@ -575,141 +535,139 @@ TEST_F(ToolFaultsTest, ASparseInputPastFourGiBKeepsEveryImage)
 // through the levels of the output folder; the run must still come back to
 // it, and never take the folder it stands in for it. Old files named like the
 // output folder wait in the folders above.
-TEST_F(ToolFaultsTest, ACurrentDirectoryDeeperThanOnePathIsComeBackTo)
-{
-    const std::string chain = MakeDeepChain(root, 21, std::string(200, 'd'));
-    ASSERT_GT(root.string().size() + chain.size(), 4200u);
-    std::vector<std::string> images;
-    WriteDeep(root, chain + "/sub/y.bin", ThreeImages(&images));
-    WriteDeep(root, chain + "/y.bin", ThreeImages());
-    WriteDeep(root, chain + "/sub/y/old.txt", "old");
-    for (std::string above = chain; above.find('/') != std::string::npos;) {
-        above.erase(above.rfind('/'));
-        WriteDeep(root, above + "/sub/y/precious.txt", "keep me");
+TEST_F(ToolFaultsTest, ACurrentDirectoryDeeperThanOnePathIsComeBackTo) {
+  const std::string chain = MakeDeepChain(root, 21, std::string(200, 'd'));
+  ASSERT_GT(root.string().size() + chain.size(), 4200u);
+  std::vector<std::string> images;
+  WriteDeep(root, chain + "/sub/y.bin", ThreeImages(&images));
+  WriteDeep(root, chain + "/y.bin", ThreeImages());
+  WriteDeep(root, chain + "/sub/y/old.txt", "old");
+  for (std::string above = chain; above.find('/') != std::string::npos;) {
+    above.erase(above.rfind('/'));
+    WriteDeep(root, above + "/sub/y/precious.txt", "keep me");
+  }
+  WriteFile(root / "precious.txt", "keep me");
+  const std::string output = chain + "/sub/y";
+  const auto before = Fingerprint(root, root / output);
+  ToolOptions deep;
+  deep.beforeStart = [&chain] {
+    for (size_t from = 0, end; from < chain.size(); from = end + 1) {
+      end = std::min(chain.find('/', from), chain.size());
+      if (chdir(chain.substr(from, end - from).c_str()) != 0) return false;
     }
-    WriteFile(root / "precious.txt", "keep me");
-    const std::string output = chain + "/sub/y";
-    const auto before = Fingerprint(root, root / output);
-    ToolOptions deep;
-    deep.beforeStart = [&chain] {
-        for (size_t from = 0, end; from < chain.size(); from = end + 1) {
-            end = std::min(chain.find('/', from), chain.size());
-            if (chdir(chain.substr(from, end - from).c_str()) != 0)
-                return false;
-        }
-        return true;
-    };
-    const ToolRun r = RunTool(root, "sub/y.bin", deep);
-    EXPECT_EQ(r.out, Analyse("sub/y.bin") + Total(3) + SavedTo("sub/y") + "..." + kPrompt);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    for (size_t i = 0; i < images.size(); ++i)
-        EXPECT_TRUE(ReadDeep(root, output + "/0" + std::to_string(i) + ".png") == images[i]) << i;
-    EXPECT_EQ(Fingerprint(root, root / output), before);
+    return true;
+  };
+  const ToolRun r = RunTool(root, "sub/y.bin", deep);
+  EXPECT_EQ(r.out, Analyse("sub/y.bin") + Total(3) + SavedTo("sub/y") + "..." + kPrompt);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  for (size_t i = 0; i < images.size(); ++i)
+    EXPECT_TRUE(ReadDeep(root, output + "/0" + std::to_string(i) + ".png") == images[i]) << i;
+  EXPECT_EQ(Fingerprint(root, root / output), before);
 
-    // A bare name: joined to the current directory it is longer than a path
-    // may be, so the input cannot be opened by it; the run fails as for any
-    // input it cannot open, and makes nothing.
-    const ToolRun bare = RunTool(root, "y.bin", deep);
-    EXPECT_EQ(bare.out, Analyse(root.string() + "/" + chain + "/y.bin") + "\n File Open Failed!\n\n" + kPrompt);
-    EXPECT_EQ(bare.status, 1);
-    EXPECT_EQ(Fingerprint(root, root / output), before);
+  // A bare name: joined to the current directory it is longer than a path
+  // may be, so the input cannot be opened by it; the run fails as for any
+  // input it cannot open, and makes nothing.
+  const ToolRun bare = RunTool(root, "y.bin", deep);
+  EXPECT_EQ(bare.out,
+            Analyse(root.string() + "/" + chain + "/y.bin") + "\n File Open Failed!\n\n" + kPrompt);
+  EXPECT_EQ(bare.status, 1);
+  EXPECT_EQ(Fingerprint(root, root / output), before);
 }
 
 // The current directory lies in a folder that lost its search right after
 // the run entered it: its path no longer leads back to it (as an ordinary
 // user). The run must come back to it all the same, and never empty or fill
 // the folder of the same name above it.
-TEST_F(ToolFaultsTest, ACurrentDirectoryUnderAClosedFolderIsComeBackTo)
-{
-    std::vector<std::string> images;
-    fs::create_directories(root / "p" / "c" / "sub" / "y");
-    WriteFile(root / "p" / "c" / "sub" / "y.bin", ThreeImages(&images));
-    fs::create_directories(root / "sub" / "y");
-    WriteFile(root / "sub" / "y" / "precious.txt", "keep me");
-    OpenToNobody();
-    const fs::path output = root / "p" / "c" / "sub" / "y";
-    const auto before = Fingerprint(root, output);
-    ToolOptions closing;
-    closing.asNobody = true;
-    const fs::path p = root / "p";
-    closing.beforeStart = [&p] { return chmod(p.c_str(), 0600) == 0; };
-    const ToolRun r = RunTool(root / "p" / "c", "sub/y.bin", closing);
-    chmod(p.c_str(), 0755);
-    EXPECT_EQ(r.out, Analyse("sub/y.bin") + Total(3) + SavedTo("sub/y") + "..." + kPrompt);
-    EXPECT_EQ(r.status, 0);
-    for (size_t i = 0; i < images.size(); ++i)
-        EXPECT_TRUE(ReadFile(output / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
-    EXPECT_EQ(Fingerprint(root, output), before);
+TEST_F(ToolFaultsTest, ACurrentDirectoryUnderAClosedFolderIsComeBackTo) {
+  std::vector<std::string> images;
+  fs::create_directories(root / "p" / "c" / "sub" / "y");
+  WriteFile(root / "p" / "c" / "sub" / "y.bin", ThreeImages(&images));
+  fs::create_directories(root / "sub" / "y");
+  WriteFile(root / "sub" / "y" / "precious.txt", "keep me");
+  OpenToNobody();
+  const fs::path output = root / "p" / "c" / "sub" / "y";
+  const auto before = Fingerprint(root, output);
+  ToolOptions closing;
+  closing.asNobody = true;
+  const fs::path p = root / "p";
+  closing.beforeStart = [&p] { return chmod(p.c_str(), 0600) == 0; };
+  const ToolRun r = RunTool(root / "p" / "c", "sub/y.bin", closing);
+  chmod(p.c_str(), 0755);
+  EXPECT_EQ(r.out, Analyse("sub/y.bin") + Total(3) + SavedTo("sub/y") + "..." + kPrompt);
+  EXPECT_EQ(r.status, 0);
+  for (size_t i = 0; i < images.size(); ++i)
+    EXPECT_TRUE(ReadFile(output / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
+  EXPECT_EQ(Fingerprint(root, output), before);
 }
 
 // The typed name is a link to a file elsewhere, and the output folder's name
 // a link to the folder holding that link (or one above): emptying it would
 // delete the link and its neighbours. Refused, as for the input's own folder.
-TEST_F(ToolFaultsTest, AnOutputFolderLinkedToTheFolderOfTheTypedNameIsRefused)
-{
-    fs::create_directories(root / "D");
-    fs::create_directories(root / "L");
-    WriteFile(root / "D" / "real.bin", ThreeImages());
-    WriteFile(root / "L" / "other.txt", "keep me");
-    fs::create_symlink("../D/real.bin", root / "L" / "img.bin");
-    fs::create_symlink(".", root / "L" / "img");
-    const auto before = Fingerprint(root);
-    const ToolRun r = RunTool(root, "L/img.bin");
-    EXPECT_EQ(r.out, Analyse("L/img.bin") + Total(3) + "\n Output folder refused: L/img contains the input file.\n\n" +
-                         kPrompt);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(Fingerprint(root), before);
+TEST_F(ToolFaultsTest, AnOutputFolderLinkedToTheFolderOfTheTypedNameIsRefused) {
+  fs::create_directories(root / "D");
+  fs::create_directories(root / "L");
+  WriteFile(root / "D" / "real.bin", ThreeImages());
+  WriteFile(root / "L" / "other.txt", "keep me");
+  fs::create_symlink("../D/real.bin", root / "L" / "img.bin");
+  fs::create_symlink(".", root / "L" / "img");
+  const auto before = Fingerprint(root);
+  const ToolRun r = RunTool(root, "L/img.bin");
+  EXPECT_EQ(r.out, Analyse("L/img.bin") + Total(3) +
+                       "\n Output folder refused: L/img contains the input file.\n\n" + kPrompt);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Fingerprint(root), before);
 
-    // The bare name, typed in L.
-    const std::string full = (root / "L" / "img.bin").string();
-    const ToolRun bare = RunTool(root / "L", "img.bin");
-    EXPECT_EQ(bare.out, Analyse(full) + Total(3) + "\n Output folder refused: " + (root / "L" / "img").string() +
-                            " contains the input file.\n\n" + kPrompt);
-    EXPECT_EQ(bare.status, 1);
-    EXPECT_EQ(Fingerprint(root), before);
+  // The bare name, typed in L.
+  const std::string full = (root / "L" / "img.bin").string();
+  const ToolRun bare = RunTool(root / "L", "img.bin");
+  EXPECT_EQ(bare.out, Analyse(full) + Total(3) +
+                          "\n Output folder refused: " + (root / "L" / "img").string() +
+                          " contains the input file.\n\n" + kPrompt);
+  EXPECT_EQ(bare.status, 1);
+  EXPECT_EQ(Fingerprint(root), before);
 
-    // A link to the folder above L.
-    fs::remove(root / "L" / "img");
-    fs::create_symlink("..", root / "L" / "img");
-    const auto before2 = Fingerprint(root);
-    const ToolRun above = RunTool(root, "L/img.bin");
-    EXPECT_EQ(above.out, r.out);
-    EXPECT_EQ(above.status, 1);
-    EXPECT_EQ(Fingerprint(root), before2);
+  // A link to the folder above L.
+  fs::remove(root / "L" / "img");
+  fs::create_symlink("..", root / "L" / "img");
+  const auto before2 = Fingerprint(root);
+  const ToolRun above = RunTool(root, "L/img.bin");
+  EXPECT_EQ(above.out, r.out);
+  EXPECT_EQ(above.status, 1);
+  EXPECT_EQ(Fingerprint(root), before2);
 }
 
 // An old read-only 03.png in the output folder: the emptying stops at it, and
 // creating 03.png must not write into it either, for root as for anyone.
-TEST_F(ToolFaultsTest, AReadOnlyImageFileIsNeverOverwritten)
-{
-    const std::vector<std::string> images = {Image(4096, 'a'), Image(5000, 'b'), Image(3000, 'c'), Image(4000, 'd')};
-    WriteFile(root / "dump.bin", "junk" + images[0] + images[1] + "junk" + images[2] + images[3]);
-    const fs::path dump = root / "dump";
-    for (const bool asNobody : {false, true}) {
-        if (asNobody && geteuid() != 0)
-            break;   // the suite's own user was an ordinary one already
-        fs::create_directory(dump);
-        WriteFile(dump / "03.png", "old bytes");
-        fs::permissions(dump / "03.png", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-        if (asNobody)
-            OpenToNobody();
-        const auto before = Fingerprint(root, dump);
-        ToolOptions options;
-        options.asNobody = asNobody;
-        const ToolRun r = RunTool(root, "dump.bin", options);
-        EXPECT_EQ(r.out, Analyse((root / "dump.bin").string()) + Total(4) + SavedTo(dump.string()) +
-                             "...\n File create Failed!\n\n" + kPrompt) << "as nobody: " << asNobody;
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(ReadFile(dump / "03.png"), "old bytes");
-        EXPECT_EQ(fs::status(dump / "03.png").permissions() & fs::perms::all,
-                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-        for (size_t i = 0; i < 3; ++i)
-            EXPECT_TRUE(ReadFile(dump / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
-        EXPECT_EQ(Fingerprint(root, dump), before);
-        fs::remove_all(dump);
-    }
+TEST_F(ToolFaultsTest, AReadOnlyImageFileIsNeverOverwritten) {
+  const std::vector<std::string> images = {Image(4096, 'a'), Image(5000, 'b'), Image(3000, 'c'),
+                                           Image(4000, 'd')};
+  WriteFile(root / "dump.bin", "junk" + images[0] + images[1] + "junk" + images[2] + images[3]);
+  const fs::path dump = root / "dump";
+  for (const bool asNobody : {false, true}) {
+    if (asNobody && geteuid() != 0) break;  // the suite's own user was an ordinary one already
+    fs::create_directory(dump);
+    WriteFile(dump / "03.png", "old bytes");
+    fs::permissions(dump / "03.png",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    if (asNobody) OpenToNobody();
+    const auto before = Fingerprint(root, dump);
+    ToolOptions options;
+    options.asNobody = asNobody;
+    const ToolRun r = RunTool(root, "dump.bin", options);
+    EXPECT_EQ(r.out, Analyse((root / "dump.bin").string()) + Total(4) + SavedTo(dump.string()) +
+                         "...\n File create Failed!\n\n" + kPrompt)
+        << "as nobody: " << asNobody;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadFile(dump / "03.png"), "old bytes");
+    EXPECT_EQ(fs::status(dump / "03.png").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    for (size_t i = 0; i < 3; ++i)
+      EXPECT_TRUE(ReadFile(dump / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
+    EXPECT_EQ(Fingerprint(root, dump), before);
+    fs::remove_all(dump);
+  }
 }
 
-} // namespace
+}  // namespace

@@ -93,7 +93,8 @@ inline bool RerunAsNobody() {
   const ProgramRun r = RunProgram(words, options);
   // A filter that matched nothing would pass without running a check.
   EXPECT_TRUE(r.status == 0 && r.out.find("[  PASSED  ] 1 test.") != std::string::npos)
-      << "as nobody (" << r.status << "):\n" << r.out << r.err;
+      << "as nobody (" << r.status << "):\n"
+      << r.out << r.err;
   return true;
 }
 

@@ -16,17 +16,16 @@
 
 namespace png_reference {
 
-inline bool Occurs(const uint8_t* s, uint64_t n, uint64_t p, const std::vector<uint8_t>& pat)
-{
-    if (p + pat.size() > n)
-        return false;
-    for (size_t k = 0; k < pat.size(); ++k)
-        if (s[p + k] != pat[k])
-            return false;
-    return true;
+inline bool Occurs(const uint8_t* s, uint64_t n, uint64_t p, const std::vector<uint8_t>& pat) {
+  if (p + pat.size() > n) return false;
+  for (size_t k = 0; k < pat.size(); ++k)
+    if (s[p + k] != pat[k]) return false;
+  return true;
 }
 
-inline std::vector<uint8_t> Signature() { return {kPNGSignature, kPNGSignature + sizeof kPNGSignature}; }
+inline std::vector<uint8_t> Signature() {
+  return {kPNGSignature, kPNGSignature + sizeof kPNGSignature};
+}
 inline std::vector<uint8_t> EndTag() { return {kIENDTag, kIENDTag + sizeof kIENDTag}; }
 
 // The table the rules give for the n bytes at s, with startPat for the
@@ -40,62 +39,58 @@ inline std::vector<uint8_t> EndTag() { return {kIENDTag, kIENDTag + sizeof kIEND
 // then that marker belongs to a later image, the next entry waits instead
 // and takes the marker only if p >= its own start. After any occurrence the
 // search goes on 9 bytes on.
-inline COffsetTable Scan(const uint8_t* s, uint64_t n, const std::vector<uint8_t>& startPat = Signature(),
-                         const std::vector<uint8_t>& endPat = EndTag())
-{
-    constexpr uint64_t kAdvance = 9;
-    const std::vector<uint8_t> ihdr = {'I', 'H', 'D', 'R'};
-    COffsetTable t;
-    for (uint64_t p = 0; p < n;) {
-        if (!Occurs(s, n, p, startPat)) {
-            ++p;
-            continue;
-        }
-        if (Occurs(s, n, p + 12, ihdr))
-            t.push_back({p, kNoEnd});
-        p += kAdvance;
+inline COffsetTable Scan(const uint8_t* s, uint64_t n,
+                         const std::vector<uint8_t>& startPat = Signature(),
+                         const std::vector<uint8_t>& endPat = EndTag()) {
+  constexpr uint64_t kAdvance = 9;
+  const std::vector<uint8_t> ihdr = {'I', 'H', 'D', 'R'};
+  COffsetTable t;
+  for (uint64_t p = 0; p < n;) {
+    if (!Occurs(s, n, p, startPat)) {
+      ++p;
+      continue;
     }
-    size_t waiting = 0;
-    for (uint64_t p = 0; p < n && waiting < t.size();) {
-        if (!Occurs(s, n, p, endPat)) {
-            ++p;
-            continue;
-        }
-        const bool marker = p >= 4 && s[p - 4] == 0 && s[p - 3] == 0 && s[p - 2] == 0 && s[p - 1] == 0;
-        if (marker && p >= t[waiting].start) {
-            const uint64_t e = p + 8;
-            while (waiting + 1 < t.size() && e > t[waiting + 1].start)
-                ++waiting;
-            if (p >= t[waiting].start) {
-                t[waiting].end = e;
-                ++waiting;
-            }
-        }
-        p += kAdvance;
+    if (Occurs(s, n, p + 12, ihdr)) t.push_back({p, kNoEnd});
+    p += kAdvance;
+  }
+  size_t waiting = 0;
+  for (uint64_t p = 0; p < n && waiting < t.size();) {
+    if (!Occurs(s, n, p, endPat)) {
+      ++p;
+      continue;
     }
-    return t;
+    const bool marker = p >= 4 && s[p - 4] == 0 && s[p - 3] == 0 && s[p - 2] == 0 && s[p - 1] == 0;
+    if (marker && p >= t[waiting].start) {
+      const uint64_t e = p + 8;
+      while (waiting + 1 < t.size() && e > t[waiting + 1].start) ++waiting;
+      if (p >= t[waiting].start) {
+        t[waiting].end = e;
+        ++waiting;
+      }
+    }
+    p += kAdvance;
+  }
+  return t;
 }
 
 // Cuts a stream of n bytes into reads of the given sizes, in turn: a size of
 // 0 is an empty read; no sizes, one read of everything. Sizes that are all 0
 // give the rest at once after one round, so that the stream always ends.
 class Reads {
-public:
-    Reads(const std::vector<size_t>& sizes, size_t n) : m_sizes(sizes), m_n(n) {}
+ public:
+  Reads(const std::vector<size_t>& sizes, size_t n) : m_sizes(sizes), m_n(n) {}
 
-    // The length of the next read from `at`.
-    size_t Next(size_t at)
-    {
-        size_t piece = m_sizes.empty() ? m_n : m_sizes[m_k++ % m_sizes.size()];
-        m_zeroRun = piece == 0 ? m_zeroRun + 1 : 0;
-        if (m_zeroRun > m_sizes.size() || piece > m_n - at)
-            piece = m_n - at;
-        return piece;
-    }
+  // The length of the next read from `at`.
+  size_t Next(size_t at) {
+    size_t piece = m_sizes.empty() ? m_n : m_sizes[m_k++ % m_sizes.size()];
+    m_zeroRun = piece == 0 ? m_zeroRun + 1 : 0;
+    if (m_zeroRun > m_sizes.size() || piece > m_n - at) piece = m_n - at;
+    return piece;
+  }
 
-private:
-    const std::vector<size_t>& m_sizes;
-    size_t m_n, m_k = 0, m_zeroRun = 0;
+ private:
+  const std::vector<size_t>& m_sizes;
+  size_t m_n, m_k = 0, m_zeroRun = 0;
 };
 
 // The single pass over the n bytes at s in reads of the given sizes (as
@@ -105,22 +100,19 @@ private:
 // locator, its table and the bytes fed so far.
 inline COffsetTable LocateInReads(
     const uint8_t* s, size_t n, const std::vector<size_t>& sizes,
-    const std::function<void(const CPNGLocator&, const COffsetTable&, size_t)>& afterRead = {})
-{
-    COffsetTable t{{1, 2}};
-    CPNGLocator locator(t);
-    if (afterRead)
-        afterRead(locator, t, 0);
-    Reads reads(sizes, n);
-    for (size_t at = 0; at < n;) {
-        const size_t piece = reads.Next(at);
-        locator.Feed(s + at, piece);
-        at += piece;
-        if (afterRead)
-            afterRead(locator, t, at);
-    }
-    locator.Finish();
-    return t;
+    const std::function<void(const CPNGLocator&, const COffsetTable&, size_t)>& afterRead = {}) {
+  COffsetTable t{{1, 2}};
+  CPNGLocator locator(t);
+  if (afterRead) afterRead(locator, t, 0);
+  Reads reads(sizes, n);
+  for (size_t at = 0; at < n;) {
+    const size_t piece = reads.Next(at);
+    locator.Feed(s + at, piece);
+    at += piece;
+    if (afterRead) afterRead(locator, t, at);
+  }
+  locator.Finish();
+  return t;
 }
 
-} // namespace png_reference
+}  // namespace png_reference

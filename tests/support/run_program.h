@@ -32,8 +32,8 @@
 #include <vector>
 
 struct RunOptions {
-  std::string cwd;                 // empty: the test's own current folder
-  bool close_stdin = false;        // standard input closed instead of opened
+  std::string cwd;           // empty: the test's own current folder
+  bool close_stdin = false;  // standard input closed instead of opened
   std::string stdin_path = "/dev/null";
   // Environment changes over the test's own: a value sets the name, an empty
   // optional removes it.
@@ -41,7 +41,7 @@ struct RunOptions {
   // Runs in the child after its standard streams and folder are set, just
   // before the program starts; false ends the child with status 126.
   std::function<bool()> child_setup;
-  unsigned timeout_seconds = 0;    // 0: none
+  unsigned timeout_seconds = 0;  // 0: none
 };
 
 struct ProgramRun {
@@ -54,13 +54,11 @@ namespace run_program_detail {
 
 inline std::string ReadBack(FILE *f) {
   std::string text;
-  if (!f)
-    return text;
+  if (!f) return text;
   rewind(f);
   char buf[65536];
   size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-    text.append(buf, n);
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
   return text;
 }
 
@@ -77,26 +75,20 @@ inline ProgramRun RunProgram(const std::vector<std::string> &argv, const RunOpti
   const pid_t pid = ready ? fork() : -1;
   if (pid == 0) {
     const int in = options.close_stdin ? -1 : open(options.stdin_path.c_str(), O_RDONLY);
-    if ((!options.close_stdin && (in < 0 || dup2(in, 0) < 0)) ||
-        dup2(fileno(out), 1) < 0 || dup2(fileno(err), 2) < 0)
+    if ((!options.close_stdin && (in < 0 || dup2(in, 0) < 0)) || dup2(fileno(out), 1) < 0 ||
+        dup2(fileno(err), 2) < 0)
       _exit(126);
     for (int fd : {in, fileno(out), fileno(err)})
-      if (fd > 2)
-        close(fd); // the program gets standard streams only
-    if (options.close_stdin)
-      close(0);
-    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
-      _exit(126);
+      if (fd > 2) close(fd);  // the program gets standard streams only
+    if (options.close_stdin) close(0);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     for (const auto &[name, value] : options.env)
       if ((value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str())) != 0)
         _exit(126);
-    if (options.child_setup && !options.child_setup())
-      _exit(126);
-    if (options.timeout_seconds)
-      alarm(options.timeout_seconds);
+    if (options.child_setup && !options.child_setup()) _exit(126);
+    if (options.timeout_seconds) alarm(options.timeout_seconds);
     std::vector<char *> args;
-    for (const std::string &a : argv)
-      args.push_back(const_cast<char *>(a.c_str()));
+    for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
@@ -117,8 +109,7 @@ inline ProgramRun RunProgram(const std::vector<std::string> &argv, const RunOpti
                                (ready ? ": fork failed" : ": no temporary file for its output");
   }
   for (FILE *f : {out, err})
-    if (f)
-      fclose(f);
+    if (f) fclose(f);
   return r;
 }
 

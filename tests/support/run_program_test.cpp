@@ -48,7 +48,7 @@ TEST(RunProgram, InputFolderAndEnvironmentAreTheRunsOwn) {
   RunOptions closed;
   closed.close_stdin = true;
   EXPECT_EQ(Sh("cat", closed).status, 1);
-  EXPECT_EQ(Sh("cat").out, ""); // /dev/null by default
+  EXPECT_EQ(Sh("cat").out, "");  // /dev/null by default
 }
 
 TEST(RunProgram, ChildSetUpRunsBeforeTheProgramAndMayRefuse) {
@@ -60,7 +60,7 @@ TEST(RunProgram, ChildSetUpRunsBeforeTheProgramAndMayRefuse) {
   };
   const ProgramRun r = Sh("ulimit -f", limited);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "2048\n"); // in blocks of 512 bytes
+  EXPECT_EQ(r.out, "2048\n");  // in blocks of 512 bytes
 
   RunOptions refused;
   refused.child_setup = [] { return false; };

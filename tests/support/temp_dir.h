@@ -30,8 +30,7 @@ class TempDir {
     std::random_device seed;
     for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
       const fs::path candidate =
-          base / ("lumvane-test-" + std::to_string(seed()) + "-" +
-                  std::to_string(counter++));
+          base / ("lumvane-test-" + std::to_string(seed()) + "-" + std::to_string(counter++));
       if (fs::create_directory(candidate, ec) && !ec) {
         // The real path, so that tests may compare it with what the current
         // directory reports even when TMPDIR goes through a link.

@@ -12,7 +12,9 @@
 #include <random>
 #include <string>
 
-void PrintTo(const PNGOffset& o, std::ostream* os) { *os << "{" << o.start << ", " << o.end << "}"; }
+void PrintTo(const PNGOffset& o, std::ostream* os) {
+  *os << "{" << o.start << ", " << o.end << "}";
+}
 
 namespace {
 
@@ -20,308 +22,296 @@ using Bytes = std::vector<unsigned char>;
 
 const Bytes kSig(kPNGSignature, kPNGSignature + 8);
 
-
 void Put(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
 void Put(Bytes& b, const Bytes& s) { b.insert(b.end(), s.begin(), s.end()); }
-void PutAt(Bytes& b, size_t at, const Bytes& s) { std::copy(s.begin(), s.end(), b.begin() + static_cast<std::ptrdiff_t>(at)); }
+void PutAt(Bytes& b, size_t at, const Bytes& s) {
+  std::copy(s.begin(), s.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
+}
 
 // Signature, a 13-byte IHDR length, "IHDR": the first 16 bytes of any PNG.
-Bytes Head()
-{
-    Bytes b = kSig;
-    Put(b, std::string("\0\0\0\x0dIHDR", 8));
-    return b;
+Bytes Head() {
+  Bytes b = kSig;
+  Put(b, std::string("\0\0\0\x0dIHDR", 8));
+  return b;
 }
 // An IEND chunk: zero length, tag, CRC. Its tag lies 4 bytes in; e = its start + 12.
-Bytes Tail()
-{
-    Bytes b(4, 0);
-    Put(b, std::string("IEND\xae\x42\x60\x82", 8));
-    return b;
+Bytes Tail() {
+  Bytes b(4, 0);
+  Put(b, std::string("IEND\xae\x42\x60\x82", 8));
+  return b;
 }
 
 // The rules, position by position over the whole input.
 COffsetTable Model(const Bytes& b) { return png_reference::Scan(b.data(), b.size()); }
 
 // Both passes with the input cut into pieces of the given sizes (cycled).
-COffsetTable ScanPieces(const Bytes& b, const std::vector<size_t>& sizes)
-{
-    COffsetTable t;
-    for (int mode : {1, 0}) {
-        CPNGScanner s(mode ? kPNGSignature : kIENDTag, mode ? 8 : 4, mode, t);
-        png_reference::Reads reads(sizes, b.size());
-        for (size_t at = 0; at < b.size();) {
-            const size_t len = reads.Next(at);
-            s.Feed(b.data() + at, len);
-            at += len;
-        }
+COffsetTable ScanPieces(const Bytes& b, const std::vector<size_t>& sizes) {
+  COffsetTable t;
+  for (int mode : {1, 0}) {
+    CPNGScanner s(mode ? kPNGSignature : kIENDTag, mode ? 8 : 4, mode, t);
+    png_reference::Reads reads(sizes, b.size());
+    for (size_t at = 0; at < b.size();) {
+      const size_t len = reads.Next(at);
+      s.Feed(b.data() + at, len);
+      at += len;
     }
-    return t;
+  }
+  return t;
 }
 
 // The single pass with the input cut into pieces of the given sizes (cycled).
-COffsetTable OnePassPieces(const Bytes& b, const std::vector<size_t>& sizes)
-{
-    return png_reference::LocateInReads(b.data(), b.size(), sizes,
-                                        [](const CPNGLocator& locator, const COffsetTable&, size_t at) {
-                                            EXPECT_EQ(locator.StreamLength(), at);
-                                        });
+COffsetTable OnePassPieces(const Bytes& b, const std::vector<size_t>& sizes) {
+  return png_reference::LocateInReads(
+      b.data(), b.size(), sizes, [](const CPNGLocator& locator, const COffsetTable&, size_t at) {
+        EXPECT_EQ(locator.StreamLength(), at);
+      });
 }
 
 // Both passes, and the single pass, in one piece: they must agree.
-COffsetTable Locate(const Bytes& b)
-{
-    COffsetTable t, once;
-    LocatePNGs(b.data(), b.size(), t);
-    LocatePNGsOnce(b.data(), b.size(), once);
-    EXPECT_EQ(once, t) << "the single pass differs from the two passes";
-    return t;
+COffsetTable Locate(const Bytes& b) {
+  COffsetTable t, once;
+  LocatePNGs(b.data(), b.size(), t);
+  LocatePNGsOnce(b.data(), b.size(), once);
+  EXPECT_EQ(once, t) << "the single pass differs from the two passes";
+  return t;
 }
 
 // Both passes over reads of 65,536 bytes, the boundaries the tests below
 // place occurrences across (any read size must give the same table).
 COffsetTable Blocks(const Bytes& b) { return ScanPieces(b, {65536}); }
 
-TEST(ScanCore, OneImageAtOffsetZero)
-{
-    const Bytes png = pngdraw::MakePicture(0, 16, 16);
-    EXPECT_EQ(Locate(png), (COffsetTable{{0, png.size()}}));
+TEST(ScanCore, OneImageAtOffsetZero) {
+  const Bytes png = pngdraw::MakePicture(0, 16, 16);
+  EXPECT_EQ(Locate(png), (COffsetTable{{0, png.size()}}));
 }
 
-TEST(ScanCore, BackToBackImagesEndWhereTheNextStarts)
-{
-    Bytes b;
-    std::vector<uint64_t> starts;
-    for (unsigned i = 0; i < 4; ++i) {
-        starts.push_back(b.size());
-        Put(b, pngdraw::MakePicture(i, 10 + i, 12));
-    }
-    const COffsetTable t = Locate(b);
-    ASSERT_EQ(t.size(), 4u);
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(t[i].start, starts[i]);
-        EXPECT_EQ(t[i].end, i + 1 < 4 ? starts[i + 1] : b.size());
-    }
+TEST(ScanCore, BackToBackImagesEndWhereTheNextStarts) {
+  Bytes b;
+  std::vector<uint64_t> starts;
+  for (unsigned i = 0; i < 4; ++i) {
+    starts.push_back(b.size());
+    Put(b, pngdraw::MakePicture(i, 10 + i, 12));
+  }
+  const COffsetTable t = Locate(b);
+  ASSERT_EQ(t.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(t[i].start, starts[i]);
+    EXPECT_EQ(t[i].end, i + 1 < 4 ? starts[i + 1] : b.size());
+  }
 }
 
-TEST(ScanCore, NoEntriesWithoutAnImage)
-{
-    EXPECT_TRUE(Locate({}).empty());
-    Bytes b(1000, 'x');
-    EXPECT_TRUE(Locate(b).empty());
-    // A signature whose first chunk is not IHDR, and one cut off before its tag.
-    Bytes c = kSig;
-    Put(c, std::string("\0\0\0\x0dtEXt", 8));
-    Put(c, Tail());
-    Put(c, Head());
-    c.resize(c.size() - 1);
-    EXPECT_TRUE(Locate(c).empty());
+TEST(ScanCore, NoEntriesWithoutAnImage) {
+  EXPECT_TRUE(Locate({}).empty());
+  Bytes b(1000, 'x');
+  EXPECT_TRUE(Locate(b).empty());
+  // A signature whose first chunk is not IHDR, and one cut off before its tag.
+  Bytes c = kSig;
+  Put(c, std::string("\0\0\0\x0dtEXt", 8));
+  Put(c, Tail());
+  Put(c, Head());
+  c.resize(c.size() - 1);
+  EXPECT_TRUE(Locate(c).empty());
 }
 
-TEST(ScanCore, OccurrencesOneToEightBytesAfterAnotherAreNotTried)
-{
-    // A signature, then at +8 a full image head: the nine-byte advance skips it.
-    Bytes b = kSig;
-    Put(b, Head());
-    Put(b, Tail());
-    EXPECT_TRUE(Locate(b).empty());
-    // With one byte more between them the second signature is tried.
-    Bytes c = kSig;
-    c.push_back('x');
-    Put(c, Head());
-    Put(c, Tail());
-    EXPECT_EQ(Locate(c), (COffsetTable{{9, c.size()}}));
-    // In end mode: a marker 8 bytes after another marker is not tried.
-    Bytes d = Head();
-    Put(d, Tail());            // IEND at 20, e = 28
-    d.resize(d.size() - 4);    // drop the CRC: the next zero length starts at 24
-    Put(d, Tail());            // IEND at 28: only 8 after the first, skipped
-    COffsetTable t{{0, kNoEnd}, {28, kNoEnd}};
-    ScanBuffer(d.data(), d.size(), kIENDTag, 4, 0, t);
-    EXPECT_EQ(t, (COffsetTable{{0, 28}, {28, kNoEnd}}));
+TEST(ScanCore, OccurrencesOneToEightBytesAfterAnotherAreNotTried) {
+  // A signature, then at +8 a full image head: the nine-byte advance skips it.
+  Bytes b = kSig;
+  Put(b, Head());
+  Put(b, Tail());
+  EXPECT_TRUE(Locate(b).empty());
+  // With one byte more between them the second signature is tried.
+  Bytes c = kSig;
+  c.push_back('x');
+  Put(c, Head());
+  Put(c, Tail());
+  EXPECT_EQ(Locate(c), (COffsetTable{{9, c.size()}}));
+  // In end mode: a marker 8 bytes after another marker is not tried.
+  Bytes d = Head();
+  Put(d, Tail());          // IEND at 20, e = 28
+  d.resize(d.size() - 4);  // drop the CRC: the next zero length starts at 24
+  Put(d, Tail());          // IEND at 28: only 8 after the first, skipped
+  COffsetTable t{{0, kNoEnd}, {28, kNoEnd}};
+  ScanBuffer(d.data(), d.size(), kIENDTag, 4, 0, t);
+  EXPECT_EQ(t, (COffsetTable{{0, 28}, {28, kNoEnd}}));
 }
 
-TEST(ScanCore, AMarkerWhoseTagBeginsBeforeTheWaitingStartIsIgnored)
-{
-    Bytes b = Tail();          // e = 12
-    b.resize(40, 'j');
-    Put(b, Head());            // start 40
-    Put(b, Tail());
-    EXPECT_EQ(Locate(b), (COffsetTable{{40, b.size()}}));
-    // A chunk that ends exactly where the waiting image starts is not its end.
-    Bytes c(20, 'j');
-    PutAt(c, 8, Tail());       // IEND at 12, e = 20
-    Put(c, Head());            // start 20
-    COffsetTable t{{20, kNoEnd}};
-    ScanBuffer(c.data(), c.size(), kIENDTag, 4, 0, t);
-    EXPECT_EQ(t, (COffsetTable{{20, kNoEnd}}));
-    // A marker reaching past the next start leaves the waiting entry unpaired;
-    // the next entry does not take it either (its tag lies before that start)
-    // and waits for its own.
-    Bytes d(60, 'j');
-    PutAt(d, 11, Tail());      // IEND at 15, e = 23 > 20
-    PutAt(d, 36, Tail());      // IEND at 40, e = 48
-    COffsetTable u{{0, kNoEnd}, {20, kNoEnd}};
-    ScanBuffer(d.data(), d.size(), kIENDTag, 4, 0, u);
-    EXPECT_EQ(u, (COffsetTable{{0, kNoEnd}, {20, 48}}));
-    // A tag right at the start gives the shortest image, 8 bytes.
-    Bytes f(40, 'j');
-    PutAt(f, 16, Tail());      // IEND at 20, e = 28
-    COffsetTable v{{20, kNoEnd}};
-    ScanBuffer(f.data(), f.size(), kIENDTag, 4, 0, v);
-    EXPECT_EQ(v, (COffsetTable{{20, 28}}));
+TEST(ScanCore, AMarkerWhoseTagBeginsBeforeTheWaitingStartIsIgnored) {
+  Bytes b = Tail();  // e = 12
+  b.resize(40, 'j');
+  Put(b, Head());  // start 40
+  Put(b, Tail());
+  EXPECT_EQ(Locate(b), (COffsetTable{{40, b.size()}}));
+  // A chunk that ends exactly where the waiting image starts is not its end.
+  Bytes c(20, 'j');
+  PutAt(c, 8, Tail());  // IEND at 12, e = 20
+  Put(c, Head());       // start 20
+  COffsetTable t{{20, kNoEnd}};
+  ScanBuffer(c.data(), c.size(), kIENDTag, 4, 0, t);
+  EXPECT_EQ(t, (COffsetTable{{20, kNoEnd}}));
+  // A marker reaching past the next start leaves the waiting entry unpaired;
+  // the next entry does not take it either (its tag lies before that start)
+  // and waits for its own.
+  Bytes d(60, 'j');
+  PutAt(d, 11, Tail());  // IEND at 15, e = 23 > 20
+  PutAt(d, 36, Tail());  // IEND at 40, e = 48
+  COffsetTable u{{0, kNoEnd}, {20, kNoEnd}};
+  ScanBuffer(d.data(), d.size(), kIENDTag, 4, 0, u);
+  EXPECT_EQ(u, (COffsetTable{{0, kNoEnd}, {20, 48}}));
+  // A tag right at the start gives the shortest image, 8 bytes.
+  Bytes f(40, 'j');
+  PutAt(f, 16, Tail());  // IEND at 20, e = 28
+  COffsetTable v{{20, kNoEnd}};
+  ScanBuffer(f.data(), f.size(), kIENDTag, 4, 0, v);
+  EXPECT_EQ(v, (COffsetTable{{20, 28}}));
 }
 
 // Images stored back to back after one whose signature is damaged: its IEND
 // chunk ends exactly where the next image starts and must not empty it.
-TEST(ScanCore, ADamagedImageDoesNotEmptyTheImagesAfterIt)
-{
-    Bytes b = pngdraw::MakePicture(0, 6, 6);
-    b[0] ^= 0xff;
-    std::vector<uint64_t> starts;
-    for (unsigned i = 1; i <= 3; ++i) {
-        starts.push_back(b.size());
-        Put(b, pngdraw::MakePicture(i, 6, 6));
-    }
-    EXPECT_EQ(Locate(b), (COffsetTable{{starts[0], starts[1]}, {starts[1], starts[2]},
-                                       {starts[2], b.size()}}));
+TEST(ScanCore, ADamagedImageDoesNotEmptyTheImagesAfterIt) {
+  Bytes b = pngdraw::MakePicture(0, 6, 6);
+  b[0] ^= 0xff;
+  std::vector<uint64_t> starts;
+  for (unsigned i = 1; i <= 3; ++i) {
+    starts.push_back(b.size());
+    Put(b, pngdraw::MakePicture(i, 6, 6));
+  }
+  EXPECT_EQ(Locate(b),
+            (COffsetTable{{starts[0], starts[1]}, {starts[1], starts[2]}, {starts[2], b.size()}}));
 }
 
-TEST(ScanCore, AnImageWithoutItsIENDAffectsOnlyItself)
-{
-    const Bytes a = pngdraw::MakePicture(0, 8, 8), c = pngdraw::MakePicture(2, 9, 9);
-    Bytes b = a;
-    b.resize(b.size() - 12);               // image 0 loses its IEND chunk
-    const uint64_t s1 = b.size();
-    Put(b, pngdraw::MakePicture(1, 7, 7));
-    const uint64_t s2 = b.size();
-    Put(b, c);
-    Put(b, std::string("junk"));
-    EXPECT_EQ(Locate(b), (COffsetTable{{0, kNoEnd}, {s1, s2}, {s2, s2 + c.size()}}));
+TEST(ScanCore, AnImageWithoutItsIENDAffectsOnlyItself) {
+  const Bytes a = pngdraw::MakePicture(0, 8, 8), c = pngdraw::MakePicture(2, 9, 9);
+  Bytes b = a;
+  b.resize(b.size() - 12);  // image 0 loses its IEND chunk
+  const uint64_t s1 = b.size();
+  Put(b, pngdraw::MakePicture(1, 7, 7));
+  const uint64_t s2 = b.size();
+  Put(b, c);
+  Put(b, std::string("junk"));
+  EXPECT_EQ(Locate(b), (COffsetTable{{0, kNoEnd}, {s1, s2}, {s2, s2 + c.size()}}));
 
-    // Two damaged images in a row: the third still gets its own marker.
-    Bytes d = Head();
-    Put(d, std::string(30, 'x'));
-    const uint64_t d1 = d.size();
-    Put(d, Head());
-    const uint64_t d2 = d.size();
-    Put(d, Head());
-    Put(d, Tail());
-    EXPECT_EQ(Locate(d), (COffsetTable{{0, kNoEnd}, {d1, kNoEnd}, {d2, d.size()}}));
+  // Two damaged images in a row: the third still gets its own marker.
+  Bytes d = Head();
+  Put(d, std::string(30, 'x'));
+  const uint64_t d1 = d.size();
+  Put(d, Head());
+  const uint64_t d2 = d.size();
+  Put(d, Head());
+  Put(d, Tail());
+  EXPECT_EQ(Locate(d), (COffsetTable{{0, kNoEnd}, {d1, kNoEnd}, {d2, d.size()}}));
 }
 
-TEST(ScanCore, IENDTextInsideAnImageNeedsAZeroLength)
-{
-    // "IEND" in the data with a non-zero length before it does not cut the image.
-    Bytes b = Head();
-    Put(b, std::string("\0\0\0\x05IEND-ish"));
-    Put(b, Tail());
-    const uint64_t s1 = b.size();
-    Put(b, Head());
-    Put(b, Tail());
-    EXPECT_EQ(Locate(b), (COffsetTable{{0, s1}, {s1, b.size()}}));
+TEST(ScanCore, IENDTextInsideAnImageNeedsAZeroLength) {
+  // "IEND" in the data with a non-zero length before it does not cut the image.
+  Bytes b = Head();
+  Put(b, std::string("\0\0\0\x05IEND-ish"));
+  Put(b, Tail());
+  const uint64_t s1 = b.size();
+  Put(b, Head());
+  Put(b, Tail());
+  EXPECT_EQ(Locate(b), (COffsetTable{{0, s1}, {s1, b.size()}}));
 
-    // A zero-length "IEND" inside image 0 cuts image 0 short, yet image 0's
-    // own marker does not shift the images after it.
-    Bytes c = Head();
-    Put(c, Tail());                        // a false marker inside image 0: e = 28
-    Put(c, std::string("more"));
-    Put(c, Tail());
-    Put(c, std::string("junk"));
-    const uint64_t c1 = c.size();
-    Put(c, Head());
-    Put(c, Tail());
-    const uint64_t c2 = c.size();
-    Put(c, Head());
-    Put(c, Tail());
-    EXPECT_EQ(Locate(c), (COffsetTable{{0, 28}, {c1, c2}, {c2, c.size()}}));
-    // An "IEND" at stream offset 0..3 has no length field before it.
-    Bytes d = Tail();
-    d.erase(d.begin(), d.begin() + 4);
-    COffsetTable t{{0, kNoEnd}};
-    ScanBuffer(d.data(), d.size(), kIENDTag, 4, 0, t);
-    EXPECT_EQ(t[0].end, kNoEnd);
+  // A zero-length "IEND" inside image 0 cuts image 0 short, yet image 0's
+  // own marker does not shift the images after it.
+  Bytes c = Head();
+  Put(c, Tail());  // a false marker inside image 0: e = 28
+  Put(c, std::string("more"));
+  Put(c, Tail());
+  Put(c, std::string("junk"));
+  const uint64_t c1 = c.size();
+  Put(c, Head());
+  Put(c, Tail());
+  const uint64_t c2 = c.size();
+  Put(c, Head());
+  Put(c, Tail());
+  EXPECT_EQ(Locate(c), (COffsetTable{{0, 28}, {c1, c2}, {c2, c.size()}}));
+  // An "IEND" at stream offset 0..3 has no length field before it.
+  Bytes d = Tail();
+  d.erase(d.begin(), d.begin() + 4);
+  COffsetTable t{{0, kNoEnd}};
+  ScanBuffer(d.data(), d.size(), kIENDTag, 4, 0, t);
+  EXPECT_EQ(t[0].end, kNoEnd);
 }
 
-TEST(ScanCore, EndModeOnAnEmptyTableRecordsNothing)
-{
-    Bytes b = Tail();
-    COffsetTable t;
-    CPNGScanner s(kIENDTag, 4, 0, t);
-    EXPECT_FALSE(s.WantsMore());
-    EXPECT_FALSE(s.Feed(b.data(), b.size()));
-    EXPECT_TRUE(t.empty());
+TEST(ScanCore, EndModeOnAnEmptyTableRecordsNothing) {
+  Bytes b = Tail();
+  COffsetTable t;
+  CPNGScanner s(kIENDTag, 4, 0, t);
+  EXPECT_FALSE(s.WantsMore());
+  EXPECT_FALSE(s.Feed(b.data(), b.size()));
+  EXPECT_TRUE(t.empty());
 }
 
-TEST(ScanCore, EndModeWantsNoMoreOnceEveryEntryHasItsEnd)
-{
-    Bytes b = Head();
-    Put(b, Tail());
-    Put(b, Tail());
-    COffsetTable t{{0, kNoEnd}};
-    CPNGScanner s(kIENDTag, 4, 0, t);
-    EXPECT_TRUE(s.Feed(b.data(), 10));
-    EXPECT_FALSE(s.Feed(b.data() + 10, b.size() - 10));
-    EXPECT_EQ(t, (COffsetTable{{0, 28}}));
+TEST(ScanCore, EndModeWantsNoMoreOnceEveryEntryHasItsEnd) {
+  Bytes b = Head();
+  Put(b, Tail());
+  Put(b, Tail());
+  COffsetTable t{{0, kNoEnd}};
+  CPNGScanner s(kIENDTag, 4, 0, t);
+  EXPECT_TRUE(s.Feed(b.data(), 10));
+  EXPECT_FALSE(s.Feed(b.data() + 10, b.size() - 10));
+  EXPECT_EQ(t, (COffsetTable{{0, 28}}));
 }
 
 // Occurrences that cross a 65,536-byte read boundary are found like any other.
-TEST(ScanCore, OccurrencesAcrossReadBoundaries)
-{
-    for (size_t sigAt : {65520u, 65521u, 65528u, 65530u, 65533u, 65535u}) {
-        for (size_t iendAt : {65530u, 65532u, 65533u, 65535u}) {
-            Bytes b(4 * 65536, 'j');
-            PutAt(b, sigAt, Head());
-            PutAt(b, 65536 + iendAt - 4, Tail());
-            PutAt(b, 2 * 65536 + sigAt, Head());
-            PutAt(b, b.size() - 12, Tail());
-            const COffsetTable want{{sigAt, 65536 + iendAt + 8}, {2 * 65536 + sigAt, b.size()}};
-            EXPECT_EQ(Blocks(b), want) << "sig " << sigAt << " iend " << iendAt;
-            EXPECT_EQ(Locate(b), want);
-        }
+TEST(ScanCore, OccurrencesAcrossReadBoundaries) {
+  for (size_t sigAt : {65520u, 65521u, 65528u, 65530u, 65533u, 65535u}) {
+    for (size_t iendAt : {65530u, 65532u, 65533u, 65535u}) {
+      Bytes b(4 * 65536, 'j');
+      PutAt(b, sigAt, Head());
+      PutAt(b, 65536 + iendAt - 4, Tail());
+      PutAt(b, 2 * 65536 + sigAt, Head());
+      PutAt(b, b.size() - 12, Tail());
+      const COffsetTable want{{sigAt, 65536 + iendAt + 8}, {2 * 65536 + sigAt, b.size()}};
+      EXPECT_EQ(Blocks(b), want) << "sig " << sigAt << " iend " << iendAt;
+      EXPECT_EQ(Locate(b), want);
     }
+  }
 }
 
-TEST(ScanCore, LengthAnExactMultipleOfTheReadSize)
-{
-    Bytes b(2 * 65536, 'j');
-    PutAt(b, 100, Head());
-    PutAt(b, b.size() - 12, Tail());       // the input ends with the image
-    const COffsetTable want{{100, b.size()}};
-    EXPECT_EQ(Blocks(b), want);
-    EXPECT_EQ(ScanPieces(b, {65536, 0}), want);   // empty reads are harmless
-    // A head whose IHDR tag would lie past the end is no image.
-    Bytes c(65536, 'j');
-    PutAt(c, 65536 - 15, kSig);
-    EXPECT_TRUE(Blocks(c).empty());
+TEST(ScanCore, LengthAnExactMultipleOfTheReadSize) {
+  Bytes b(2 * 65536, 'j');
+  PutAt(b, 100, Head());
+  PutAt(b, b.size() - 12, Tail());  // the input ends with the image
+  const COffsetTable want{{100, b.size()}};
+  EXPECT_EQ(Blocks(b), want);
+  EXPECT_EQ(ScanPieces(b, {65536, 0}), want);  // empty reads are harmless
+  // A head whose IHDR tag would lie past the end is no image.
+  Bytes c(65536, 'j');
+  PutAt(c, 65536 - 15, kSig);
+  EXPECT_TRUE(Blocks(c).empty());
 }
 
 // Any cut of the stream into reads yields the table of the byte-by-byte model.
-TEST(ScanCore, AnyReadSizesGiveTheModelsTable)
-{
-    std::mt19937 rng(12345);
-    const std::vector<Bytes> pieces = {Head(), Tail(), kSig, Bytes{'I', 'E', 'N', 'D'},
-                                       Bytes{0, 0, 0, 0}, Bytes{'I', 'H', 'D', 'R'},
-                                       Bytes{0x89}, Bytes{'I'}, Bytes{0}};
-    for (int round = 0; round < 300; ++round) {
-        Bytes b;
-        const size_t target = rng() % 3000;
-        while (b.size() < target) {
-            if (rng() % 3 == 0)
-                Put(b, pieces[rng() % pieces.size()]);
-            else
-                b.push_back(static_cast<unsigned char>("IEND\x89PNGHR\0xy"[rng() % 12]));
-        }
-        const COffsetTable want = Model(b);
-        EXPECT_EQ(Locate(b), want) << "round " << round;
-        std::vector<size_t> sizes;
-        for (int i = 0; i < 8; ++i)
-            sizes.push_back(1 + rng() % (round % 3 == 0 ? 7 : 300));
-        EXPECT_EQ(ScanPieces(b, sizes), want) << "round " << round;
-        EXPECT_EQ(ScanPieces(b, {1}), want) << "round " << round;
-        EXPECT_EQ(OnePassPieces(b, sizes), want) << "round " << round;
-        EXPECT_EQ(OnePassPieces(b, {1}), want) << "round " << round;
+TEST(ScanCore, AnyReadSizesGiveTheModelsTable) {
+  std::mt19937 rng(12345);
+  const std::vector<Bytes> pieces = {Head(),
+                                     Tail(),
+                                     kSig,
+                                     Bytes{'I', 'E', 'N', 'D'},
+                                     Bytes{0, 0, 0, 0},
+                                     Bytes{'I', 'H', 'D', 'R'},
+                                     Bytes{0x89},
+                                     Bytes{'I'},
+                                     Bytes{0}};
+  for (int round = 0; round < 300; ++round) {
+    Bytes b;
+    const size_t target = rng() % 3000;
+    while (b.size() < target) {
+      if (rng() % 3 == 0)
+        Put(b, pieces[rng() % pieces.size()]);
+      else
+        b.push_back(static_cast<unsigned char>("IEND\x89PNGHR\0xy"[rng() % 12]));
     }
+    const COffsetTable want = Model(b);
+    EXPECT_EQ(Locate(b), want) << "round " << round;
+    std::vector<size_t> sizes;
+    for (int i = 0; i < 8; ++i) sizes.push_back(1 + rng() % (round % 3 == 0 ? 7 : 300));
+    EXPECT_EQ(ScanPieces(b, sizes), want) << "round " << round;
+    EXPECT_EQ(ScanPieces(b, {1}), want) << "round " << round;
+    EXPECT_EQ(OnePassPieces(b, sizes), want) << "round " << round;
+    EXPECT_EQ(OnePassPieces(b, {1}), want) << "round " << round;
+  }
 }
 
 // The single pass against both passes on inputs dense in everything the
@@ -329,72 +319,75 @@ TEST(ScanCore, AnyReadSizesGiveTheModelsTable)
 // that markers and starts fall within a few bytes of each other (a tag up
 // to 7 bytes before a start, a start inside a CRC), cut into pieces of
 // random sizes, empty ones included.
-TEST(ScanCore, TheSinglePassGivesTheTwoPassesTable)
-{
-    std::mt19937 rng(20261207);
-    const std::vector<Bytes> pieces = {Head(), Head(), Tail(), Tail(), kSig,
-                                       Bytes{'I', 'E', 'N', 'D'}, Bytes{0, 0, 0, 0},
-                                       Bytes{'I', 'H', 'D', 'R'}, Bytes{0, 0, 0, 0, 'I', 'E', 'N', 'D'}};
-    size_t images = 0, paired = 0;
-    for (int round = 0; round < 2000; ++round) {
-        Bytes b;
-        const size_t target = rng() % (round % 10 == 0 ? 20000 : 400);
-        while (b.size() < target) {
-            if (rng() % 4 != 0)
-                Put(b, pieces[rng() % pieces.size()]);
-            else
-                b.push_back(static_cast<unsigned char>("\0\x89PNGIEHDRx"[rng() % 12]));
-        }
-        COffsetTable want;
-        LocatePNGs(b.data(), b.size(), want);
-        std::vector<size_t> sizes;
-        for (int i = 0; i < 1 + static_cast<int>(rng() % 6); ++i) {
-            const unsigned kind = rng() % 4;
-            sizes.push_back(kind == 0 ? 0 : kind == 1 ? 1 + rng() % 24 : 1 + rng() % (b.size() + 1));
-        }
-        if (std::all_of(sizes.begin(), sizes.end(), [](size_t z) { return z == 0; }))
-            sizes.push_back(1);
-        ASSERT_EQ(OnePassPieces(b, sizes), want) << "round " << round;
-        ASSERT_EQ(Model(b), want) << "round " << round;
-        images += want.size();
-        for (const PNGOffset& o : want)
-            paired += o.end != kNoEnd;
+TEST(ScanCore, TheSinglePassGivesTheTwoPassesTable) {
+  std::mt19937 rng(20261207);
+  const std::vector<Bytes> pieces = {Head(),
+                                     Head(),
+                                     Tail(),
+                                     Tail(),
+                                     kSig,
+                                     Bytes{'I', 'E', 'N', 'D'},
+                                     Bytes{0, 0, 0, 0},
+                                     Bytes{'I', 'H', 'D', 'R'},
+                                     Bytes{0, 0, 0, 0, 'I', 'E', 'N', 'D'}};
+  size_t images = 0, paired = 0;
+  for (int round = 0; round < 2000; ++round) {
+    Bytes b;
+    const size_t target = rng() % (round % 10 == 0 ? 20000 : 400);
+    while (b.size() < target) {
+      if (rng() % 4 != 0)
+        Put(b, pieces[rng() % pieces.size()]);
+      else
+        b.push_back(static_cast<unsigned char>("\0\x89PNGIEHDRx"[rng() % 12]));
     }
-    // The inputs really exercise the pairing: many images, most paired, not all.
-    EXPECT_GT(images, 10000u);
-    EXPECT_GT(paired, images / 4);
-    EXPECT_LT(paired, images);
+    COffsetTable want;
+    LocatePNGs(b.data(), b.size(), want);
+    std::vector<size_t> sizes;
+    for (int i = 0; i < 1 + static_cast<int>(rng() % 6); ++i) {
+      const unsigned kind = rng() % 4;
+      sizes.push_back(kind == 0 ? 0 : kind == 1 ? 1 + rng() % 24 : 1 + rng() % (b.size() + 1));
+    }
+    if (std::all_of(sizes.begin(), sizes.end(), [](size_t z) { return z == 0; }))
+      sizes.push_back(1);
+    ASSERT_EQ(OnePassPieces(b, sizes), want) << "round " << round;
+    ASSERT_EQ(Model(b), want) << "round " << round;
+    images += want.size();
+    for (const PNGOffset& o : want) paired += o.end != kNoEnd;
+  }
+  // The inputs really exercise the pairing: many images, most paired, not all.
+  EXPECT_GT(images, 10000u);
+  EXPECT_GT(paired, images / 4);
+  EXPECT_LT(paired, images);
 }
 
 // Offsets past 4 GiB: the stream is fed without being held in memory.
-TEST(ScanCore, OffsetsBeyondFourGiB)
-{
-    const Bytes zeros(1 << 20, 0);
-    const uint64_t lead = (uint64_t{4} << 30) + 123 * 4096 + 7;
-    Bytes png = pngdraw::MakePicture(3, 5, 5);
-    COffsetTable t;
-    for (int mode : {1, 0}) {
-        CPNGScanner s(mode ? kPNGSignature : kIENDTag, mode ? 8 : 4, mode, t);
-        for (uint64_t at = 0; at < lead;) {
-            const size_t len = static_cast<size_t>(std::min<uint64_t>(zeros.size(), lead - at));
-            s.Feed(zeros.data(), len);
-            at += len;
-        }
-        s.Feed(png.data(), png.size());
-        EXPECT_EQ(s.StreamLength(), lead + png.size());
-    }
-    EXPECT_EQ(t, (COffsetTable{{lead, lead + png.size()}}));
-
-    COffsetTable once;
-    CPNGLocator locator(once);
+TEST(ScanCore, OffsetsBeyondFourGiB) {
+  const Bytes zeros(1 << 20, 0);
+  const uint64_t lead = (uint64_t{4} << 30) + 123 * 4096 + 7;
+  Bytes png = pngdraw::MakePicture(3, 5, 5);
+  COffsetTable t;
+  for (int mode : {1, 0}) {
+    CPNGScanner s(mode ? kPNGSignature : kIENDTag, mode ? 8 : 4, mode, t);
     for (uint64_t at = 0; at < lead;) {
-        const size_t len = static_cast<size_t>(std::min<uint64_t>(zeros.size(), lead - at));
-        locator.Feed(zeros.data(), len);
-        at += len;
+      const size_t len = static_cast<size_t>(std::min<uint64_t>(zeros.size(), lead - at));
+      s.Feed(zeros.data(), len);
+      at += len;
     }
-    locator.Feed(png.data(), png.size());
-    locator.Finish();
-    EXPECT_EQ(once, t);
+    s.Feed(png.data(), png.size());
+    EXPECT_EQ(s.StreamLength(), lead + png.size());
+  }
+  EXPECT_EQ(t, (COffsetTable{{lead, lead + png.size()}}));
+
+  COffsetTable once;
+  CPNGLocator locator(once);
+  for (uint64_t at = 0; at < lead;) {
+    const size_t len = static_cast<size_t>(std::min<uint64_t>(zeros.size(), lead - at));
+    locator.Feed(zeros.data(), len);
+    at += len;
+  }
+  locator.Feed(png.data(), png.size());
+  locator.Finish();
+  EXPECT_EQ(once, t);
 }
 
 }  // namespace

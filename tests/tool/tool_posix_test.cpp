@@ -27,38 +27,36 @@ CString g_strOutputDir;
 COffsetTable g_offsetTable;
 
 namespace {
-std::string g_failCloseOf;      // a close of a file whose path ends so fails
+std::string g_failCloseOf;  // a close of a file whose path ends so fails
 bool g_failFchdir = false;
 }  // namespace
 
 extern "C" int __real_close(int fd);
-extern "C" int __wrap_close(int fd)
-{
-    std::string target;
-    if (!g_failCloseOf.empty()) {
-        char link[64], path[4096];
-        std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-        const ssize_t n = readlink(link, path, sizeof path);
-        if (n > 0)
-            target.assign(path, static_cast<size_t>(n));
-    }
-    const int result = __real_close(fd);
-    if (!g_failCloseOf.empty() && target.size() >= g_failCloseOf.size() &&
-        target.compare(target.size() - g_failCloseOf.size(), g_failCloseOf.size(), g_failCloseOf) == 0) {
-        errno = EIO;
-        return -1;
-    }
-    return result;
+extern "C" int __wrap_close(int fd) {
+  std::string target;
+  if (!g_failCloseOf.empty()) {
+    char link[64], path[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = readlink(link, path, sizeof path);
+    if (n > 0) target.assign(path, static_cast<size_t>(n));
+  }
+  const int result = __real_close(fd);
+  if (!g_failCloseOf.empty() && target.size() >= g_failCloseOf.size() &&
+      target.compare(target.size() - g_failCloseOf.size(), g_failCloseOf.size(), g_failCloseOf) ==
+          0) {
+    errno = EIO;
+    return -1;
+  }
+  return result;
 }
 
 extern "C" int __real_fchdir(int fd);
-extern "C" int __wrap_fchdir(int fd)
-{
-    if (g_failFchdir) {
-        errno = EACCES;
-        return -1;
-    }
-    return __real_fchdir(fd);
+extern "C" int __wrap_fchdir(int fd) {
+  if (g_failFchdir) {
+    errno = EACCES;
+    return -1;
+  }
+  return __real_fchdir(fd);
 }
 
 namespace {
@@ -67,69 +65,65 @@ namespace fs = std::filesystem;
 
 // Runs the writer on input with the entries given, capturing what it prints.
 struct WriterRun {
-    int result;
-    std::string out;
+  int result;
+  std::string out;
 };
 
-WriterRun RunWriter(const std::string& input, const std::string& outputDir, const COffsetTable& table)
-{
-    g_strInputPath = input.c_str();
-    g_strOutputDir = outputDir.c_str();
-    g_offsetTable = table;
-    std::ostringstream captured;
-    std::streambuf* const saved = std::cout.rdbuf(captured.rdbuf());
-    const int result = DumpPNGs(input.c_str());
-    std::cout.rdbuf(saved);
-    g_failCloseOf.clear();
-    g_failFchdir = false;
-    return {result, captured.str()};
+WriterRun RunWriter(const std::string& input, const std::string& outputDir,
+                    const COffsetTable& table) {
+  g_strInputPath = input.c_str();
+  g_strOutputDir = outputDir.c_str();
+  g_offsetTable = table;
+  std::ostringstream captured;
+  std::streambuf* const saved = std::cout.rdbuf(captured.rdbuf());
+  const int result = DumpPNGs(input.c_str());
+  std::cout.rdbuf(saved);
+  g_failCloseOf.clear();
+  g_failFchdir = false;
+  return {result, captured.str()};
 }
 
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-TEST(WriterFaults, AFailedCloseIsAFailedWrite)
-{
-    TempDir tmp;
-    const std::string input = tmp.WriteFile("dump.bin", "000011112222");
-    const std::string dir = tmp / "dump";
-    g_failCloseOf = "/dump/01.png";
-    const WriterRun r = RunWriter(input, dir, {{0, 4}, {4, 8}, {8, 12}});
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(r.out, "\n Begin Dumping PNGs, (total: 3)\n \n PNGs saved to: " + dir + ".\n " +
-                         "..\n File Write Failed!\n\n");
-    EXPECT_EQ(ReadAll(dir + "/00.png"), "0000");
-    EXPECT_FALSE(fs::exists(dir + "/01.png")) << "the image whose close failed stays";
-    EXPECT_FALSE(fs::exists(dir + "/02.png"));
+TEST(WriterFaults, AFailedCloseIsAFailedWrite) {
+  TempDir tmp;
+  const std::string input = tmp.WriteFile("dump.bin", "000011112222");
+  const std::string dir = tmp / "dump";
+  g_failCloseOf = "/dump/01.png";
+  const WriterRun r = RunWriter(input, dir, {{0, 4}, {4, 8}, {8, 12}});
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.out, "\n Begin Dumping PNGs, (total: 3)\n \n PNGs saved to: " + dir + ".\n " +
+                       "..\n File Write Failed!\n\n");
+  EXPECT_EQ(ReadAll(dir + "/00.png"), "0000");
+  EXPECT_FALSE(fs::exists(dir + "/01.png")) << "the image whose close failed stays";
+  EXPECT_FALSE(fs::exists(dir + "/02.png"));
 }
 
-TEST(WriterFaults, ALostCurrentDirectoryDeletesAndWritesNothing)
-{
-    TempDir tmp;
-    const std::string input = tmp.WriteFile("dump.bin", "000011112222");
-    tmp.MakeDir("dump");
-    tmp.WriteFile("dump/old.txt", "old");
-    ScopedCurrentDir cwd(tmp.path());  // and back, since the writer could not
-    g_failFchdir = true;
-    const WriterRun r = RunWriter("dump.bin", "dump", {{0, 4}, {4, 8}});
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(r.out, "\n Begin Dumping PNGs, (total: 2)\n \n Current directory lost: " +
-                         SystemText(EACCES) + " " + tmp.str() + "\n\n");
-    EXPECT_EQ(ReadAll(tmp / "dump/old.txt"), "old");
-    EXPECT_FALSE(fs::exists(tmp / "dump/00.png"));
+TEST(WriterFaults, ALostCurrentDirectoryDeletesAndWritesNothing) {
+  TempDir tmp;
+  const std::string input = tmp.WriteFile("dump.bin", "000011112222");
+  tmp.MakeDir("dump");
+  tmp.WriteFile("dump/old.txt", "old");
+  ScopedCurrentDir cwd(tmp.path());  // and back, since the writer could not
+  g_failFchdir = true;
+  const WriterRun r = RunWriter("dump.bin", "dump", {{0, 4}, {4, 8}});
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.out, "\n Begin Dumping PNGs, (total: 2)\n \n Current directory lost: " +
+                       SystemText(EACCES) + " " + tmp.str() + "\n\n");
+  EXPECT_EQ(ReadAll(tmp / "dump/old.txt"), "old");
+  EXPECT_FALSE(fs::exists(tmp / "dump/00.png"));
 }
 
-TEST(FullInputPath, AnUnreadableCurrentDirectoryLeavesTheNameAsTyped)
-{
-    TempDir tmp;
-    tmp.MakeDir("gone");
-    ScopedCurrentDir cwd(tmp / "gone");
-    ASSERT_EQ(rmdir((tmp / "gone").c_str()), 0);
-    ASSERT_TRUE(AfxGetCurrentDirectory().IsEmpty());
-    EXPECT_EQ(MakeFullInputPath("dump.bin"), "dump.bin");
+TEST(FullInputPath, AnUnreadableCurrentDirectoryLeavesTheNameAsTyped) {
+  TempDir tmp;
+  tmp.MakeDir("gone");
+  ScopedCurrentDir cwd(tmp / "gone");
+  ASSERT_EQ(rmdir((tmp / "gone").c_str()), 0);
+  ASSERT_TRUE(AfxGetCurrentDirectory().IsEmpty());
+  EXPECT_EQ(MakeFullInputPath("dump.bin"), "dump.bin");
 }
 
 }  // namespace

@@ -72,9 +72,8 @@ RunResult RunLumvane(const std::vector<std::string>& args, const std::string& cw
   startup.hStdOutput = noStdout ? nullptr : out;
   startup.hStdError = err;
   PROCESS_INFORMATION process = {};
-  const BOOL started = CreateProcessA(g_lumvane.c_str(), commandLine.data(), nullptr, nullptr,
-                                      TRUE, DETACHED_PROCESS, nullptr, cwd.c_str(), &startup,
-                                      &process);
+  const BOOL started = CreateProcessA(g_lumvane.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                      DETACHED_PROCESS, nullptr, cwd.c_str(), &startup, &process);
   CloseHandle(in);
   CloseHandle(out);
   CloseHandle(err);
@@ -167,8 +166,7 @@ TEST_F(LumvaneWindowsRun, BareNameAtTheDriveRootKeepsTwoBackslashes) {
 
   const RunResult run = RunLumvane({stem + ".bin"}, drive + "\\", m_logs);
   const std::string full = drive + "\\\\" + stem + ".bin";
-  EXPECT_EQ(run.out,
-            Crlf(kBanner + Analysed(full) + Dumped(2, drive + "\\\\" + stem) + kPrompt));
+  EXPECT_EQ(run.out, Crlf(kBanner + Analysed(full) + Dumped(2, drive + "\\\\" + stem) + kPrompt));
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 0u);
   ExpectImages(drive + "\\" + stem, bytes, ranges);

@@ -62,8 +62,9 @@ inline bool WriteFileBytes(const std::string& path, const std::string& bytes) {
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                            nullptr) && written == bytes.size();
+  const bool ok =
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size();
   return CloseHandle(file) && ok;
 }
 
@@ -152,11 +153,11 @@ class ScratchFolder {
 // Skips the test when no scratch drive is named (a Windows machine outside
 // the test harness); under Wine there always is one.
 #define REQUIRE_TEST_DRIVE(folder)                                                   \
-  do {                                                                              \
-    if (win32test::TestDrive().empty())                                             \
+  do {                                                                               \
+    if (win32test::TestDrive().empty())                                              \
       GTEST_SKIP() << "LUMVANE_TEST_DRIVE names no scratch drive (scripts/wine-run " \
-                      "maps one)";                                                  \
-    ASSERT_TRUE((folder).ok());                                                     \
+                      "maps one)";                                                   \
+    ASSERT_TRUE((folder).ok());                                                      \
   } while (0)
 
 }  // namespace win32test

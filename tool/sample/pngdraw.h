@@ -29,8 +29,8 @@ Bytes MakePicture(unsigned kind, uint32_t width, uint32_t height);
 // holds decoys the locator must not take for images (a signature without
 // IHDR, the text "IEND"). ranges receives [start, end) of each picture.
 struct Range {
-    uint64_t start;
-    uint64_t end;
+  uint64_t start;
+  uint64_t end;
 };
 Bytes MakeJunkWithPictures(uint32_t seed, unsigned count, std::vector<Range>* ranges);
 
