@@ -142,15 +142,7 @@ def main():
               "its rchar counts only the writer's reads of the images",
               "", "lumvane's images: " + ("all equal their manifest ranges" if not faults
                                          else f"{len(faults)} FAULTS")]
-    text = "\n".join(lines)
-    print()
-    print(text)
-    for f in faults:
-        print("FAULT: " + f)
-    if args.markdown:
-        with open(args.markdown, "w") as f:
-            f.write(text + "\n")
-    return 1 if faults else 0
+    return run.finish(lines, faults, args.markdown)
 
 
 if __name__ == "__main__":

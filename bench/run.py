@@ -167,6 +167,20 @@ def machine():
     return f"{cpu}, {os.cpu_count()} cores, {mem} GiB RAM, Linux {platform.release()}"
 
 
+def finish(lines, faults, markdown):
+    """Prints the report and the faults, writes the report to markdown when
+    named, and gives the exit status: 1 when any image was wrong."""
+    text = "\n".join(lines)
+    print()
+    print(text)
+    for f in faults:
+        print("FAULT: " + f)
+    if markdown:
+        with open(markdown, "w") as f:
+            f.write(text + "\n")
+    return 1 if faults else 0
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True, help="Release build folder")
@@ -330,15 +344,7 @@ def main():
     lines.append("")
     lines.append("lumvane's images: " + ("all equal their manifest ranges" if not faults else
                                          f"{len(faults)} FAULTS"))
-    text = "\n".join(lines)
-    print()
-    print(text)
-    for f in faults:
-        print("FAULT: " + f)
-    if args.markdown:
-        with open(args.markdown, "w") as f:
-            f.write(text + "\n")
-    return 1 if faults else 0
+    return finish(lines, faults, args.markdown)
 
 
 if __name__ == "__main__":
