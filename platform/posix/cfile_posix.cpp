@@ -85,8 +85,11 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
     // root could otherwise write into it.
     refusal = EACCES;
   }
-  if (refusal == 0 && create && ftruncate(fd, 0) != 0) refusal = errno;
-  if (refusal == 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) refusal = errno;
+  // A file this call made is empty already; only an old one is cut.
+  if (refusal == 0 && create && existed && ftruncate(fd, 0) != 0) refusal = errno;
+  // F_SETFL takes only the status flags, so the flags the file was opened
+  // with, less O_NONBLOCK, are what it should keep.
+  if (refusal == 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) refusal = errno;
   if (refusal != 0) {
     close(fd);
     return FailWith(refusal);
