@@ -67,8 +67,9 @@ int DumpPNGs(LPCTSTR inputName) {
   // that no read reaches (all images small) never become resident.
   // Obtained before the folder is touched, so that a failure leaves it as
   // it was.
-  const CIOBuffer buffer = AfxAllocIOBuffer(kCopyBufferSize);
-  if (!buffer) {
+  // With no image there is nothing to copy: no buffer, and no failure.
+  const CIOBuffer buffer = count > 0 ? AfxAllocIOBuffer(kCopyBufferSize) : CIOBuffer();
+  if (count > 0 && !buffer) {
     std::cout << "\n Not enough memory!\n" << std::endl;
     return 0;
   }
