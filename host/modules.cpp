@@ -204,26 +204,32 @@ const char *incomplete(const kelb_partition_map *map) {
 
 }  // namespace
 
-bool read_elf_section(const std::string &path, const std::string &name, std::string &out,
-                      std::string &error) {
+namespace {
+
+// Reads the module file at `path` and hands it, opened, to `use`, which
+// returns false with the reason in `error`. Every failure names the file.
+template <class Use>
+bool with_elf_file(const std::string &path, std::string &error, Use use) {
   std::string bytes;
   int err;
   if (!read_file(path, bytes, error, err)) return false;
   elf_image elf(bytes.data(), bytes.size());
-  bool found;
-  if (elf.open(error) && elf.section(name, out, found, error)) return true;
+  if (elf.open(error) && use(elf)) return true;
   error = "'" + path + "': " + error;
   return false;
 }
 
+}  // namespace
+
+bool read_elf_section(const std::string &path, const std::string &name, std::string &out,
+                      std::string &error) {
+  bool found;
+  return with_elf_file(path, error,
+                       [&](elf_image &elf) { return elf.section(name, out, found, error); });
+}
+
 bool read_elf_symbols(const std::string &path, elf_symbols &out, std::string &error) {
-  std::string bytes;
-  int err;
-  if (!read_file(path, bytes, error, err)) return false;
-  elf_image elf(bytes.data(), bytes.size());
-  if (elf.open(error) && elf.symbols(out, error)) return true;
-  error = "'" + path + "': " + error;
-  return false;
+  return with_elf_file(path, error, [&](elf_image &elf) { return elf.symbols(out, error); });
 }
 
 namespace {

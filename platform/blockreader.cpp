@@ -29,23 +29,21 @@ BOOL CBlockReader::Next(const unsigned char*& data, size_t& n) {
   }
   if (m_guarded && !CheckFault()) return FALSE;
   if (m_ended || m_offset >= m_length) return TRUE;
-  if (!m_reading) {
-    if (m_window == nullptr || m_offset >= m_windowOffset + m_windowLength) {
-      if (m_window != nullptr && !UnmapWindow(false)) return FALSE;
-      if (!MapWindow()) {
-        m_reading = true;
-        if (m_file.Seek(static_cast<LONGLONG>(m_offset), CFile::begin) < 0) return FALSE;
-      }
-    }
-    if (!m_reading) {
-      const ULONGLONG left = m_windowOffset + m_windowLength - m_offset;
-      n = static_cast<size_t>(left < kBlockSize ? left : kBlockSize);
-      data = m_window + (m_offset - m_windowOffset);
-      m_offset += n;
-      return TRUE;
+  if (m_reading) return ReadBlock(data, n);
+  if (m_window == nullptr || m_offset >= m_windowOffset + m_windowLength) {
+    if (m_window != nullptr && !UnmapWindow(false)) return FALSE;
+    if (!MapWindow()) {
+      // From here on the file is read, from where the mapping stopped.
+      m_reading = true;
+      if (m_file.Seek(static_cast<LONGLONG>(m_offset), CFile::begin) < 0) return FALSE;
+      return ReadBlock(data, n);
     }
   }
-  return ReadBlock(data, n);
+  const ULONGLONG left = m_windowOffset + m_windowLength - m_offset;
+  n = static_cast<size_t>(left < kBlockSize ? left : kBlockSize);
+  data = m_window + (m_offset - m_windowOffset);
+  m_offset += n;
+  return TRUE;
 }
 
 BOOL CBlockReader::ReadBlock(const unsigned char*& data, size_t& n) {

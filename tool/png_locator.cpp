@@ -9,9 +9,10 @@ namespace {
 
 // Reads the file at path once from its start: tells begin(length) once it
 // is open, then hands each block to feed(data, n, bytesRead, length), which
-// returns false when it wants no more. The length is fixed when the read begins: a file that grows meanwhile
-// is read as it was, one that shrinks as far as it goes. Returns 1 when the
-// reads are done, 0 after writing the failure's message.
+// returns false when it wants no more. The length is fixed when the read
+// begins: a file that grows meanwhile is read as it was, one that shrinks as
+// far as it goes. Returns 1 when the reads are done, 0 after writing the
+// failure's message.
 template <class Begin, class Feed>
 int ReadInput(const CString& path, Begin begin, Feed feed) {
   CBlockReader reader;

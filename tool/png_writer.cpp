@@ -66,8 +66,7 @@ int DumpPNGs(LPCTSTR inputName) {
   // faults or copy per image, and the reads fill whatever is used. Pages
   // that no read reaches (all images small) never become resident.
   // Obtained before the folder is touched, so that a failure leaves it as
-  // it was.
-  // With no image there is nothing to copy: no buffer, and no failure.
+  // it was; with no image there is nothing to copy, so none is obtained.
   const CIOBuffer buffer = count > 0 ? AfxAllocIOBuffer(kCopyBufferSize) : CIOBuffer();
   if (count > 0 && !buffer) {
     std::cout << "\n Not enough memory!\n" << std::endl;
@@ -85,11 +84,12 @@ int DumpPNGs(LPCTSTR inputName) {
     }
     CDiskObject disk(nullptr);
     // Their results are not needed: a failure shows when the first image
-    // cannot be created.
+    // cannot be created. Once the current directory is lost, the disk object
+    // refuses every operation, so emptying touches nothing.
     disk.MakeDirectoryTree(g_strOutputDir);
-    if (!disk.HasLostCurrentDirectory()) disk.DeleteDirectoryFiles(g_strOutputDir);
+    disk.DeleteDirectoryFiles(g_strOutputDir);
     // Standing in another folder, the output folder and every image name
-    // would name files elsewhere: nothing more is deleted or written.
+    // would name files elsewhere: nothing is written.
     if (disk.HasLostCurrentDirectory()) {
       std::cout << "\n Current directory lost: " << disk.m_errorText.GetString() << "\n"
                 << std::endl;
