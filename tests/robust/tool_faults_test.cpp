@@ -52,6 +52,12 @@ std::string Analyse(const std::string& full) {
 }
 std::string Total(int n) { return "\n Begin Dumping PNGs, (total: " + std::to_string(n) + ")\n "; }
 std::string SavedTo(const std::string& dir) { return "\n PNGs saved to: " + dir + ".\n "; }
+// The name the tool gives the image numbered i: "00.png", "01.png", ...
+std::string ImageName(size_t i) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%02zu.png", i);
+  return name;
+}
 
 // ---- A PNG-looking image: signature, IHDR chunk, filler, IEND chunk --------
 std::string Image(size_t length, char fill) {
@@ -437,7 +443,7 @@ TEST_F(ToolFaultsTest, ALinkToAFileOutsideGoesAndItsTargetStays) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(root / "dump" / "07.png")));
   EXPECT_EQ(ReadFile(root / "precious.txt"), "keep me");
   for (size_t i = 0; i < images.size(); ++i)
-    EXPECT_TRUE(ReadFile(root / "dump" / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
+    EXPECT_TRUE(ReadFile(root / "dump" / ImageName(i)) == images[i]) << i;
   EXPECT_EQ(Fingerprint(root, root / "dump"), before);
 }
 
@@ -525,8 +531,7 @@ TEST_F(ToolFaultsTest, ASparseInputPastFourGiBKeepsEveryImage) {
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("(total: 3)"), std::string::npos) << r.out;
   for (size_t i = 0; i < placed.size(); ++i)
-    EXPECT_TRUE(ReadFile(root / "big" / ("0" + std::to_string(i) + ".png")) == placed[i].second)
-        << i;
+    EXPECT_TRUE(ReadFile(root / "big" / ImageName(i)) == placed[i].second) << i;
   EXPECT_EQ(Fingerprint(root, root / "big"), before);
 }
 
@@ -562,7 +567,7 @@ TEST_F(ToolFaultsTest, ACurrentDirectoryDeeperThanOnePathIsComeBackTo) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   for (size_t i = 0; i < images.size(); ++i)
-    EXPECT_TRUE(ReadDeep(root, output + "/0" + std::to_string(i) + ".png") == images[i]) << i;
+    EXPECT_TRUE(ReadDeep(root, output + "/" + ImageName(i)) == images[i]) << i;
   EXPECT_EQ(Fingerprint(root, root / output), before);
 
   // A bare name: joined to the current directory it is longer than a path
@@ -597,7 +602,7 @@ TEST_F(ToolFaultsTest, ACurrentDirectoryUnderAClosedFolderIsComeBackTo) {
   EXPECT_EQ(r.out, Analyse("sub/y.bin") + Total(3) + SavedTo("sub/y") + "..." + kPrompt);
   EXPECT_EQ(r.status, 0);
   for (size_t i = 0; i < images.size(); ++i)
-    EXPECT_TRUE(ReadFile(output / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
+    EXPECT_TRUE(ReadFile(output / ImageName(i)) == images[i]) << i;
   EXPECT_EQ(Fingerprint(root, output), before);
 }
 
@@ -663,8 +668,7 @@ TEST_F(ToolFaultsTest, AReadOnlyImageFileIsNeverOverwritten) {
     EXPECT_EQ(ReadFile(dump / "03.png"), "old bytes");
     EXPECT_EQ(fs::status(dump / "03.png").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    for (size_t i = 0; i < 3; ++i)
-      EXPECT_TRUE(ReadFile(dump / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
+    for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(ReadFile(dump / ImageName(i)) == images[i]) << i;
     EXPECT_EQ(Fingerprint(root, dump), before);
     fs::remove_all(dump);
   }
