@@ -73,17 +73,13 @@ bool entry_in_use(const uint8_t *entry) {
 
 void fill_partition(kelb_partition *part, const uint8_t *entry, uint64_t map_sector,
                     unsigned index) {
-  part->start = map_sector + read_le32(entry + kEntryStartOffset);
-  part->length = read_le32(entry + kEntrySizeOffset);
-  part->offset = kBootBlockSector;
-  part->index = int32_t(index);
-  part->data = nullptr;
-  part->map = &acorn_partition_map;
+  partmap_fill_partition(part, &acorn_partition_map,
+                         map_sector + read_le32(entry + kEntryStartOffset),
+                         read_le32(entry + kEntrySizeOffset), kBootBlockSector, int32_t(index));
 }
 
 kelb_err_t acorn_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook, void *hook_data) {
-  kelb_disk whole = *disk;
-  whole.partition = nullptr;
+  kelb_disk whole = partmap_whole_disk(disk);
 
   uint8_t map[kMapSize];
   uint64_t map_sector = 0;
@@ -102,8 +98,7 @@ kelb_err_t acorn_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
 }
 
 kelb_partition *acorn_find_partition(kelb_disk *disk, const char *name) {
-  kelb_disk whole = *disk;
-  whole.partition = nullptr;
+  kelb_disk whole = partmap_whole_disk(disk);
 
   /* The range alone judges the number; kelb_errno is not consulted. A number
    * beyond 32 bits is out of range too, rather than wrapping "4294967297"

@@ -42,8 +42,7 @@ int32_t read_link(const uint8_t *p) { return int32_t(read_be32(p)); }
 uint64_t link_sector(int32_t link) { return uint64_t(int64_t(link)); }
 
 kelb_err_t amiga_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook, void *hook_data) {
-  kelb_disk whole = *disk;
-  whole.partition = nullptr;
+  kelb_disk whole = partmap_whole_disk(disk);
 
   int32_t link = kEndOfList;
   /* One byte more than is read, so the identifier test always meets a NUL. */
@@ -88,12 +87,9 @@ kelb_err_t amiga_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
     const uint32_t high = read_be32(block + kPartHighCylinderOffset);
 
     kelb_partition part;
-    part.start = uint32_t(low * surfaces * per_track);
-    part.length = uint32_t((high - low + 1u) * surfaces * per_track);
-    part.offset = uint64_t(int64_t(link) * KELB_SECTOR_SIZE);
-    part.index = int32_t(count);
-    part.data = nullptr;
-    part.map = &amiga_partition_map;
+    partmap_fill_partition(&part, &amiga_partition_map, uint32_t(low * surfaces * per_track),
+                           uint32_t((high - low + 1u) * surfaces * per_track),
+                           uint64_t(int64_t(link) * KELB_SECTOR_SIZE), int32_t(count));
     if (hook(disk, &part, hook_data) != 0) return kelb_errno;
 
     link = read_link(block + kPartNextOffset);

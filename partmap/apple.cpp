@@ -41,8 +41,7 @@ void copy_text_field(char (&out)[kTextFieldSize + 1], const uint8_t *field) {
 }
 
 kelb_err_t apple_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook, void *hook_data) {
-  kelb_disk whole = *disk;
-  whole.partition = nullptr;
+  kelb_disk whole = partmap_whole_disk(disk);
 
   uint64_t position = kFirstEntryPosition;
   uint32_t counter = 0;
@@ -66,12 +65,8 @@ kelb_err_t apple_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
     const uint32_t block_count = read_be32(entry + kBlockCountOffset);
 
     kelb_partition part;
-    part.start = first_block;
-    part.length = block_count;
-    part.offset = position;
-    part.index = int32_t(counter);
-    part.data = nullptr;
-    part.map = &apple_partition_map;
+    partmap_fill_partition(&part, &apple_partition_map, first_block, block_count, position,
+                           int32_t(counter));
 
     char name[kTextFieldSize + 1];
     char type[kTextFieldSize + 1];

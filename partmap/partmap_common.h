@@ -25,6 +25,28 @@ static inline uint32_t read_le32(const uint8_t *p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
+/* A copy of `disk` opened on the whole disk, so that sectors count from the
+ * disk's start whatever partition `disk` is opened on. */
+static inline kelb_disk partmap_whole_disk(const kelb_disk *disk) {
+  kelb_disk whole = *disk;
+  whole.partition = nullptr;
+  return whole;
+}
+
+/* Fills `part` with one partition of `map`: its first sector and length in
+ * sectors, where the entry describing it lies, and its zero-based entry
+ * number. Every field is set; `data` is null. */
+static inline void partmap_fill_partition(kelb_partition *part, kelb_partition_map *map,
+                                          uint64_t start, uint64_t length, uint64_t offset,
+                                          int32_t index) {
+  part->start = start;
+  part->length = length;
+  part->offset = offset;
+  part->index = index;
+  part->data = nullptr;
+  part->map = map;
+}
+
 /* Any 32-bit decimal and its terminating zero. */
 #define KELB_PARTITION_NAME_SIZE 13
 

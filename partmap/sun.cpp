@@ -38,16 +38,12 @@ bool checksum_ok(const uint8_t *label) {
 
 kelb_err_t sun_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook, void *hook_data) {
   /* Sector numbers count from the start of the whole disk. */
-  kelb_disk whole = *disk;
-  whole.partition = nullptr;
+  kelb_disk whole = partmap_whole_disk(disk);
 
   /* One record per walk, reused for every entry; a hook that keeps an entry
    * copies it. */
   kelb_partition *record = static_cast<kelb_partition *>(kelb_malloc(sizeof(kelb_partition)));
   if (!record) return kelb_errno;
-  record->offset = 0;
-  record->data = nullptr;
-  record->map = &sun_partition_map;
 
   uint8_t label[kLabelSize];
   if (kelb_disk_read(&whole, 0, 0, kLabelSize, label) != KELB_ERR_NONE) {
@@ -73,10 +69,10 @@ kelb_err_t sun_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook, v
     const uint8_t *placement = label + kPlacementOffset + kPlacementSize * i;
     /* Widened before the first product: at most 0xFFFFFFFF * 0xFFFF * 0xFFFF,
      * which fits in 64 bits. */
-    record->start =
+    const uint64_t start =
         static_cast<uint64_t>(read_be32(placement)) * tracks_per_cyl * sectors_per_track;
-    record->length = read_be32(placement + 4);
-    record->index = static_cast<int32_t>(i);
+    partmap_fill_partition(record, &sun_partition_map, start, read_be32(placement + 4), 0,
+                           static_cast<int32_t>(i));
     if (record->length == 0) continue;
     if (hook(disk, record, hook_data)) break;
   }
