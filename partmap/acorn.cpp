@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: MIT
-/* The acorn module: the Linux partition map that an Acorn ADFS disc's boot
- * block points to. Built freestanding; it calls only the loader's kelb_
- * services. */
+/* The acorn module: Linux partition maps on Acorn ADFS discs.
+ *
+ * The ADFS boot block in sector 6, accepted when its partition type is Linux
+ * (9) and its checksum byte matches, gives the disc's geometry and the
+ * cylinder where the Linux map starts. The map holds up to 42 entries of 12
+ * bytes, each marked by one of two magics and placing its partition in
+ * sectors from the map's start; the first unmarked entry ends it. Every
+ * multi-byte field is little-endian. */
+
 #include "partmap_common.h"
 
 KELB_MOD_NAME("acorn");
 
 namespace {
-
-/* Multi-byte fields are little-endian. */
 
 /* The ADFS boot block. */
 constexpr uint64_t kBootBlockSector = 6;

@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: MIT
-/* The amiga module: the Amiga rigid disk block and its chain of partition
- * blocks. Built freestanding; it calls only the loader's kelb_ services. */
+/* The amiga module: Amiga rigid disk blocks.
+ *
+ * A rigid disk block, marked "RDSK", lies in one of the disk's first 15
+ * sectors and links to a chain of partition blocks, one sector each, every
+ * block naming the next. Each partition block places its partition by low
+ * and high cylinder, in cylinders of surfaces times blocks per track. Every
+ * number is a 32-bit big-endian value. */
+
 #include "partmap_common.h"
 
 KELB_MOD_NAME("amiga");
 
 namespace {
 
-/* Every number on disk is a 32-bit big-endian value; block numbers count
- * 512-byte sectors from the start of the whole disk. */
+/* Block numbers count 512-byte sectors from the start of the whole disk. */
 
 /* The rigid disk block lies in one of sectors 0 to 14. */
 constexpr uint64_t kRdbLastSector = 14;

@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: MIT
-/* The apple module: the Apple partition map, one entry per sector from
- * sector 1 on. Built freestanding; it calls only the loader's kelb_ services. */
+/* The apple module: Apple partition maps.
+ *
+ * The map fills one 512-byte entry per sector from sector 1 on, each
+ * signed 0x504D ("PM") and giving its partition's first block and block
+ * count, a name and a type. The first entry without the signature ends the
+ * map, as does the entry whose partition starts at block 1024. Every number
+ * is big-endian. */
+
 #include "partmap_common.h"
 
 KELB_MOD_NAME("apple");
 
 namespace {
 
-/* Numbers are big-endian; block numbers count 512-byte sectors from the start
- * of the whole disk. */
+/* Block numbers count 512-byte sectors from the start of the whole disk. */
 
 constexpr uint64_t kFirstEntryPosition = KELB_SECTOR_SIZE; /* sector 1 */
 constexpr size_t kEntrySize = KELB_SECTOR_SIZE;
