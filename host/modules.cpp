@@ -362,11 +362,9 @@ std::vector<std::string> default_module_dirs() {
   self[n] = '\0';
   std::string dir(self);
   dir.erase(dir.find_last_of('/'));
-#ifdef KELB_INSTALLED_MODULE_DIR
   // Installed: bin/kelb-probe finds lib/kelb (or the multiarch library
   // folder) through the path between the two, whatever the prefix.
   dirs.push_back(dir + "/" KELB_INSTALLED_MODULE_DIR);
-#endif
   // In a build tree the program lies in host/ and the modules in partmap/
   // beside it. No build path is compiled in: an installed copy must hold
   // nothing of the machine it was built on.

@@ -20,10 +20,6 @@
 #include <string>
 #include <vector>
 
-#ifndef KELB_PROBE_VERSION
-#define KELB_PROBE_VERSION "unknown"
-#endif
-
 namespace {
 
 const char kModuleDirVariable[] = "KELB_MODULE_DIR";
