@@ -9,7 +9,7 @@
 // image, in file order (END one past the image's last byte). Both files are
 // written under temporary names and renamed when complete, after the input
 // has been read back and checked, so an interrupted run leaves no manifest.
-#include "workload.h"
+#include "bench/workload.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

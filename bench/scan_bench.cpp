@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "png_scan.h"
-#include "workload.h"
+#include "tool/png_scan.h"
+#include "bench/workload.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "workload.h"
+#include "bench/workload.h"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "fuzz_input.h"
+#include "fuzz/fuzz_input.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -10,8 +10,8 @@
 //
 // Checked on every input: a refusal says why, after the file's name; an
 // accepted file has a non-empty name without a NUL.
-#include "fuzz_input.h"
-#include "kelb_host.h"
+#include "fuzz/fuzz_input.h"
+#include "host/kelb_host.h"
 
 #include <string>
 

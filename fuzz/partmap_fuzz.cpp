@@ -18,8 +18,8 @@
 // entry, never after it asked to stop; partition_name gives the record's
 // index + 1; and when nothing failed, find_partition on a plain decimal name
 // gives the record the walk reported under that name.
-#include "fuzz_input.h"
-#include "kelb_host.h"
+#include "fuzz/fuzz_input.h"
+#include "host/kelb_host.h"
 
 #include <cinttypes>
 #include <cstdio>

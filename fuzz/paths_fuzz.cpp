@@ -14,7 +14,7 @@
 // the depth of the current directory in the tree (bits 1-2: 0 to 3); the
 // rest is the path text, up to its first NUL.
 #include "diskobject/DiskObject.h"
-#include "fuzz_input.h"
+#include "fuzz/fuzz_input.h"
 
 #include <cerrno>
 #include <climits>

@@ -15,9 +15,9 @@
 // (with bit 0) a length byte and that many pattern bytes, twice; then c
 // 16-bit little-endian piece sizes, used in turn (0 feeds nothing); the rest
 // is the stream.
-#include "fuzz_input.h"
-#include "png_scan.h"
-#include "support/png_reference.h"
+#include "fuzz/fuzz_input.h"
+#include "tool/png_scan.h"
+#include "tests/support/png_reference.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // Disks: image files and block devices opened read-only, or bytes in
 // memory, read in 512-byte sectors through kelb_disk handles.
 
-#include "kelb_host.h"
+#include "host/kelb_host.h"
 
 #include <cerrno>
 #include <cstring>

@@ -11,7 +11,7 @@
 #ifndef KELB_HOST_H
 #define KELB_HOST_H
 
-#include "kelb.h"
+#include "partmap/kelb.h"
 
 #include <cstdint>
 #include <functional>

@@ -2,7 +2,7 @@
 // Module loading (dlopen, kelb_mod_init, kelb_mod_fini, dlclose), and the
 // checks made on a module file, through libelf, before any of its code runs.
 
-#include "kelb_host.h"
+#include "host/kelb_host.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -11,7 +11,7 @@
 // KELB_MODULE_DIR environment variable, else from the places
 // kelb_host::default_module_dirs() gives, relative to the program itself.
 
-#include "kelb_host.h"
+#include "host/kelb_host.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -4,7 +4,7 @@
 #ifndef KELB_HOST_SAMPLE_DISK_H
 #define KELB_HOST_SAMPLE_DISK_H
 
-#include "disk_labels.h"
+#include "host/disk_labels.h"
 
 #include <cstdio>
 #include <vector>

@@ -2,7 +2,7 @@
 // The kelb_ services other than disk reads: errors, memory, strings, debug
 // printing and the list of partition maps.
 
-#include "kelb_host.h"
+#include "host/kelb_host.h"
 
 #include <cctype>
 #include <climits>

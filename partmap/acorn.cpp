@@ -8,7 +8,7 @@
  * sectors from the map's start; the first unmarked entry ends it. Every
  * multi-byte field is little-endian. */
 
-#include "partmap_common.h"
+#include "partmap/partmap_common.h"
 
 KELB_MOD_NAME("acorn");
 

@@ -7,7 +7,7 @@
  * and high cylinder, in cylinders of surfaces times blocks per track. Every
  * number is a 32-bit big-endian value. */
 
-#include "partmap_common.h"
+#include "partmap/partmap_common.h"
 
 KELB_MOD_NAME("amiga");
 

@@ -7,7 +7,7 @@
  * map, as does the entry whose partition starts at block 1024. Every number
  * is big-endian. */
 
-#include "partmap_common.h"
+#include "partmap/partmap_common.h"
 
 KELB_MOD_NAME("apple");
 

@@ -5,7 +5,7 @@
 #ifndef KELB_PARTMAP_COMMON_H
 #define KELB_PARTMAP_COMMON_H
 
-#include "kelb.h"
+#include "partmap/kelb.h"
 
 /* Numbers as the disk stores them, in the byte order each field names; the
  * bytes are taken one by one, so any alignment will do. */

@@ -6,7 +6,7 @@
  * big-endian. The label is accepted when its magic is 0xDABE and the XOR of
  * its 256 16-bit words is 0. */
 
-#include "partmap_common.h"
+#include "partmap/partmap_common.h"
 
 KELB_MOD_NAME("sun");
 

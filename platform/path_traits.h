@@ -7,8 +7,8 @@
 //   POSIX:   '/' separates, a backslash is an ordinary character, no drives,
 //            no UNC names.
 //
-// The native header (platform/posix or platform/win32, chosen by the build)
-// defines, in namespace PathTraits:
+// The native header (platform/posix or platform/win32, which the build names
+// in PLATFORM_NATIVE_PATH_TRAITS_H) defines, in namespace PathTraits:
 //   constexpr char kPreferredSeparator;   // the separator paths are given
 //   constexpr char kAlternateSeparator;   // also a separator; equal to
 //                                         // kPreferredSeparator when none
@@ -16,7 +16,7 @@
 //   constexpr bool kHasUnc;               // two leading separators name a server
 #pragma once
 
-#include "native_path_traits.h"
+#include PLATFORM_NATIVE_PATH_TRAITS_H
 
 namespace PathTraits {
 

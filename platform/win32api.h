@@ -12,8 +12,9 @@
 //     unsigned long.
 //   - Paths follow platform/path_traits.h: '/' is the only separator and a
 //     backslash is an ordinary character.
-// The build chooses the native header by its include path (platform/posix or
-// platform/win32); nothing else in this file depends on the platform.
+// The build names the native header (platform/posix or platform/win32) in
+// PLATFORM_NATIVE_WIN32API_H; nothing else in this file depends on the
+// platform.
 #pragma once
 
-#include "native_win32api.h"
+#include PLATFORM_NATIVE_WIN32API_H

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "platform/afx.h"
-#include "lumvane_strings.h"
-#include "png_scan.h"
+#include "tool/lumvane_strings.h"
+#include "tool/png_scan.h"
 
 #include <functional>
 

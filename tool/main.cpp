@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Lumvane's driver: banner, framework, paths, the locator's single pass (with
 // the progress line on a terminal), the writer, and the key prompt.
-#include "lumvane.h"
-#include "progress.h"
+#include "tool/lumvane.h"
+#include "tool/progress.h"
 
 #include <iostream>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "lumvane.h"
+#include "tool/lumvane.h"
 
 #include "platform/blockreader.h"
 

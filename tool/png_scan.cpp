@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "png_scan.h"
+#include "tool/png_scan.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "lumvane.h"
+#include "tool/lumvane.h"
 
 #include "diskobject/DiskObject.h"
 #include "platform/fsinfo.h"

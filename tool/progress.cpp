@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "progress.h"
+#include "tool/progress.h"
 
 #include "platform/terminal.h"
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The tool's string table, compiled in (on Windows the executable's
 // string-table resource, lumvane.rc, serves the same entries).
-#include "lumvane.h"
-#include "lumvane_strings.h"
+#include "tool/lumvane.h"
+#include "tool/lumvane_strings.h"
 
 const char* AfxLookupString(UINT id) {
   switch (id) {

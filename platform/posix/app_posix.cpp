@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "platform/afx.h"
-#include "posix_internal.h"
+#include "platform/posix/posix_internal.h"
 
 BOOL AfxWinInit(HINSTANCE /*instance*/, HINSTANCE /*prevInstance*/, LPTSTR /*cmdLine*/,
                 int /*cmdShow*/) {

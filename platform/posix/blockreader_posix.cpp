@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "posix_internal.h"
+#include "platform/posix/posix_internal.h"
 
 namespace {
 

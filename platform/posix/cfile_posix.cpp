@@ -7,7 +7,7 @@
 #include <climits>
 
 #include "platform/afx.h"
-#include "posix_internal.h"
+#include "platform/posix/posix_internal.h"
 
 namespace {
 int Fd(INT_PTR handle) { return static_cast<int>(handle); }

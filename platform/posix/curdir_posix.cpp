@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "platform/afx.h"
-#include "posix_internal.h"
+#include "platform/posix/posix_internal.h"
 
 namespace {
 

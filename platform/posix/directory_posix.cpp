@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "posix_internal.h"
+#include "platform/posix/posix_internal.h"
 
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
   // getcwd with a null buffer allocates as much as the path needs, so a long

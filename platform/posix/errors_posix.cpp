@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "posix_internal.h"
+#include "platform/posix/posix_internal.h"
 
 namespace {
 thread_local DWORD t_lastError = 0;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "posix_internal.h"
+#include "platform/posix/posix_internal.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/fsinfo.h"
-#include "posix_internal.h"
+#include "platform/posix/posix_internal.h"
 
 namespace {
 

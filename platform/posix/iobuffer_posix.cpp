@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "posix_internal.h"
+#include "platform/posix/posix_internal.h"
 
 std::size_t AfxGetPageSize() {
   const long size = sysconf(_SC_PAGESIZE);

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/afx.h"
-#include "posix_internal.h"
+#include "platform/posix/posix_internal.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "workload.h"
+#include "bench/workload.h"
 
 namespace {
 

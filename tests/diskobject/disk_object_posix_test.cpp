@@ -11,10 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "diskobject/DiskObject.h"
-#include "support/as_nobody.h"
-#include "support/recording_wnd.h"
-#include "support/system_text.h"
-#include "support/temp_dir.h"
+#include "tests/support/as_nobody.h"
+#include "tests/support/recording_wnd.h"
+#include "tests/support/system_text.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 

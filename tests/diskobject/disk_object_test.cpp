@@ -10,9 +10,9 @@
 
 #include "diskobject/DiskObject.h"
 #include "platform/path_traits.h"
-#include "support/recording_wnd.h"
-#include "support/system_text.h"
-#include "support/temp_dir.h"
+#include "tests/support/recording_wnd.h"
+#include "tests/support/system_text.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "diskobject/DiskObject.h"
-#include "support/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 std::string Normalized(const std::string& in) {

@@ -7,7 +7,7 @@
 
 #include "diskobject/DiskObject.h"
 #include "platform/path_traits.h"
-#include "support/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "diskobject/DiskObject.h"
-#include "support/recording_wnd.h"
-#include "support/temp_dir.h"
+#include "tests/support/recording_wnd.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 

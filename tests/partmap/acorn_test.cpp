@@ -2,8 +2,8 @@
 // The acorn module, loaded for real, on ADFS boot blocks and Linux partition
 // maps built here; what every module does alike is in every_map_test.cpp.
 
-#include "kelb_fixture.h"
-#include "typical_disks.h"
+#include "tests/partmap/kelb_fixture.h"
+#include "tests/partmap/typical_disks.h"
 
 using namespace kelb_test;
 

@@ -4,8 +4,8 @@
 // walk, a hook that stops the walk, hooks given the caller's handle, and
 // find_partition by name, with an old error set and on a blank disk.
 
-#include "kelb_fixture.h"
-#include "typical_disks.h"
+#include "tests/partmap/kelb_fixture.h"
+#include "tests/partmap/typical_disks.h"
 
 #include <algorithm>
 #include <dlfcn.h>

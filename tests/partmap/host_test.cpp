@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The stand-in host's services, as the modules see them.
 
-#include "kelb_fixture.h"
-#include "support/temp_dir.h"
+#include "tests/partmap/kelb_fixture.h"
+#include "tests/support/temp_dir.h"
 
 #include <climits>
 #include <cstdio>

@@ -3,7 +3,7 @@
  * (KELB_LACKS_NAME, _EMPTY_NAME, _FOR_EACH, _FIND, _PARTITION_NAME): the
  * host must refuse it. Its operations set an error the tests look for, so a
  * host that called one before refusing the module is seen. */
-#include "partmap_common.h"
+#include "partmap/partmap_common.h"
 
 KELB_MOD_NAME("incomplete");
 

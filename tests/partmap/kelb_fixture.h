@@ -26,8 +26,8 @@
 #ifndef KELB_FIXTURE_H
 #define KELB_FIXTURE_H
 
-#include "disk_labels.h"
-#include "kelb_host.h"
+#include "host/disk_labels.h"
+#include "host/kelb_host.h"
 
 #include <gtest/gtest.h>
 

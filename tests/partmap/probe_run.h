@@ -6,8 +6,8 @@
 #ifndef KELB_PROBE_RUN_H
 #define KELB_PROBE_RUN_H
 
-#include "support/run_program.h"
-#include "support/temp_dir.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

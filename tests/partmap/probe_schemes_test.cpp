@@ -2,7 +2,7 @@
 // kelb-probe end to end on each scheme's sample disk of `make demo`, and on
 // Amiga and Apple labels written by parted, an independent tool.
 
-#include "probe_run.h"
+#include "tests/partmap/probe_run.h"
 
 #include <fstream>
 #include <set>

@@ -2,8 +2,8 @@
 // kelb-probe end to end: the built program on image files, one of them
 // labelled by parted, an independent tool.
 
-#include "disk_labels.h"
-#include "probe_run.h"
+#include "host/disk_labels.h"
+#include "tests/partmap/probe_run.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -11,7 +11,7 @@
 #include "platform/afx.h"
 #include "platform/blockreader.h"
 #include "platform/iobuffer.h"
-#include "support/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 std::string ReadAll(const std::string& path) {

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/afx.h"
-#include "support/recording_wnd.h"
-#include "test_strings.h"
+#include "tests/support/recording_wnd.h"
+#include "tests/platform/test_strings.h"
 
 // The program's string table for these tests.
 const char* AfxLookupString(UINT id) {

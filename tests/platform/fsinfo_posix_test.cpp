@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/fsinfo.h"
-#include "support/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 

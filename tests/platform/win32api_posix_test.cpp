@@ -17,10 +17,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/afx.h"
-#include "support/as_nobody.h"
-#include "support/run_program.h"
+#include "tests/support/as_nobody.h"
+#include "tests/support/run_program.h"
 #include "platform/blockreader.h"
-#include "support/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 

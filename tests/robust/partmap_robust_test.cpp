@@ -5,8 +5,8 @@
 // disk, a partition reported twice or a block left unfreed (the fixture
 // checks the last).
 
-#include "kelb_fixture.h"
-#include "support/temp_dir.h"
+#include "tests/partmap/kelb_fixture.h"
+#include "tests/support/temp_dir.h"
 
 #include <set>
 

@@ -8,8 +8,8 @@
 // entries were read, the read past the end is an error (1); after the
 // table, the disk is listed as the whole sample is (0).
 
-#include "support/run_program.h"
-#include "support/temp_dir.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

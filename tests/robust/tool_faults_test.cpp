@@ -29,8 +29,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "support/as_nobody.h"
-#include "support/run_program.h"
+#include "tests/support/as_nobody.h"
+#include "tests/support/run_program.h"
 
 #ifndef LUMVANE_BIN
 #error "LUMVANE_BIN must name the built tool"

@@ -19,8 +19,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/run_program.h"
-#include "support/temp_dir.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
 
 namespace as_nobody {
 

@@ -7,7 +7,7 @@
 // png_scan.h (no test framework), so that the fuzz build can include it.
 #pragma once
 
-#include "png_scan.h"
+#include "tool/png_scan.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // RunProgram, which every end-to-end test runs its programs through: what a
 // run is given and what comes back, through /bin/sh.
-#include "support/run_program.h"
-#include "support/temp_dir.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // The locator over a real file: the driver's single read against the two
 // passes of ScanFile, progress between reads, and an input that shrinks
 // while it is read.
-#include "lumvane.h"
-#include "pngdraw.h"
+#include "tool/lumvane.h"
+#include "tool/sample/pngdraw.h"
 
-#include "support/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The driver's two path rules on this platform's separators.
-#include "lumvane.h"
+#include "tool/lumvane.h"
 
 #include "platform/path_traits.h"
 

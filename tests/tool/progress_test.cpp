@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The progress line's formatter: units, percentage, rate and time left, the
 // unknown total, and the cut to a terminal's width.
-#include "progress.h"
+#include "tool/progress.h"
 
 #include <gtest/gtest.h>
 

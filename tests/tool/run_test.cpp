@@ -2,9 +2,9 @@
 // End-to-end runs of the built lumvane binary in a temporary folder, with
 // standard input from /dev/null: the exact bytes on standard output and
 // standard error, the exit status, and the files left behind.
-#include "pngdraw.h"
-#include "support/run_program.h"
-#include "support/temp_dir.h"
+#include "tool/sample/pngdraw.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

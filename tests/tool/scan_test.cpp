@@ -2,9 +2,9 @@
 // The scanning core on crafted buffers: the pairing rules, occurrences across
 // read boundaries, 64-bit offsets, and equality with a plain byte-by-byte
 // model of the rules whatever the read sizes.
-#include "png_scan.h"
-#include "pngdraw.h"
-#include "support/png_reference.h"
+#include "tool/png_scan.h"
+#include "tool/sample/pngdraw.h"
+#include "tests/support/png_reference.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 // pseudo-terminal read byte for byte, and a tmux pane whose finished screen
 // is compared with the plain transcript. Standard input is /dev/null, so the
 // key prompt returns at once.
-#include "pngdraw.h"
-#include "support/run_program.h"
-#include "support/temp_dir.h"
+#include "tool/sample/pngdraw.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

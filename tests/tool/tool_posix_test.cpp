@@ -5,7 +5,7 @@
 // current directory that fails, and a current directory that cannot be read.
 // The test program is linked with close and fchdir wrapped (-Wl,--wrap), so
 // that a test can make them fail.
-#include "lumvane.h"
+#include "tool/lumvane.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -19,8 +19,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/system_text.h"
-#include "support/temp_dir.h"
+#include "tests/support/system_text.h"
+#include "tests/support/temp_dir.h"
 
 CString g_strInputPath;
 CString g_strOutputDir;

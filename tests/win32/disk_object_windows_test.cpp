@@ -2,10 +2,10 @@
 // CDiskObject with Windows paths on a real drive letter: backslashes with
 // slashes accepted, drive roots, drive-relative and root-relative names, UNC
 // names, and the system's own error texts.
-#include "win32_support.h"
+#include "tests/win32/win32_support.h"
 
 #include "diskobject/DiskObject.h"
-#include "support/recording_wnd.h"
+#include "tests/support/recording_wnd.h"
 
 namespace {
 

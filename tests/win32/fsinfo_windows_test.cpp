@@ -2,7 +2,7 @@
 // The file identity questions the writer asks before it empties a folder,
 // over the real system: spellings differ (slashes, doubled backslashes, case,
 // "..") but the folder is the same.
-#include "win32_support.h"
+#include "tests/win32/win32_support.h"
 
 #include "platform/fsinfo.h"
 

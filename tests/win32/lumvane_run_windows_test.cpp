@@ -6,13 +6,13 @@
 // from NUL, so its closing key wait returns at once.
 //
 // Usage: lumvane_run_windows_test PATH\TO\Lumvane.exe [gtest options]
-#include "win32_support.h"
+#include "tests/win32/win32_support.h"
 
 #include <cstdio>
 
 #include "diskobject/DiskObject.h"
-#include "lumvane_strings.h"
-#include "pngdraw.h"
+#include "tool/lumvane_strings.h"
+#include "tool/sample/pngdraw.h"
 
 namespace {
 

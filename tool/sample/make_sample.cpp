@@ -3,7 +3,7 @@
 //   make_sample OUTPUT [COUNT [SEED]]
 // Prints each picture's range, "start end", one per line.
 // The demo's tool/sample/sample.bin is: make_sample tool/sample/sample.bin 5 2026
-#include "pngdraw.h"
+#include "tool/sample/pngdraw.h"
 
 #include <cstdio>
 #include <cstdlib>

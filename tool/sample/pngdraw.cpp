@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "pngdraw.h"
+#include "tool/sample/pngdraw.h"
 
 #include <algorithm>
 #include <array>
