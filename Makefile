@@ -187,7 +187,7 @@ demo-kelb: build
 bench-build:
 	@scripts/require $(BENCH_PACKAGES)
 	cmake -S . -B $(BENCH_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release \
-	  -DLUMVANE_WERROR=$(WERROR) -DLUMVANE_TESTS=OFF
+	  -DLUMVANE_WERROR=$(WERROR) -DLUMVANE_TESTS=OFF -DLUMVANE_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 
 bench: bench-build
