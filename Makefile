@@ -175,14 +175,11 @@ demo-lumvane: build
 # Writes a small disk image of each scheme (Sun, Amiga, Apple, Acorn) and
 # lists it with kelb-probe.
 demo-kelb: build
-	$(BUILD)/host/kelb-sample-sun $(BUILD)/sample-sun.img
-	$(BUILD)/host/kelb-probe $(BUILD)/sample-sun.img
-	$(BUILD)/host/kelb-sample-amiga $(BUILD)/sample-amiga.img
-	$(BUILD)/host/kelb-probe $(BUILD)/sample-amiga.img
-	$(BUILD)/host/kelb-sample-apple $(BUILD)/sample-apple.img
-	$(BUILD)/host/kelb-probe $(BUILD)/sample-apple.img
-	$(BUILD)/host/kelb-sample-acorn $(BUILD)/sample-acorn.img
-	$(BUILD)/host/kelb-probe $(BUILD)/sample-acorn.img
+	@set -e; for scheme in sun amiga apple acorn; do \
+	  echo "$(BUILD)/host/kelb-probe $(BUILD)/sample-$$scheme.img"; \
+	  $(BUILD)/host/kelb-sample-$$scheme $(BUILD)/sample-$$scheme.img; \
+	  $(BUILD)/host/kelb-probe $(BUILD)/sample-$$scheme.img; \
+	done
 
 bench-build:
 	@scripts/require $(BENCH_PACKAGES)
