@@ -117,8 +117,8 @@ class CPatternSearch {
   CPatternSearch(const unsigned char* pattern, size_t patternLength, bool startMode, CSink& sink);
 
   // Feeds the next n bytes of the stream; reports to the sinks every
-  // counting occurrence whose bytes have all been fed, but for those within
-  // 15 bytes of the end of the bytes fed (see Decided).
+  // counting occurrence whose bytes (all that its decision looks at) have
+  // all been fed.
   void Feed(const void* data, size_t n);
 
   // True once the search was ended (by a sink or by End).

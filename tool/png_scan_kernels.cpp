@@ -50,13 +50,15 @@ size_t FindPortable(const unsigned char* buf, size_t i, size_t end, const Candid
   const Word a0 = kOnes * t.first[0], b0 = kOnes * t.second[0];
   const Word a1 = kOnes * t.first[1], b1 = kOnes * t.second[1];
   const size_t d0 = t.distance[0], d1 = t.distance[1];
-  for (; end - i >= sizeof(Word); i += sizeof(Word)) {
-    const unsigned char* p = buf + i;
+  const auto hits = [&](const unsigned char* p) {
     const Word x = Load(p);
-    const Word hit = (ZeroBytes(x ^ a0) & ZeroBytes(Load(p + d0) ^ b0)) |
-                     (ZeroBytes(x ^ a1) & ZeroBytes(Load(p + d1) ^ b1));
-    if (hit != 0) break;
-  }
+    return (ZeroBytes(x ^ a0) & ZeroBytes(Load(p + d0) ^ b0)) |
+           (ZeroBytes(x ^ a1) & ZeroBytes(Load(p + d1) ^ b1));
+  };
+  // Two words per step, so that one branch serves both.
+  constexpr size_t kStep = 2 * sizeof(Word);
+  for (; end - i >= kStep; i += kStep)
+    if ((hits(buf + i) | hits(buf + i + sizeof(Word))) != 0) break;
   return FindBytes(buf, i, end, t);
 }
 
