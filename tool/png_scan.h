@@ -86,10 +86,12 @@ class CPatternSearch {
   class CSink {
    public:
     // An occurrence that counts, at stream offset p (start mode: "IHDR"
-    // stands 12 bytes on; end mode: four zero bytes stand before it).
-    // Occurrences of all the patterns come in rising order of p (at one p,
-    // in the order of the patterns). Returning false ends the search: it
-    // reports nothing more, for any pattern, and ignores later bytes.
+    // stands 12 bytes on; end mode: four zero bytes stand before it). Each
+    // pattern's occurrences come in rising order of p; how those of two
+    // patterns interleave is only what Decided() tells: while a sink hears
+    // of p, every occurrence below Decided() is p or one reported before.
+    // Returning false ends the search: it reports nothing more, for any
+    // pattern, and ignores later bytes.
     virtual bool Found(uint64_t p) = 0;
 
    protected:
@@ -133,7 +135,7 @@ class CPatternSearch {
   // Every position below this has been decided for every pattern: each
   // counting occurrence there has been reported. Positions at and above it
   // wait for bytes that a decision looks at (at most 15 bytes before the
-  // stream's end). While a sink is told of an occurrence at p, it is p.
+  // stream's end).
   uint64_t Decided() const;
 
  private:
@@ -277,7 +279,7 @@ class CPNGLocator : private CPatternSearch::CSink {
   CEndPairing m_pairing;
   // Markers waiting for the starts before p + 8; at most 3, since the
   // search decides every position up to 15 bytes before the end of what was
-  // fed, reports in stream order, and markers lie at least 9 bytes apart.
+  // fed and markers lie at least 9 bytes apart.
   std::vector<uint64_t> m_kept;
   bool m_finished = false;
 };
