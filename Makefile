@@ -51,7 +51,7 @@ BENCH_BUILD     ?= build-bench
 BENCH_DATA      ?= /var/tmp/lumvane-bench
 BENCH_OUT       ?= /dev/shm
 BENCH_RUNS      ?= 5
-BENCH_WORKLOADS ?= many-64m,few-64m,many-1g,few-1g
+BENCH_WORKLOADS ?= many-64m,few-64m,many-1g,few-1g,many-1g-random,few-1g-random
 # make bench-cold (on demand, never in CI): an input larger than memory, the
 # page cache dropped before each run; needs root and BENCH_COLD_SIZE of free
 # disk in BENCH_COLD_DATA (plus the images' 3% in BENCH_OUT).

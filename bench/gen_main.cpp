@@ -2,10 +2,12 @@
 // lumvane-benchgen: writes one benchmark input and its manifest.
 //
 //   lumvane-benchgen --seed N --size BYTES --images N --image-bytes BYTES
-//                    [--spread RATIO] OUTPUT MANIFEST
+//                    [--spread RATIO] [--junk mixed|random] OUTPUT MANIFEST
 //
-// The manifest holds a header line "# lumvane-bench v1 seed=... size=...
-// images=... image-bytes=... spread=..." and then one line "START END" per
+// --junk random fills the space between the images with uniformly random
+// bytes instead of the default mix. The manifest holds a header line
+// "# lumvane-bench v1 seed=... size=... images=... image-bytes=...
+// spread=..." (with " junk=random" after it for random junk) and then one line "START END" per
 // image, in file order (END one past the image's last byte). Both files are
 // written under temporary names and renamed when complete, after the input
 // has been read back and checked, so an interrupted run leaves no manifest.
@@ -68,7 +70,11 @@ int main(int argc, char** argv) {
       p.imageBytes = Number(value());
     else if (a == "--spread")
       p.sizeSpread = double(Number(value()));
-    else if (out.empty())
+    else if (a == "--junk") {
+      const std::string kind = value();
+      if (kind != "mixed" && kind != "random") Die("--junk takes mixed or random, not " + kind);
+      p.randomJunk = kind == "random";
+    } else if (out.empty())
       out = a;
     else if (manifest.empty())
       manifest = a;
@@ -77,7 +83,7 @@ int main(int argc, char** argv) {
   }
   if (out.empty() || manifest.empty())
     Die("usage: lumvane-benchgen --seed N --size BYTES --images N --image-bytes BYTES "
-        "[--spread RATIO] OUTPUT MANIFEST");
+        "[--spread RATIO] [--junk mixed|random] OUTPUT MANIFEST");
 
   const std::string outTmp = out + ".part", manTmp = manifest + ".part";
   int fd = ::open(outTmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -113,9 +119,10 @@ int main(int argc, char** argv) {
 
   FILE* m = std::fopen(manTmp.c_str(), "w");
   if (!m) Die("cannot create " + manTmp);
-  std::fprintf(m, "# lumvane-bench v1 seed=%llu size=%llu images=%u image-bytes=%llu spread=%.0f\n",
+  std::fprintf(m,
+               "# lumvane-bench v1 seed=%llu size=%llu images=%u image-bytes=%llu spread=%.0f%s\n",
                (unsigned long long)p.seed, (unsigned long long)p.totalBytes, p.images,
-               (unsigned long long)p.imageBytes, p.sizeSpread);
+               (unsigned long long)p.imageBytes, p.sizeSpread, p.randomJunk ? " junk=random" : "");
   for (const auto& r : ranges)
     std::fprintf(m, "%llu %llu\n", (unsigned long long)r.start, (unsigned long long)r.end);
   if (std::fclose(m) != 0) Die("cannot write " + manTmp);

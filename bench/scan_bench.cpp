@@ -2,7 +2,9 @@
 // The scanning core over an in-memory input, one pass per iteration, in
 // bytes per second. The inputs are 64 MiB copies of the "many" and "few"
 // workloads of `make bench` (same generator, same seeds), so the junk holds
-// the same mix of random data, zeros, text, tables and near misses.
+// the same mix of random data, zeros, text, tables and near misses; the
+// "random" ones hold uniformly random junk, where the single pass is also
+// timed with each byte-search kernel.
 //
 // End mode stops once every image has its end; its throughput counts the
 // bytes up to that point, the bytes it actually looked at.
@@ -13,6 +15,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,7 +36,8 @@ const Input& Workload(const std::string& name) {
   if (it != cache.end()) return it->second;
   benchgen::Params p;
   p.totalBytes = 64ull << 20;
-  if (name == "many") {
+  p.randomJunk = name.ends_with("-random");
+  if (name.starts_with("many")) {
     p.seed = 8003;
     p.images = 312;
     p.imageBytes = 25ull << 20;
@@ -124,6 +128,20 @@ void SinglePass(benchmark::State& state, const std::string& name) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.bytes.size()));
 }
 
+// The single pass as the tool runs it, with the given byte-search kernel
+// (skipped where the processor or build lacks it).
+void SinglePassWith(benchmark::State& state, const std::string& name, ScanKernel kernel) {
+  const ScanKernel before = ActiveScanKernel();
+  if (!SelectScanKernel(kernel)) {
+    state.SkipWithError("this build or processor lacks the kernel");
+    for (auto _ : state) {
+    }
+    return;
+  }
+  SinglePass(state, name);
+  SelectScanKernel(before);
+}
+
 // The single pass over one 256 KiB slice in the cache.
 void InCacheSinglePass(benchmark::State& state, const std::string& name) {
   const Input& in = Workload(name);
@@ -141,6 +159,16 @@ void InCacheSinglePass(benchmark::State& state, const std::string& name) {
 BENCHMARK_CAPTURE(InCacheSinglePass, few, std::string("few"))->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(SinglePass, many, std::string("many"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(SinglePass, few, std::string("few"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SinglePass, many_random, std::string("many-random"))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SinglePass, few_random, std::string("few-random"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SinglePassWith, few_random_avx2, std::string("few-random"), ScanKernel::kAVX2)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SinglePassWith, few_random_sse2, std::string("few-random"), ScanKernel::kSSE2)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SinglePassWith, few_random_portable, std::string("few-random"),
+                  ScanKernel::kPortable)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(InCache, start_few, std::string("few"), true)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(InCache, end_few, std::string("few"), false)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(StartMode, many, std::string("many"))->Unit(benchmark::kMillisecond);
@@ -150,4 +178,10 @@ BENCHMARK_CAPTURE(EndMode, few, std::string("few"))->Unit(benchmark::kMillisecon
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  std::printf("byte-search kernel chosen: %s\n", ScanKernelName(ActiveScanKernel()));
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -202,7 +202,10 @@ std::vector<uint8_t> BuildClean(const PngPlan& plan, uint64_t seed) {
 // dumps, with decoys that a careless locator would take for images.
 class Junk {
  public:
-  Junk(uint64_t seed, const Sink& sink) : m_rng(seed), m_sink(sink) { m_buf.resize(16 + kPiece); }
+  Junk(uint64_t seed, bool randomOnly, const Sink& sink)
+      : m_rng(seed), m_randomOnly(randomOnly), m_sink(sink) {
+    m_buf.resize(16 + kPiece);
+  }
 
   void Gap(uint64_t len) {
     size_t carry = 0;
@@ -212,7 +215,7 @@ class Junk {
       uint8_t* fresh = m_buf.data() + carry;
       Fill(fresh, n);
       Sanitize(m_buf.data(), carry + n, carry);
-      PlaceDecoys(fresh, n, done, len);
+      if (!m_randomOnly) PlaceDecoys(fresh, n, done, len);
       m_sink(fresh, n);
       done += n;
       // Keep the tail so that an occurrence across pieces is caught.
@@ -226,7 +229,7 @@ class Junk {
   enum Kind { kRandom, kZero, kText, kTable, kNearMiss };
 
   void NewRun() {
-    uint64_t r = m_rng.Range(0, 99);
+    uint64_t r = m_randomOnly ? 0 : m_rng.Range(0, 99);
     m_kind = r < 40 ? kRandom : r < 55 ? kZero : r < 70 ? kText : r < 95 ? kTable : kNearMiss;
     // Run lengths from 256 bytes to 256 KiB, evenly spread in logarithm.
     m_left = uint64_t(256.0 * std::exp(m_rng.Unit() * std::log(1024.0)));
@@ -334,6 +337,7 @@ class Junk {
   }
 
   Rng m_rng;
+  bool m_randomOnly;
   const Sink& m_sink;
   std::vector<uint8_t> m_buf;
   Kind m_kind = kRandom;
@@ -407,7 +411,7 @@ std::vector<Range> Generate(const Params& p, const Sink& sink) {
   for (uint32_t i = 0; i <= n; ++i) given += gap[i] = uint64_t(gw[i] / gsum * double(junk));
   gap[n] += junk - given;
 
-  Junk junkWriter(rng.Next(), sink);
+  Junk junkWriter(rng.Next(), p.randomJunk, sink);
   const uint64_t pixelSeed = rng.Next();
   std::vector<Range> ranges;
   ranges.reserve(n);

@@ -4,7 +4,7 @@
 //
 // The same parameters always give the same bytes. Outside the images the
 // junk never holds a PNG signature nor the text "IEND" except as controlled
-// decoys (a signature whose first chunk is not IHDR, an "IEND" whose length
+// decoys (in the mixed junk only) (a signature whose first chunk is not IHDR, an "IEND" whose length
 // field is not zero), each at least 32 bytes away from any image, so the
 // manifest lists exactly the images a correct locator must find.
 #pragma once
@@ -37,6 +37,10 @@ struct Params {
   uint32_t images = 0;       // number of embedded images
   uint64_t imageBytes = 0;   // their combined size, approximately
   double sizeSpread = 1000;  // ratio of the largest to the smallest image weight
+  // The junk between the images: runs of several kinds (random data, zeros,
+  // text, tables, near misses) with decoys; or, with randomJunk, uniformly
+  // random bytes only, as compressed data looks (no decoys).
+  bool randomJunk = false;
 };
 
 struct Range {

@@ -6,8 +6,9 @@
 // memory, with none of the core's tricks. The core runs four ways: one Feed
 // of everything, both passes fed in pieces whose sizes come from the input,
 // the end pass stopping once the scanner wants no more, as ScanFile does, and (with the PNG patterns) the single
-// pass that finds starts and markers together, in the same pieces. All
-// tables must equal the reference's: same entries, same starts, same ends.
+// pass that finds starts and markers together, in the same pieces; all of it
+// once with each byte-search kernel the machine has. All tables must equal
+// the reference's: same entries, same starts, same ends.
 //
 // Input: byte 0 is a flag byte: bit 0 set takes the two patterns from the
 // input (1 to 16 bytes each, exercising the core for any pattern) instead of
@@ -19,8 +20,10 @@
 #include "tool/png_scan.h"
 #include "tests/support/png_reference.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -57,6 +60,77 @@ void Expect(const COffsetTable& got, const COffsetTable& want, const char* how) 
   FuzzFail("%s: the core's table differs from the reference scan", how);
 }
 
+// The occurrences a search of both patterns reported, each pattern's in turn.
+struct Reported {
+  std::vector<uint64_t> of[2];
+};
+
+// Records one pattern's occurrences as a search reports them, and checks
+// what the locator relies on: while a sink hears of an occurrence, every
+// occurrence of either pattern below Decided() is that one or was reported
+// before.
+class CRecorder : public CPatternSearch::CSink {
+ public:
+  CRecorder(Reported& log, int pattern, const std::vector<uint64_t>& all, const char* kernel)
+      : m_log(log), m_k(pattern), m_all(all), m_kernel(kernel) {}
+  void Watch(const CPatternSearch& search) { m_search = &search; }
+  bool Found(uint64_t p) override {
+    m_log.of[m_k].push_back(p);
+    // Each pattern's own occurrences rise (checked at the end), so these
+    // counts are of the first ones.
+    const uint64_t decided = m_search->Decided();
+    const auto below = [decided](const std::vector<uint64_t>& v) {
+      return static_cast<size_t>(std::lower_bound(v.begin(), v.end(), decided) - v.begin());
+    };
+    const size_t reported = below(m_log.of[0]) + below(m_log.of[1]);
+    FUZZ_CHECK(reported == below(m_all),
+               "both patterns (%s): %zu occurrences below %" PRIu64 ", %zu reported", m_kernel,
+               below(m_all), decided, reported);
+    return true;
+  }
+
+ private:
+  Reported& m_log;
+  int m_k;
+  const std::vector<uint64_t>& m_all;  // every occurrence of both, in order
+  const char* m_kernel;
+  const CPatternSearch* m_search = nullptr;
+};
+
+// Both patterns searched at once, in pieces: every counting occurrence of
+// each, in stream order for each, and nothing else; every position up to 15
+// bytes before the end of the bytes fed is decided.
+void CheckTogether(const uint8_t* s, size_t n, const std::vector<uint8_t>& startPat,
+                   const std::vector<uint8_t>& endPat, const std::vector<size_t>& sizes,
+                   const char* kernel) {
+  const std::vector<uint64_t> want[2] = {png_reference::Occurrences(s, n, startPat, true),
+                                         png_reference::Occurrences(s, n, endPat, false)};
+  std::vector<uint64_t> all = want[0];
+  all.insert(all.end(), want[1].begin(), want[1].end());
+  std::sort(all.begin(), all.end());
+  Reported got;
+  CRecorder first(got, 0, all, kernel), second(got, 1, all, kernel);
+  CPatternSearch search({{startPat.data(), startPat.size(), true, &first},
+                         {endPat.data(), endPat.size(), false, &second}});
+  first.Watch(search);
+  second.Watch(search);
+  png_reference::Reads reads(sizes, n);
+  for (size_t at = 0; at < n;) {
+    const size_t piece = reads.Next(at);
+    search.Feed(s + at, piece);
+    at += piece;
+    FUZZ_CHECK(search.Decided() + 15 >= at,
+               "both patterns (%s): %zu bytes fed, only %" PRIu64 " decided", kernel, at,
+               search.Decided());
+  }
+  // Each pattern's last positions are decided once the bytes they need
+  // are there, as in the reference, so the stream's end leaves none out.
+  for (int k = 0; k < 2; ++k)
+    FUZZ_CHECK(got.of[k] == want[k],
+               "both patterns (%s): pattern %d, %zu occurrences, reference %zu", kernel, k,
+               got.of[k].size(), want[k].size());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
@@ -80,39 +154,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const COffsetTable want = png_reference::Scan(s, n, startPat, endPat);
 
-  // One Feed of everything.
-  COffsetTable whole;
-  ScanBuffer(s, n, startPat.data(), startPat.size(), 1, whole);
-  ScanBuffer(s, n, endPat.data(), endPat.size(), 0, whole);
-  Expect(whole, want, "one piece");
+  // Every byte-search kernel must give the reference's table.
+  png_reference::ForEachKernel([&](ScanKernel kernel) {
+    char how[64];
+    // One Feed of everything.
+    COffsetTable whole;
+    ScanBuffer(s, n, startPat.data(), startPat.size(), 1, whole);
+    ScanBuffer(s, n, endPat.data(), endPat.size(), 0, whole);
+    std::snprintf(how, sizeof how, "one piece (%s)", ScanKernelName(kernel));
+    Expect(whole, want, how);
 
-  // In pieces, as a file is read.
-  COffsetTable pieces;
-  {
-    CPNGScanner starts(startPat.data(), startPat.size(), 1, pieces);
-    FeedInPieces(starts, s, n, sizes);
-  }
-  {
-    CPNGScanner ends(endPat.data(), endPat.size(), 0, pieces);
-    FeedInPieces(ends, s, n, sizes);
-  }
-  Expect(pieces, want, "in pieces");
+    // In pieces, as a file is read.
+    COffsetTable pieces;
+    {
+      CPNGScanner starts(startPat.data(), startPat.size(), 1, pieces);
+      FeedInPieces(starts, s, n, sizes);
+    }
+    {
+      CPNGScanner ends(endPat.data(), endPat.size(), 0, pieces);
+      FeedInPieces(ends, s, n, sizes);
+    }
+    std::snprintf(how, sizeof how, "in pieces (%s)", ScanKernelName(kernel));
+    Expect(pieces, want, how);
 
-  // The single pass the driver runs, in the same pieces (it knows only the
-  // PNG patterns), checking between pieces that the table only grows.
-  if (!(flags & 1)) {
-    size_t seen = 0;
-    const COffsetTable once = png_reference::LocateInReads(
-        s, n, sizes, [&seen](const CPNGLocator& locator, const COffsetTable& table, size_t at) {
-          FUZZ_CHECK(at != 0 || table.empty(), "the locator did not empty its table");
-          FUZZ_CHECK(locator.StreamLength() == at,
-                     "single pass: stream length %" PRIu64 " after %zu bytes",
-                     locator.StreamLength(), at);
-          FUZZ_CHECK(table.size() >= seen, "single pass: the table shrank");
-          seen = table.size();
-        });
-    Expect(once, want, "single pass");
-  }
+    CheckTogether(s, n, startPat, endPat, sizes, ScanKernelName(kernel));
+
+    // The single pass the driver runs, in the same pieces (it knows only the
+    // PNG patterns), checking between pieces that the table only grows.
+    if (!(flags & 1)) {
+      size_t seen = 0;
+      const COffsetTable once = png_reference::LocateInReads(
+          s, n, sizes, [&seen](const CPNGLocator& locator, const COffsetTable& table, size_t at) {
+            FUZZ_CHECK(at != 0 || table.empty(), "the locator did not empty its table");
+            FUZZ_CHECK(locator.StreamLength() == at,
+                       "single pass: stream length %" PRIu64 " after %zu bytes",
+                       locator.StreamLength(), at);
+            FUZZ_CHECK(table.size() >= seen, "single pass: the table shrank");
+            seen = table.size();
+          });
+      std::snprintf(how, sizeof how, "single pass (%s)", ScanKernelName(kernel));
+      Expect(once, want, how);
+    }
+  });
 
   // What the writer relies on: starts rise, a paired image holds at least
   // its tag and CRC, and paired ends rise.

@@ -2,13 +2,7 @@
 #include "tool/png_scan.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define LUMVANE_SCAN_SSE2 1
-#endif
 
 namespace {
 
@@ -16,50 +10,44 @@ constexpr unsigned char kIHDRTag[4] = {'I', 'H', 'D', 'R'};
 constexpr size_t kIHDROffset = 12;  // type of the first chunk, from the signature's first byte
 constexpr size_t kIHDRSpan = kIHDROffset + sizeof kIHDRTag;
 
-// The first i in [i, end) where buf[i] == a and buf[i + lastAt] == b, or
-// end; buf[end - 1 + lastAt] must be readable. Testing the pattern's first
-// and last bytes at once keeps inputs rich in the first byte (text full of
-// 'I', runs of 0x89) or in partial patterns ("IEN", a signature with a bad
-// last byte) from stopping the search at each of them.
-size_t FindCandidate(const unsigned char* buf, size_t i, size_t end, unsigned char a,
-                     unsigned char b, size_t lastAt) {
-#ifdef LUMVANE_SCAN_SSE2
-  const __m128i va = _mm_set1_epi8(static_cast<char>(a));
-  const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
-  for (; end - i >= 32; i += 32) {
-    const unsigned char* p = buf + i;
-    const unsigned char* q = p + lastAt;
-    const __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i y0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-    const __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-    const __m128i y1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16));
-    const unsigned m0 = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x0, va), _mm_cmpeq_epi8(y0, vb))));
-    const unsigned m1 = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x1, va), _mm_cmpeq_epi8(y1, vb))));
-    const unsigned m = m0 | (m1 << 16);
-    if (m != 0) return i + static_cast<size_t>(std::countr_zero(m));
-  }
-#endif
-  while (i < end) {
-    const void* hit = std::memchr(buf + i, a, end - i);
-    if (hit == nullptr) return end;
-    i = static_cast<size_t>(static_cast<const unsigned char*>(hit) - buf);
-    if (buf[i + lastAt] == b) return i;
-    ++i;
-  }
-  return end;
-}
-
 }  // namespace
+
+CPatternSearch::CPatternSearch(std::initializer_list<Pattern> patterns)
+    : m_count(std::min(patterns.size(), kMaxPatterns)),
+      m_test{},
+      m_find(png_scan_kernels::ActiveFind()) {
+  if (m_count == 0) m_ended = true;
+  for (size_t k = 0; k < m_count; ++k) {
+    const Pattern& from = patterns.begin()[k];
+    Searched& s = m_patterns[k];
+    s.length = std::clamp<size_t>(from.length, 1, sizeof s.bytes);
+    std::memcpy(s.bytes, from.bytes, s.length);
+    s.startMode = from.startMode;
+    s.span = s.startMode ? std::max(s.length, kIHDRSpan) : s.length;
+    s.sink = from.sink;
+  }
+  for (size_t k = 0; k < kMaxPatterns && m_count > 0; ++k) {
+    // A search for one pattern tests it in both slots of the kernel. The
+    // first and last bytes: inputs rich in the first byte (text full of 'I',
+    // runs of 0x89) or in partial patterns ("IEN", a signature with a bad
+    // last byte) then rarely stop the search.
+    const Searched& s = m_patterns[k < m_count ? k : 0];
+    m_test.first[k] = s.bytes[0];
+    m_test.second[k] = s.bytes[s.length - 1];
+    m_test.distance[k] = s.length - 1;
+    m_reach = std::max(m_reach, s.length - 1);
+  }
+}
 
 CPatternSearch::CPatternSearch(const unsigned char* pattern, size_t patternLength, bool startMode,
                                CSink& sink)
-    : m_patternLength(std::clamp<size_t>(patternLength, 1, sizeof m_pattern)),
-      m_startMode(startMode),
-      m_sink(sink) {
-  std::memcpy(m_pattern, pattern, m_patternLength);
-  m_span = m_startMode ? std::max(m_patternLength, kIHDRSpan) : m_patternLength;
+    : CPatternSearch({{pattern, patternLength, startMode, &sink}}) {}
+
+uint64_t CPatternSearch::Decided() const {
+  uint64_t decided = ~uint64_t{0};
+  for (size_t k = 0; k < m_count; ++k)
+    decided = std::min(decided, std::max(m_patterns[k].scanned, m_patterns[k].next));
+  return decided;
 }
 
 void CPatternSearch::Feed(const void* data, size_t n) {
@@ -71,27 +59,30 @@ void CPatternSearch::Feed(const void* data, size_t n) {
     return;
   }
 
-  // Positions below this have all the bytes a decision looks at.
-  const uint64_t decidable = length >= m_span ? length - m_span + 1 : 0;
+  // Each pattern's positions below its limit have all the bytes a decision
+  // on it looks at.
+  bool straddles = false;
+  for (size_t k = 0; k < m_count; ++k) {
+    Searched& s = m_patterns[k];
+    s.decidable = length >= s.span ? length - s.span + 1 : 0;
+    straddles |= s.scanned < s.decidable && s.scanned < base + kLookBehind;
+  }
 
   // Positions whose bytes straddle the previous pieces and this one (and
   // the first few of this piece, whose length field lies before it) are
   // tried on a small window: the kept tail followed by the head of the
   // piece. Every byte such a position looks at lies in the window: it is at
-  // most kLookBehind + m_span - 1 bytes from the end of the tail.
-  if (m_next < decidable && m_next < base + kLookBehind) {
+  // most kLookBehind + span - 1 bytes from the end of the tail.
+  if (straddles) {
     unsigned char window[2 * kTailSize];
     const size_t head = std::min(n, kTailSize);
     std::memcpy(window, m_tail, m_tailLength);
     std::memcpy(window + m_tailLength, d, head);
-    ScanRange(window, base - m_tailLength, m_next, std::min(decidable, base + kLookBehind));
+    ScanRange(window, base - m_tailLength, base + head, base + kLookBehind);
   }
 
   // Everything else is tried in place: the hot loop.
-  if (!m_ended) {
-    const uint64_t from = std::max(m_next, base + kLookBehind);
-    if (from < decidable) ScanRange(d, base, from, decidable);
-  }
+  if (!m_ended) ScanRange(d, base, length, length);
 
   // Keep the last bytes of the stream for the next piece.
   if (n >= kTailSize) {
@@ -106,41 +97,63 @@ void CPatternSearch::Feed(const void* data, size_t n) {
   m_length = length;
 }
 
-void CPatternSearch::ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t from,
-                               uint64_t to) {
-  size_t i = static_cast<size_t>(from - bufBase);
-  const size_t end = static_cast<size_t>(to - bufBase);
-  const unsigned char first = m_pattern[0];
+bool CPatternSearch::Counts(const Searched& s, const unsigned char* p, uint64_t at) {
+  if (s.startMode) return std::memcmp(p + kIHDROffset, kIHDRTag, sizeof kIHDRTag) == 0;
+  if (at < kLookBehind) return false;
+  static constexpr unsigned char kZeroLength[kLookBehind] = {};
+  return std::memcmp(p - kLookBehind, kZeroLength, kLookBehind) == 0;
+}
 
-  while (i < end) {
-    if (m_patternLength >= 2) {
-      i = FindCandidate(buf, i, end, first, m_pattern[m_patternLength - 1], m_patternLength - 1);
-    } else {
-      const void* hit = std::memchr(buf + i, first, end - i);
-      i = hit ? static_cast<size_t>(static_cast<const unsigned char*>(hit) - buf) : end;
-    }
-    if (i == end) break;
-    const unsigned char* p = buf + i;
-    if (std::memcmp(p, m_pattern, m_patternLength) != 0) {
-      ++i;
+bool CPatternSearch::TryAt(const unsigned char* p, uint64_t at) {
+  for (size_t k = 0; k < m_count; ++k) {
+    Searched& s = m_patterns[k];
+    if (at < s.scanned || at >= s.limit || at < s.next || std::memcmp(p, s.bytes, s.length) != 0)
       continue;
-    }
-    const uint64_t at = bufBase + i;
-    bool counts;
-    if (m_startMode) {
-      counts = std::memcmp(p + kIHDROffset, kIHDRTag, sizeof kIHDRTag) == 0;
-    } else {
-      uint32_t chunkLength = 1;
-      if (at >= kLookBehind) std::memcpy(&chunkLength, p - kLookBehind, sizeof chunkLength);
-      counts = chunkLength == 0;
-    }
-    if (counts && !m_sink.Found(at)) {
+    s.next = at + kAdvance;
+    if (!Counts(s, p, at)) continue;
+    // Every pattern is decided below at (as far as its bytes allow) before
+    // the sink hears of it.
+    for (size_t j = 0; j < m_count; ++j)
+      m_patterns[j].scanned = std::max(m_patterns[j].scanned, std::min(at, m_patterns[j].limit));
+    if (!s.sink->Found(at)) {
       m_ended = true;
-      return;
+      return false;
     }
-    i += kAdvance;
   }
-  m_next = bufBase + i;
+  return true;
+}
+
+void CPatternSearch::ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t bufEnd,
+                               uint64_t cap) {
+  // Each pattern is tried over [scanned, limit); the search runs over the
+  // union of those ranges.
+  uint64_t from = ~uint64_t{0}, to = 0;
+  for (size_t k = 0; k < m_count; ++k) {
+    Searched& s = m_patterns[k];
+    s.limit = std::min(s.decidable, cap);
+    if (s.scanned >= s.limit) continue;
+    from = std::min(from, s.scanned);
+    to = std::max(to, s.limit);
+  }
+  if (from < to) {
+    size_t i = static_cast<size_t>(from - bufBase);
+    const size_t end = static_cast<size_t>(to - bufBase);
+    // The kernel reads m_reach bytes past each position; the last few
+    // positions, where that would run past the bytes at hand, are tried one
+    // by one.
+    const size_t avail = static_cast<size_t>(bufEnd - bufBase);
+    const size_t fast = std::max(i, std::min(end, avail > m_reach ? avail - m_reach : 0));
+    for (;;) {
+      i = m_find(buf, i, fast, m_test);
+      if (i == fast) break;
+      if (!TryAt(buf + i, bufBase + i)) return;
+      ++i;
+    }
+    for (; i < end; ++i)
+      if (!TryAt(buf + i, bufBase + i)) return;
+  }
+  for (size_t k = 0; k < m_count; ++k)
+    m_patterns[k].scanned = std::max(m_patterns[k].scanned, m_patterns[k].limit);
 }
 
 void CEndPairing::Offer(uint64_t p) {
@@ -188,8 +201,8 @@ bool CPNGScanner::Found(uint64_t p) {
 CPNGLocator::CPNGLocator(COffsetTable& table)
     : m_table(table),
       m_startSink(table),
-      m_starts(kPNGSignature, sizeof kPNGSignature, true, m_startSink),
-      m_markers(kIENDTag, sizeof kIENDTag, false, *this),
+      m_search({{kPNGSignature, sizeof kPNGSignature, true, &m_startSink},
+                {kIENDTag, sizeof kIENDTag, false, this}}),
       m_pairing(table) {
   m_table.clear();
   m_kept.reserve(4);
@@ -202,17 +215,16 @@ bool CPNGLocator::CStarts::Found(uint64_t p) {
 
 void CPNGLocator::Feed(const void* data, size_t n) {
   if (m_finished) return;
-  // The starts first: every marker of this piece then finds the starts
-  // before it in the table, but for the last few, which wait for the next
-  // piece (a start up to 7 bytes past a tag decides whom the marker ends).
-  m_starts.Feed(data, n);
-  m_markers.Feed(data, n);
+  // Each marker waits for the starts up to 7 bytes past its tag (a start
+  // there decides whom the marker ends); the last few wait for the next
+  // piece.
+  m_search.Feed(data, n);
   PairKept(false);
 }
 
 bool CPNGLocator::Found(uint64_t p) {
   PairKept(false);
-  if (m_kept.empty() && p + CEndPairing::kEndAfterTag <= m_starts.Decided())
+  if (m_kept.empty() && p + CEndPairing::kEndAfterTag <= m_search.Decided())
     m_pairing.Offer(p);
   else
     m_kept.push_back(p);
@@ -222,7 +234,7 @@ bool CPNGLocator::Found(uint64_t p) {
 void CPNGLocator::PairKept(bool final) {
   size_t k = 0;
   while (k < m_kept.size() &&
-         (final || m_kept[k] + CEndPairing::kEndAfterTag <= m_starts.Decided()))
+         (final || m_kept[k] + CEndPairing::kEndAfterTag <= m_search.Decided()))
     m_pairing.Offer(m_kept[k++]);
   m_kept.erase(m_kept.begin(), m_kept.begin() + static_cast<std::ptrdiff_t>(k));
 }

@@ -6,9 +6,15 @@
 // at once); the results depend only on the bytes, never on where the pieces
 // were cut. The caller drives the reads, so it can do what it likes between
 // two pieces (report progress, stop). The tool's driver runs CPNGLocator, one
-// pass that finds starts and markers together; CPNGScanner runs one mode at a
-// time (ScanFile). Both give the same table for the same bytes. Tests, the
-// fuzz target and the benchmark drive them from memory.
+// pass that finds starts and markers together, testing both patterns at each
+// step; CPNGScanner runs one mode at a time (ScanFile). Both give the same
+// table for the same bytes. Tests, the fuzz target and the benchmark drive
+// them from memory.
+//
+// The byte search runs many positions per step (png_scan_kernels.h): SSE2 or,
+// where the processor has it, AVX2 on x86-64, a word at a time elsewhere. The
+// kernel never changes a result; SelectScanKernel lets tests and the
+// benchmark run each one.
 //
 // Rules (stream offsets p are 64-bit):
 //  - The pattern "occurs" at p when the bytes p .. p+len-1 equal it. After an
@@ -32,7 +38,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
+
+#include "tool/png_scan_kernels.h"
 
 // One image found in the input: [start, end). end is kNoEnd while no marker
 // has been paired with the entry.
@@ -51,33 +60,70 @@ using COffsetTable = std::vector<PNGOffset>;
 inline constexpr unsigned char kPNGSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 inline constexpr unsigned char kIENDTag[4] = {'I', 'E', 'N', 'D'};
 
-// One pattern searched over a stream fed in pieces, with the rules above for
-// where occurrences are tried and which count; what a counting occurrence
-// means is its sink's business.
+// The byte search's implementations, with the same results.
+enum class ScanKernel { kPortable, kSSE2, kAVX2 };
+
+// The kernel the searches made from now on use: at first the fastest this
+// build and processor have (AVX2, else SSE2 on x86-64; elsewhere portable).
+ScanKernel ActiveScanKernel();
+
+// Makes kernel the one that every search made from now on uses, so that
+// tests and the benchmark can run each. Returns false, changing nothing,
+// when this build or processor lacks it (SSE2 and AVX2 exist only on
+// x86-64; AVX2 only where the processor has it). Not to be called while
+// another thread makes a search.
+bool SelectScanKernel(ScanKernel kernel);
+
+// "portable", "sse2" or "avx2".
+const char* ScanKernelName(ScanKernel kernel);
+
+// One or two patterns searched at once over a stream fed in pieces, each
+// with the rules above for where occurrences are tried and which count (each
+// pattern steps on by 9 after its own occurrences only); what a counting
+// occurrence means is its sink's business.
 class CPatternSearch {
  public:
   class CSink {
    public:
     // An occurrence that counts, at stream offset p (start mode: "IHDR"
-    // stands 12 bytes on; end mode: four zero bytes stand before it).
-    // Occurrences come in rising order. Returning false ends the search:
-    // it reports nothing more and ignores later bytes.
+    // stands 12 bytes on; end mode: four zero bytes stand before it). Each
+    // pattern's occurrences come in rising order of p; how those of two
+    // patterns interleave is only what Decided() tells: while a sink hears
+    // of p, every occurrence below Decided() is p or one reported before.
+    // Returning false ends the search: it reports nothing more, for any
+    // pattern, and ignores later bytes.
     virtual bool Found(uint64_t p) = 0;
 
    protected:
     ~CSink() = default;
   };
 
-  // pattern/patternLength: 1 to 16 bytes (clamped). startMode: an
-  // occurrence counts when "IHDR" follows 12 bytes on; otherwise when four
-  // zero bytes precede it. The sink must outlive the search.
+  // A pattern to search for: 1 to 16 bytes (clamped); startMode: an
+  // occurrence counts when "IHDR" follows 12 bytes on, otherwise when four
+  // zero bytes precede it; the sink told of each counting occurrence.
+  struct Pattern {
+    const unsigned char* bytes;
+    size_t length;
+    bool startMode;
+    CSink* sink;
+  };
+  static constexpr size_t kMaxPatterns = 2;
+
+  // Searches for one or two patterns together (any after the first
+  // kMaxPatterns are ignored; none: the search is ended from the start), with
+  // the kernel active now. The bytes are copied; the sinks must outlive the
+  // search.
+  CPatternSearch(std::initializer_list<Pattern> patterns);
+
+  // One pattern.
   CPatternSearch(const unsigned char* pattern, size_t patternLength, bool startMode, CSink& sink);
 
-  // Feeds the next n bytes of the stream; reports to the sink every
-  // counting occurrence whose bytes have all been fed.
+  // Feeds the next n bytes of the stream; reports to the sinks every
+  // counting occurrence whose bytes (all that its decision looks at) have
+  // all been fed.
   void Feed(const void* data, size_t n);
 
-  // True once the search was ended (by its sink or by End).
+  // True once the search was ended (by a sink or by End).
   bool Ended() const { return m_ended; }
 
   // Ends the search: nothing more is reported; later bytes are only counted.
@@ -86,31 +132,48 @@ class CPatternSearch {
   // Bytes fed so far (the stream offset of the next byte).
   uint64_t StreamLength() const { return m_length; }
 
-  // Every position below this has been decided: each counting occurrence
-  // there has been reported. Positions at and above it wait for bytes that
-  // a decision looks at (at most 15 bytes before the stream's end).
-  uint64_t Decided() const { return m_next; }
+  // Every position below this has been decided for every pattern: each
+  // counting occurrence there has been reported. Positions at and above it
+  // wait for bytes that a decision looks at (at most 15 bytes before the
+  // stream's end).
+  uint64_t Decided() const;
 
  private:
-  // Tries every position p in [from, to) (stream offsets) whose bytes
-  // p - kLookBehind .. p + m_span - 1 all lie in buf, which holds the
-  // stream from offset bufBase on. Occurrences at stream offset < 4 have no
-  // length field before them.
-  void ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t from, uint64_t to);
+  struct Searched {
+    unsigned char bytes[16];
+    size_t length;
+    bool startMode;
+    size_t span;  // bytes from p that a decision looks at
+    CSink* sink;
+    uint64_t next = 0;       // the next position this pattern may occur at
+    uint64_t scanned = 0;    // every position before it tried
+    uint64_t decidable = 0;  // positions below it have all their bytes fed
+    uint64_t limit = 0;      // the end of the positions the current range tries
+  };
+
+  // Tries the positions [scanned, min(decidable, cap)) of each pattern in
+  // buf, which holds the stream from offset bufBase to bufEnd and every byte
+  // those positions look at (kLookBehind before them, and their span).
+  void ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t bufEnd, uint64_t cap);
+  // Tries every pattern at p (stream offset at) within its range; false
+  // when a sink ended the search.
+  bool TryAt(const unsigned char* p, uint64_t at);
+  // Whether the occurrence of pattern s at p (stream offset at) counts.
+  // Occurrences at stream offset < 4 have no length field before them.
+  static bool Counts(const Searched& s, const unsigned char* p, uint64_t at);
 
   static constexpr size_t kAdvance = 9;
   static constexpr size_t kLookBehind = 4;
   static constexpr size_t kTailSize = 24;  // > kLookBehind + largest span - 1
 
-  unsigned char m_pattern[16];
-  size_t m_patternLength;
-  bool m_startMode;
-  size_t m_span;  // bytes from p that a decision looks at
-  CSink& m_sink;
+  Searched m_patterns[kMaxPatterns] = {};
+  size_t m_count;
+  size_t m_reach = 0;  // the kernel's largest distance
+  png_scan_kernels::CandidateTest m_test;
+  png_scan_kernels::FindFn m_find;
   bool m_ended = false;
 
   uint64_t m_length = 0;            // bytes fed so far
-  uint64_t m_next = 0;              // next position to try; all before it decided
   unsigned char m_tail[kTailSize];  // the last bytes of the stream
   size_t m_tailLength = 0;
 };
@@ -191,16 +254,16 @@ class CPNGLocator : private CPatternSearch::CSink {
   void Finish();
 
   // Bytes fed so far (the stream offset of the next byte).
-  uint64_t StreamLength() const { return m_starts.StreamLength(); }
+  uint64_t StreamLength() const { return m_search.StreamLength(); }
 
  private:
-  // The "IEND" search's sink: a marker is paired as soon as every start
+  // The "IEND" pattern's sink: a marker is paired as soon as every start
   // that could matter to it (below p + 8) is known, and kept until then.
   bool Found(uint64_t p) override;
   // Pairs the kept markers whose starts are all known (all when final).
   void PairKept(bool final);
 
-  // The signature search's sink: appends each start.
+  // The signature's sink: appends each start.
   class CStarts : public CPatternSearch::CSink {
    public:
     explicit CStarts(COffsetTable& table) : m_table(table) {}
@@ -212,12 +275,11 @@ class CPNGLocator : private CPatternSearch::CSink {
 
   COffsetTable& m_table;
   CStarts m_startSink;
-  CPatternSearch m_starts;
-  CPatternSearch m_markers;
+  CPatternSearch m_search;  // the signature, then "IEND"
   CEndPairing m_pairing;
   // Markers waiting for the starts before p + 8; at most 3, since the
-  // signature search decides every position up to 15 bytes before the end
-  // of what was fed and markers lie at least 9 bytes apart.
+  // search decides every position up to 15 bytes before the end of what was
+  // fed and markers lie at least 9 bytes apart.
   std::vector<uint64_t> m_kept;
   bool m_finished = false;
 };

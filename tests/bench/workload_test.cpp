@@ -3,6 +3,7 @@
 // its manifest lists, or the benchmark's byte-for-byte check means nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -57,11 +58,46 @@ std::vector<uint8_t> Inflate(const std::vector<uint8_t>& z) {
 }
 
 TEST(BenchWorkload, InputHoldsExactlyTheManifestImages) {
-  for (uint64_t seed : {1, 2, 3}) {
-    Generated g = Make(Small(seed));
-    EXPECT_EQ(g.bytes.size(), 3u << 20);
-    ASSERT_EQ(g.ranges.size(), 60u);
-    EXPECT_EQ(benchgen::Verify(g.bytes.data(), g.bytes.size(), g.ranges), "") << "seed " << seed;
+  for (bool randomJunk : {false, true}) {
+    for (uint64_t seed : {1, 2, 3}) {
+      benchgen::Params p = Small(seed);
+      p.randomJunk = randomJunk;
+      Generated g = Make(p);
+      EXPECT_EQ(g.bytes.size(), 3u << 20);
+      ASSERT_EQ(g.ranges.size(), 60u);
+      EXPECT_EQ(benchgen::Verify(g.bytes.data(), g.bytes.size(), g.ranges), "")
+          << "seed " << seed << (randomJunk ? ", random junk" : ", mixed junk");
+    }
+  }
+}
+
+// Random junk is what it says: every byte value about as frequent as any
+// other between the images (the mixed junk is far from it: runs of zeros).
+TEST(BenchWorkload, RandomJunkIsUniform) {
+  for (bool randomJunk : {false, true}) {
+    benchgen::Params p = Small(4);
+    p.randomJunk = randomJunk;
+    Generated g = Make(p);
+    std::vector<uint64_t> count(256);
+    uint64_t junk = 0;
+    size_t next = 0;
+    for (size_t at = 0; at < g.bytes.size(); ++at) {
+      if (next < g.ranges.size() && at == g.ranges[next].start) {
+        at = g.ranges[next++].end - 1;
+        continue;
+      }
+      ++count[g.bytes[at]];
+      ++junk;
+    }
+    ASSERT_GT(junk, 1u << 20);
+    const auto [least, most] = std::minmax_element(count.begin(), count.end());
+    const double expected = double(junk) / 256;
+    if (randomJunk) {
+      EXPECT_GT(double(*least), expected * 0.9);
+      EXPECT_LT(double(*most), expected * 1.1);
+    } else {
+      EXPECT_GT(double(count[0]), expected * 10);
+    }
   }
 }
 

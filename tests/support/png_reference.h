@@ -3,7 +3,8 @@
 // its fuzz target: one position at a time over the whole input held in
 // memory, with none of the core's tricks (pair search, window over read
 // boundaries, early stop, single pass). Also the cutting of a stream into
-// reads of given sizes, and the single pass fed in such reads. Needs only
+// reads of given sizes, the single pass fed in such reads, and a run of the
+// same check with each byte-search kernel. Needs only
 // png_scan.h (no test framework), so that the fuzz build can include it.
 #pragma once
 
@@ -27,6 +28,38 @@ inline std::vector<uint8_t> Signature() {
   return {kPNGSignature, kPNGSignature + sizeof kPNGSignature};
 }
 inline std::vector<uint8_t> EndTag() { return {kIENDTag, kIENDTag + sizeof kIENDTag}; }
+
+// Every counting occurrence of pat in the n bytes at s, in order: start mode,
+// with "IHDR" 12 bytes on; end mode, with four zero bytes before it. After
+// any occurrence the search goes on 9 bytes on.
+inline std::vector<uint64_t> Occurrences(const uint8_t* s, uint64_t n,
+                                         const std::vector<uint8_t>& pat, bool startMode) {
+  const std::vector<uint8_t> ihdr = {'I', 'H', 'D', 'R'};
+  std::vector<uint64_t> found;
+  for (uint64_t p = 0; p < n;) {
+    if (!Occurs(s, n, p, pat)) {
+      ++p;
+      continue;
+    }
+    const bool counts =
+        startMode ? Occurs(s, n, p + 12, ihdr)
+                  : p >= 4 && s[p - 4] == 0 && s[p - 3] == 0 && s[p - 2] == 0 && s[p - 1] == 0;
+    if (counts) found.push_back(p);
+    p += 9;
+  }
+  return found;
+}
+
+// Runs f(kernel) once with each byte-search kernel this build and processor
+// have made the active one (portable always; SSE2 on x86-64; AVX2 where the
+// processor has it), then makes the one active before active again.
+template <class F>
+void ForEachKernel(F f) {
+  const ScanKernel before = ActiveScanKernel();
+  for (ScanKernel k : {ScanKernel::kPortable, ScanKernel::kSSE2, ScanKernel::kAVX2})
+    if (SelectScanKernel(k)) f(k);
+  SelectScanKernel(before);
+}
 
 // The table the rules give for the n bytes at s, with startPat for the
 // signature and endPat for the end tag.

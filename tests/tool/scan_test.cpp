@@ -282,7 +282,8 @@ TEST(ScanCore, LengthAnExactMultipleOfTheReadSize) {
   EXPECT_TRUE(Blocks(c).empty());
 }
 
-// Any cut of the stream into reads yields the table of the byte-by-byte model.
+// Any cut of the stream into reads yields the table of the byte-by-byte model,
+// with every byte-search kernel.
 TEST(ScanCore, AnyReadSizesGiveTheModelsTable) {
   std::mt19937 rng(12345);
   const std::vector<Bytes> pieces = {Head(),
@@ -304,13 +305,16 @@ TEST(ScanCore, AnyReadSizesGiveTheModelsTable) {
         b.push_back(static_cast<unsigned char>("IEND\x89PNGHR\0xy"[rng() % 12]));
     }
     const COffsetTable want = Model(b);
-    EXPECT_EQ(Locate(b), want) << "round " << round;
     std::vector<size_t> sizes;
     for (int i = 0; i < 8; ++i) sizes.push_back(1 + rng() % (round % 3 == 0 ? 7 : 300));
-    EXPECT_EQ(ScanPieces(b, sizes), want) << "round " << round;
-    EXPECT_EQ(ScanPieces(b, {1}), want) << "round " << round;
-    EXPECT_EQ(OnePassPieces(b, sizes), want) << "round " << round;
-    EXPECT_EQ(OnePassPieces(b, {1}), want) << "round " << round;
+    png_reference::ForEachKernel([&](ScanKernel kernel) {
+      const std::string where = "round " + std::to_string(round) + ", " + ScanKernelName(kernel);
+      EXPECT_EQ(Locate(b), want) << where;
+      EXPECT_EQ(ScanPieces(b, sizes), want) << where;
+      EXPECT_EQ(ScanPieces(b, {1}), want) << where;
+      EXPECT_EQ(OnePassPieces(b, sizes), want) << where;
+      EXPECT_EQ(OnePassPieces(b, {1}), want) << where;
+    });
   }
 }
 
@@ -318,7 +322,7 @@ TEST(ScanCore, AnyReadSizesGiveTheModelsTable) {
 // rules look at: signatures, IHDR, IEND and zero length fields, placed so
 // that markers and starts fall within a few bytes of each other (a tag up
 // to 7 bytes before a start, a start inside a CRC), cut into pieces of
-// random sizes, empty ones included.
+// random sizes, empty ones included; with every byte-search kernel.
 TEST(ScanCore, TheSinglePassGivesTheTwoPassesTable) {
   std::mt19937 rng(20261207);
   const std::vector<Bytes> pieces = {Head(),
@@ -349,8 +353,11 @@ TEST(ScanCore, TheSinglePassGivesTheTwoPassesTable) {
     }
     if (std::all_of(sizes.begin(), sizes.end(), [](size_t z) { return z == 0; }))
       sizes.push_back(1);
-    ASSERT_EQ(OnePassPieces(b, sizes), want) << "round " << round;
     ASSERT_EQ(Model(b), want) << "round " << round;
+    png_reference::ForEachKernel([&](ScanKernel kernel) {
+      ASSERT_EQ(OnePassPieces(b, sizes), want)
+          << "round " << round << ", " << ScanKernelName(kernel);
+    });
     images += want.size();
     for (const PNGOffset& o : want) paired += o.end != kNoEnd;
   }
@@ -358,6 +365,47 @@ TEST(ScanCore, TheSinglePassGivesTheTwoPassesTable) {
   EXPECT_GT(images, 10000u);
   EXPECT_GT(paired, images / 4);
   EXPECT_LT(paired, images);
+}
+
+// Each kernel stops at the first candidate of either pattern, from any start
+// to any end, reading nothing past the bytes it may read (the buffer ends
+// there, for the sanitizers); the fastest kernel is the one chosen first.
+TEST(ScanKernels, EveryKernelFindsTheFirstCandidate) {
+  const ScanKernel first = ActiveScanKernel();
+  std::vector<ScanKernel> have;
+  png_reference::ForEachKernel([&](ScanKernel k) { have.push_back(k); });
+  ASSERT_FALSE(have.empty());
+  EXPECT_EQ(have.back(), first);
+  EXPECT_EQ(ActiveScanKernel(), first);
+#if defined(__x86_64__) || defined(_M_X64)
+  EXPECT_GE(have.size(), 2u) << "no SSE2 kernel on x86-64";
+#endif
+
+  std::mt19937 rng(7);
+  for (int round = 0; round < 200; ++round) {
+    png_scan_kernels::CandidateTest t{};
+    for (int k = 0; k < 2; ++k) {
+      t.first[k] = static_cast<unsigned char>(rng() % 4);
+      t.second[k] = static_cast<unsigned char>(rng() % 4);
+      t.distance[k] = rng() % 16;
+    }
+    const size_t reach = std::max(t.distance[0], t.distance[1]);
+    const size_t end = rng() % 300;
+    // Mostly bytes no pattern has, with a few candidates' bytes strewn in.
+    Bytes b(end + reach, 'x');
+    for (int k = static_cast<int>(rng() % 6); k > 0 && !b.empty(); --k)
+      b[rng() % b.size()] = static_cast<unsigned char>(rng() % 4);
+    for (size_t from = 0; from <= end; from += 1 + rng() % 7) {
+      size_t want = from;
+      while (want < end && !((b[want] == t.first[0] && b[want + t.distance[0]] == t.second[0]) ||
+                             (b[want] == t.first[1] && b[want + t.distance[1]] == t.second[1])))
+        ++want;
+      png_reference::ForEachKernel([&](ScanKernel k) {
+        EXPECT_EQ(png_scan_kernels::ActiveFind()(b.data(), from, end, t), want)
+            << ScanKernelName(k) << ", round " << round << ", from " << from;
+      });
+    }
+  }
 }
 
 // Offsets past 4 GiB: the stream is fed without being held in memory.
