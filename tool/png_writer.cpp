@@ -3,6 +3,7 @@
 
 #include "diskobject/DiskObject.h"
 #include "platform/fsinfo.h"
+#include "platform/interrupt.h"
 #include "platform/iobuffer.h"
 #include "platform/path_traits.h"
 
@@ -17,8 +18,8 @@ constexpr size_t kCopyBufferSize = 1024 * 1024;
 
 enum class CopyResult { Done, ReadFailed, WriteFailed };
 
-// Copies [start, start + length) of input to output; stops early, without
-// failing, where the input ends.
+// Copies [start, start + length) of input to output. An input that ends
+// before the range does (it became shorter since the scan) is a failed read.
 CopyResult CopyRange(CFile& input, CFile& output, ULONGLONG start, ULONGLONG length,
                      unsigned char* buffer) {
   if (length == 0) return CopyResult::Done;
@@ -26,8 +27,7 @@ CopyResult CopyRange(CFile& input, CFile& output, ULONGLONG start, ULONGLONG len
   while (length > 0) {
     const ULONGLONG want = std::min<ULONGLONG>(length, kCopyBufferSize);
     const LONGLONG got = input.Read(buffer, want);
-    if (got < 0) return CopyResult::ReadFailed;
-    if (got == 0) break;
+    if (got <= 0) return CopyResult::ReadFailed;
     if (!output.Write(buffer, static_cast<ULONGLONG>(got))) return CopyResult::WriteFailed;
     length -= static_cast<ULONGLONG>(got);
   }
@@ -73,6 +73,7 @@ int DumpPNGs(LPCTSTR inputName) {
     return 0;
   }
 
+  CString emptyingFailure;  // the disk object's text when preparing the folder failed
   if (count > 0) {
     // Emptying the output folder must never reach the input's own folder
     // or one above it, however the path leads there (links included).
@@ -83,11 +84,13 @@ int DumpPNGs(LPCTSTR inputName) {
       return 0;
     }
     CDiskObject disk(nullptr);
-    // Their results are not needed: a failure shows when the first image
-    // cannot be created. Once the current directory is lost, the disk object
-    // refuses every operation, so emptying touches nothing.
+    // The images are written even when these fail: a folder that cannot be
+    // made shows when the first image cannot be created, and a folder that
+    // was not emptied (old files may stand beside the images) is reported
+    // once the images are written. Once the current directory is lost, the
+    // disk object refuses every operation, so emptying touches nothing.
     disk.MakeDirectoryTree(g_strOutputDir);
-    disk.DeleteDirectoryFiles(g_strOutputDir);
+    if (!disk.DeleteDirectoryFiles(g_strOutputDir)) emptyingFailure = disk.m_errorText;
     // Standing in another folder, the output folder and every image name
     // would name files elsewhere: nothing is written.
     if (disk.HasLostCurrentDirectory()) {
@@ -99,7 +102,10 @@ int DumpPNGs(LPCTSTR inputName) {
     std::cout << text.GetString();
   }
 
-  const ULONGLONG inputLength = input.GetLength();
+  // The input as the locator read it: a file that reports no size has the
+  // length that was read, and one that became shorter since must fail.
+  const ULONGLONG inputLength =
+      g_scannedLength != kNotScanned ? g_scannedLength : input.GetLength();
   for (int i = 0; i < count; ++i) {
     const PNGOffset& entry = g_offsetTable[static_cast<size_t>(i)];
     // An entry without an end runs up to the next image, or to the end
@@ -113,22 +119,35 @@ int DumpPNGs(LPCTSTR inputName) {
     CString name;
     name.Format("%s%c%02d.png", g_strOutputDir.GetString(), PathTraits::kPreferredSeparator, i);
     CFile output;
-    if (!output.Open(name, CFile::modeCreate | CFile::modeWrite)) {
-      std::cout << "\n File create Failed!\n" << std::endl;
-      return 0;
+    // Until it is complete the image is removed on every way out: a failure
+    // here, an exception (memory) or an interruption.
+    CPartialFile partial;
+    {
+      CInterruptionsHeld held;
+      if (!output.Open(name, CFile::modeCreate | CFile::modeWrite)) {
+        std::cout << "\n File create Failed!\n" << std::endl;
+        return 0;
+      }
+      partial.Arm(output, name);
     }
-    std::cout << "." << std::flush;
 
     CopyResult result = CopyRange(input, output, entry.start, length, buffer.get());
-    if (!output.Close() && result == CopyResult::Done) result = CopyResult::WriteFailed;
+    if (result == CopyResult::Done && !partial.Keep()) result = CopyResult::WriteFailed;
     if (result != CopyResult::Done) {
-      DeleteFileA(name);
+      partial.Remove();
       std::cout << (result == CopyResult::ReadFailed ? "\n File Read Failed!\n"
                                                      : "\n File Write Failed!\n")
                 << std::endl;
       return 0;
     }
+    // One dot per finished image.
+    std::cout << "." << std::flush;
   }
   input.Close();
+  if (!emptyingFailure.IsEmpty()) {
+    // Old files are left beside the new images: not what was asked for.
+    std::cout << "\n " << emptyingFailure.GetString() << "\n" << std::endl;
+    return 0;
+  }
   return 1;
 }
