@@ -78,7 +78,8 @@ int ScanFile(const unsigned char* pattern, int patternLength, const CString& pat
 // system's text with that directory). When making or emptying the folder
 // failed otherwise, the images are still written, and then the disk
 // object's text (the system's message and the path) is written and the
-// result is 0. Returns 1 on success (also with an empty table), 0 after
+// result is 0. The disk object's texts are written with control characters
+// and bytes that are not UTF-8 as \xNN. Returns 1 on success (also with an empty table), 0 after
 // writing the failure's message to standard output. A partly written image
 // is removed on every way out: a failure, an exception (std::bad_alloc is
 // passed on) or an interruption (platform/interrupt.h). The dot for an

@@ -47,6 +47,37 @@ bool EndangersTheInput(const CString& outputDir, LPCTSTR inputName) {
   return AfxIsSameFile(outputDir, holder) || AfxIsDirectoryAtOrAbove(outputDir, holder);
 }
 
+// text for the console: well-formed UTF-8 and printable ASCII as they are;
+// control characters (C0, DEL, C1) and bytes that are not UTF-8 as \xNN. A
+// file name read from the disk may hold anything, and none of it may reach
+// the terminal as a control sequence.
+CString Printable(const CString& text) {
+  const std::string& bytes = text.str();
+  CString out;
+  for (size_t i = 0; i < bytes.size();) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    size_t n = c < 0x80                 ? 1
+               : c >= 0xC2 && c <= 0xDF ? 2
+               : c >= 0xE0 && c <= 0xEF ? 3
+               : c >= 0xF0 && c <= 0xF4 ? 4
+                                        : 0;
+    for (size_t k = 1; k < n; ++k)
+      if (i + k >= bytes.size() || (static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) n = 0;
+    const bool control = c < 0x20 || c == 0x7F ||
+                         (c == 0xC2 && n == 2 && static_cast<unsigned char>(bytes[i + 1]) < 0xA0);
+    if (n == 0 || control) {
+      CString escape;
+      escape.Format("\\x%02x", c);
+      out += escape;
+      ++i;
+    } else {
+      out += CString(bytes.data() + i, static_cast<int>(n));
+      i += n;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 int DumpPNGs(LPCTSTR inputName) {
@@ -94,7 +125,7 @@ int DumpPNGs(LPCTSTR inputName) {
     // Standing in another folder, the output folder and every image name
     // would name files elsewhere: nothing is written.
     if (disk.HasLostCurrentDirectory()) {
-      std::cout << "\n Current directory lost: " << disk.m_errorText.GetString() << "\n"
+      std::cout << "\n Current directory lost: " << Printable(disk.m_errorText).GetString() << "\n"
                 << std::endl;
       return 0;
     }
@@ -146,7 +177,7 @@ int DumpPNGs(LPCTSTR inputName) {
   input.Close();
   if (!emptyingFailure.IsEmpty()) {
     // Old files are left beside the new images: not what was asked for.
-    std::cout << "\n " << emptyingFailure.GetString() << "\n" << std::endl;
+    std::cout << "\n " << Printable(emptyingFailure).GetString() << "\n" << std::endl;
     return 0;
   }
   return 1;

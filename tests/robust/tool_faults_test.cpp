@@ -716,20 +716,23 @@ TEST_F(ToolFaultsTest, OldFilesThatSurviveTheEmptyingFailTheRun) {
   std::vector<std::string> images;
   WriteFile(root / "dump.bin", ThreeImages(&images));
   const fs::path dump = root / "dump";
+  // The name as read from the disk, with a terminal's control sequence and
+  // a byte that is no UTF-8 in it: printed escaped, never raw.
+  const std::string notes = "aaa-\x1b[2J\xff-notes-\xc3\xa9.txt";
   fs::create_directory(dump);
-  WriteFile(dump / "aaa-notes.txt", "old notes");
-  fs::permissions(dump / "aaa-notes.txt", fs::perms::owner_read);
+  WriteFile(dump / notes, "old notes");
+  fs::permissions(dump / notes, fs::perms::owner_read);
   for (const char* old : {"05.png", "06.png", "07.png"}) WriteFile(dump / old, "old image");
   const auto before = Fingerprint(root, dump);
   const ToolRun r = RunTool(root, "dump.bin");
   EXPECT_EQ(r.out, Analyse((root / "dump.bin").string()) + Total(3) + SavedTo(dump.string()) +
-                       "...\n " + std::strerror(EACCES) + " " + (dump / "aaa-notes.txt").string() +
-                       "\n\n" + kPrompt);
+                       "...\n " + std::strerror(EACCES) + " " + dump.string() +
+                       "/aaa-\\x1b[2J\\xff-notes-\xc3\xa9.txt\n\n" + kPrompt);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "");
   for (size_t i = 0; i < images.size(); ++i)
     EXPECT_TRUE(ReadFile(dump / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
-  EXPECT_EQ(ReadFile(dump / "aaa-notes.txt"), "old notes");
+  EXPECT_EQ(ReadFile(dump / notes), "old notes");
   EXPECT_EQ(Fingerprint(root, dump), before);
 }
 
