@@ -57,9 +57,9 @@ class CPartialFile {
   // Arms removal of file, open on the file just made as name (as passed to
   // CFile::Open, relative to the current directory). Call it while
   // interruptions are held, right after the file was made, so that no
-  // interruption can fall between the two. The objects must outlive the
-  // arming.
-  void Arm(CFile& file, LPCTSTR name);
+  // interruption can fall between the two. Allocates nothing, so it cannot
+  // fail half way; file and name must outlive the arming.
+  void Arm(CFile& file, const CString& name);
 
   // The file is complete: closes it and disarms; the file stays. FALSE when
   // closing failed: the file is removed then, as by Remove.
@@ -70,5 +70,5 @@ class CPartialFile {
 
  private:
   CFile* m_file = nullptr;
-  CString m_name;
+  const CString* m_name = nullptr;
 };

@@ -87,12 +87,14 @@ CInterruptionsHeld::~CInterruptionsHeld() {
 
 CPartialFile::~CPartialFile() { Remove(); }
 
-void CPartialFile::Arm(CFile& file, LPCTSTR name) {
+void CPartialFile::Arm(CFile& file, const CString& name) {
   struct stat info;
+  // Without its identity the file cannot be told from one put in its
+  // place: it is left rather than risk removing another.
   if (fstat(static_cast<int>(file.GetNativeHandle()), &info) != 0) return;
   m_file = &file;
-  m_name = name;
-  g_fileName = m_name.GetString();
+  m_name = &name;
+  g_fileName = name.GetString();
   g_fileDevice = info.st_dev;
   g_fileInode = info.st_ino;
   g_fileArmed = 1;
@@ -117,7 +119,7 @@ void CPartialFile::Remove() {
   if (m_file == nullptr) return;
   CInterruptionsHeld held;
   m_file->Close();
-  RemoveIfStillOurs(m_name.GetString(), g_fileDevice, g_fileInode);
+  RemoveIfStillOurs(m_name->GetString(), g_fileDevice, g_fileInode);
   g_fileArmed = 0;
   m_file = nullptr;
 }
