@@ -15,7 +15,10 @@ prefix=$2
 lumvane=$3
 
 work=$(mktemp -d)
-tmux_() { tmux -S "$work/tmux.sock" -f /dev/null "$@"; }
+# One tmux server a run, each on a socket of its own: a server that is being
+# killed may still answer on its socket for a moment.
+runs=0
+tmux_() { tmux -S "$work/tmux$runs.sock" -f /dev/null "$@"; }
 trap 'tmux_ kill-server 2>/dev/null || true; rm -rf "$work"' EXIT
 unset TMUX
 
@@ -48,6 +51,7 @@ full=$(( (256 << 20) + 28 ))
 start() {
   rm -f "$work/status"
   tmux_ kill-server 2>/dev/null || true
+  runs=$((runs + 1))
   tmux_ new-session -d -s run -x 80 -y 30 -c "$work" \
     "'$wine_run' --prefix '$prefix' '$lumvane' $1; echo \$? >status.tmp; \
      mv status.tmp status; sleep 600"
