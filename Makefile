@@ -15,10 +15,11 @@ BUILD_PACKAGES := cmake ninja-build g++ make googletest libgtest-dev libgmock-de
 TEST_PACKAGES  := $(BUILD_PACKAGES) parted python3 util-linux mount tmux
 BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev foremost time python3
 # The Windows build: MinGW-w64 cross compiler, GoogleTest's sources, and Wine
-# to run the tests. flock (util-linux) serialises making the Wine prefix.
+# to run the tests. flock (util-linux) serialises making the Wine prefix; tmux and
+# python3: Lumvane.exe interrupted on a terminal (tests/win32/interrupt_under_wine.sh).
 WINBUILD         ?= build-windows
 WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
-WINE_PACKAGES    := $(WINDOWS_PACKAGES) wine64 util-linux
+WINE_PACKAGES    := $(WINDOWS_PACKAGES) wine64 util-linux tmux python3
 # Installing: `make install PREFIX=/opt/lumvane DESTDIR=/tmp/stage`.
 # Packages: a release build of its own, prefix /usr, made into a .deb by
 # CPack; dpkg-shlibdeps (dpkg-dev) computes its dependencies. Testing the

@@ -236,6 +236,10 @@ CWinApp* AfxGetApp();
 // the tool reads its key from one and writes its texts to the others; and it
 // ignores the file-size-limit signal (SIGXFSZ) from then on, so that a write
 // past the limit fails with its error (EFBIG) instead of killing the process.
+// The broken-pipe signal (SIGPIPE) is ignored from before main, so that a
+// write to a pipe whose reader has gone fails with EPIPE (AfxWinInit fails
+// when that could not be done). On every platform it installs the
+// interruption handlers of platform/interrupt.h.
 BOOL AfxWinInit(HINSTANCE instance, HINSTANCE prevInstance, LPTSTR cmdLine, int cmdShow);
 
 // ---------------------------------------------------------------------------

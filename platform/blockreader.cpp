@@ -15,7 +15,9 @@ BOOL CBlockReader::Open(LPCTSTR fileName) {
     return FALSE;
   }
   m_offset = 0;
-  m_reading = false;
+  m_hasLength = m_length != 0;
+  // Nothing to map by: read until a read gives nothing.
+  m_reading = !m_hasLength;
   m_ended = false;
   return TRUE;
 }
@@ -28,7 +30,7 @@ BOOL CBlockReader::Next(const unsigned char*& data, size_t& n) {
     return FALSE;
   }
   if (m_guarded && !CheckFault()) return FALSE;
-  if (m_ended || m_offset >= m_length) return TRUE;
+  if (m_ended || (m_hasLength && m_offset >= m_length)) return TRUE;
   if (m_reading) return ReadBlock(data, n);
   if (m_window == nullptr || m_offset >= m_windowOffset + m_windowLength) {
     if (m_window != nullptr && !UnmapWindow(false)) return FALSE;
@@ -51,7 +53,7 @@ BOOL CBlockReader::ReadBlock(const unsigned char*& data, size_t& n) {
     m_buffer = AfxAllocIOBuffer(kBlockSize);
     if (!m_buffer) return FALSE;
   }
-  const ULONGLONG left = m_length - m_offset;
+  const ULONGLONG left = m_hasLength ? m_length - m_offset : kBlockSize;
   const ULONGLONG want = left < kBlockSize ? left : kBlockSize;
   const LONGLONG got = m_file.Read(m_buffer.get(), want);
   if (got < 0) return FALSE;

@@ -37,6 +37,10 @@ class CBlockReader {
 
   // The length fixed by Open.
   ULONGLONG GetLength() const { return m_length; }
+  // FALSE when the file reported a length of 0 (as /proc files do, whatever
+  // they hold): it is then read to its end, as a pipe would be, and
+  // GetLength stays 0.
+  BOOL HasLength() const { return m_hasLength; }
 
   // The next block, of 1 to kBlockSize bytes, in data and n; n = 0 at the
   // end (also when the file became shorter meanwhile). The block stays valid
@@ -63,7 +67,8 @@ class CBlockReader {
   ULONGLONG m_length = 0;
   ULONGLONG m_offset = 0;  // stream offset of the next block
   CIOBuffer m_buffer;      // the read path's buffer
-  bool m_reading = false;  // mapping gave up: read from here on
+  bool m_hasLength = true;
+  bool m_reading = false;  // mapping gave up (or no length): read from here on
   bool m_ended = false;
   // The current window of the mapping: [m_windowOffset, + m_windowLength).
   unsigned char* m_window = nullptr;

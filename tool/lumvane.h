@@ -17,6 +17,11 @@ extern CString g_strOutputDir;
 // The offset table: emptied by the driver, filled by the locator (starts
 // appended, ends set as their markers are paired), read by the writer.
 extern COffsetTable g_offsetTable;
+// The number of bytes of the input that the last locator pass read (for a
+// file that reports a length of 0, all it held); kNotScanned before any.
+// The writer copies no range past it.
+extern ULONGLONG g_scannedLength;
+inline constexpr ULONGLONG kNotScanned = ~ULONGLONG{0};
 
 // The full input path for the command-line argument: the argument itself when
 // it holds a path separator, otherwise the current directory, a separator and
@@ -32,7 +37,9 @@ CString MakeFullInputPath(const CString& argument);
 CString MakeOutputDir(const CString& fullInputPath);
 
 // Told how far the read of the input is: the bytes read so far, the input's
-// length (fixed when the read began) and the entries in g_offsetTable.
+// length (fixed when the read began; kUnknownLength of progress.h for a file
+// that reports a length of 0, which is read to its end as a pipe would be)
+// and the entries in g_offsetTable.
 using ScanProgress = std::function<void(ULONGLONG bytesRead, ULONGLONG length, size_t images)>;
 
 // The locator as the driver runs it: one read of the file at path, finding
@@ -42,30 +49,39 @@ using ScanProgress = std::function<void(ULONGLONG bytesRead, ULONGLONG length, s
 // with 0 bytes read before the first read, then after every read, between two
 // reads of the input, and may not touch the table.
 // Returns 1 when the file was read to its end (as far as it goes, if it
-// shrank meanwhile), 0 after writing "\n File Open Failed!\n" (cannot open or
-// tell its length; a directory counts as such) or "\n File Read Failed!\n" to
-// standard output. The file is read through CBlockReader (mapped where the
-// system allows).
+// shrank meanwhile), with g_scannedLength set, 0 after writing
+// "\n File Open Failed!\n" (cannot open or tell its length; a directory
+// counts as such), "\n File Read Failed!\n" or, when memory for reading
+// could not be had, "\n Not enough memory!\n" to standard output. The file
+// is read through CBlockReader (mapped where the system allows). Throws
+// std::bad_alloc when the table cannot grow.
 int LocateImages(const CString& path, const ScanProgress& progress = nullptr);
 
 // One locator pass over the file at path. recordStarts non-zero: start mode,
 // appending an entry to g_offsetTable for every PNG signature with "IHDR" at
 // +12; zero: end mode, giving the entries their ends (see png_scan.h).
 // Returns 1 when the file was read to its end (or end mode needed no more),
-// 0 after writing "\n File Open Failed!\n" (cannot open or tell its length;
-// a directory counts as such) or "\n File Read Failed!\n" to standard output.
+// with g_scannedLength set, 0 after writing one of LocateImages' messages.
 int ScanFile(const unsigned char* pattern, int patternLength, const CString& path,
              int recordStarts);
 
 // Writes every entry of g_offsetTable from the file inputName (as typed) into
 // g_strOutputDir as NN.png, after creating that folder and deleting the files
 // in it. An entry without an end runs to the next entry's start, the last one
-// to the end of the input; no range reaches past the end of the input.
+// to the end of the input; no range reaches past g_scannedLength (or, with
+// no scan, the input's length). An input that no longer holds all of a
+// range (it became shorter) is "\n File Read Failed!\n".
 // Refuses an output folder that is, or lies above, the folder holding the
 // input's target or the folder holding the name as typed. Stops, deleting
 // and writing nothing more, when preparing the output folder could not go
 // back to the current directory ("\n Current directory lost: " and the
-// system's text with that directory). Returns 1 on success (also with an
-// empty table), 0 after writing the failure's message to standard output; a
-// partly written image is removed.
+// system's text with that directory). When making or emptying the folder
+// failed otherwise, the images are still written, and then the disk
+// object's text (the system's message and the path) is written and the
+// result is 0. The disk object's texts are written with control characters
+// and bytes that are not UTF-8 as \xNN. Returns 1 on success (also with an empty table), 0 after
+// writing the failure's message to standard output. A partly written image
+// is removed on every way out: a failure, an exception (std::bad_alloc is
+// passed on) or an interruption (platform/interrupt.h). The dot for an
+// image is written once its file is complete and closed.
 int DumpPNGs(LPCTSTR inputName);

@@ -5,6 +5,7 @@
 #include "tool/progress.h"
 
 #include <iostream>
+#include <new>
 
 CWinApp theApp;
 
@@ -12,39 +13,71 @@ CString g_strInputPath;
 CString g_strOutputDir;
 COffsetTable g_offsetTable;
 
+namespace {
+
+// Memory kept back from the start and given up at the first allocation that
+// fails, so that the exception, the unwinding and the message that follow
+// it still find some.
+char* g_memoryReserve = nullptr;
+constexpr size_t kMemoryReserve = 64 * 1024;
+
+void OnOutOfMemory() {
+  if (g_memoryReserve == nullptr) throw std::bad_alloc();
+  delete[] g_memoryReserve;
+  g_memoryReserve = nullptr;
+  throw std::bad_alloc();
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
-  CString banner;
-  banner.LoadString(IDS_BANNER);
-  std::cout << banner.GetString() << std::flush;
-
-  if (!AfxWinInit(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), 0)) {
-    std::cerr << " Fatal Error: MFC initialization failed" << std::endl;
-    return 1;
-  }
-
+  g_memoryReserve = new (std::nothrow) char[kMemoryReserve];
+  std::set_new_handler(OnOutOfMemory);
   int status = 1;
-  if (argc < 2) {
-    std::cerr << "\n Usage:\n\n      Lumvane.exe FILE\n" << std::endl;
-  } else {
-    g_strInputPath = MakeFullInputPath(argv[1]);
-    g_strOutputDir = MakeOutputDir(g_strInputPath);
-    g_offsetTable.clear();
+  try {
+    CString banner;
+    banner.LoadString(IDS_BANNER);
+    std::cout << banner.GetString() << std::flush;
 
-    CString text;
-    text.Format("\n Now Analyse this file: \n     %s", g_strInputPath.GetString());
-    std::cout << text.GetString() << std::endl;
+    if (!AfxWinInit(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), 0)) {
+      std::cerr << " Fatal Error: MFC initialization failed" << std::endl;
+      return 1;
+    }
 
-    // Drawn on standard error only while that is a terminal, and erased
-    // before the next text on standard output.
-    CProgressLine progress;
-    const ScanProgress report = [&progress](ULONGLONG bytesRead, ULONGLONG total, size_t images) {
-      progress.Update(bytesRead, total, images);
-    };
-    // One read of the input finds the starts and the ends together.
-    if (LocateImages(g_strInputPath, report)) status = DumpPNGs(argv[1]) ? 0 : 1;
+    if (argc < 2) {
+      std::cerr << "\n Usage:\n\n      Lumvane.exe FILE\n" << std::endl;
+    } else {
+      g_strInputPath = MakeFullInputPath(argv[1]);
+      g_strOutputDir = MakeOutputDir(g_strInputPath);
+      g_offsetTable.clear();
+
+      CString text;
+      text.Format("\n Now Analyse this file: \n     %s", g_strInputPath.GetString());
+      std::cout << text.GetString() << std::endl;
+
+      // Drawn on standard error only while that is a terminal, and erased
+      // before the next text on standard output.
+      CProgressLine progress;
+      const ScanProgress report = [&progress](ULONGLONG bytesRead, ULONGLONG total, size_t images) {
+        progress.Update(bytesRead, total, images);
+      };
+      // One read of the input finds the starts and the ends together.
+      if (LocateImages(g_strInputPath, report)) status = DumpPNGs(argv[1]) ? 0 : 1;
+    }
+  } catch (const std::bad_alloc&) {
+    // Whatever was under way has been undone on the way here: the table is
+    // only memory, and a partly written image removes itself.
+    std::cout << "\n Not enough memory!\n" << std::endl;
+    status = 1;
   }
 
   std::cout << "\n\n Any Key to Quit..." << std::endl;
+  // Standard output failed somewhere (a pipe whose reader went away, a full
+  // disk): the run did not show what it did, so it did not succeed.
+  if (!std::cout) {
+    std::cerr << "\n Console Write Failed!\n" << std::endl;
+    status = 1;
+  }
   _getch();
   return status;
 }

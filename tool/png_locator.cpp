@@ -2,17 +2,28 @@
 #include "tool/lumvane.h"
 
 #include "platform/blockreader.h"
+#include "tool/progress.h"
 
+#include <algorithm>
 #include <iostream>
 
+ULONGLONG g_scannedLength = kNotScanned;
+
 namespace {
+
+// The message for a read of the input that failed.
+const char* ReadFailure() {
+  return GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "\n Not enough memory!\n"
+                                                   : "\n File Read Failed!\n";
+}
 
 // Reads the file at path once from its start: tells begin(length) once it
 // is open, then hands each block to feed(data, n, bytesRead, length), which
 // returns false when it wants no more. The length is fixed when the read
 // begins: a file that grows meanwhile is read as it was, one that shrinks as
-// far as it goes. Returns 1 when the reads are done, 0 after writing the
-// failure's message.
+// far as it goes; a file that reports no length (kUnknownLength then) is
+// read to its end. Returns 1 when the reads are done, with g_scannedLength
+// set to the bytes read, 0 after writing the failure's message.
 template <class Begin, class Feed>
 int ReadInput(const CString& path, Begin begin, Feed feed) {
   CBlockReader reader;
@@ -20,26 +31,31 @@ int ReadInput(const CString& path, Begin begin, Feed feed) {
     std::cout << "\n File Open Failed!\n" << std::endl;
     return 0;
   }
-  const ULONGLONG length = reader.GetLength();
+  const ULONGLONG length = reader.HasLength() ? reader.GetLength() : kUnknownLength;
   begin(length);
   ULONGLONG done = 0;
   for (;;) {
     const unsigned char* data;
     size_t n;
     if (!reader.Next(data, n)) {
-      std::cout << "\n File Read Failed!\n" << std::endl;
+      std::cout << ReadFailure() << std::endl;
       return 0;
     }
     if (n == 0) break;
     done += n;
-    if (!feed(data, n, done, length)) break;
+    if (!feed(data, n, done, length)) {
+      // Not read to the end: what lies past here was not looked at.
+      done = reader.HasLength() ? std::max(done, length) : kNotScanned;
+      break;
+    }
   }
   // Close also puts back the process state the reader changed (its fault
   // handler); a run must not go on without it.
   if (!reader.Close()) {
-    std::cout << "\n File Read Failed!\n" << std::endl;
+    std::cout << ReadFailure() << std::endl;
     return 0;
   }
+  g_scannedLength = done;
   return 1;
 }
 

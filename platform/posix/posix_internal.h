@@ -16,3 +16,11 @@ inline BOOL FailWith(int code) {
   SetLastError(static_cast<DWORD>(code));
   return FALSE;
 }
+
+struct termios;
+
+// While the key wait has the terminal on fd in raw mode: an interruption
+// puts settings back on it before the process ends (platform/interrupt.h).
+// Call both while interruptions are held.
+void AfxArmTerminalRestore(int fd, const termios& settings);
+void AfxDisarmTerminalRestore();

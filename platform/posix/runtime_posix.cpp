@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/afx.h"
+#include "platform/interrupt.h"
 #include "platform/posix/posix_internal.h"
 
 namespace {
@@ -72,14 +73,24 @@ int _getch() {
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
-  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return -1;
+  {
+    // Ctrl-C (or any interruption) during the wait must not leave the
+    // shell a terminal without echo: the handler puts the settings back.
+    CInterruptionsHeld held;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return -1;
+    AfxArmTerminalRestore(STDIN_FILENO, saved);
+  }
   ssize_t got;
   do {
     got = read(STDIN_FILENO, &key, 1);
   } while (got < 0 && errno == EINTR);
-  // The rest of a key that sends several bytes (arrows, function keys) must
-  // not reach the shell after we exit.
-  tcflush(STDIN_FILENO, TCIFLUSH);
-  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  {
+    CInterruptionsHeld held;
+    // The rest of a key that sends several bytes (arrows, function keys)
+    // must not reach the shell after we exit.
+    tcflush(STDIN_FILENO, TCIFLUSH);
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    AfxDisarmTerminalRestore();
+  }
   return got == 1 ? key : -1;
 }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "platform/afx.h"
+#include "platform/interrupt.h"
 
 BOOL AfxWinInit(HINSTANCE instance, HINSTANCE /*prevInstance*/, LPTSTR /*cmdLine*/,
                 int /*cmdShow*/) {
@@ -18,5 +19,5 @@ BOOL AfxWinInit(HINSTANCE instance, HINSTANCE /*prevInstance*/, LPTSTR /*cmdLine
       return FALSE;
     }
   }
-  return TRUE;
+  return AfxInstallInterruptHandlers();
 }

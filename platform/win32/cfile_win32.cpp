@@ -44,6 +44,9 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
   if (openFlags & modeCreate) {
     if ((openFlags & 0x3) == modeRead) return FailWith(ERROR_INVALID_PARAMETER);
     disposition = CREATE_ALWAYS;
+    // A file being made may have to be removed through its handle when the
+    // run is interrupted (platform/interrupt.h).
+    access |= DELETE;
   }
   // A file being read may stay open for others (a dump still being written,
   // a mounted disk); a file being written is ours alone until it is closed.

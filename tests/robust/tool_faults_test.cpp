@@ -26,6 +26,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -251,8 +252,10 @@ struct ToolOptions {
 // The tool where nobody can run it too (the build tree may be closed to it).
 std::string g_nobodyTool;
 
-// Runs the tool with `arg` in `cwd`, standard input from /dev/null.
-ToolRun RunTool(const fs::path& cwd, const std::string& arg, const ToolOptions& options = {}) {
+// Starts the tool with `arg` in `cwd`, standard input from /dev/null;
+// FinishProgram waits for it.
+RunningProgram StartTool(const fs::path& cwd, const std::string& arg,
+                         const ToolOptions& options = {}) {
   std::vector<std::string> words;
   if (options.asNobody && geteuid() == 0) {
     words = as_nobody::SetprivPrefix();
@@ -272,7 +275,31 @@ ToolRun RunTool(const fs::path& cwd, const std::string& arg, const ToolOptions& 
     }
     return !options.beforeStart || options.beforeStart();
   };
-  return RunProgram(words, run);
+  return StartProgram(words, run);
+}
+
+// Runs the tool with `arg` in `cwd`, standard input from /dev/null.
+ToolRun RunTool(const fs::path& cwd, const std::string& arg, const ToolOptions& options = {}) {
+  RunningProgram p = StartTool(cwd, arg, options);
+  return FinishProgram(p);
+}
+
+// Stops the running program p (SIGSTOP) once ready() holds, checking every
+// tenth of a millisecond or so; false, with p left running, when p ended
+// first.
+bool StopWhen(const RunningProgram& p, const std::function<bool()>& ready) {
+  for (;;) {
+    if (ready()) {
+      int wstatus = 0;
+      return kill(p.pid, SIGSTOP) == 0 && waitpid(p.pid, &wstatus, WUNTRACED) == p.pid &&
+             WIFSTOPPED(wstatus);
+    }
+    siginfo_t info = {};
+    if (waitid(P_PID, static_cast<id_t>(p.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == p.pid)
+      return false;
+    usleep(100);
+  }
 }
 
 // The names in the folder dir.
@@ -352,8 +379,9 @@ TEST_F(ToolFaultsTest, AFileSizeLimitIsAFailedWrite) {
   limited.fileLimit = 32768;
   const ToolRun r = RunTool(root, "dump.bin", limited);
   ExpectFailure(r, "\n File Write Failed!\n");
+  // One dot: the image finished before.
   EXPECT_EQ(r.out, Analyse((root / "dump.bin").string()) + Total(3) +
-                       SavedTo((root / "dump").string()) + "..\n File Write Failed!\n\n" + kPrompt);
+                       SavedTo((root / "dump").string()) + ".\n File Write Failed!\n\n" + kPrompt);
   EXPECT_TRUE(ReadFile(root / "dump" / "00.png") == images[0]);
   EXPECT_FALSE(fs::exists(root / "dump" / "01.png")) << "the partly written image stays";
   EXPECT_FALSE(fs::exists(root / "dump" / "02.png"));
@@ -563,9 +591,15 @@ TEST_F(ToolFaultsTest, ACurrentDirectoryDeeperThanOnePathIsComeBackTo) {
     return true;
   };
   const ToolRun r = RunTool(root, "sub/y.bin", deep);
-  EXPECT_EQ(r.out, Analyse("sub/y.bin") + Total(3) + SavedTo("sub/y") + "..." + kPrompt);
-  EXPECT_EQ(r.status, 0);
+  // The disk object lists the folder by its full path, longer than a path
+  // may be: the images are written, but the old file stays, and the run
+  // says so.
+  EXPECT_EQ(r.out, Analyse("sub/y.bin") + Total(3) + SavedTo("sub/y") + "...\n " +
+                       std::strerror(ENAMETOOLONG) + " " + root.string() + "/" + output +
+                       "/*.*\n\n" + kPrompt);
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ReadDeep(root, output + "/old.txt"), "old");
   for (size_t i = 0; i < images.size(); ++i)
     EXPECT_TRUE(ReadDeep(root, output + "/" + ImageName(i)) == images[i]) << i;
   EXPECT_EQ(Fingerprint(root, root / output), before);
@@ -599,8 +633,12 @@ TEST_F(ToolFaultsTest, ACurrentDirectoryUnderAClosedFolderIsComeBackTo) {
   closing.beforeStart = [&p] { return chmod(p.c_str(), 0600) == 0; };
   const ToolRun r = RunTool(root / "p" / "c", "sub/y.bin", closing);
   chmod(p.c_str(), 0755);
-  EXPECT_EQ(r.out, Analyse("sub/y.bin") + Total(3) + SavedTo("sub/y") + "..." + kPrompt);
-  EXPECT_EQ(r.status, 0);
+  // The disk object lists the folder by its full path, which leads through
+  // the closed folder: the images are written, and the run says that the
+  // folder could not be emptied.
+  EXPECT_EQ(r.out, Analyse("sub/y.bin") + Total(3) + SavedTo("sub/y") + "...\n " +
+                       std::strerror(EACCES) + " " + (output / "*.*").string() + "\n\n" + kPrompt);
+  EXPECT_EQ(r.status, 1);
   for (size_t i = 0; i < images.size(); ++i)
     EXPECT_TRUE(ReadFile(output / ImageName(i)) == images[i]) << i;
   EXPECT_EQ(Fingerprint(root, output), before);
@@ -673,5 +711,222 @@ TEST_F(ToolFaultsTest, AReadOnlyImageFileIsNeverOverwritten) {
     fs::remove_all(dump);
   }
 }
+
+// Emptying stopped at a read-only file that is no image: the images are
+// written all the same, and then the disk object's text (the system's
+// message and the file) ends the run with status 1, since old files stand
+// beside them.
+TEST_F(ToolFaultsTest, OldFilesThatSurviveTheEmptyingFailTheRun) {
+  std::vector<std::string> images;
+  WriteFile(root / "dump.bin", ThreeImages(&images));
+  const fs::path dump = root / "dump";
+  // The name as read from the disk, with a terminal's control sequence and
+  // a byte that is no UTF-8 in it: printed escaped, never raw.
+  const std::string notes = "aaa-\x1b[2J\xff-notes-\xc3\xa9.txt";
+  fs::create_directory(dump);
+  WriteFile(dump / notes, "old notes");
+  fs::permissions(dump / notes, fs::perms::owner_read);
+  for (const char* old : {"05.png", "06.png", "07.png"}) WriteFile(dump / old, "old image");
+  const auto before = Fingerprint(root, dump);
+  const ToolRun r = RunTool(root, "dump.bin");
+  EXPECT_EQ(r.out, Analyse((root / "dump.bin").string()) + Total(3) + SavedTo(dump.string()) +
+                       "...\n " + std::strerror(EACCES) + " " + dump.string() +
+                       "/aaa-\\x1b[2J\\xff-notes-\xc3\xa9.txt\n\n" + kPrompt);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "");
+  for (size_t i = 0; i < images.size(); ++i)
+    EXPECT_TRUE(ReadFile(dump / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
+  EXPECT_EQ(ReadFile(dump / notes), "old notes");
+  EXPECT_EQ(Fingerprint(root, dump), before);
+}
+
+// The input became empty after the scan, while the output folder was being
+// emptied: the first image can no longer be read. It is a failed read, and
+// no file of 0 bytes is left in its place.
+TEST_F(ToolFaultsTest, AnInputThatShrankBeforeWritingIsAFailedRead) {
+  WriteFile(root / "dump.bin", ThreeImages());
+  const fs::path dump = root / "dump";
+  // Many old files make the emptying last long enough to stop the tool in it.
+  constexpr int kOldFiles = 20000;
+  const auto oldName = [&dump](int i) { return dump / ("old-" + std::to_string(i)); };
+  bool caught = false;
+  ToolRun r;
+  for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+    fs::remove_all(dump);
+    fs::create_directory(dump);
+    for (int i = 0; i < kOldFiles; ++i) WriteFile(oldName(i), "");
+    WriteFile(root / "dump.bin", ThreeImages());
+    RunningProgram p = StartTool(root, "dump.bin");
+    const bool stopped = StopWhen(p, [&] {
+      for (int i = 0; i < kOldFiles; i += kOldFiles / 64)
+        if (!fs::exists(oldName(i))) return true;
+      return false;
+    });
+    caught = stopped && !fs::exists(dump / "00.png");
+    if (caught) {
+      EXPECT_EQ(truncate((root / "dump.bin").c_str(), 0), 0);
+    }
+    if (stopped) kill(p.pid, SIGCONT);
+    r = FinishProgram(p);
+  }
+  ASSERT_TRUE(caught) << "the tool was never stopped while it emptied the folder";
+  EXPECT_EQ(r.out, Analyse((root / "dump.bin").string()) + Total(3) + SavedTo(dump.string()) +
+                       "\n File Read Failed!\n\n" + kPrompt);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(fs::is_empty(dump)) << "a partial image or an old file stays";
+}
+
+// Ctrl-C, SIGTERM or a hang-up while an image is being written: that image is
+// removed before the process ends, by the same signal; the images finished
+// before it stay, and one dot stands for each of them.
+TEST_F(ToolFaultsTest, AnInterruptionWhileWritingRemovesThatImageOnly) {
+  const std::vector<std::string> images = {Image(4096, 'a'), Image(5000, 'b'),
+                                           Image(size_t{96} << 20, 'c')};
+  WriteFile(root / "dump.bin", images[0] + images[1] + images[2]);
+  const fs::path dump = root / "dump";
+  const fs::path last = dump / "02.png";
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    bool caught = false;
+    ToolRun r;
+    std::string dots;
+    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+      fs::remove_all(dump);
+      RunningProgram p = StartTool(root, "dump.bin");
+      const auto partWritten = [&last, &images] {
+        std::error_code error;
+        const auto size = fs::file_size(last, error);
+        return !error && size > 0 && size < images[2].size();
+      };
+      const bool stopped = StopWhen(p, partWritten);
+      caught = stopped && partWritten();
+      if (caught) {
+        dots = OutputSoFar(p);
+        kill(p.pid, signal);
+      }
+      if (stopped) kill(p.pid, SIGCONT);
+      r = FinishProgram(p);
+    }
+    ASSERT_TRUE(caught) << "the tool was never stopped while it wrote 02.png";
+    EXPECT_TRUE(EndsWith(dots, SavedTo(dump.string()) + "..")) << dots;
+    EXPECT_EQ(r.signal, signal) << r.out;
+    EXPECT_EQ(r.out, dots);
+    EXPECT_EQ(Names(dump), (std::set<std::string>{"00.png", "01.png"})) << signal;
+    EXPECT_TRUE(ReadFile(dump / "00.png") == images[0]);
+    EXPECT_TRUE(ReadFile(dump / "01.png") == images[1]);
+  }
+}
+
+// Standard output is a pipe whose reader is gone before the tool writes a
+// byte. The carving is not stopped by it: every image is written, and the run
+// ends with the failure of standard output said on standard error, status 1.
+TEST_F(ToolFaultsTest, AConsoleThatWentAwayDoesNotStopTheCarving) {
+  std::string input;
+  std::vector<std::string> images;
+  for (int i = 0; i < 300; ++i) {
+    images.push_back(Image(100 + static_cast<size_t>(i), static_cast<char>('a' + i % 26)));
+    input += images.back();
+  }
+  WriteFile(root / "dump.bin", input);
+  ToolOptions broken;
+  broken.beforeStart = [] {
+    signal(SIGPIPE, SIG_DFL);
+    int ends[2];
+    if (pipe(ends) != 0 || dup2(ends[1], STDOUT_FILENO) < 0) return false;
+    close(ends[0]);
+    close(ends[1]);
+    return true;
+  };
+  const ToolRun r = RunTool(root, "dump.bin", broken);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "\n Console Write Failed!\n\n");
+  EXPECT_EQ(Names(root / "dump").size(), images.size());
+  for (size_t i = 0; i < images.size(); ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%02zu.png", i);
+    EXPECT_TRUE(ReadFile(root / "dump" / name) == images[i]) << name;
+  }
+}
+
+// A file that reports a size of 0 but holds bytes (/proc files) is read to
+// its end: the tool's own environment, holding one image-like text (no zero
+// byte fits there, so it has no end marker and runs to the end of the input).
+TEST_F(ToolFaultsTest, AFileThatReportsNoSizeIsReadToItsEnd) {
+  fs::create_symlink("/proc/self/environ", root / "env.bin");
+  ASSERT_EQ(fs::file_size("/proc/self/environ"), 0u);
+  const std::string image =
+      std::string("\x89PNG\r\n\x1a\nXXXXIHDR", 16) + "some pixels IEND\x01\x02";
+  ToolOptions environment;
+  environment.beforeStart = [&image] {
+    return clearenv() == 0 && setenv("P", image.c_str(), 1) == 0;
+  };
+  const ToolRun r = RunTool(root, "env.bin", environment);
+  EXPECT_EQ(r.out, Analyse((root / "env.bin").string()) + Total(1) +
+                       SavedTo((root / "env").string()) + "." + kPrompt);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(ReadFile(root / "env" / "00.png") == image + std::string(1, '\0'));
+}
+
+#ifndef LUMVANE_SANITIZED  // the sanitizers cannot start under a memory limit
+// A memory limit (ulimit -v) that the offset table outgrows: 4 Mi image
+// starts. The run says so, status 1, and touches nothing.
+TEST_F(ToolFaultsTest, AnOffsetTableBeyondTheMemoryLimitIsAMessage) {
+  const std::string start = std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
+  std::string input;
+  input.reserve(start.size() << 22);
+  for (int i = 0; i < (1 << 22); ++i) input += start;
+  WriteFile(root / "starts.bin", input);
+  fs::create_directory(root / "starts");
+  WriteFile(root / "starts" / "old.txt", "keep me");
+  const auto before = Fingerprint(root);
+  ToolOptions limited;
+  limited.beforeStart = [] {
+    const rlimit limit{60000 * 1024, 60000 * 1024};
+    return setrlimit(RLIMIT_AS, &limit) == 0;
+  };
+  const ToolRun r = RunTool(root, "starts.bin", limited);
+  EXPECT_EQ(r.out, Analyse((root / "starts.bin").string()) + "\n Not enough memory!\n\n" + kPrompt);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Fingerprint(root), before);
+}
+
+// Every memory limit, from too little for the program to load up to enough
+// for the whole run, in steps of 32 KiB: a run that got as far as our own
+// code either completes or says "Not enough memory!" (status 1, nothing
+// touched); never another message, an abort or a partial file. Somewhere on
+// the way the memory to read the input with cannot be had.
+TEST_F(ToolFaultsTest, EveryMemoryLimitEndsCleanly) {
+  std::vector<std::string> images;
+  WriteFile(root / "dump.bin", ThreeImages(&images));
+  const auto before = Fingerprint(root);
+  const std::string analyse = Analyse((root / "dump.bin").string());
+  bool readingRefused = false, completed = false;
+  for (rlim_t kib = 1024; kib <= 64 * 1024 && !completed; kib += 32) {
+    ToolOptions limited;
+    limited.beforeStart = [kib] {
+      const rlimit limit{kib * 1024, kib * 1024};
+      return setrlimit(RLIMIT_AS, &limit) == 0;
+    };
+    const ToolRun r = RunTool(root, "dump.bin", limited);
+    // Before our code runs: the loader, or the C++ runtime's own set-up.
+    if (r.out.empty() && (r.status == 127 || r.signal == SIGABRT)) continue;
+    if (r.status == 0) {
+      completed = true;
+      EXPECT_EQ(r.out, analyse + Total(3) + SavedTo((root / "dump").string()) + "..." + kPrompt);
+      for (size_t i = 0; i < images.size(); ++i)
+        EXPECT_TRUE(ReadFile(root / "dump" / ("0" + std::to_string(i) + ".png")) == images[i]);
+      continue;
+    }
+    EXPECT_EQ(r.status, 1) << kib << " KiB: " << r.out << r.err;
+    EXPECT_TRUE(EndsWith(r.out, "\n Not enough memory!\n\n" + kPrompt)) << kib << " KiB: " << r.out;
+    EXPECT_EQ(r.err, "") << kib << " KiB";
+    EXPECT_EQ(Fingerprint(root), before) << kib << " KiB";
+    if (r.out == analyse + "\n Not enough memory!\n\n" + kPrompt) readingRefused = true;
+  }
+  EXPECT_TRUE(completed);
+  EXPECT_TRUE(readingRefused) << "no limit let the run start and refused the memory to read with";
+}
+#endif
 
 }  // namespace

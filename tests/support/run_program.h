@@ -5,7 +5,9 @@
 // (resource limits, signal dispositions, dropped rights); and standard output
 // and standard error captured apart, with the exit status or the signal that
 // ended it. Output goes through unnamed temporary files, so nothing is left
-// behind and no file of the test's own folder changes.
+// behind and no file of the test's own folder changes. StartProgram and
+// FinishProgram run it in two steps, for a test that acts on the program
+// while it runs (signals, changes to its files).
 //
 //   ProgramRun r = RunProgram({LUMVANE_BIN, "dump.bin"});
 //   RunOptions o;
@@ -64,21 +66,36 @@ inline std::string ReadBack(FILE *f) {
 
 }  // namespace run_program_detail
 
-// Runs argv[0] (a path; no search of PATH) with `argv`, waits for it and
-// returns what it wrote and how it ended. A program that cannot be started
-// ends with status 127; a child whose set-up fails with 126; when the test
-// cannot make its capture files or fork, status stays -1 and `err` says why.
-inline ProgramRun RunProgram(const std::vector<std::string> &argv, const RunOptions &options = {}) {
-  ProgramRun r;
-  FILE *out = tmpfile(), *err = tmpfile();
-  const bool ready = !argv.empty() && out && err;
+// A program started by StartProgram and not yet waited for.
+struct RunningProgram {
+  pid_t pid = -1;
+  FILE *out = nullptr, *err = nullptr;  // its standard output and error so far
+  std::string failure;                  // why it could not be started
+};
+
+// What the running program has written to its standard output so far.
+inline std::string OutputSoFar(const RunningProgram &p) {
+  std::string text = run_program_detail::ReadBack(p.out);
+  fseek(p.out, 0, SEEK_END);
+  return text;
+}
+
+// Starts argv[0] (a path; no search of PATH) with `argv` and returns at once;
+// FinishProgram waits for it. A program that cannot be started ends with
+// status 127; a child whose set-up fails with 126.
+inline RunningProgram StartProgram(const std::vector<std::string> &argv,
+                                   const RunOptions &options = {}) {
+  RunningProgram p;
+  p.out = tmpfile();
+  p.err = tmpfile();
+  const bool ready = !argv.empty() && p.out && p.err;
   const pid_t pid = ready ? fork() : -1;
   if (pid == 0) {
     const int in = options.close_stdin ? -1 : open(options.stdin_path.c_str(), O_RDONLY);
-    if ((!options.close_stdin && (in < 0 || dup2(in, 0) < 0)) || dup2(fileno(out), 1) < 0 ||
-        dup2(fileno(err), 2) < 0)
+    if ((!options.close_stdin && (in < 0 || dup2(in, 0) < 0)) || dup2(fileno(p.out), 1) < 0 ||
+        dup2(fileno(p.err), 2) < 0)
       _exit(126);
-    for (int fd : {in, fileno(out), fileno(err)})
+    for (int fd : {in, fileno(p.out), fileno(p.err)})
       if (fd > 2) close(fd);  // the program gets standard streams only
     if (options.close_stdin) close(0);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
@@ -93,24 +110,42 @@ inline ProgramRun RunProgram(const std::vector<std::string> &argv, const RunOpti
     execv(args[0], args.data());
     _exit(127);
   }
-  if (pid > 0) {
+  p.pid = pid;
+  if (pid < 0)
+    p.failure = argv.empty() ? "no program to run"
+                             : "cannot run " + argv[0] +
+                                   (ready ? ": fork failed" : ": no temporary file for its output");
+  return p;
+}
+
+// Waits for a program from StartProgram and gives what it wrote and how it
+// ended; when it could not be started, status stays -1 and `err` says why.
+inline ProgramRun FinishProgram(RunningProgram &p) {
+  ProgramRun r;
+  if (p.pid > 0) {
     int ws = 0;
-    while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
+    while (waitpid(p.pid, &ws, 0) < 0 && errno == EINTR) {
     }
     if (WIFEXITED(ws))
       r.status = WEXITSTATUS(ws);
     else if (WIFSIGNALED(ws))
       r.signal = WTERMSIG(ws);
-    r.out = run_program_detail::ReadBack(out);
-    r.err = run_program_detail::ReadBack(err);
+    r.out = run_program_detail::ReadBack(p.out);
+    r.err = run_program_detail::ReadBack(p.err);
   } else {
-    r.err = argv.empty() ? "no program to run"
-                         : "cannot run " + argv[0] +
-                               (ready ? ": fork failed" : ": no temporary file for its output");
+    r.err = p.failure;
   }
-  for (FILE *f : {out, err})
+  for (FILE *f : {p.out, p.err})
     if (f) fclose(f);
+  p = RunningProgram();
   return r;
+}
+
+// Runs argv[0] with `argv`, waits for it and returns what it wrote and how
+// it ended (StartProgram, then FinishProgram).
+inline ProgramRun RunProgram(const std::vector<std::string> &argv, const RunOptions &options = {}) {
+  RunningProgram p = StartProgram(argv, options);
+  return FinishProgram(p);
 }
 
 #endif  // _WIN32

@@ -14,6 +14,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,8 +34,11 @@ namespace {
 // A run that never ends fails here instead of hanging the suite.
 constexpr auto kGiveUpAfter = std::chrono::seconds(60);
 
-[[noreturn]] void ExecLumvane(const fs::path& cwd, const std::string& input) {
-  const int in = open("/dev/null", O_RDONLY);
+// Runs lumvane on input in cwd; standard input from /dev/null unless
+// keyFromTerminal (it is the terminal then).
+[[noreturn]] void ExecLumvane(const fs::path& cwd, const std::string& input,
+                              bool keyFromTerminal = false) {
+  const int in = keyFromTerminal ? 0 : open("/dev/null", O_RDONLY);
   if (chdir(cwd.c_str()) != 0 || in < 0 || dup2(in, 0) < 0) _exit(126);
   execl(LUMVANE_BINARY, LUMVANE_BINARY, input.c_str(), static_cast<char*>(nullptr));
   _exit(127);
@@ -244,6 +248,52 @@ TEST_F(TerminalRun, ATerminalWithoutEraseGetsBlanks) {
   for (auto* lines : {&screen, &expected})
     for (auto& line : *lines) line.erase(line.find_last_not_of(' ') + 1);
   EXPECT_EQ(screen, expected);
+}
+
+// Ctrl-C, SIGTERM or a hang-up while the key prompt waits with the terminal
+// in raw mode: the process ends by that signal, and the terminal has its
+// line editing and echo back.
+TEST_F(TerminalRun, AnInterruptedKeyWaitGivesTheTerminalBack) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) ExecLumvane(m_dir.path(), "dump.bin", true);
+    termios before{};
+    ASSERT_EQ(tcgetattr(master, &before), 0);
+    ASSERT_TRUE((before.c_lflag & ICANON) && (before.c_lflag & ECHO));
+    // Wait, reading what the program writes, until the prompt has put the
+    // terminal in raw mode.
+    std::string raw;
+    bool waiting = false;
+    const auto deadline = std::chrono::steady_clock::now() + kGiveUpAfter;
+    while (!waiting && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 1) > 0) {
+        char chunk[4096];
+        const ssize_t got = read(master, chunk, sizeof chunk);
+        if (got <= 0) break;
+        raw.append(chunk, static_cast<size_t>(got));
+      }
+      termios now{};
+      waiting = raw.find("Any Key to Quit...") != std::string::npos &&
+                tcgetattr(master, &now) == 0 && (now.c_lflag & (ICANON | ECHO)) == 0;
+    }
+    EXPECT_TRUE(waiting) << raw;
+    if (signal == SIGINT) {
+      const char ctrlC = '\x03';  // the terminal sends SIGINT for it
+      EXPECT_EQ(write(master, &ctrlC, 1), 1);
+    } else {
+      kill(pid, signal);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == signal) << signal << ": " << wstatus;
+    termios after{};
+    ASSERT_EQ(tcgetattr(master, &after), 0);
+    EXPECT_EQ(after.c_lflag & (ICANON | ECHO), before.c_lflag & (ICANON | ECHO)) << signal;
+    close(master);
+  }
 }
 
 }  // namespace

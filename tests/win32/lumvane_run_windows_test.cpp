@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "diskobject/DiskObject.h"
+#include "tests/support/system_text.h"
 #include "tool/lumvane_strings.h"
 #include "tool/sample/pngdraw.h"
 
@@ -50,10 +51,14 @@ HANDLE InheritableFile(const std::string& path, bool write) {
                      write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Runs Lumvane.exe with args in cwd; its output goes to files in logs, or
-// with noStdout it is started without a standard output at all.
+// Where a run's standard output goes: a file in the logs, nowhere (the
+// program is started without one), or a pipe whose reader is gone.
+enum class Stdout { File, None, BrokenPipe };
+
+// Runs Lumvane.exe with args in cwd; its output goes to files in logs,
+// standard output as stdoutKind says.
 RunResult RunLumvane(const std::vector<std::string>& args, const std::string& cwd,
-                     const ScratchFolder& logs, bool noStdout = false) {
+                     const ScratchFolder& logs, Stdout stdoutKind = Stdout::File) {
   RunResult result;
   std::string commandLine = "\"" + g_lumvane + "\"";
   for (const std::string& arg : args) commandLine += " \"" + arg + "\"";
@@ -61,6 +66,13 @@ RunResult RunLumvane(const std::vector<std::string>& args, const std::string& cw
   HANDLE in = InheritableFile("NUL", false);
   HANDLE out = InheritableFile(outPath, true);
   HANDLE err = InheritableFile(errPath, true);
+  if (stdoutKind == Stdout::BrokenPipe) {
+    CloseHandle(out);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE reader = nullptr;
+    EXPECT_TRUE(CreatePipe(&reader, &out, &inherit, 0));
+    CloseHandle(reader);
+  }
   EXPECT_NE(in, INVALID_HANDLE_VALUE);
   EXPECT_NE(out, INVALID_HANDLE_VALUE);
   EXPECT_NE(err, INVALID_HANDLE_VALUE);
@@ -69,7 +81,7 @@ RunResult RunLumvane(const std::vector<std::string>& args, const std::string& cw
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = in;
-  startup.hStdOutput = noStdout ? nullptr : out;
+  startup.hStdOutput = stdoutKind == Stdout::None ? nullptr : out;
   startup.hStdError = err;
   PROCESS_INFORMATION process = {};
   const BOOL started = CreateProcessA(g_lumvane.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
@@ -221,10 +233,47 @@ TEST_F(LumvaneWindowsRun, NoArgumentAndAMissingInput) {
 // Started without a standard output, the program cannot initialise: it
 // says so on standard error and stops with 1, without the key prompt.
 TEST_F(LumvaneWindowsRun, StartUpWithoutStandardOutputFails) {
-  const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs, true);
+  const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs, Stdout::None);
   EXPECT_EQ(run.err, Crlf(" Fatal Error: MFC initialization failed\n"));
   EXPECT_EQ(run.status, 1u);
   EXPECT_FALSE(IsDirectory(m_work / "dump"));
+}
+
+// Emptying stopped at a read-only file: the images are written, then the
+// disk object's text (the system's message and the file) ends the run with
+// status 1, since old files stand beside them.
+TEST_F(LumvaneWindowsRun, AFolderThatWasNotEmptiedFailsTheRun) {
+  const std::string input = m_work / "dump.bin";
+  std::vector<pngdraw::Range> ranges;
+  const pngdraw::Bytes bytes = WriteSample(input, 2, &ranges);
+  const std::string notes = m_work / "dump\\aaa-notes.txt";
+  ASSERT_TRUE(CreateDirectoryA((m_work / "dump").c_str(), nullptr));
+  ASSERT_TRUE(WriteFileBytes(notes, "old notes"));
+  ASSERT_TRUE(SetFileAttributesA(notes.c_str(), FILE_ATTRIBUTE_READONLY));
+
+  const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
+  EXPECT_EQ(run.out, Crlf(kBanner + Analysed(input) + Dumped(2, m_work / "dump") + "\n " +
+                          SystemText(ERROR_ACCESS_DENIED) + " " + notes + "\n\n" + kPrompt));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 1u);
+  for (std::size_t i = 0; i < ranges.size(); ++i)
+    EXPECT_EQ(ReadFileBytes(m_work / ("dump\\0" + std::to_string(i) + ".png")),
+              Slice(bytes, ranges[i]));
+  EXPECT_EQ(ReadFileBytes(notes), "old notes");
+  ASSERT_TRUE(SetFileAttributesA(notes.c_str(), FILE_ATTRIBUTE_NORMAL));
+}
+
+// Standard output is a pipe whose reader is gone: every image is written all
+// the same, and the failure of standard output is said on standard error,
+// status 1.
+TEST_F(LumvaneWindowsRun, AConsoleThatWentAwayDoesNotStopTheCarving) {
+  const std::string input = m_work / "dump.bin";
+  std::vector<pngdraw::Range> ranges;
+  const pngdraw::Bytes bytes = WriteSample(input, 3, &ranges);
+  const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs, Stdout::BrokenPipe);
+  EXPECT_EQ(run.err, Crlf("\n Console Write Failed!\n\n"));
+  EXPECT_EQ(run.status, 1u);
+  ExpectImages(m_work / "dump", bytes, ranges);
 }
 
 }  // namespace

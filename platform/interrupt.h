@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+// Interruptions: what the program puts right when the user or the system
+// stops it (POSIX: SIGINT, SIGTERM, SIGHUP and SIGQUIT; Windows: Ctrl-C,
+// Ctrl-Break, the console closed, log-off, shut-down). The file being
+// written when it comes is removed, and the terminal settings that the key
+// prompt changed are put back; then the process ends as the interruption
+// ends it (POSIX: killed by the same signal; Windows: exit code
+// STATUS_CONTROL_C_EXIT). Files finished before stay.
+//
+// POSIX: the handler does the work itself, with async-signal-safe calls
+// only (fstatat, unlinkat, tcsetattr, sigaction, raise), on state that the
+// program changes only while interruptions are held back; so it acts at
+// once, wherever the program is (in a long write, a read, the key wait).
+// Windows: the console's control handler runs on a thread of its own; it
+// takes the lock that the program holds while it makes or closes a file,
+// marks the open file for deletion through its handle, puts the console
+// mode back and ends the process without leaving the lock.
+//
+// Implemented per platform (platform/posix/, platform/win32/). One thread:
+// at most one file is armed at a time.
+#pragma once
+
+#include "platform/afx.h"
+
+// Installs the handlers; AfxWinInit calls it. On POSIX a signal that was
+// ignored when the program started (nohup) stays ignored. FALSE, with
+// GetLastError set, when a handler cannot be installed.
+BOOL AfxInstallInterruptHandlers();
+
+// Holds interruptions back while it lives: one that comes meanwhile takes
+// effect when the object goes. For the steps that must not be cut in two,
+// such as making a file and arming its removal. Not nested.
+class CInterruptionsHeld {
+ public:
+  CInterruptionsHeld();
+  ~CInterruptionsHeld();
+  CInterruptionsHeld(const CInterruptionsHeld&) = delete;
+  CInterruptionsHeld& operator=(const CInterruptionsHeld&) = delete;
+
+ private:
+  alignas(8) unsigned char m_saved[128];  // POSIX: the signal mask in place before
+};
+
+// A file this run has just made and is writing: removed when the process is
+// interrupted, by Remove, or when the object goes while still armed (an
+// exception unwinding the writer). Removal reaches only that file: on POSIX
+// its name is removed only while it still leads to the file made (same
+// device and inode), on Windows the open handle itself is marked for
+// deletion (CFile's create opens with delete access).
+class CPartialFile {
+ public:
+  CPartialFile() = default;
+  ~CPartialFile();
+  CPartialFile(const CPartialFile&) = delete;
+  CPartialFile& operator=(const CPartialFile&) = delete;
+
+  // Arms removal of file, open on the file just made as name (as passed to
+  // CFile::Open, relative to the current directory). Call it while
+  // interruptions are held, right after the file was made, so that no
+  // interruption can fall between the two. Allocates nothing, so it cannot
+  // fail half way; file and name must outlive the arming.
+  void Arm(CFile& file, const CString& name);
+
+  // The file is complete: closes it and disarms; the file stays. FALSE when
+  // closing failed: the file is removed then, as by Remove.
+  BOOL Keep();
+
+  // Closes the file and removes it; nothing once disarmed.
+  void Remove();
+
+ private:
+  CFile* m_file = nullptr;
+  const CString* m_name = nullptr;
+};
