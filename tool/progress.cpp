@@ -52,19 +52,24 @@ std::string FormatDuration(ULONGLONG seconds) {
 
 std::string FormatProgressLine(ULONGLONG bytesRead, ULONGLONG total, size_t images,
                                ULONGLONG elapsedMs, size_t columns) {
+  const bool totalKnown = total != kUnknownLength;
   std::string line(" ");
   line += FormatByteCount(bytesRead);
-  unsigned percent = 100;
-  if (bytesRead < total) {
-    // Rounded down, and never 100 while a byte is left.
-    percent = std::min(99u, static_cast<unsigned>(static_cast<double>(bytesRead) * 100.0 /
-                                                  static_cast<double>(total)));
+  if (totalKnown) {
+    unsigned percent = 100;
+    if (bytesRead < total) {
+      // Rounded down, and never 100 while a byte is left.
+      percent = std::min(99u, static_cast<unsigned>(static_cast<double>(bytesRead) * 100.0 /
+                                                    static_cast<double>(total)));
+    }
+    line += " of ";
+    line += FormatByteCount(total);
+    line += " (";
+    line += std::to_string(percent);
+    line += "%)";
+  } else {
+    line += " read";
   }
-  line += " of ";
-  line += FormatByteCount(total);
-  line += " (";
-  line += std::to_string(percent);
-  line += "%)";
 
   if (elapsedMs >= kRateSettleMilliseconds) {
     const double perSecond =
@@ -72,7 +77,7 @@ std::string FormatProgressLine(ULONGLONG bytesRead, ULONGLONG total, size_t imag
     line += ", ";
     line += FormatByteCount(static_cast<ULONGLONG>(perSecond));
     line += "/s";
-    if (bytesRead < total && bytesRead > 0) {
+    if (totalKnown && bytesRead < total && bytesRead > 0) {
       // Beyond any real wait; keeps the conversion in range.
       const double kLongest = 1e12;
       const double left =
@@ -127,7 +132,7 @@ void CProgressLine::Update(ULONGLONG bytesRead, ULONGLONG total, size_t images) 
   if (!m_enabled) return;
   const ULONGLONG now = AfxGetMonotonicMilliseconds();
   const bool starting = bytesRead == 0 || !m_reading;
-  const bool complete = bytesRead >= total;
+  const bool complete = total != kUnknownLength && bytesRead >= total;
   if (starting) {
     m_reading = true;
     m_start = now;

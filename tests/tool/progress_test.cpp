@@ -71,6 +71,12 @@ TEST(ProgressFormat, RateAndTimeLeftOnceTheRateIsKnown) {
             " 1 B of 1000.0 TiB (0%), 0 B/s, 277777777h 47m left, 0 images found");
 }
 
+TEST(ProgressFormat, UnknownTotal) {
+  EXPECT_EQ(FormatProgressLine(0, kUnknownLength, 0, 0, kWide), " 0 B read, 0 images found");
+  EXPECT_EQ(FormatProgressLine(5 * GiB, kUnknownLength, 4, 2000, kWide),
+            " 5.0 GiB read, 2.5 GiB/s, 4 images found");
+}
+
 TEST(ProgressFormat, CutToTheWidth) {
   const std::string full =
       FormatProgressLine(13207024435ULL, 1000204886016ULL, 123456, 6400, kWide);
