@@ -28,8 +28,8 @@ std::wstring Wide(const char* text) {
 }
 
 std::string Narrow(const wchar_t* text, size_t length) {
-  const int size = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0,
-                                       nullptr, nullptr);
+  const int size =
+      WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
   if (size <= 0) return std::string();
   std::string narrow(static_cast<size_t>(size), '\0');
   WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), narrow.data(), size, nullptr,
@@ -53,8 +53,8 @@ bool FinalPathOf(HANDLE handle, std::string& path) {
   std::string text;
   for (int attempt = 0; attempt < 4; ++attempt) {
     text.assign(size, '\0');
-    const DWORD got =
-        GetFinalPathNameByHandleA(handle, text.data(), size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const DWORD got = GetFinalPathNameByHandleA(handle, text.data(), size,
+                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (got == 0) return false;
     if (got < size) {
       text.resize(got);
@@ -84,8 +84,7 @@ bool LiesAt(HANDLE file, const std::string& folderFinalPath, const char* name) {
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-HANDLE OpenInFolder(HANDLE folder, const char* name, DWORD access, DWORD share,
-                    DWORD disposition) {
+HANDLE OpenInFolder(HANDLE folder, const char* name, DWORD access, DWORD share, DWORD disposition) {
   static const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   static const auto create = reinterpret_cast<NtCreateFileFunction>(
       reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtCreateFile")));
@@ -108,11 +107,10 @@ HANDLE OpenInFolder(HANDLE folder, const char* name, DWORD access, DWORD share,
   InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
   IO_STATUS_BLOCK io;
   HANDLE file = INVALID_HANDLE_VALUE;
-  const NTSTATUS status =
-      create(&file, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
-             FILE_ATTRIBUTE_NORMAL, share, disposition,
-             FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
-             nullptr, 0);
+  const NTSTATUS status = create(
+      &file, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
+      FILE_ATTRIBUTE_NORMAL, share, disposition,
+      FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
   if (status < 0) {
     SetLastError(toError(status));
     return INVALID_HANDLE_VALUE;
@@ -148,9 +146,10 @@ BOOL CFolder::Open(LPCTSTR path) {
 
   // Without FILE_SHARE_DELETE nobody may rename or remove the folder while
   // it is held.
-  HANDLE handle = CreateFileA(name.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE handle =
+      CreateFileA(name.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return FALSE;
   BY_HANDLE_FILE_INFORMATION info;
   DWORD refusal = 0;
@@ -165,8 +164,9 @@ BOOL CFolder::Open(LPCTSTR path) {
     // Where the folder above leads (links there are followed) and where the
     // held folder lies must agree, or the last name led elsewhere: Wine
     // follows a host's symbolic link without showing a reparse point.
-    HANDLE above = CreateFileA(parent.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE above =
+        CreateFileA(parent.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     const bool known = above != INVALID_HANDLE_VALUE && win32::FinalPathOf(above, parentFinal);
     if (above != INVALID_HANDLE_VALUE) CloseHandle(above);
     if (!known || !win32::LiesAt(handle, parentFinal, last.c_str())) refusal = kLinkRefused;
@@ -206,8 +206,9 @@ BOOL CFolder::ListFiles(CStringArray& names) const {
 
 BOOL CFolder::DeleteFile(LPCTSTR name) const {
   if (m_handle == -1) return FailWith(ERROR_INVALID_HANDLE);
-  HANDLE file = win32::OpenInFolder(Handle(m_handle), name, DELETE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN);
+  HANDLE file =
+      win32::OpenInFolder(Handle(m_handle), name, DELETE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN);
   if (file == INVALID_HANDLE_VALUE) return FALSE;
   BY_HANDLE_FILE_INFORMATION info;
   DWORD refusal = 0;
