@@ -61,5 +61,4 @@ class CFolder {
  private:
   INT_PTR m_handle = -1;
   CString m_path;
-  CString m_finalPath;  // Windows: where the held folder really lies
 };

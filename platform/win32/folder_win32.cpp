@@ -153,8 +153,8 @@ BOOL CFolder::Open(LPCTSTR path) {
   if (handle == INVALID_HANDLE_VALUE) return FALSE;
   BY_HANDLE_FILE_INFORMATION info;
   DWORD refusal = 0;
-  std::string finalPath, parentFinal;
-  if (!GetFileInformationByHandle(handle, &info) || !win32::FinalPathOf(handle, finalPath)) {
+  std::string parentFinal;
+  if (!GetFileInformationByHandle(handle, &info)) {
     refusal = GetLastError();
   } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     refusal = kLinkRefused;
@@ -177,7 +177,6 @@ BOOL CFolder::Open(LPCTSTR path) {
   }
   m_handle = reinterpret_cast<INT_PTR>(handle);
   m_path = path;
-  m_finalPath = CString(finalPath);
   return TRUE;
 }
 
@@ -212,12 +211,16 @@ BOOL CFolder::DeleteFile(LPCTSTR name) const {
   if (file == INVALID_HANDLE_VALUE) return FALSE;
   BY_HANDLE_FILE_INFORMATION info;
   DWORD refusal = 0;
+  // Where the folder lies now: under Wine it may have been renamed while
+  // held.
+  std::string folderPath;
   if (!GetFileInformationByHandle(file, &info)) {
     refusal = GetLastError();
   } else if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
     refusal = ERROR_ACCESS_DENIED;
   } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-             !win32::LiesAt(file, m_finalPath.str(), name)) {
+             (!win32::FinalPathOf(Handle(m_handle), folderPath) ||
+              !win32::LiesAt(file, folderPath, name))) {
     // Opened through a link Wine followed: deleting would remove the file
     // at its far end.
     refusal = kLinkRefused;

@@ -310,6 +310,58 @@ TEST_F(LumvaneWindowsRun, AnOutputFolderNameWindowsWouldChangeIsRefused) {
   EXPECT_EQ(files.GetSize(), 0);  // no folder or image made beside them either
 }
 
+// A process of the host swaps the output folder for a link to a folder of
+// other files while the run empties it (nothing stops a host rename under
+// Wine; on Windows the held folder cannot be renamed at all). Whatever the
+// timing, the run empties and fills the folder it held, now dump.real; the
+// folder the link leads to keeps its files and gets no image.
+TEST_F(LumvaneWindowsRun, SwappingTheFolderForALinkWhileItIsEmptiedChangesNothingOutside) {
+  constexpr int kOldFiles = 4000;
+  const std::string input = m_work / "dump.bin", dump = m_work / "dump";
+  std::vector<pngdraw::Range> ranges;
+  const pngdraw::Bytes bytes = WriteSample(input, 3, &ranges);
+  ASSERT_TRUE(CreateDirectoryA(dump.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((m_work / "other").c_str(), nullptr));
+  for (int i = 0; i < 100; ++i)
+    ASSERT_TRUE(WriteFileBytes(m_work / ("other\\keep" + std::to_string(i)), "keep me"));
+  for (int i = 0; i < kOldFiles; ++i)
+    ASSERT_TRUE(WriteFileBytes(dump + "\\old" + std::to_string(i), ""));
+  // Waits, a bounded number of looks, until one of three old files is gone.
+  ASSERT_TRUE(win32test::StartHostCommand(
+      m_work.path(),
+      "/bin/sh -c \"n=0; while [ -e dump/old0 ] && [ -e dump/old2000 ] && [ -e dump/old3999 ] "
+      "&& [ $n -lt 5000000 ]; do n=$((n+1)); done; mv dump dump.real && ln -s other dump\""));
+
+  const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
+  const std::string moved = m_work / "dump.real";
+  for (int look = 0; look < 6000 && !IsDirectory(moved); ++look) Sleep(10);
+  ASSERT_TRUE(IsDirectory(moved)) << "the host never swapped the folder";
+  EXPECT_EQ(run.out, Crlf(kBanner + Analysed(input) + Dumped(3, dump) + kPrompt));
+  EXPECT_EQ(run.status, 0u);
+  // The images are in the held folder. Under Wine, once the host renamed it,
+  // the held folder's path and its files' paths disagree, so the emptying
+  // refuses the next old file and stops: old files may remain beside them.
+  for (std::size_t i = 0; i < ranges.size(); ++i)
+    EXPECT_EQ(ReadFileBytes(moved + "\\0" + std::to_string(i) + ".png"), Slice(bytes, ranges[i]));
+  CDiskObject disk(nullptr);
+  CStringArray files;
+  ASSERT_TRUE(disk.ListFiles(moved.c_str(), files, LIST_BARE_NAMES));
+  for (INT_PTR i = 0; i < files.GetSize(); ++i) {
+    const std::string name = files[i].GetString();
+    EXPECT_TRUE(name.rfind("old", 0) == 0 || name == "00.png" || name == "01.png" ||
+                name == "02.png")
+        << name;
+  }
+  files.RemoveAll();
+  ASSERT_TRUE(disk.ListFiles((m_work / "other").c_str(), files, LIST_BARE_NAMES));
+  EXPECT_EQ(files.GetSize(), 100);
+  EXPECT_EQ(ReadFileBytes(m_work / "other\\keep7"), "keep me");
+  files.RemoveAll();
+  ASSERT_TRUE(disk.ListFiles(m_work.path().c_str(), files, LIST_BARE_NAMES));
+  EXPECT_EQ(files.GetSize(), 1);  // dump.bin alone: no image beside the input
+  EXPECT_TRUE(win32test::RemoveSymbolicLink(m_work.path(), "dump"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

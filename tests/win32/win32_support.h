@@ -81,19 +81,24 @@ inline std::string ReadFileBytes(const std::string& path) {
 }
 
 // Starts a command of the host (Wine only: a Unix program by its path, such
-// as "/bin/ln -s a b") in the folder cwd, then waits, a bounded number of
+// as "/bin/ln -s a b"; quote with double quotes) in the folder cwd, without
+// waiting for it. False when it cannot be started (on Windows).
+// RunHostCommand starts one, then waits, a bounded number of
 // looks, until path exists (exists) or is gone: Wine gives no handle to wait
 // on for a Unix process. False when it cannot be started (on Windows) or
 // path never comes to be as wanted.
-inline bool RunHostCommand(const std::string& cwd, std::string command, const std::string& path,
-                           bool exists) {
+inline bool StartHostCommand(const std::string& cwd, std::string command) {
   const std::string program = "Z:" + command.substr(0, command.find(' '));
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      cwd.c_str(), &startup, &process))
-    return false;
+  return CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        cwd.c_str(), &startup, &process) != 0;
+}
+
+inline bool RunHostCommand(const std::string& cwd, std::string command, const std::string& path,
+                           bool exists) {
+  if (!StartHostCommand(cwd, command)) return false;
   for (int look = 0; look < 2000; ++look) {
     if ((GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) == exists) return true;
     Sleep(10);
