@@ -259,3 +259,25 @@ BOOL CDiskObject::DeleteDirectoryFiles(const CString& directory) {
   }
   return TRUE;
 }
+
+BOOL CDiskObject::DeleteDirectoryFiles(const CFolder& folder) {
+  ResetErrorText();
+  if (RefuseWhenLost()) return FALSE;
+  CString prefix = folder.GetPath();
+  if (prefix.IsEmpty() || prefix.GetAt(prefix.GetLength() - 1) != kSeparator) prefix += kSeparator;
+
+  CStringArray names;
+  if (!folder.ListFiles(names)) {
+    ReportSystemError(GetLastError(), prefix + "*.*");
+    return FALSE;
+  }
+  for (INT_PTR i = 0; i < names.GetSize(); ++i) ShowStatus(names[i]);
+  for (INT_PTR i = 0; i < names.GetSize(); ++i) {
+    ShowStatus(names[i]);
+    if (!folder.DeleteFile(names[i])) {
+      ReportSystemError(GetLastError(), prefix + names[i]);
+      return FALSE;
+    }
+  }
+  return TRUE;
+}

@@ -19,6 +19,7 @@
 #pragma once
 
 #include "platform/afx.h"
+#include "platform/folder.h"
 
 // Listing modes of ListFiles / ListMatchingFiles.
 constexpr int LIST_BARE_NAMES = 0;      // the entry's name alone (any mode other than 1)
@@ -55,6 +56,14 @@ class CDiskObject {
   // 0 when the listing or a deletion failed. An empty path is an internal
   // error and deletes nothing (it would name the current directory).
   BOOL DeleteDirectoryFiles(const CString& directory);
+  // The same for a folder held open (platform/folder.h): lists it and
+  // deletes each file through the folder's handle, never by a path, so the
+  // folder's name may be swapped for a link meanwhile without any file
+  // elsewhere being touched. The texts shown and the results are those of
+  // the path form, with the folder's path, sep and "*.*" as the search
+  // pattern of a listing that fails, and the folder's path, sep and the
+  // name as the path of a file that cannot be deleted.
+  BOOL DeleteDirectoryFiles(const CFolder& folder);
 
   // ListMatchingFiles with the filter "*.*", which matches every name.
   BOOL ListFiles(const CString& directory, CStringArray& files, int mode);

@@ -141,6 +141,8 @@ class CStringArray {
   std::vector<CString> m_items;
 };
 
+class CFolder;
+
 // ---------------------------------------------------------------------------
 // CFile: a file opened by name, closed by Close or the destructor. Positions
 // and lengths are 64-bit. No operation throws; each failure sets
@@ -169,9 +171,18 @@ class CFile {
   // links), is refused and left untouched; and, as on Windows, an existing
   // read-only file (owner-write bit clear) is refused with
   // ERROR_ACCESS_DENIED and keeps its bytes, whoever the caller is (root
-  // too). Closes a file this object had
+  // too). On Windows, modeCreate refuses the same: a reparse point (the
+  // name is opened without following it and the attributes are checked on
+  // the handle), a file with more than one link, a read-only file, and a
+  // file that does not lie where it was named (Wine follows the host's
+  // symbolic links without showing them). Closes a file this object had
   // open first. pError is accepted for the library's signature and ignored.
   BOOL Open(LPCTSTR fileName, UINT openFlags, void* pError = nullptr);
+  // Open for the file fileName (a bare name, no separator) of the held
+  // folder, reached through the folder's handle and never by a path: on
+  // POSIX openat, on Windows NtCreateFile relative to the folder. The same
+  // modes and refusals as Open.
+  BOOL OpenIn(const CFolder& folder, LPCTSTR fileName, UINT openFlags);
   bool IsOpen() const;
 
   // Reads up to count bytes at the current position, retrying short reads,
@@ -198,6 +209,10 @@ class CFile {
   INT_PTR GetNativeHandle() const { return m_handle; }
 
  private:
+  // Open and OpenIn: folder is the held folder's native handle, or for a
+  // name relative to the current directory AT_FDCWD (POSIX) / -1 (Windows).
+  BOOL OpenRelative(INT_PTR folder, LPCTSTR fileName, UINT openFlags);
+
   INT_PTR m_handle = -1;  // the native descriptor or handle; -1 when closed
 };
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "platform/afx.h"
+#include "platform/folder.h"
 
 // TRUE when path names a directory, or a link to one.
 BOOL AfxIsDirectory(LPCTSTR path);
@@ -26,3 +27,9 @@ BOOL AfxIsSameFile(LPCTSTR a, LPCTSTR b);
 // both. FALSE when it does not, or when either name does not exist (then
 // GetLastError is set; it is ERROR_SUCCESS for a plain "no").
 BOOL AfxIsDirectoryAtOrAbove(LPCTSTR directory, LPCTSTR file);
+
+// AfxIsSameFile and AfxIsDirectoryAtOrAbove with the held folder itself, by
+// its handle, in place of a name for it: TRUE when path names that folder /
+// when the folder holds file or lies above it.
+BOOL AfxIsSameFolder(const CFolder& folder, LPCTSTR path);
+BOOL AfxIsFolderAtOrAbove(const CFolder& folder, LPCTSTR file);

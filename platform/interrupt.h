@@ -21,6 +21,7 @@
 #pragma once
 
 #include "platform/afx.h"
+#include "platform/folder.h"
 
 // Installs the handlers; AfxWinInit calls it. On POSIX a signal that was
 // ignored when the program started (nohup) stays ignored. FALSE, with
@@ -54,12 +55,12 @@ class CPartialFile {
   CPartialFile(const CPartialFile&) = delete;
   CPartialFile& operator=(const CPartialFile&) = delete;
 
-  // Arms removal of file, open on the file just made as name (as passed to
-  // CFile::Open, relative to the current directory). Call it while
+  // Arms removal of file, open on the file just made as name in folder (as
+  // passed to CFile::OpenIn). Call it while
   // interruptions are held, right after the file was made, so that no
   // interruption can fall between the two. Allocates nothing, so it cannot
-  // fail half way; file and name must outlive the arming.
-  void Arm(CFile& file, const CString& name);
+  // fail half way; file, folder and name must outlive the arming.
+  void Arm(CFile& file, const CFolder& folder, const CString& name);
 
   // The file is complete: closes it and disarms; the file stays. FALSE when
   // closing failed: the file is removed then, as by Remove.
@@ -70,5 +71,6 @@ class CPartialFile {
 
  private:
   CFile* m_file = nullptr;
+  const CFolder* m_folder = nullptr;
   const CString* m_name = nullptr;
 };

@@ -71,8 +71,15 @@ int ScanFile(const unsigned char* pattern, int patternLength, const CString& pat
 // to the end of the input; no range reaches past g_scannedLength (or, with
 // no scan, the input's length). An input that no longer holds all of a
 // range (it became shorter) is "\n File Read Failed!\n".
-// Refuses an output folder that is, or lies above, the folder holding the
-// input's target or the folder holding the name as typed. Stops, deleting
+// The folder is held open from its check to the last image (platform/
+// folder.h): it is emptied and every image is created through that handle,
+// never by a path. Refused before anything is deleted or written, each with
+// "\n Output folder refused: " and the folder: a name Windows would change
+// (" is a name Windows would change.": a last name ending in a dot or a
+// blank, or a device name; never on POSIX), a folder whose last name is a
+// link (" is a link."; on Windows any reparse point), and a folder that is,
+// or lies above, the folder holding the input's target or the folder
+// holding the name as typed (" contains the input file."). Stops, deleting
 // and writing nothing more, when preparing the output folder could not go
 // back to the current directory ("\n Current directory lost: " and the
 // system's text with that directory). When making or emptying the folder

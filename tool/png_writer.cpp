@@ -2,6 +2,7 @@
 #include "tool/lumvane.h"
 
 #include "diskobject/DiskObject.h"
+#include "platform/folder.h"
 #include "platform/fsinfo.h"
 #include "platform/interrupt.h"
 #include "platform/iobuffer.h"
@@ -34,17 +35,29 @@ CopyResult CopyRange(CFile& input, CFile& output, ULONGLONG start, ULONGLONG len
   return CopyResult::Done;
 }
 
-// True when emptying outputDir could delete the input or the name it was
-// given by: outputDir is, or lies above, the folder that holds the input's
-// target or the folder that holds the name as typed (which differ when the
-// name is a link), however outputDir leads there.
-bool EndangersTheInput(const CString& outputDir, LPCTSTR inputName) {
-  if (AfxIsDirectoryAtOrAbove(outputDir, inputName)) return true;
+// True when emptying the held output folder could delete the input or the
+// name it was given by: the folder is, or lies above, the folder that holds
+// the input's target or the folder that holds the name as typed (which
+// differ when the name is a link).
+bool EndangersTheInput(const CFolder& output, LPCTSTR inputName) {
+  if (AfxIsFolderAtOrAbove(output, inputName)) return true;
   CString drive, dir;
   AfxSplitPath(inputName, &drive, &dir, nullptr, nullptr);
   CString holder = drive + dir;
   if (holder.IsEmpty()) holder = ".";
-  return AfxIsSameFile(outputDir, holder) || AfxIsDirectoryAtOrAbove(outputDir, holder);
+  return AfxIsSameFolder(output, holder) || AfxIsFolderAtOrAbove(output, holder);
+}
+
+// The last name of a path.
+CString LastName(const CString& path) {
+  int start = path.GetLength();
+  while (start > 0 && !PathTraits::IsSeparator(path[start - 1])) --start;
+  return path.Mid(start);
+}
+
+void RefuseOutputFolder(const char* reason) {
+  std::cout << "\n Output folder refused: " << g_strOutputDir.GetString() << reason << "\n"
+            << std::endl;
 }
 
 // text for the console: well-formed UTF-8 and printable ASCII as they are;
@@ -104,31 +117,45 @@ int DumpPNGs(LPCTSTR inputName) {
     return 0;
   }
 
-  CString emptyingFailure;  // the disk object's text when preparing the folder failed
+  CString emptyingFailure;  // the disk object's text when emptying the folder failed
+  // The output folder, held from its check to the last image: it is
+  // emptied and filled through this handle only, so that swapping its name
+  // for a link meanwhile cannot lead a deletion or an image elsewhere.
+  CFolder folder;
   if (count > 0) {
-    // Emptying the output folder must never reach the input's own folder
-    // or one above it, however the path leads there (links included).
-    if (EndangersTheInput(g_strOutputDir, inputName)) {
-      std::cout << "\n Output folder refused: " << g_strOutputDir.GetString()
-                << " contains the input file.\n"
-                << std::endl;
+    // A name the system would spell otherwise ("photos." is "photos" on
+    // Windows) would empty and fill another folder than the one named.
+    if (PathTraits::IsNameTheSystemChanges(LastName(g_strOutputDir))) {
+      RefuseOutputFolder(" is a name Windows would change.");
       return 0;
     }
     CDiskObject disk(nullptr);
-    // The images are written even when these fail: a folder that cannot be
-    // made shows when the first image cannot be created, and a folder that
-    // was not emptied (old files may stand beside the images) is reported
-    // once the images are written. Once the current directory is lost, the
-    // disk object refuses every operation, so emptying touches nothing.
+    // Its result is not needed: a failure shows when the first image cannot
+    // be created. Standing in another folder after it, every relative name
+    // would lead elsewhere: nothing is deleted or written.
     disk.MakeDirectoryTree(g_strOutputDir);
-    if (!disk.DeleteDirectoryFiles(g_strOutputDir)) emptyingFailure = disk.m_errorText;
-    // Standing in another folder, the output folder and every image name
-    // would name files elsewhere: nothing is written.
     if (disk.HasLostCurrentDirectory()) {
       std::cout << "\n Current directory lost: " << Printable(disk.m_errorText).GetString() << "\n"
                 << std::endl;
       return 0;
     }
+    if (folder.Open(g_strOutputDir)) {
+      // Emptying must never reach the input's own folder or one above it.
+      if (EndangersTheInput(folder, inputName)) {
+        RefuseOutputFolder(" contains the input file.");
+        return 0;
+      }
+      // The images are written even when this fails; a folder that was not
+      // emptied (old files may stand beside the images) is reported once
+      // they are written.
+      if (!disk.DeleteDirectoryFiles(folder)) emptyingFailure = disk.m_errorText;
+    } else if (GetLastError() == CFolder::kLinkRefused) {
+      // Only a real folder is emptied, never the folder a link leads to.
+      RefuseOutputFolder(" is a link.");
+      return 0;
+    }
+    // A folder that could not be made or opened leaves folder closed: the
+    // first image cannot be created there.
     text.Format("\n PNGs saved to: %s.\n ", g_strOutputDir.GetString());
     std::cout << text.GetString();
   }
@@ -148,18 +175,18 @@ int DumpPNGs(LPCTSTR inputName) {
     const ULONGLONG length = end > entry.start ? end - entry.start : 0;
 
     CString name;
-    name.Format("%s%c%02d.png", g_strOutputDir.GetString(), PathTraits::kPreferredSeparator, i);
+    name.Format("%02d.png", i);
     CFile output;
     // Until it is complete the image is removed on every way out: a failure
     // here, an exception (memory) or an interruption.
     CPartialFile partial;
     {
       CInterruptionsHeld held;
-      if (!output.Open(name, CFile::modeCreate | CFile::modeWrite)) {
+      if (!output.OpenIn(folder, name, CFile::modeCreate | CFile::modeWrite)) {
         std::cout << "\n File create Failed!\n" << std::endl;
         return 0;
       }
-      partial.Arm(output, name);
+      partial.Arm(output, folder, name);
     }
 
     CopyResult result = CopyRange(input, output, entry.start, length, buffer.get());

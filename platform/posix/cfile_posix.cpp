@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "platform/afx.h"
+#include "platform/folder.h"
 #include "platform/posix/posix_internal.h"
 
 namespace {
@@ -18,8 +20,20 @@ CFile::~CFile() { Close(); }
 bool CFile::IsOpen() const { return m_handle >= 0; }
 
 BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
+  return OpenRelative(AT_FDCWD, fileName, openFlags);
+}
+
+BOOL CFile::OpenIn(const CFolder& folder, LPCTSTR fileName, UINT openFlags) {
+  Close();
+  if (!folder.IsOpen()) return FailWith(EBADF);
+  if (fileName == nullptr || std::strchr(fileName, '/') != nullptr) return FailWith(EINVAL);
+  return OpenRelative(folder.GetNativeHandle(), fileName, openFlags);
+}
+
+BOOL CFile::OpenRelative(INT_PTR folder, LPCTSTR fileName, UINT openFlags) {
   Close();
   if (fileName == nullptr) return FailWith(EINVAL);
+  const int at = Fd(folder);
   int flags = O_CLOEXEC;
   const UINT access = openFlags & 0x3;
   if (access == modeWrite) {
@@ -39,7 +53,7 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
   int fd;
   bool existed = !create;
   if (!create) {
-    fd = open(fileName, flags);
+    fd = openat(at, fileName, flags);
   } else {
     // Never through a link: the name may lie in a folder the caller empties
     // and fills (the tool's output folder), and a link left there must not
@@ -49,9 +63,9 @@ BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
     // descriptor itself so that no swap of names in between can matter.
     flags |= O_NOFOLLOW;
     for (int attempt = 0;; ++attempt) {
-      fd = open(fileName, flags | O_CREAT | O_EXCL, 0666);
+      fd = openat(at, fileName, flags | O_CREAT | O_EXCL, 0666);
       if (fd >= 0 || errno != EEXIST) break;
-      fd = open(fileName, flags);
+      fd = openat(at, fileName, flags);
       if (fd >= 0) {
         existed = true;
         break;

@@ -45,9 +45,11 @@ BOOL AfxIsSameFile(LPCTSTR a, LPCTSTR b) {
   return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
 }
 
-BOOL AfxIsDirectoryAtOrAbove(LPCTSTR directory, LPCTSTR file) {
-  struct stat target;
-  if (!StatOf(directory, &target)) return FALSE;
+namespace {
+
+// TRUE when the folder of identity target holds the existing file or lies
+// above it.
+BOOL IsAtOrAbove(const struct stat& target, LPCTSTR file) {
   CString real;
   if (!AfxResolveRealPath(file, real)) return FALSE;
   // Walk up from the file's real location; comparing identities rather than
@@ -65,4 +67,36 @@ BOOL AfxIsDirectoryAtOrAbove(LPCTSTR directory, LPCTSTR file) {
   }
   SetLastError(ERROR_SUCCESS);
   return FALSE;
+}
+
+bool StatOfFolder(const CFolder& folder, struct stat* info) {
+  if (!folder.IsOpen()) {
+    FailWith(EBADF);
+    return false;
+  }
+  if (fstat(static_cast<int>(folder.GetNativeHandle()), info) != 0) {
+    FailWithErrno();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+BOOL AfxIsDirectoryAtOrAbove(LPCTSTR directory, LPCTSTR file) {
+  struct stat target;
+  if (!StatOf(directory, &target)) return FALSE;
+  return IsAtOrAbove(target, file);
+}
+
+BOOL AfxIsSameFolder(const CFolder& folder, LPCTSTR path) {
+  struct stat held, other;
+  if (!StatOfFolder(folder, &held) || !StatOf(path, &other)) return FALSE;
+  return held.st_dev == other.st_dev && held.st_ino == other.st_ino;
+}
+
+BOOL AfxIsFolderAtOrAbove(const CFolder& folder, LPCTSTR file) {
+  struct stat held;
+  if (!StatOfFolder(folder, &held)) return FALSE;
+  return IsAtOrAbove(held, file);
 }

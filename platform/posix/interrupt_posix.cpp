@@ -18,7 +18,8 @@ constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // What the handler puts right. Changed only while the interruptions are
 // held back, so the handler never sees it half made.
 volatile sig_atomic_t g_fileArmed = 0;
-const char* g_fileName = nullptr;  // the armed CPartialFile's own copy
+int g_fileFolder = -1;             // the folder it was made in
+const char* g_fileName = nullptr;  // its name there
 dev_t g_fileDevice = 0;
 ino_t g_fileInode = 0;
 volatile sig_atomic_t g_terminalArmed = 0;
@@ -34,16 +35,16 @@ sigset_t InterruptionSet() {
 
 // Removes name only while it still leads to the file made (not to one put
 // in its place since). Async-signal-safe.
-void RemoveIfStillOurs(const char* name, dev_t device, ino_t inode) {
+void RemoveIfStillOurs(int folder, const char* name, dev_t device, ino_t inode) {
   struct stat info;
-  if (fstatat(AT_FDCWD, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+  if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
       info.st_dev == device && info.st_ino == inode)
-    unlinkat(AT_FDCWD, name, 0);
+    unlinkat(folder, name, 0);
 }
 
 void OnInterrupt(int signal) {
   const int savedErrno = errno;
-  if (g_fileArmed) RemoveIfStillOurs(g_fileName, g_fileDevice, g_fileInode);
+  if (g_fileArmed) RemoveIfStillOurs(g_fileFolder, g_fileName, g_fileDevice, g_fileInode);
   if (g_terminalArmed) tcsetattr(g_terminalFd, TCSANOW, &g_terminal);
   // Ended by the signal itself, as without the handler: the parent sees
   // which signal it was. It stays blocked until the handler returns.
@@ -87,13 +88,15 @@ CInterruptionsHeld::~CInterruptionsHeld() {
 
 CPartialFile::~CPartialFile() { Remove(); }
 
-void CPartialFile::Arm(CFile& file, const CString& name) {
+void CPartialFile::Arm(CFile& file, const CFolder& folder, const CString& name) {
   struct stat info;
   // Without its identity the file cannot be told from one put in its
   // place: it is left rather than risk removing another.
   if (fstat(static_cast<int>(file.GetNativeHandle()), &info) != 0) return;
   m_file = &file;
+  m_folder = &folder;
   m_name = &name;
+  g_fileFolder = static_cast<int>(folder.GetNativeHandle());
   g_fileName = name.GetString();
   g_fileDevice = info.st_dev;
   g_fileInode = info.st_ino;
@@ -119,7 +122,7 @@ void CPartialFile::Remove() {
   if (m_file == nullptr) return;
   CInterruptionsHeld held;
   m_file->Close();
-  RemoveIfStillOurs(m_name->GetString(), g_fileDevice, g_fileInode);
+  RemoveIfStillOurs(g_fileFolder, m_name->GetString(), g_fileDevice, g_fileInode);
   g_fileArmed = 0;
   m_file = nullptr;
 }

@@ -7,4 +7,5 @@ constexpr char kPreferredSeparator = '/';
 constexpr char kAlternateSeparator = '/';
 constexpr bool kHasDrives = false;
 constexpr bool kHasUnc = false;
+constexpr bool kAltersNames = false;
 }  // namespace PathTraits

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/win32/win32_internal.h"
+
 namespace {
 
 // A handle on the file or directory that path leads to, following links;
@@ -62,29 +64,10 @@ BOOL AfxIsDirectory(LPCTSTR path) {
 
 BOOL AfxResolveRealPath(LPCTSTR path, CString& realPath) {
   CIdentityHandle handle(path);
-  if (!handle.IsValid()) return FALSE;
-  DWORD size = MAX_PATH;
   std::string text;
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    text.assign(size, '\0');
-    const DWORD got = GetFinalPathNameByHandleA(handle.Get(), text.data(), size,
-                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (got == 0) return FALSE;
-    if (got < size) {
-      text.resize(got);
-      // The system answers in the long-path form: \\?\C:\dir or
-      // \\?\UNC\server\share\dir. Give the ordinary spelling.
-      if (text.rfind("\\\\?\\UNC\\", 0) == 0)
-        text = "\\\\" + text.substr(8);
-      else if (text.rfind("\\\\?\\", 0) == 0)
-        text = text.substr(4);
-      realPath = CString(text);
-      return TRUE;
-    }
-    size = got + 1;
-  }
-  SetLastError(ERROR_INSUFFICIENT_BUFFER);
-  return FALSE;
+  if (!handle.IsValid() || !win32::FinalPathOf(handle.Get(), text)) return FALSE;
+  realPath = CString(text);
+  return TRUE;
 }
 
 BOOL AfxIsSameFile(LPCTSTR a, LPCTSTR b) {
@@ -93,9 +76,11 @@ BOOL AfxIsSameFile(LPCTSTR a, LPCTSTR b) {
   return SameIdentity(infoA, infoB) ? TRUE : FALSE;
 }
 
-BOOL AfxIsDirectoryAtOrAbove(LPCTSTR directory, LPCTSTR file) {
-  BY_HANDLE_FILE_INFORMATION target;
-  if (!InfoOf(directory, &target)) return FALSE;
+namespace {
+
+// TRUE when the folder of identity target holds the existing file or lies
+// above it.
+BOOL IsAtOrAbove(const BY_HANDLE_FILE_INFORMATION& target, LPCTSTR file) {
   CString real;
   if (!AfxResolveRealPath(file, real)) return FALSE;
   // Walk up from the file's real location, comparing identities rather than
@@ -111,4 +96,32 @@ BOOL AfxIsDirectoryAtOrAbove(LPCTSTR directory, LPCTSTR file) {
   }
   SetLastError(ERROR_SUCCESS);
   return FALSE;
+}
+
+bool InfoOfFolder(const CFolder& folder, BY_HANDLE_FILE_INFORMATION* info) {
+  if (!folder.IsOpen()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  return GetFileInformationByHandle(reinterpret_cast<HANDLE>(folder.GetNativeHandle()), info);
+}
+
+}  // namespace
+
+BOOL AfxIsDirectoryAtOrAbove(LPCTSTR directory, LPCTSTR file) {
+  BY_HANDLE_FILE_INFORMATION target;
+  if (!InfoOf(directory, &target)) return FALSE;
+  return IsAtOrAbove(target, file);
+}
+
+BOOL AfxIsSameFolder(const CFolder& folder, LPCTSTR path) {
+  BY_HANDLE_FILE_INFORMATION held, other;
+  if (!InfoOfFolder(folder, &held) || !InfoOf(path, &other)) return FALSE;
+  return SameIdentity(held, other) ? TRUE : FALSE;
+}
+
+BOOL AfxIsFolderAtOrAbove(const CFolder& folder, LPCTSTR file) {
+  BY_HANDLE_FILE_INFORMATION held;
+  if (!InfoOfFolder(folder, &held)) return FALSE;
+  return IsAtOrAbove(held, file);
 }

@@ -51,8 +51,9 @@ CInterruptionsHeld::~CInterruptionsHeld() { ReleaseSRWLockExclusive(&g_lock); }
 
 CPartialFile::~CPartialFile() { Remove(); }
 
-void CPartialFile::Arm(CFile& file, const CString& name) {
+void CPartialFile::Arm(CFile& file, const CFolder& folder, const CString& name) {
   m_file = &file;
+  m_folder = &folder;
   m_name = &name;
   g_file = reinterpret_cast<HANDLE>(file.GetNativeHandle());
 }
@@ -68,7 +69,7 @@ BOOL CPartialFile::Keep() {
   }
   if (!closed) {
     // The handle is gone: the name is all that is left to remove it by.
-    DeleteFileA(*m_name);
+    m_folder->DeleteFile(*m_name);
     m_file = nullptr;
   }
   return closed;
@@ -79,7 +80,7 @@ void CPartialFile::Remove() {
   CInterruptionsHeld held;
   const bool marked = MarkForDeletion(reinterpret_cast<HANDLE>(m_file->GetNativeHandle()));
   m_file->Close();
-  if (!marked) DeleteFileA(*m_name);
+  if (!marked) m_folder->DeleteFile(*m_name);
   g_file = INVALID_HANDLE_VALUE;
   m_file = nullptr;
 }

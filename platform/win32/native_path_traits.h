@@ -7,4 +7,5 @@ constexpr char kPreferredSeparator = '\\';
 constexpr char kAlternateSeparator = '/';
 constexpr bool kHasDrives = true;
 constexpr bool kHasUnc = true;
+constexpr bool kAltersNames = true;
 }  // namespace PathTraits

@@ -5,6 +5,8 @@
 #include "tests/win32/win32_support.h"
 
 #include "diskobject/DiskObject.h"
+#include "platform/folder.h"
+#include "platform/path_traits.h"
 #include "tests/support/recording_wnd.h"
 
 namespace {
@@ -12,6 +14,8 @@ namespace {
 using win32test::CurrentDirectory;
 using win32test::IsDirectory;
 using win32test::IsFile;
+using win32test::MakeSymbolicLink;
+using win32test::ReadFileBytes;
 using win32test::ScratchFolder;
 using win32test::SystemText;
 using win32test::TestDrive;
@@ -280,6 +284,95 @@ TEST(WindowsDeleteDirectoryFiles, ReadOnlyFileStopsWithTheAccessDeniedText) {
   EXPECT_TRUE(deleter.m_errorText.IsEmpty());
   EXPECT_FALSE(IsFile(d + "\\y"));
   EXPECT_TRUE(IsFile(d + "\\sub\\inner"));
+}
+
+// The held folder empties itself through its handle; a link to a file
+// outside goes without its target (Wine's own DeleteFileA would remove the
+// target), or, where it cannot go itself, stays, with the target whole.
+TEST(WindowsHeldFolder, EmptyingNeverRemovesALinksTarget) {
+  ScratchFolder scratch;
+  REQUIRE_TEST_DRIVE(scratch);
+  const std::string d = scratch / "d";
+  ASSERT_TRUE(MakeDir(d) && MakeDir(scratch / "outside") && MakeDir(d + "\\sub"));
+  ASSERT_TRUE(WriteFileBytes(scratch / "outside\\notes.txt", "keep me"));
+  ASSERT_TRUE(WriteFileBytes(d + "\\old.png", "old"));
+
+  CFolder folder;
+  ASSERT_TRUE(folder.Open(d.c_str()));
+  CDiskObject disk(nullptr);
+  EXPECT_TRUE(disk.DeleteDirectoryFiles(folder));
+  EXPECT_FALSE(IsFile(d + "\\old.png"));
+  EXPECT_TRUE(IsDirectory(d + "\\sub"));
+
+  ASSERT_TRUE(MakeSymbolicLink(d, "../outside/notes.txt", "link.png"));
+  // Held anew: Wine keeps a folder handle's first listing for the handle.
+  ASSERT_TRUE(folder.Open(d.c_str()));
+  if (disk.DeleteDirectoryFiles(folder)) {
+    EXPECT_FALSE(IsFile(d + "\\link.png"));  // Windows: the reparse point itself went
+  } else {
+    // Wine: the link cannot be told from its target by handle; it stays.
+    EXPECT_TRUE(IsFile(d + "\\link.png"));
+    const std::string text = disk.m_errorText.GetString();
+    EXPECT_EQ(text.substr(text.rfind(' ') + 1), d + "\\link.png");
+  }
+  EXPECT_EQ(ReadFileBytes(scratch / "outside\\notes.txt"), "keep me");
+  win32test::RemoveSymbolicLink(d, "link.png");
+
+  // A file is no folder to hold.
+  CFolder file;
+  EXPECT_FALSE(file.Open((scratch / "outside\\notes.txt").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+}
+
+// Creating a file over an old one never changes a file elsewhere: not
+// through a second name (hard link), not through a symbolic link, not into a
+// read-only file; a plain old file is cut. Both by path and in a held folder.
+TEST(WindowsCreate, NeverWritesThroughALinkOrIntoAReadOnlyFile) {
+  ScratchFolder scratch;
+  REQUIRE_TEST_DRIVE(scratch);
+  const std::string d = scratch / "d";
+  ASSERT_TRUE(MakeDir(d));
+  ASSERT_TRUE(WriteFileBytes(scratch / "outside.txt", "keep me"));
+  ASSERT_TRUE(
+      CreateHardLinkA((d + "\\hard.png").c_str(), (scratch / "outside.txt").c_str(), nullptr));
+  ASSERT_TRUE(MakeSymbolicLink(d, "../outside.txt", "soft.png"));
+  ASSERT_TRUE(WriteFileBytes(d + "\\readonly.png", "old"));
+  ASSERT_TRUE(SetFileAttributesA((d + "\\readonly.png").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(WriteFileBytes(d + "\\plain.png", "old"));
+
+  CFolder folder;
+  ASSERT_TRUE(folder.Open(d.c_str()));
+  for (const bool held : {false, true}) {
+    for (const char* name : {"hard.png", "soft.png", "readonly.png"}) {
+      CFile file;
+      const BOOL made =
+          held ? file.OpenIn(folder, name, CFile::modeCreate | CFile::modeWrite)
+               : file.Open((d + "\\" + name).c_str(), CFile::modeCreate | CFile::modeWrite);
+      EXPECT_FALSE(made) << name << (held ? " in the held folder" : " by path");
+    }
+    EXPECT_EQ(ReadFileBytes(scratch / "outside.txt"), "keep me");
+    EXPECT_EQ(ReadFileBytes(d + "\\readonly.png"), "old");
+
+    CFile plain;
+    ASSERT_TRUE(
+        held ? plain.OpenIn(folder, "plain.png", CFile::modeCreate | CFile::modeWrite)
+             : plain.Open((d + "\\plain.png").c_str(), CFile::modeCreate | CFile::modeWrite));
+    EXPECT_TRUE(plain.Write("new", 3));
+    EXPECT_TRUE(plain.Close());
+    EXPECT_EQ(ReadFileBytes(d + "\\plain.png"), "new");
+    ASSERT_TRUE(WriteFileBytes(d + "\\plain.png", "old"));
+  }
+  folder.Close();
+  win32test::RemoveSymbolicLink(d, "soft.png");
+}
+
+TEST(WindowsNames, DeviceNamesAndTrailingDotsOrBlanksAreChanged) {
+  for (const char* name : {"photos.", "photos ", "CON", "con", "Nul.tar", "aux.x.y", "PRN", "COM1",
+                           "com9.txt", "LPT5", "lpt1.png"})
+    EXPECT_TRUE(PathTraits::IsNameTheSystemChanges(name)) << name;
+  for (const char* name : {"photos", "CONSOLE", "com", "COM0", "COM10", "LPT", "nul_", "a.b", ".x",
+                           "auxiliary.txt", "C", ""})
+    EXPECT_FALSE(PathTraits::IsNameTheSystemChanges(name)) << name;
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ namespace {
 
 using win32test::IsDirectory;
 using win32test::IsFile;
+using win32test::MakeSymbolicLink;
 using win32test::ReadFileBytes;
 using win32test::ScratchFolder;
 using win32test::TestDrive;
@@ -274,6 +275,152 @@ TEST_F(LumvaneWindowsRun, AConsoleThatWentAwayDoesNotStopTheCarving) {
   EXPECT_EQ(run.err, Crlf("\n Console Write Failed!\n\n"));
   EXPECT_EQ(run.status, 1u);
   ExpectImages(m_work / "dump", bytes, ranges);
+}
+
+// The output folder's name is a link to a folder outside: that folder is
+// neither emptied nor filled; the run refuses before it touches anything.
+TEST_F(LumvaneWindowsRun, AnOutputFolderThatIsALinkIsRefused) {
+  const std::string input = m_work / "dump.bin";
+  WriteSample(input, 3, nullptr);
+  ASSERT_TRUE(CreateDirectoryA((m_work / "docs").c_str(), nullptr));
+  ASSERT_TRUE(WriteFileBytes(m_work / "docs\\letter.txt", "keep me"));
+  ASSERT_TRUE(MakeSymbolicLink(m_work.path(), "docs", "dump", true));
+
+  const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
+  EXPECT_EQ(run.out,
+            Crlf(kBanner + Analysed(input) + "\n Begin Dumping PNGs, (total: 3)\n " +
+                 "\n Output folder refused: " + (m_work / "dump") + " is a link.\n\n" + kPrompt));
+  EXPECT_EQ(run.status, 1u);
+  EXPECT_EQ(ReadFileBytes(m_work / "docs\\letter.txt"), "keep me");
+  EXPECT_FALSE(IsFile(m_work / "docs\\00.png"));
+  EXPECT_TRUE(win32test::RemoveSymbolicLink(m_work.path(), "dump"));
+}
+
+// Old files the emptying cannot delete, each alone in the output folder: a
+// link named 00.png to a file outside, and a read-only 00.png. Creating
+// 00.png must not write through the link nor into the read-only file (the
+// suite runs as root, whom Wine lets write it).
+TEST_F(LumvaneWindowsRun, AnImageIsNeverWrittenThroughALinkOrIntoAReadOnlyFile) {
+  const std::string input = m_work / "dump.bin", dump = m_work / "dump";
+  WriteSample(input, 3, nullptr);
+  ASSERT_TRUE(CreateDirectoryA((m_work / "outside").c_str(), nullptr));
+  ASSERT_TRUE(WriteFileBytes(m_work / "outside\\notes.txt", "keep me"));
+  const std::string failed =
+      Crlf(kBanner + Analysed(input) + Dumped(3, dump, 0) + "\n File create Failed!\n\n" + kPrompt);
+  for (const bool link : {true, false}) {
+    ASSERT_TRUE(CreateDirectoryA(dump.c_str(), nullptr));
+    if (link) {
+      ASSERT_TRUE(MakeSymbolicLink(dump, "../outside/notes.txt", "00.png"));
+    } else {
+      ASSERT_TRUE(WriteFileBytes(dump + "\\00.png", "old bytes"));
+      ASSERT_TRUE(SetFileAttributesA((dump + "\\00.png").c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
+    EXPECT_EQ(run.out, failed) << (link ? "link" : "read-only");
+    EXPECT_EQ(run.status, 1u);
+    EXPECT_EQ(ReadFileBytes(m_work / "outside\\notes.txt"), "keep me");
+    if (link) {
+      ASSERT_TRUE(win32test::RemoveSymbolicLink(dump, "00.png"));
+    } else {
+      EXPECT_EQ(ReadFileBytes(dump + "\\00.png"), "old bytes");
+    }
+    win32test::RemoveTree(dump);
+  }
+}
+
+// An output folder name that Windows would spell otherwise: "photos." is
+// read as "photos", "photos " too. (A device name such as "nul.tar" comes
+// only from an input that is a device name itself, which cannot be opened
+// as a file.) Refused before
+// anything is made or deleted; the folder of the other spelling keeps its
+// files.
+TEST_F(LumvaneWindowsRun, AnOutputFolderNameWindowsWouldChangeIsRefused) {
+  ASSERT_TRUE(CreateDirectoryA((m_work / "photos").c_str(), nullptr));
+  ASSERT_TRUE(WriteFileBytes(m_work / "photos\\holiday.jpg", "keep me"));
+  for (const std::string name : {"photos..bin", "photos .bin"}) {
+    const std::string input = m_work / name;
+    WriteSample(input, 2, nullptr);
+    const std::string folder = input.substr(0, input.rfind('.'));
+    const RunResult run = RunLumvane({name}, m_work.path(), m_logs);
+    EXPECT_EQ(run.out, Crlf(kBanner + Analysed(input) + "\n Begin Dumping PNGs, (total: 2)\n " +
+                            "\n Output folder refused: " + folder +
+                            " is a name Windows would change.\n\n" + kPrompt))
+        << name;
+    EXPECT_EQ(run.status, 1u) << name;
+    EXPECT_TRUE(DeleteFileA(input.c_str())) << name;
+  }
+  EXPECT_EQ(ReadFileBytes(m_work / "photos\\holiday.jpg"), "keep me");
+  CDiskObject disk(nullptr);
+  CStringArray files;
+  ASSERT_TRUE(disk.ListFiles((m_work / "photos").c_str(), files, LIST_BARE_NAMES));
+  EXPECT_EQ(files.GetSize(), 1);
+  files.RemoveAll();
+  ASSERT_TRUE(disk.ListFiles(m_work.path().c_str(), files, LIST_BARE_NAMES));
+  EXPECT_EQ(files.GetSize(), 0);  // no folder or image made beside them either
+}
+
+// A process of the host swaps the output folder for a link to a folder of
+// other files while the run empties it (nothing stops a host rename under
+// Wine; on Windows the held folder cannot be renamed at all). Whatever the
+// timing, the run empties and fills the folder it held, now dump.real; the
+// folder the link leads to keeps its files and gets no image.
+TEST_F(LumvaneWindowsRun, SwappingTheFolderForALinkWhileItIsEmptiedChangesNothingOutside) {
+  constexpr int kOldFiles = 4000;
+  const std::string input = m_work / "dump.bin", dump = m_work / "dump";
+  std::vector<pngdraw::Range> ranges;
+  const pngdraw::Bytes bytes = WriteSample(input, 3, &ranges);
+  ASSERT_TRUE(CreateDirectoryA(dump.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((m_work / "other").c_str(), nullptr));
+  for (int i = 0; i < 100; ++i)
+    ASSERT_TRUE(WriteFileBytes(m_work / ("other\\keep" + std::to_string(i)), "keep me"));
+  for (int i = 0; i < kOldFiles; ++i)
+    ASSERT_TRUE(WriteFileBytes(dump + "\\old" + std::to_string(i), ""));
+  // Waits, a bounded number of looks, until one of three old files is gone.
+  ASSERT_TRUE(win32test::StartHostCommand(
+      m_work.path(),
+      "/bin/sh -c \"n=0; while [ -e dump/old0 ] && [ -e dump/old2000 ] && [ -e dump/old3999 ] "
+      "&& [ $n -lt 5000000 ]; do n=$((n+1)); done; mv dump dump.real && ln -s other dump\""));
+
+  const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
+  const std::string moved = m_work / "dump.real";
+  for (int look = 0; look < 6000 && !IsDirectory(moved); ++look) Sleep(10);
+  ASSERT_TRUE(IsDirectory(moved)) << "the host never swapped the folder";
+  // The images are in the held folder. Under Wine, once the host renamed it,
+  // the held folder's path and its files' paths disagree, so the emptying
+  // refuses the next old file and stops: old files may remain beside them,
+  // and then the run says so after the images and fails.
+  for (std::size_t i = 0; i < ranges.size(); ++i)
+    EXPECT_EQ(ReadFileBytes(moved + "\\0" + std::to_string(i) + ".png"), Slice(bytes, ranges[i]));
+  CDiskObject disk(nullptr);
+  CStringArray files;
+  ASSERT_TRUE(disk.ListFiles(moved.c_str(), files, LIST_BARE_NAMES));
+  bool oldFilesLeft = false;
+  for (INT_PTR i = 0; i < files.GetSize(); ++i) {
+    const std::string name = files[i].GetString();
+    if (name.rfind("old", 0) == 0) oldFilesLeft = true;
+    EXPECT_TRUE(name.rfind("old", 0) == 0 || name == "00.png" || name == "01.png" ||
+                name == "02.png")
+        << name;
+  }
+  const std::string dumped = Crlf(kBanner + Analysed(input) + Dumped(3, dump));
+  if (oldFilesLeft) {
+    EXPECT_EQ(run.out.substr(0, dumped.size()), dumped);
+    // The disk object's text: the system's message and the old file.
+    EXPECT_NE(run.out.find(" " + dump + "\\old", dumped.size()), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.substr(run.out.size() - Crlf(kPrompt).size()), Crlf(kPrompt));
+    EXPECT_EQ(run.status, 1u);
+  } else {
+    EXPECT_EQ(run.out, dumped + Crlf(kPrompt));
+    EXPECT_EQ(run.status, 0u);
+  }
+  files.RemoveAll();
+  ASSERT_TRUE(disk.ListFiles((m_work / "other").c_str(), files, LIST_BARE_NAMES));
+  EXPECT_EQ(files.GetSize(), 100);
+  EXPECT_EQ(ReadFileBytes(m_work / "other\\keep7"), "keep me");
+  files.RemoveAll();
+  ASSERT_TRUE(disk.ListFiles(m_work.path().c_str(), files, LIST_BARE_NAMES));
+  EXPECT_EQ(files.GetSize(), 1);  // dump.bin alone: no image beside the input
+  EXPECT_TRUE(win32test::RemoveSymbolicLink(m_work.path(), "dump"));
 }
 
 }  // namespace

@@ -80,6 +80,57 @@ inline std::string ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
+// Starts a command of the host (Wine only: a Unix program by its path, such
+// as "/bin/ln -s a b"; quote with double quotes) in the folder cwd, without
+// waiting for it. False when it cannot be started (on Windows).
+// RunHostCommand starts one, then waits, a bounded number of
+// looks, until path exists (exists) or is gone: Wine gives no handle to wait
+// on for a Unix process. False when it cannot be started (on Windows) or
+// path never comes to be as wanted.
+inline bool StartHostCommand(const std::string& cwd, std::string command) {
+  const std::string program = "Z:" + command.substr(0, command.find(' '));
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  return CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        cwd.c_str(), &startup, &process) != 0;
+}
+
+inline bool RunHostCommand(const std::string& cwd, std::string command, const std::string& path,
+                           bool exists) {
+  if (!StartHostCommand(cwd, command)) return false;
+  for (int look = 0; look < 2000; ++look) {
+    if ((GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) == exists) return true;
+    Sleep(10);
+  }
+  return false;
+}
+
+// Makes link, a symbolic link to an existing target (a relative target is
+// read from the link's folder), in the folder cwd. Under Wine the host's own
+// ln makes it (Wine's CreateSymbolicLinkA makes nothing; a host link is what
+// a user of Wine meets), and Wine then follows it without showing a reparse
+// point; on Windows CreateSymbolicLinkA makes a reparse point. Such a link is
+// removed with RemoveSymbolicLink: Wine's DeleteFileA removes a host link's
+// target instead.
+inline bool MakeSymbolicLink(const std::string& cwd, const std::string& target,
+                             const std::string& link, bool folder = false) {
+  const std::string path = cwd + "\\" + link;
+  if (RunHostCommand(cwd, "/bin/ln -s " + target + " " + link, path, true)) return true;
+  std::string windowsTarget = target;
+  std::replace(windowsTarget.begin(), windowsTarget.end(), '/', '\\');
+  return CreateSymbolicLinkA(
+             path.c_str(), windowsTarget.c_str(),
+             (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | 0x2 /* unprivileged */) &&
+         GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+inline bool RemoveSymbolicLink(const std::string& cwd, const std::string& link) {
+  const std::string path = cwd + "\\" + link;
+  if (RunHostCommand(cwd, "/bin/rm " + link, path, false)) return true;
+  return DeleteFileA(path.c_str()) || RemoveDirectoryA(path.c_str());
+}
+
 // Removes path and everything in it, read-only files too; or the file path.
 inline void RemoveTree(const std::string& path) {
   if (IsFile(path)) {

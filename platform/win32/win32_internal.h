@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: MIT
+// Helpers shared by the Windows sources of the platform layer.
+#pragma once
+
+#include <string>
+
+#include "platform/win32api.h"
+
+namespace win32 {
+
+// The path the open handle's file really has (links resolved), in the
+// ordinary spelling ("C:\dir", "\\server\share\dir"). False, with the
+// system's error set, when it cannot be had.
+bool FinalPathOf(HANDLE handle, std::string& path);
+
+// True when the final path of file is folderFinalPath, a backslash and name,
+// compared without regard to case: the file lies in that folder under that
+// name, not at the far end of a link.
+bool LiesAt(HANDLE file, const std::string& folderFinalPath, const char* name);
+
+// Opens name (a bare name) relative to the open folder through
+// NtCreateFile, without following a reparse point, and only a file that is
+// not a folder: disposition is FILE_CREATE (made new, failing with
+// ERROR_FILE_EXISTS when the name exists) or FILE_OPEN. ntdll is in every
+// process, so it is reached through GetProcAddress and adds no import.
+// INVALID_HANDLE_VALUE, with the Win32 error set, on failure.
+HANDLE OpenInFolder(HANDLE folder, const char* name, DWORD access, DWORD share, DWORD disposition);
+
+}  // namespace win32
