@@ -155,6 +155,11 @@ TEST_F(HostTest, StrtoulRejectsNonNumbersAndOverflow) {
   EXPECT_EQ(kelb_strtoul("017", nullptr, 0), 15u);
   EXPECT_EQ(kelb_strtoul("18446744073709551615", nullptr, 10), ULONG_MAX);
   EXPECT_EQ(kelb_errno, KELB_ERR_NONE);
+  // Past 32 bits: the number where a long holds it, else the largest long;
+  // no error on any machine.
+  EXPECT_EQ(kelb_strtoul("4294967296", nullptr, 10),
+            ULONG_MAX > 0xFFFFFFFFul ? static_cast<unsigned long>(0xFFFFFFFFul + 1ull) : ULONG_MAX);
+  EXPECT_EQ(kelb_errno, KELB_ERR_NONE);
 
   for (const char *bad : {"", "x1", "-1", "+1", " 1"}) {
     SCOPED_TRACE(bad);
