@@ -230,4 +230,4 @@ bench-cold: bench-build
 	  --size $(BENCH_COLD_SIZE) --runs $(BENCH_COLD_RUNS) --markdown $(BENCH_BUILD)/cold.md
 
 clean:
-	rm -rf $(BUILD) $(WINBUILD) $(BENCH_BUILD) $(PKGBUILD) $(SANBUILD) $(FUZZBUILD)
+	rm -rf $(BUILD) $(WINBUILD) $(BENCH_BUILD) $(PKGBUILD) $(SANBUILD) $(FUZZBUILD) build-cross-*
