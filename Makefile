@@ -47,6 +47,23 @@ FUZZ_SECONDS      ?= 60
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1 \
                  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
+# Cross builds for Linux on other processors, the suite run under qemu-user:
+# `make test-cross ARCH=s390x`. ARCH is s390x (64-bit big-endian), i686
+# (32-bit), or one of the modules' home machines: powerpc (Apple), m68k
+# (Amiga), sparc64 (Sun), armhf (Acorn). scripts/cross-setup installs the
+# cross compiler, qemu and the target's libelf (adding the dpkg architecture
+# where Debian builds the target). CROSS_TESTS=kelb builds and runs only the
+# modules' and kelb-probe's checks (CTest label kelb). Tests that cannot
+# run under qemu-user are listed, with the reason, in cmake/qemu-limits.cmake.
+ARCH        ?= s390x
+CROSSBUILD  ?= build-cross-$(ARCH)
+CROSS_TESTS ?= all
+CROSS_TEST_PACKAGES := parted python3 util-linux mount tmux
+CROSS_TARGET_all  :=
+CROSS_TARGET_kelb := --target kelb_checks
+CROSS_LABEL_all   :=
+CROSS_LABEL_kelb  := -L kelb
+
 # make bench: Release build of its own; inputs generated once and reused.
 BENCH_BUILD     ?= build-bench
 BENCH_DATA      ?= /var/tmp/lumvane-bench
@@ -62,7 +79,7 @@ BENCH_COLD_RUNS ?= 1
 
 .PHONY: all build test test-native test-sanitize fuzz windows test-windows demo demo-lumvane demo-kelb \
         bench bench-build bench-cold clean install package windows-zip test-package test-windows-zip \
-        lint format
+        lint format cross test-cross
 
 all: build
 
@@ -193,6 +210,16 @@ demo-kelb: build
 	  $(BUILD)/host/kelb-probe $(BUILD)/sample-$$scheme.img; \
 	done
 
+cross:
+	@scripts/cross-setup $(ARCH) $(CROSSBUILD)/deps
+	cmake -S . -B $(CROSSBUILD) -G $(GENERATOR) -DLUMVANE_WERROR=$(WERROR) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/cross-$(ARCH).cmake -DLUMVANE_CROSS_DEPS=$(abspath $(CROSSBUILD)/deps)
+	cmake --build $(CROSSBUILD) -j $(JOBS) $(CROSS_TARGET_$(CROSS_TESTS))
+
+test-cross: cross
+	@scripts/require $(CROSS_TEST_PACKAGES)
+	ctest --test-dir $(CROSSBUILD) --output-on-failure -j $(JOBS) $(CROSS_LABEL_$(CROSS_TESTS))
+
 bench-build:
 	@scripts/require $(BENCH_PACKAGES)
 	cmake -S . -B $(BENCH_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release \
@@ -212,4 +239,4 @@ bench-cold: bench-build
 	  --size $(BENCH_COLD_SIZE) --runs $(BENCH_COLD_RUNS) --markdown $(BENCH_BUILD)/cold.md
 
 clean:
-	rm -rf $(BUILD) $(WINBUILD) $(BENCH_BUILD) $(PKGBUILD) $(SANBUILD) $(FUZZBUILD) $(RELBUILD)
+	rm -rf $(BUILD) $(WINBUILD) $(BENCH_BUILD) $(PKGBUILD) $(SANBUILD) $(FUZZBUILD) $(RELBUILD) build-cross-*

@@ -146,6 +146,13 @@ class elf_image {
   // The global and weak dynamic symbols, defined and undefined.
   bool symbols(elf_symbols &out, std::string &error) {
     out = elf_symbols();
+    // On SPARC a file declares the application registers it uses in
+    // symbols of a type of their own (STT_SPARC_REGISTER): not names to
+    // resolve, so neither imports nor exports.
+    GElf_Ehdr eh;
+    const bool sparc =
+        gelf_getehdr(elf_, &eh) &&
+        (eh.e_machine == EM_SPARC || eh.e_machine == EM_SPARCV9 || eh.e_machine == EM_SPARC32PLUS);
     for (size_t i = 1; i < count_; i++) {
       Elf_Scn *scn = elf_getscn(elf_, i);
       GElf_Shdr sh;
@@ -162,6 +169,7 @@ class elf_image {
           return fail("damaged dynamic symbols", error);
         const unsigned bind = GELF_ST_BIND(sym.st_info);
         if (bind != STB_GLOBAL && bind != STB_WEAK) continue;
+        if (sparc && GELF_ST_TYPE(sym.st_info) == STT_SPARC_REGISTER) continue;
         const char *name = elf_strptr(elf_, sh.sh_link, sym.st_name);
         if (!name) return fail("damaged dynamic symbol names", error);
         (sym.st_shndx == SHN_UNDEF ? out.undefined : out.defined).push_back(name);

@@ -122,12 +122,14 @@ unsigned long kelb_strtoul(const char *str, char **end, int base) {
     kelb_error(KELB_ERR_BAD_NUMBER, "unrecognized number '%.32s'", str);
     return 0;
   }
-  unsigned long value = 0;
+  // Counted in 64 bits whatever the width of long, so that the same texts
+  // are numbers, and the same ones too large, on every machine.
+  uint64_t value = 0;
   bool overflow = false;
   for (; digit_value(*p) < base; p++) {
     const unsigned d = static_cast<unsigned>(digit_value(*p));
-    const unsigned long b = static_cast<unsigned long>(base);
-    if (value > (ULONG_MAX - d) / b)
+    const uint64_t b = static_cast<uint64_t>(base);
+    if (value > (UINT64_MAX - d) / b)
       overflow = true;
     else
       value = value * b + d;
@@ -137,7 +139,7 @@ unsigned long kelb_strtoul(const char *str, char **end, int base) {
     kelb_error(KELB_ERR_BAD_NUMBER, "number too large '%.32s'", str);
     return ULONG_MAX;
   }
-  return value;
+  return value > ULONG_MAX ? ULONG_MAX : static_cast<unsigned long>(value);
 }
 
 int kelb_sprintf(char *str, const char *fmt, ...) {

@@ -95,9 +95,11 @@ kelb_err_t kelb_error(kelb_err_t code, const char *fmt, ...) KELB_PRINTF(2, 3);
 /* The current error code, 0 when none. */
 extern kelb_err_t kelb_errno;
 /* Decimal (or other base) text to number; sets kelb_errno
- * (KELB_ERR_BAD_NUMBER) on text that does not start with a digit, and on
- * overflow, where the result is ULONG_MAX. Leaves kelb_errno alone on
- * success. */
+ * (KELB_ERR_BAD_NUMBER) on text that does not start with a digit, and on a
+ * number beyond 64 bits, where the result is ULONG_MAX. A number that fits
+ * 64 bits but not an unsigned long (on a 32-bit machine) gives ULONG_MAX
+ * without an error, so the same texts are refused on every machine. Leaves
+ * kelb_errno alone on success. */
 unsigned long kelb_strtoul(const char *str, char **end, int base);
 int kelb_sprintf(char *str, const char *fmt, ...) KELB_PRINTF(2, 3);
 void *kelb_memmove(void *dest, const void *src, size_t n);

@@ -61,8 +61,9 @@ std::vector<Scheme> Schemes() {
        true,
        On(4, 4, 1),
        // "0" wants index -1, "3" is the whole-disk entry, "9" lies beyond the
-       // label, and a number beyond 32 bits does not wrap onto "1".
-       {"0", "3", "9", "4294967297"},
+       // label, and a number beyond 32 bits does not wrap onto "0" or "1",
+       // whatever the width of long.
+       {"0", "3", "9", "4294967296", "4294967297"},
        {"", "x", "-1", " 1", kHuge},
        {"2x", 1},
        KELB_ERR_NONE,
@@ -76,7 +77,7 @@ std::vector<Scheme> Schemes() {
        0,
        false,
        On(16, 16),
-       {"0", "4", "4294967297"},
+       {"0", "4", "4294967296", "4294967297"},
        {"", "x", kHuge},
        {"3rd", 2},
        KELB_ERR_BAD_PARTITION,
@@ -90,7 +91,7 @@ std::vector<Scheme> Schemes() {
        0,
        false,
        On(8, 8),
-       {"0", "4", "4294967297"},
+       {"0", "4", "4294967296", "4294967297"},
        {"", "two", kHuge},
        {"2nd", 1},
        KELB_ERR_BAD_PARTITION,
@@ -108,7 +109,7 @@ std::vector<Scheme> Schemes() {
        false,
        On(20, 20),
        {},
-       {"43", "0", "", "x", "4294967297", kHuge},
+       {"43", "0", "", "x", "4294967296", "4294967297", kHuge},
        {"2nd", 1},
        KELB_ERR_READ_ERROR,
        "Linux/ADFS partition map not found."},

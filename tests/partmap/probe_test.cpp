@@ -133,9 +133,25 @@ TEST_F(ProbeTest, PartitionArgumentGoesThroughFindPartition) {
   r = Probe({img, "3"});  // the whole-disk entry is no partition
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no partition '3'"), std::string::npos) << r.err;
+  // The same answer on every machine, whatever the width of long.
+  r = Probe({img, "4294967296"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("sun_partition_map: no partition '4294967296'"), std::string::npos) << r.err;
   r = Probe({img, "two"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("sun_partition_map: invalid partition"), std::string::npos) << r.err;
+}
+
+// A disk past every 32-bit offset (a sparse 5 GiB image) opens and lists
+// on every machine.
+TEST_F(ProbeTest, ListsADiskPastFourGiB) {
+  const std::string img = WriteImage("big.img", SunSample());
+  ASSERT_EQ(truncate(img.c_str(), off_t{5} << 30), 0);
+  ProgramRun r = Probe({img});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Table(r.out, "sun_partition_map"),
+            (std::vector<std::vector<std::string>>{{"1", "0", "32", "0"}, {"2", "32", "32", "0"}}))
+      << r.out;
 }
 
 TEST_F(ProbeTest, SaysWhenNoMapAcceptsTheDiskAndWhy) {

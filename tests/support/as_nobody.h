@@ -80,7 +80,12 @@ inline bool RerunAsNobody() {
 
   TempDir dir;
   if (dir.path().empty()) return true;  // TempDir has reported why
-  const std::string program = CopyProgram("/proc/self/exe", dir.path(), "test-program");
+  // The program's file by the path /proc/self/exe names: under qemu-user
+  // that link names the program, but it cannot be read through.
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  EXPECT_FALSE(ec) << "/proc/self/exe: " << ec.message();
+  const std::string program = CopyProgram(self.string(), dir.path(), "test-program");
   const std::string scratch = dir.MakeDir("tmp");
   GiveToNobody(scratch);
 
