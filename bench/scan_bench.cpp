@@ -1,16 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The scanning core over an in-memory input, one pass per iteration, in
-// bytes per second. The inputs are 64 MiB copies of the "many" and "few"
-// workloads of `make bench` (same generator, same seeds), so the junk holds
-// the same mix of random data, zeros, text, tables and near misses; the
-// "random" ones hold uniformly random junk, where the single pass is also
-// timed with each byte-search kernel.
+// The scanning core's single pass (CPNGLocator, as the tool runs it) over an
+// in-memory input, one pass per iteration, in bytes per second. The inputs
+// are 64 MiB copies of the "many" and "few" workloads of `make bench` (same
+// generator, same seeds), so the junk holds the same mix of random data,
+// zeros, text, tables and near misses; the "random" ones hold uniformly
+// random junk, where the pass is also timed with each byte-search kernel.
 //
-// End mode stops once every image has its end; its throughput counts the
-// bytes up to that point, the bytes it actually looked at.
-//
-// The in-cache cases scan one 256 KiB slice of the junk again and again, as
-// the locator scans each read while it is still in the cache: they show the
+// The in-cache case scans one 256 KiB slice of the junk again and again, as
+// the locator scans each read while it is still in the cache: it shows the
 // search's own cost, the others include fetching the input from memory.
 #include <benchmark/benchmark.h>
 
@@ -53,58 +50,6 @@ const Input& Workload(const std::string& name) {
   in.ranges = benchgen::Generate(
       p, [&](const uint8_t* d, size_t n) { in.bytes.insert(in.bytes.end(), d, d + n); });
   return cache[name] = std::move(in);
-}
-
-void StartMode(benchmark::State& state, const std::string& name) {
-  const Input& in = Workload(name);
-  COffsetTable table;
-  table.reserve(in.ranges.size());
-  for (auto _ : state) {
-    table.clear();
-    ScanBuffer(in.bytes.data(), in.bytes.size(), kPNGSignature, sizeof kPNGSignature, 1, table);
-    benchmark::DoNotOptimize(table.data());
-  }
-  if (table.size() != in.ranges.size())
-    state.SkipWithError("start mode found a different number of images");
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.bytes.size()));
-}
-
-void EndMode(benchmark::State& state, const std::string& name) {
-  const Input& in = Workload(name);
-  COffsetTable starts;
-  ScanBuffer(in.bytes.data(), in.bytes.size(), kPNGSignature, sizeof kPNGSignature, 1, starts);
-  COffsetTable table;
-  for (auto _ : state) {
-    state.PauseTiming();
-    table = starts;
-    state.ResumeTiming();
-    ScanBuffer(in.bytes.data(), in.bytes.size(), kIENDTag, sizeof kIENDTag, 0, table);
-    benchmark::DoNotOptimize(table.data());
-  }
-  bool same = table.size() == in.ranges.size();
-  for (size_t i = 0; same && i < table.size(); ++i)
-    same = table[i].start == in.ranges[i].start && table[i].end == in.ranges[i].end;
-  if (!same) state.SkipWithError("the table differs from the manifest");
-  const uint64_t scanned = in.ranges.empty() ? in.bytes.size() : in.ranges.back().end;
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(scanned));
-}
-
-// One 256 KiB slice from the middle of the input, scanned as a whole stream.
-void InCache(benchmark::State& state, const std::string& name, bool startMode) {
-  const Input& in = Workload(name);
-  const size_t slice = 256 * 1024, at = in.bytes.size() / 2;
-  // End mode waits for an image that starts beyond the slice, so it looks
-  // at every marker and never completes.
-  COffsetTable table;
-  for (auto _ : state) {
-    table.assign(1, PNGOffset{kNoEnd - 1, kNoEnd});
-    if (startMode) table.clear();
-    CPNGScanner scanner(startMode ? kPNGSignature : kIENDTag, startMode ? 8 : 4, startMode ? 1 : 0,
-                        table);
-    scanner.Feed(in.bytes.data() + at, slice);
-    benchmark::DoNotOptimize(table.data());
-  }
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(slice));
 }
 
 // The single pass as the tool runs it: the input in 256 KiB pieces, starts
@@ -169,12 +114,6 @@ BENCHMARK_CAPTURE(SinglePassWith, few_random_sse2, std::string("few-random"), Sc
 BENCHMARK_CAPTURE(SinglePassWith, few_random_portable, std::string("few-random"),
                   ScanKernel::kPortable)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(InCache, start_few, std::string("few"), true)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(InCache, end_few, std::string("few"), false)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(StartMode, many, std::string("many"))->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(StartMode, few, std::string("few"))->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(EndMode, many, std::string("many"))->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(EndMode, few, std::string("few"))->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

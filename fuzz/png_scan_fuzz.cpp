@@ -3,12 +3,14 @@
 //
 // The reference (tests/support/png_reference.h) is written straight from the
 // locator's rules, one position at a time over the whole input held in
-// memory, with none of the core's tricks. The core runs four ways: one Feed
-// of everything, both passes fed in pieces whose sizes come from the input,
-// the end pass stopping once the scanner wants no more, as ScanFile does, and (with the PNG patterns) the single
-// pass that finds starts and markers together, in the same pieces; all of it
-// once with each byte-search kernel the machine has. All tables must equal
-// the reference's: same entries, same starts, same ends.
+// memory, with none of the core's tricks. The core runs, in pieces whose
+// sizes come from the input and once with each byte-search kernel the
+// machine has: each pattern searched alone, as ScanFile searches it, to the
+// end and ended by its sink part way; both patterns searched together; and
+// (with the PNG patterns) the single pass that finds starts and markers
+// together. The occurrences must be the reference's, and the tables equal
+// its table: same entries, same starts, same ends. The pairing of the
+// reference's occurrences must give its table too, for any pattern.
 //
 // Input: byte 0 is a flag byte: bit 0 set takes the two patterns from the
 // input (1 to 16 bytes each, exercising the core for any pattern) instead of
@@ -28,20 +30,28 @@
 
 namespace {
 
-// Feeds the stream in pieces of the given sizes, in turn; stops early when
-// the scanner wants no more (and then checks that it really ignores more).
-void FeedInPieces(CPNGScanner& sc, const uint8_t* s, size_t n, const std::vector<size_t>& sizes) {
-  png_reference::Reads reads(sizes, n);
-  size_t at = 0;
-  while (at < n && sc.WantsMore()) {
-    const size_t piece = reads.Next(at);
-    const bool more = sc.Feed(s + at, piece);
-    at += piece;
-    FUZZ_CHECK(more == sc.WantsMore(), "Feed's result differs from WantsMore");
-    FUZZ_CHECK(sc.StreamLength() == at, "stream length %" PRIu64 " after %zu bytes",
-               sc.StreamLength(), at);
-  }
-  if (at < n) FUZZ_CHECK(!sc.Feed(s + at, n - at), "a complete scan took more bytes");
+// A pattern searched alone, as ScanFile searches it: to the end, every
+// occurrence the reference finds; ended by its sink at occurrence k (when
+// there are more), those up to k and no more, though the bytes go on.
+void CheckAlone(const uint8_t* s, size_t n, const std::vector<uint8_t>& pat, bool startMode,
+                const std::vector<size_t>& sizes, const char* kernel) {
+  const std::vector<uint64_t> want = png_reference::Occurrences(s, n, pat, startMode);
+  const png_reference::SearchedAlone all =
+      png_reference::SearchInReads(s, n, sizes, pat, startMode);
+  FUZZ_CHECK(all.found == want && !all.ended, "%s mode alone (%s): %zu occurrences, reference %zu",
+             startMode ? "start" : "end", kernel, all.found.size(), want.size());
+  FUZZ_CHECK(all.streamLength == n, "stream length %" PRIu64 " after %zu bytes", all.streamLength,
+             n);
+  if (want.size() < 2) return;
+  const size_t k = 1 + n % (want.size() - 1);
+  const png_reference::SearchedAlone part =
+      png_reference::SearchInReads(s, n, sizes, pat, startMode, k);
+  FUZZ_CHECK(part.ended && part.found.size() == k &&
+                 std::equal(part.found.begin(), part.found.end(), want.begin()),
+             "%s mode alone (%s), ended at occurrence %zu: %zu reported",
+             startMode ? "start" : "end", kernel, k, part.found.size());
+  FUZZ_CHECK(part.streamLength == n, "an ended search counted %" PRIu64 " of %zu bytes",
+             part.streamLength, n);
 }
 
 void Expect(const COffsetTable& got, const COffsetTable& want, const char* how) {
@@ -154,29 +164,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const COffsetTable want = png_reference::Scan(s, n, startPat, endPat);
 
-  // Every byte-search kernel must give the reference's table.
+  // Every byte-search kernel must give the reference's occurrences and table.
   png_reference::ForEachKernel([&](ScanKernel kernel) {
-    char how[64];
-    // One Feed of everything.
-    COffsetTable whole;
-    ScanBuffer(s, n, startPat.data(), startPat.size(), 1, whole);
-    ScanBuffer(s, n, endPat.data(), endPat.size(), 0, whole);
-    std::snprintf(how, sizeof how, "one piece (%s)", ScanKernelName(kernel));
-    Expect(whole, want, how);
-
-    // In pieces, as a file is read.
-    COffsetTable pieces;
-    {
-      CPNGScanner starts(startPat.data(), startPat.size(), 1, pieces);
-      FeedInPieces(starts, s, n, sizes);
-    }
-    {
-      CPNGScanner ends(endPat.data(), endPat.size(), 0, pieces);
-      FeedInPieces(ends, s, n, sizes);
-    }
-    std::snprintf(how, sizeof how, "in pieces (%s)", ScanKernelName(kernel));
-    Expect(pieces, want, how);
-
+    CheckAlone(s, n, startPat, true, sizes, ScanKernelName(kernel));
+    CheckAlone(s, n, endPat, false, sizes, ScanKernelName(kernel));
     CheckTogether(s, n, startPat, endPat, sizes, ScanKernelName(kernel));
 
     // The single pass the driver runs, in the same pieces (it knows only the
@@ -192,10 +183,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(table.size() >= seen, "single pass: the table shrank");
             seen = table.size();
           });
+      char how[64];
       std::snprintf(how, sizeof how, "single pass (%s)", ScanKernelName(kernel));
       Expect(once, want, how);
     }
   });
+
+  // The pairing, offered the reference's markers in order as ScanFile's end
+  // mode offers them (until every entry has its end), gives its table.
+  COffsetTable paired;
+  for (uint64_t p : png_reference::Occurrences(s, n, startPat, true)) paired.push_back({p, kNoEnd});
+  CEndPairing pairing(paired);
+  for (uint64_t p : png_reference::Occurrences(s, n, endPat, false)) {
+    if (pairing.AllPaired()) break;
+    pairing.Offer(p);
+  }
+  Expect(paired, want, "pairing the reference's occurrences");
 
   // What the writer relies on: starts rise, a paired image holds at least
   // its tag and CRC, and paired ends rise.

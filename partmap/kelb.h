@@ -18,8 +18,10 @@
 extern "C" {
 #endif
 
-/* Error codes. 7 and 19 are the ones the modules report; the others belong
- * to the loader. */
+/* Error codes. The modules raise 7 and 19 themselves; a walk also passes on
+ * what the loader's services left in kelb_errno (1 when memory ran out, 4
+ * when a read failed, 5 for a read past the disk's end) and what a hook that
+ * stopped it left there. */
 typedef enum kelb_err {
   KELB_ERR_NONE = 0,
   KELB_ERR_OUT_OF_MEMORY = 1,

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Lumvane: finds the PNG images stored inside a file of raw data and writes
 // each one to its own file, 00.png, 01.png, ... in a folder named after the
-// input. The process-wide state and the three working routines.
+// input. The process-wide state and the tool's routines: the input and output
+// paths, the locator (LocateImages, as the driver runs it, and ScanFile, one
+// mode at a time) and the writer.
 #pragma once
 
 #include "platform/afx.h"
@@ -57,9 +59,11 @@ using ScanProgress = std::function<void(ULONGLONG bytesRead, ULONGLONG length, s
 // std::bad_alloc when the table cannot grow.
 int LocateImages(const CString& path, const ScanProgress& progress = nullptr);
 
-// One locator pass over the file at path. recordStarts non-zero: start mode,
-// appending an entry to g_offsetTable for every PNG signature with "IHDR" at
-// +12; zero: end mode, giving the entries their ends (see png_scan.h).
+// One mode of the locator's rules (png_scan.h) over the file at path, with
+// pattern (1 to 16 bytes) as the pattern searched for. recordStarts non-zero:
+// start mode, appending an entry to g_offsetTable for every occurrence that
+// counts (the PNG signature with "IHDR" at +12); zero: end mode, giving the
+// entries their ends.
 // Returns 1 when the file was read to its end (or end mode needed no more),
 // with g_scannedLength set, 0 after writing one of LocateImages' messages.
 int ScanFile(const unsigned char* pattern, int patternLength, const CString& path,

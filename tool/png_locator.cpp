@@ -59,15 +59,41 @@ int ReadInput(const CString& path, Begin begin, Feed feed) {
   return 1;
 }
 
+// One mode's pass over g_offsetTable: start mode appends each start; end
+// mode offers each marker to the pairing and ends the search once every
+// entry has its end.
+class CModePass : public CPatternSearch::CSink {
+ public:
+  explicit CModePass(bool startMode) : m_startMode(startMode), m_pairing(g_offsetTable) {}
+
+  bool Found(uint64_t p) override {
+    if (m_startMode) {
+      g_offsetTable.push_back({p, kNoEnd});
+      return true;
+    }
+    m_pairing.Offer(p);
+    return !m_pairing.AllPaired();
+  }
+
+ private:
+  bool m_startMode;
+  CEndPairing m_pairing;
+};
+
 }  // namespace
 
 int ScanFile(const unsigned char* pattern, int patternLength, const CString& path,
              int recordStarts) {
-  CPNGScanner scanner(pattern, static_cast<size_t>(patternLength), recordStarts, g_offsetTable);
+  const bool startMode = recordStarts != 0;
+  CModePass pass(startMode);
+  CPatternSearch search(pattern, static_cast<size_t>(patternLength), startMode, pass);
+  // End mode on an empty table has nothing to pair.
+  if (!startMode && g_offsetTable.empty()) search.End();
   return ReadInput(
       path, [](ULONGLONG) {},
       [&](const unsigned char* data, size_t n, ULONGLONG, ULONGLONG) {
-        return scanner.Feed(data, n);
+        search.Feed(data, n);
+        return !search.Ended();
       });
 }
 

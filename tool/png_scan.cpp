@@ -174,30 +174,6 @@ void CEndPairing::Offer(uint64_t p) {
   }
 }
 
-CPNGScanner::CPNGScanner(const unsigned char* pattern, size_t patternLength, int recordStarts,
-                         COffsetTable& table)
-    : m_startMode(recordStarts != 0),
-      m_table(table),
-      m_pairing(table),
-      m_search(pattern, patternLength, recordStarts != 0, *this) {
-  // End mode on an empty table has nothing to pair.
-  if (!m_startMode && m_table.empty()) m_search.End();
-}
-
-bool CPNGScanner::Feed(const void* data, size_t n) {
-  m_search.Feed(data, n);
-  return WantsMore();
-}
-
-bool CPNGScanner::Found(uint64_t p) {
-  if (m_startMode) {
-    m_table.push_back({p, kNoEnd});
-    return true;
-  }
-  m_pairing.Offer(p);
-  return !m_pairing.AllPaired();
-}
-
 CPNGLocator::CPNGLocator(COffsetTable& table)
     : m_table(table),
       m_startSink(table),
@@ -244,22 +220,4 @@ void CPNGLocator::Finish() {
   // No start can follow: every kept marker has all it needs.
   PairKept(true);
   m_finished = true;
-}
-
-void ScanBuffer(const void* data, size_t n, const unsigned char* pattern, size_t patternLength,
-                int recordStarts, COffsetTable& table) {
-  CPNGScanner scanner(pattern, patternLength, recordStarts, table);
-  scanner.Feed(data, n);
-}
-
-void LocatePNGs(const void* data, size_t n, COffsetTable& table) {
-  table.clear();
-  ScanBuffer(data, n, kPNGSignature, sizeof kPNGSignature, 1, table);
-  ScanBuffer(data, n, kIENDTag, sizeof kIENDTag, 0, table);
-}
-
-void LocatePNGsOnce(const void* data, size_t n, COffsetTable& table) {
-  CPNGLocator locator(table);
-  locator.Feed(data, n);
-  locator.Finish();
 }

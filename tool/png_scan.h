@@ -5,11 +5,10 @@
 // continuous stream, in pieces of any size (one byte, 64 KiB, the whole input
 // at once); the results depend only on the bytes, never on where the pieces
 // were cut. The caller drives the reads, so it can do what it likes between
-// two pieces (report progress, stop). The tool's driver runs CPNGLocator, one
-// pass that finds starts and markers together, testing both patterns at each
-// step; CPNGScanner runs one mode at a time (ScanFile). Both give the same
-// table for the same bytes. Tests, the fuzz target and the benchmark drive
-// them from memory.
+// two pieces (report progress, stop). CPatternSearch finds the occurrences
+// that count, CEndPairing gives the entries their ends, and CPNGLocator, the
+// pass the tool runs, does both in one read of the stream. Tests, the fuzz
+// target and the benchmark drive them from memory.
 //
 // The byte search runs many positions per step (png_scan_kernels.h): SSE2 or,
 // where the processor has it, AVX2 on x86-64, a word at a time elsewhere. The
@@ -33,7 +32,9 @@
 //    new waiting entry again takes the marker only if p >= its start. So the
 //    shortest image paired is 8 bytes, and the chunk that ends right where
 //    the next image begins never empties that image. Once every entry has
-//    its end the scan is complete and wants no more data.
+//    its end, later markers change nothing.
+//  - The table the rules give is that of start mode over the whole stream
+//    followed by end mode over it; the single pass gives exactly that table.
 #pragma once
 
 #include <cstddef>
@@ -56,7 +57,7 @@ inline constexpr uint64_t kNoEnd = ~uint64_t{0};
 // The offset table: entry number i is image number i.
 using COffsetTable = std::vector<PNGOffset>;
 
-// The patterns the driver hands to ScanFile.
+// The patterns searched for: the signature in start mode, "IEND" in end mode.
 inline constexpr unsigned char kPNGSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 inline constexpr unsigned char kIENDTag[4] = {'I', 'E', 'N', 'D'};
 
@@ -85,8 +86,7 @@ class CPatternSearch {
  public:
   class CSink {
    public:
-    // An occurrence that counts, at stream offset p (start mode: "IHDR"
-    // stands 12 bytes on; end mode: four zero bytes stand before it). Each
+    // An occurrence that counts (by its mode's rule), at stream offset p. Each
     // pattern's occurrences come in rising order of p; how those of two
     // patterns interleave is only what Decided() tells: while a sink hears
     // of p, every occurrence below Decided() is p or one reported before.
@@ -98,9 +98,9 @@ class CPatternSearch {
     ~CSink() = default;
   };
 
-  // A pattern to search for: 1 to 16 bytes (clamped); startMode: an
-  // occurrence counts when "IHDR" follows 12 bytes on, otherwise when four
-  // zero bytes precede it; the sink told of each counting occurrence.
+  // A pattern to search for: 1 to 16 bytes (clamped); startMode: which
+  // mode's rule says whether an occurrence counts; the sink told of each
+  // counting occurrence.
   struct Pattern {
     const unsigned char* bytes;
     size_t length;
@@ -200,37 +200,6 @@ class CEndPairing {
   size_t m_waiting = 0;  // the entry that waits for its end
 };
 
-// One mode at a time, as ScanFile runs it.
-class CPNGScanner : private CPatternSearch::CSink {
- public:
-  // pattern/patternLength: the bytes searched for (1 to 16 bytes; the
-  // signature in start mode, "IEND" in end mode). recordStarts non-zero:
-  // start mode, appending to table; zero: end mode, setting the end fields
-  // of the entries already in table. The table must outlive the scanner and
-  // must not be changed by anyone else during the scan.
-  CPNGScanner(const unsigned char* pattern, size_t patternLength, int recordStarts,
-              COffsetTable& table);
-
-  // Feeds the next n bytes of the stream. Returns false once the scan is
-  // complete (end mode, every entry paired): later bytes cannot change the
-  // table and need not be read. Feeding after that is allowed and ignored.
-  bool Feed(const void* data, size_t n);
-
-  // True when more bytes could still change the table.
-  bool WantsMore() const { return !m_search.Ended(); }
-
-  // Bytes fed so far (the stream offset of the next byte).
-  uint64_t StreamLength() const { return m_search.StreamLength(); }
-
- private:
-  bool Found(uint64_t p) override;
-
-  bool m_startMode;
-  COffsetTable& m_table;
-  CEndPairing m_pairing;
-  CPatternSearch m_search;
-};
-
 // The single pass: the image starts and the "IEND" markers found together in
 // one read of the stream. After Finish the table is exactly the one that
 // start mode followed by end mode gives for the same bytes, however the
@@ -283,14 +252,3 @@ class CPNGLocator : private CPatternSearch::CSink {
   std::vector<uint64_t> m_kept;
   bool m_finished = false;
 };
-
-// Convenience: runs one pass over an in-memory buffer (one Feed).
-void ScanBuffer(const void* data, size_t n, const unsigned char* pattern, size_t patternLength,
-                int recordStarts, COffsetTable& table);
-
-// Both passes over an in-memory buffer, as ScanFile runs them on a file:
-// start mode into an emptied table, then end mode.
-void LocatePNGs(const void* data, size_t n, COffsetTable& table);
-
-// The single pass over an in-memory buffer (one Feed, then Finish).
-void LocatePNGsOnce(const void* data, size_t n, COffsetTable& table);

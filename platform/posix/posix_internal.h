@@ -6,12 +6,13 @@
 
 #include "platform/win32api.h"
 
-// Records errno as the last error and returns FALSE, for "return Fail();".
+// Records errno as the last error and returns FALSE.
 inline BOOL FailWithErrno() {
   SetLastError(static_cast<DWORD>(errno));
   return FALSE;
 }
 
+// Records code as the last error and returns FALSE.
 inline BOOL FailWith(int code) {
   SetLastError(static_cast<DWORD>(code));
   return FALSE;

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The PNG locator's rules written plainly, for the scanning core's tests and
-// its fuzz target: one position at a time over the whole input held in
-// memory, with none of the core's tricks (pair search, window over read
-// boundaries, early stop, single pass). Also the cutting of a stream into
-// reads of given sizes, the single pass fed in such reads, and a run of the
-// same check with each byte-search kernel. Needs only
-// png_scan.h (no test framework), so that the fuzz build can include it.
+// The reference scanner: the locator's rules (stated in tool/png_scan.h)
+// written plainly, for the scanning core's tests and its fuzz target: one
+// position at a time over the whole input held in memory, with none of the
+// core's tricks (pair search, window over read boundaries, early stop,
+// single pass). Also the cutting of a stream into reads of given sizes, the
+// core's search and single pass fed in such reads, and a run of the same
+// check with each byte-search kernel. Needs only png_scan.h (no test
+// framework), so that the fuzz build can include it.
 #pragma once
 
 #include "tool/png_scan.h"
@@ -29,9 +30,8 @@ inline std::vector<uint8_t> Signature() {
 }
 inline std::vector<uint8_t> EndTag() { return {kIENDTag, kIENDTag + sizeof kIENDTag}; }
 
-// Every counting occurrence of pat in the n bytes at s, in order: start mode,
-// with "IHDR" 12 bytes on; end mode, with four zero bytes before it. After
-// any occurrence the search goes on 9 bytes on.
+// Every occurrence of pat in the n bytes at s that counts in the given mode,
+// in order.
 inline std::vector<uint64_t> Occurrences(const uint8_t* s, uint64_t n,
                                          const std::vector<uint8_t>& pat, bool startMode) {
   const std::vector<uint8_t> ihdr = {'I', 'H', 'D', 'R'};
@@ -62,16 +62,7 @@ void ForEachKernel(F f) {
 }
 
 // The table the rules give for the n bytes at s, with startPat for the
-// signature and endPat for the end tag.
-//
-// Start mode: every occurrence with "IHDR" 12 bytes on is an image start;
-// after any occurrence the search goes on 9 bytes on.
-// End mode: an occurrence preceded by four zero bytes is a marker ending at
-// e = p + 8. The waiting entry takes the first marker whose tag begins at or
-// after its start (p >= start), unless e lies beyond the next entry's start:
-// then that marker belongs to a later image, the next entry waits instead
-// and takes the marker only if p >= its own start. After any occurrence the
-// search goes on 9 bytes on.
+// signature and endPat for the end tag: start mode, then end mode.
 inline COffsetTable Scan(const uint8_t* s, uint64_t n,
                          const std::vector<uint8_t>& startPat = Signature(),
                          const std::vector<uint8_t>& endPat = EndTag()) {
@@ -146,6 +137,37 @@ inline COffsetTable LocateInReads(
   }
   locator.Finish();
   return t;
+}
+
+// What a search for one pattern alone (as ScanFile runs it) reports over the
+// n bytes at s in reads of the given sizes (as Reads cuts them): its sink
+// ends the search once it has heard of stopAfter occurrences, and the reads
+// go on to the end all the same.
+struct SearchedAlone {
+  std::vector<uint64_t> found;  // every occurrence reported, in order
+  bool ended;                   // whether the search was ended
+  uint64_t streamLength;        // the search's count of the bytes fed
+};
+inline SearchedAlone SearchInReads(const uint8_t* s, size_t n, const std::vector<size_t>& sizes,
+                                   const std::vector<uint8_t>& pat, bool startMode,
+                                   size_t stopAfter = SIZE_MAX) {
+  struct Sink : CPatternSearch::CSink {
+    std::vector<uint64_t> found;
+    size_t stopAfter = 0;
+    bool Found(uint64_t p) override {
+      found.push_back(p);
+      return found.size() < stopAfter;
+    }
+  } sink;
+  sink.stopAfter = stopAfter;
+  CPatternSearch search(pat.data(), pat.size(), startMode, sink);
+  Reads reads(sizes, n);
+  for (size_t at = 0; at < n;) {
+    const size_t piece = reads.Next(at);
+    search.Feed(s + at, piece);
+    at += piece;
+  }
+  return {sink.found, search.Ended(), search.StreamLength()};
 }
 
 }  // namespace png_reference

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The locator over a real file: the driver's single read against the two
-// passes of ScanFile, progress between reads, and an input that shrinks
+// passes of ScanFile and the reference scanner, ScanFile's end mode stopping
+// once it needs no more, progress between reads, and an input that shrinks
 // while it is read.
 #include "tool/lumvane.h"
 #include "tool/sample/pngdraw.h"
 
+#include "tests/support/png_reference.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +55,7 @@ TEST(LocateImages, OneReadGivesTheTwoPassesTable) {
   ASSERT_EQ(ScanFile(kIENDTag, sizeof kIENDTag, path.c_str(), 0), 1);
   const COffsetTable twoPasses = g_offsetTable;
   ASSERT_GT(twoPasses.size(), 20u);
+  EXPECT_EQ(twoPasses, png_reference::Scan(input.data(), input.size()));
 
   std::vector<ULONGLONG> reads;
   g_offsetTable = {{5, 6}};  // emptied by the locator
@@ -84,10 +87,30 @@ TEST(LocateImages, AnInputThatShrinksIsScannedAsFarAsItGoes) {
                            if (calls++ == 1) std::filesystem::resize_file(path, cut);
                          }),
             1);
-  COffsetTable want;
-  LocatePNGsOnce(input.data(), cut, want);
+  const COffsetTable want = png_reference::Scan(input.data(), cut);
   EXPECT_EQ(g_offsetTable, want);
   EXPECT_FALSE(want.empty());
+}
+
+// End mode that needs no more (at once on an empty table, after the first
+// marker with one entry) stops reading, yet the whole input counts as
+// scanned: the writer may copy up to its end.
+TEST(LocateImages, ScanFileEndModeThatNeedsNoMoreCountsTheWholeInput) {
+  TempDir dir;
+  const std::string path = (dir.path() / "in.bin").string();
+  const Bytes png = pngdraw::MakePicture(0, 8, 8);
+  Bytes input = png;
+  input.resize(png.size() + 3 * 1024 * 1024, 0);         // many reads on
+  input.insert(input.end(), png.end() - 12, png.end());  // a later IEND chunk
+  WriteAll(path, input);
+  for (const COffsetTable& table : {COffsetTable{}, COffsetTable{{0, kNoEnd}}}) {
+    g_offsetTable = table;
+    g_scannedLength = kNotScanned;
+    ASSERT_EQ(ScanFile(kIENDTag, sizeof kIENDTag, path.c_str(), 0), 1);
+    const COffsetTable want = table.empty() ? table : COffsetTable{{0, png.size()}};
+    EXPECT_EQ(g_offsetTable, want);
+    EXPECT_EQ(g_scannedLength, input.size());
+  }
 }
 
 TEST(LocateImages, AMissingFileFails) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The scanning core on crafted buffers: the pairing rules, occurrences across
-// read boundaries, 64-bit offsets, and equality with a plain byte-by-byte
-// model of the rules whatever the read sizes.
+// read boundaries, 64-bit offsets, and equality with the reference scanner
+// (tests/support/png_reference.h) whatever the read sizes.
 #include "tool/png_scan.h"
 #include "tool/sample/pngdraw.h"
 #include "tests/support/png_reference.h"
@@ -44,21 +44,6 @@ Bytes Tail() {
 // The rules, position by position over the whole input.
 COffsetTable Model(const Bytes& b) { return png_reference::Scan(b.data(), b.size()); }
 
-// Both passes with the input cut into pieces of the given sizes (cycled).
-COffsetTable ScanPieces(const Bytes& b, const std::vector<size_t>& sizes) {
-  COffsetTable t;
-  for (int mode : {1, 0}) {
-    CPNGScanner s(mode ? kPNGSignature : kIENDTag, mode ? 8 : 4, mode, t);
-    png_reference::Reads reads(sizes, b.size());
-    for (size_t at = 0; at < b.size();) {
-      const size_t len = reads.Next(at);
-      s.Feed(b.data() + at, len);
-      at += len;
-    }
-  }
-  return t;
-}
-
 // The single pass with the input cut into pieces of the given sizes (cycled).
 COffsetTable OnePassPieces(const Bytes& b, const std::vector<size_t>& sizes) {
   return png_reference::LocateInReads(
@@ -67,18 +52,31 @@ COffsetTable OnePassPieces(const Bytes& b, const std::vector<size_t>& sizes) {
       });
 }
 
-// Both passes, and the single pass, in one piece: they must agree.
+// The single pass in one piece: it must give the reference's table.
 COffsetTable Locate(const Bytes& b) {
-  COffsetTable t, once;
-  LocatePNGs(b.data(), b.size(), t);
-  LocatePNGsOnce(b.data(), b.size(), once);
-  EXPECT_EQ(once, t) << "the single pass differs from the two passes";
+  const COffsetTable t = OnePassPieces(b, {});
+  EXPECT_EQ(t, Model(b)) << "the single pass differs from the reference";
   return t;
 }
 
-// Both passes over reads of 65,536 bytes, the boundaries the tests below
+// The single pass over reads of 65,536 bytes, the boundaries the tests below
 // place occurrences across (any read size must give the same table).
-COffsetTable Blocks(const Bytes& b) { return ScanPieces(b, {65536}); }
+COffsetTable Blocks(const Bytes& b) { return OnePassPieces(b, {65536}); }
+
+// End mode over a table made by hand, in one piece: each marker the search
+// finds is offered to the pairing, as ScanFile's end mode does.
+void PairEnds(const Bytes& b, COffsetTable& t) {
+  struct Offers : CPatternSearch::CSink {
+    explicit Offers(COffsetTable& t) : pairing(t) {}
+    bool Found(uint64_t p) override {
+      pairing.Offer(p);
+      return true;
+    }
+    CEndPairing pairing;
+  } offers(t);
+  CPatternSearch search(kIENDTag, sizeof kIENDTag, false, offers);
+  search.Feed(b.data(), b.size());
+}
 
 TEST(ScanCore, OneImageAtOffsetZero) {
   const Bytes png = pngdraw::MakePicture(0, 16, 16);
@@ -131,7 +129,7 @@ TEST(ScanCore, OccurrencesOneToEightBytesAfterAnotherAreNotTried) {
   d.resize(d.size() - 4);  // drop the CRC: the next zero length starts at 24
   Put(d, Tail());          // IEND at 28: only 8 after the first, skipped
   COffsetTable t{{0, kNoEnd}, {28, kNoEnd}};
-  ScanBuffer(d.data(), d.size(), kIENDTag, 4, 0, t);
+  PairEnds(d, t);
   EXPECT_EQ(t, (COffsetTable{{0, 28}, {28, kNoEnd}}));
 }
 
@@ -146,7 +144,7 @@ TEST(ScanCore, AMarkerWhoseTagBeginsBeforeTheWaitingStartIsIgnored) {
   PutAt(c, 8, Tail());  // IEND at 12, e = 20
   Put(c, Head());       // start 20
   COffsetTable t{{20, kNoEnd}};
-  ScanBuffer(c.data(), c.size(), kIENDTag, 4, 0, t);
+  PairEnds(c, t);
   EXPECT_EQ(t, (COffsetTable{{20, kNoEnd}}));
   // A marker reaching past the next start leaves the waiting entry unpaired;
   // the next entry does not take it either (its tag lies before that start)
@@ -155,13 +153,13 @@ TEST(ScanCore, AMarkerWhoseTagBeginsBeforeTheWaitingStartIsIgnored) {
   PutAt(d, 11, Tail());  // IEND at 15, e = 23 > 20
   PutAt(d, 36, Tail());  // IEND at 40, e = 48
   COffsetTable u{{0, kNoEnd}, {20, kNoEnd}};
-  ScanBuffer(d.data(), d.size(), kIENDTag, 4, 0, u);
+  PairEnds(d, u);
   EXPECT_EQ(u, (COffsetTable{{0, kNoEnd}, {20, 48}}));
   // A tag right at the start gives the shortest image, 8 bytes.
   Bytes f(40, 'j');
   PutAt(f, 16, Tail());  // IEND at 20, e = 28
   COffsetTable v{{20, kNoEnd}};
-  ScanBuffer(f.data(), f.size(), kIENDTag, 4, 0, v);
+  PairEnds(f, v);
   EXPECT_EQ(v, (COffsetTable{{20, 28}}));
 }
 
@@ -229,28 +227,31 @@ TEST(ScanCore, IENDTextInsideAnImageNeedsAZeroLength) {
   Bytes d = Tail();
   d.erase(d.begin(), d.begin() + 4);
   COffsetTable t{{0, kNoEnd}};
-  ScanBuffer(d.data(), d.size(), kIENDTag, 4, 0, t);
+  PairEnds(d, t);
   EXPECT_EQ(t[0].end, kNoEnd);
 }
 
-TEST(ScanCore, EndModeOnAnEmptyTableRecordsNothing) {
-  Bytes b = Tail();
-  COffsetTable t;
-  CPNGScanner s(kIENDTag, 4, 0, t);
-  EXPECT_FALSE(s.WantsMore());
-  EXPECT_FALSE(s.Feed(b.data(), b.size()));
-  EXPECT_TRUE(t.empty());
-}
-
-TEST(ScanCore, EndModeWantsNoMoreOnceEveryEntryHasItsEnd) {
+// A sink that returns false ends the search: nothing more is reported, for
+// either pattern, and later bytes are only counted.
+TEST(ScanCore, ASinkThatReturnsFalseEndsTheSearch) {
   Bytes b = Head();
   Put(b, Tail());
+  Put(b, Head());
   Put(b, Tail());
-  COffsetTable t{{0, kNoEnd}};
-  CPNGScanner s(kIENDTag, 4, 0, t);
-  EXPECT_TRUE(s.Feed(b.data(), 10));
-  EXPECT_FALSE(s.Feed(b.data() + 10, b.size() - 10));
-  EXPECT_EQ(t, (COffsetTable{{0, 28}}));
+  struct Count : CPatternSearch::CSink {
+    bool Found(uint64_t) override { return ++heard < 2; }
+    int heard = 0;
+  } starts, ends;
+  CPatternSearch search({{kPNGSignature, sizeof kPNGSignature, true, &starts},
+                         {kIENDTag, sizeof kIENDTag, false, &ends}});
+  search.Feed(b.data(), 30);
+  EXPECT_FALSE(search.Ended());
+  search.Feed(b.data() + 30, b.size() - 30);
+  EXPECT_TRUE(search.Ended());
+  search.Feed(b.data(), b.size());
+  EXPECT_EQ(starts.heard, 2);
+  EXPECT_EQ(ends.heard, 1);
+  EXPECT_EQ(search.StreamLength(), 2 * b.size());
 }
 
 // Occurrences that cross a 65,536-byte read boundary are found like any other.
@@ -275,15 +276,16 @@ TEST(ScanCore, LengthAnExactMultipleOfTheReadSize) {
   PutAt(b, b.size() - 12, Tail());  // the input ends with the image
   const COffsetTable want{{100, b.size()}};
   EXPECT_EQ(Blocks(b), want);
-  EXPECT_EQ(ScanPieces(b, {65536, 0}), want);  // empty reads are harmless
+  EXPECT_EQ(OnePassPieces(b, {65536, 0}), want);  // empty reads are harmless
   // A head whose IHDR tag would lie past the end is no image.
   Bytes c(65536, 'j');
   PutAt(c, 65536 - 15, kSig);
   EXPECT_TRUE(Blocks(c).empty());
 }
 
-// Any cut of the stream into reads yields the table of the byte-by-byte model,
-// with every byte-search kernel.
+// Any cut of the stream into reads yields the reference's table, and each
+// pattern searched alone (as ScanFile searches it) its occurrences, with
+// every byte-search kernel.
 TEST(ScanCore, AnyReadSizesGiveTheModelsTable) {
   std::mt19937 rng(12345);
   const std::vector<Bytes> pieces = {Head(),
@@ -310,15 +312,20 @@ TEST(ScanCore, AnyReadSizesGiveTheModelsTable) {
     png_reference::ForEachKernel([&](ScanKernel kernel) {
       const std::string where = "round " + std::to_string(round) + ", " + ScanKernelName(kernel);
       EXPECT_EQ(Locate(b), want) << where;
-      EXPECT_EQ(ScanPieces(b, sizes), want) << where;
-      EXPECT_EQ(ScanPieces(b, {1}), want) << where;
+      for (bool startMode : {true, false}) {
+        const std::vector<uint8_t> pat =
+            startMode ? png_reference::Signature() : png_reference::EndTag();
+        EXPECT_EQ(png_reference::SearchInReads(b.data(), b.size(), sizes, pat, startMode).found,
+                  png_reference::Occurrences(b.data(), b.size(), pat, startMode))
+            << where << (startMode ? ", start mode" : ", end mode");
+      }
       EXPECT_EQ(OnePassPieces(b, sizes), want) << where;
       EXPECT_EQ(OnePassPieces(b, {1}), want) << where;
     });
   }
 }
 
-// The single pass against both passes on inputs dense in everything the
+// The single pass against the reference (both passes) on inputs dense in everything the
 // rules look at: signatures, IHDR, IEND and zero length fields, placed so
 // that markers and starts fall within a few bytes of each other (a tag up
 // to 7 bytes before a start, a start inside a CRC), cut into pieces of
@@ -344,8 +351,7 @@ TEST(ScanCore, TheSinglePassGivesTheTwoPassesTable) {
       else
         b.push_back(static_cast<unsigned char>("\0\x89PNGIEHDRx"[rng() % 12]));
     }
-    COffsetTable want;
-    LocatePNGs(b.data(), b.size(), want);
+    const COffsetTable want = Model(b);
     std::vector<size_t> sizes;
     for (int i = 0; i < 1 + static_cast<int>(rng() % 6); ++i) {
       const unsigned kind = rng() % 4;
@@ -353,7 +359,6 @@ TEST(ScanCore, TheSinglePassGivesTheTwoPassesTable) {
     }
     if (std::all_of(sizes.begin(), sizes.end(), [](size_t z) { return z == 0; }))
       sizes.push_back(1);
-    ASSERT_EQ(Model(b), want) << "round " << round;
     png_reference::ForEachKernel([&](ScanKernel kernel) {
       ASSERT_EQ(OnePassPieces(b, sizes), want)
           << "round " << round << ", " << ScanKernelName(kernel);
@@ -413,19 +418,6 @@ TEST(ScanCore, OffsetsBeyondFourGiB) {
   const Bytes zeros(1 << 20, 0);
   const uint64_t lead = (uint64_t{4} << 30) + 123 * 4096 + 7;
   Bytes png = pngdraw::MakePicture(3, 5, 5);
-  COffsetTable t;
-  for (int mode : {1, 0}) {
-    CPNGScanner s(mode ? kPNGSignature : kIENDTag, mode ? 8 : 4, mode, t);
-    for (uint64_t at = 0; at < lead;) {
-      const size_t len = static_cast<size_t>(std::min<uint64_t>(zeros.size(), lead - at));
-      s.Feed(zeros.data(), len);
-      at += len;
-    }
-    s.Feed(png.data(), png.size());
-    EXPECT_EQ(s.StreamLength(), lead + png.size());
-  }
-  EXPECT_EQ(t, (COffsetTable{{lead, lead + png.size()}}));
-
   COffsetTable once;
   CPNGLocator locator(once);
   for (uint64_t at = 0; at < lead;) {
@@ -435,7 +427,8 @@ TEST(ScanCore, OffsetsBeyondFourGiB) {
   }
   locator.Feed(png.data(), png.size());
   locator.Finish();
-  EXPECT_EQ(once, t);
+  EXPECT_EQ(locator.StreamLength(), lead + png.size());
+  EXPECT_EQ(once, (COffsetTable{{lead, lead + png.size()}}));
 }
 
 }  // namespace
