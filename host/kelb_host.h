@@ -116,6 +116,8 @@ struct module_info {
 // - KELB_ERR_BAD_MODULE otherwise: a file inspect_module refuses, one
 //   dlopen refuses, or one whose kelb_mod_init registers no map, or a map
 //   without a name, for_each_partition, find_partition or partition_name.
+// A module loaded writes the debug line "module 'NAME' loaded from 'PATH'"
+// under the condition "modules".
 // A module refused after it was mapped is unloaded again (kelb_mod_fini,
 // dlclose) before any operation of its maps is called.
 kelb_module *load_module(const std::string &path);

@@ -614,6 +614,8 @@ kelb_module *load_module(const std::string &path) {
     return nullptr;
   }
   g_loaded.push_back(m);
+  kelb_real_dprintf("host/modules", __LINE__, "modules", "module '%s' loaded from '%s'\n",
+                    name.c_str(), path.c_str());
   return m;
 }
 
