@@ -190,9 +190,12 @@ void print_table(const std::string &image, const map_result &m) {
     for (size_t i = 0; i < 4; i++) width[i] = std::max(width[i], width_of(cells[i]));
   out("%s: %s\n", kelb_host::printable(image).c_str(), kelb_host::printable(m.map->name).c_str());
   for (const auto &cells : lines) {
-    std::string line = cells[0] + std::string(width[0] - width_of(cells[0]), ' ');
-    for (size_t i = 1; i < 4; i++)
-      line += " " + std::string(width[i] - cells[i].size(), ' ') + cells[i];
+    std::string line = cells[0];
+    line.append(width[0] - width_of(cells[0]), ' ');
+    for (size_t i = 1; i < 4; i++) {
+      line.append(1 + width[i] - cells[i].size(), ' ');  // the blank between, then the padding
+      line += cells[i];
+    }
     out("%s\n", line.c_str());
   }
 }
