@@ -169,39 +169,49 @@ write("partmap_acorn", "fail_read_6", pm_seed(acorn(), b"1", flags=2, bad=6))
 
 # ---- module files: the file itself ------------------------------------------
 def elf_module(cls=64, order="<", modname=b"sun\0", exports=(b"kelb_mod_init", b"kelb_mod_fini"),
-               imports=(b"kelb_disk_read",), modname_section=b".modname", shoff=None, shnum=None):
-    """A small ELF file laid out as a module: .modname, .dynsym, .dynstr, .shstrtab."""
+               imports=(b"kelb_disk_read",), modname_section=b".modname", shoff=None, shnum=None,
+               export_info=0x12, export_section=5, export_value=0, machine=None):
+    """A small ELF file laid out as a module: .modname, .dynsym, .dynstr, .shstrtab, and .text
+    holding the exports (functions, 0x12, in section 5 unless told otherwise)."""
     wide = cls == 64
-    shstr = b"\0" + modname_section + b"\0.dynsym\0.dynstr\0.shstrtab\0"
+    shstr = b"\0" + modname_section + b"\0.dynsym\0.dynstr\0.shstrtab\0.text\0"
     n_mod, n_sym = 1, 2 + len(modname_section)
     n_str, n_shs = n_sym + 8, n_sym + 16
+    n_txt = n_shs + 10
+    text = b"\xc3" * 16
     dynstr, names = b"\0", []
     for sym in exports + imports:
         names.append(len(dynstr))
         dynstr += sym + b"\0"
-    syms = [(0, 0, 0)] + [(names[i], 0x12, 1) for i in range(len(exports))] + \
+    syms = [(0, 0, 0)] + [(names[i], export_info, export_section) for i in range(len(exports))] + \
         [(names[len(exports) + i], 0x12, 0) for i in range(len(imports))]
     if wide:
-        dynsym = b"".join(struct.pack(order + "IBBHQQ", nm, info, 0, ndx, 0, 0) for nm, info, ndx in syms)
+        dynsym = b"".join(struct.pack(order + "IBBHQQ", nm, info, 0, ndx, ndx and export_value, 0)
+                          for nm, info, ndx in syms)
     else:
-        dynsym = b"".join(struct.pack(order + "IIIBBH", nm, 0, 0, info, 0, ndx) for nm, info, ndx in syms)
+        dynsym = b"".join(struct.pack(order + "IIIBBH", nm, ndx and export_value, 0, info, 0, ndx)
+                          for nm, info, ndx in syms)
     ehsize, shentsize, symsize = (64, 64, 24) if wide else (52, 40, 16)
     body, offsets = b"", []
-    for data in (modname, dynsym, dynstr, shstr):
+    for data in (modname, dynsym, dynstr, shstr, text):
         offsets.append(ehsize + len(body))
         body += data + bytes((-len(data)) % 8)
     table_at = ehsize + len(body)
-    sections = [(0, 0, 0, 0, 0, 0), (n_mod, 1, offsets[0], len(modname), 0, 0),
-                (n_sym, 11, offsets[1], len(dynsym), 3, symsize), (n_str, 3, offsets[2], len(dynstr), 0, 0),
-                (n_shs, 3, offsets[3], len(shstr), 0, 0)]
+    # name, type, flags (6: alloc and execute), offset, size, link, entry size
+    sections = [(0, 0, 0, 0, 0, 0, 0), (n_mod, 1, 0, offsets[0], len(modname), 0, 0),
+                (n_sym, 11, 0, offsets[1], len(dynsym), 3, symsize),
+                (n_str, 3, 0, offsets[2], len(dynstr), 0, 0), (n_shs, 3, 0, offsets[3], len(shstr), 0, 0),
+                (n_txt, 1, 6, offsets[4], len(text), 0, 0)]
     table = b""
-    for name, typ, off, size, link, entsize in sections:
+    for name, typ, flags, off, size, link, entsize in sections:
         if wide:
-            table += struct.pack(order + "IIQQQQIIQQ", name, typ, 0, 0, off, size, link, 0, 1, entsize)
+            table += struct.pack(order + "IIQQQQIIQQ", name, typ, flags, 0, off, size, link, 0, 1, entsize)
         else:
-            table += struct.pack(order + "IIIIIIIIII", name, typ, 0, 0, off, size, link, 0, 1, entsize)
+            table += struct.pack(order + "IIIIIIIIII", name, typ, flags, 0, off, size, link, 0, 1, entsize)
     ident = b"\x7fELF" + bytes([1 if not wide else 2, 1 if order == "<" else 2, 1]) + bytes(9)
-    fields = (3, 62 if wide else 3, 1, 0, 0, table_at if shoff is None else shoff, 0, ehsize, 0, 0,
+    if machine is None:
+        machine = 62 if wide else 3
+    fields = (3, machine, 1, 0, 0, table_at if shoff is None else shoff, 0, ehsize, 0, 0,
               shentsize, len(sections) if shnum is None else shnum, 4)
     head = struct.pack(order + ("HHIQQQIHHHHHH" if wide else "HHIIIIIHHHHHH"), *fields)
     return ident + head + body + table
@@ -220,6 +230,11 @@ write("module_file", "too_many_sections", elf_module(shnum=5000))
 write("module_file", "no_modname", elf_module(modname_section=b".comment"))
 write("module_file", "empty_modname", elf_module(modname=b"\0\0"))
 write("module_file", "no_fini", elf_module(exports=(b"kelb_mod_init",)))
+write("module_file", "entry_points_are_data", elf_module(export_info=0x11))
+write("module_file", "entry_points_not_executable", elf_module(export_section=1))
+write("module_file", "entry_points_in_no_section", elf_module(export_section=0xfff1))
+write("module_file", "entry_points_past_their_section", elf_module(export_value=16))
+write("module_file", "other_machine", elf_module(machine=183))
 write("module_file", "not_elf", b"MZ" + bytes(200))
 
 

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target: the host's checks on a module file, run on any bytes before
 // anything of the file is loaded (kelb_host::inspect_module, through
-// libelf). Truncated files, the wrong ELF class, section tables and
-// sections lying outside the file, missing or empty .modname sections and
-// damaged dynamic symbols must each be refused with a message naming the
-// file, and never crash.
+// libelf). Truncated files, the wrong ELF class, byte order or machine,
+// section tables and sections lying outside the file, missing or empty
+// .modname sections, damaged dynamic symbols and entry points that are no
+// function in an executable section must each be refused with a message
+// naming the file, and never crash.
 //
 // Input: the module file itself.
 //

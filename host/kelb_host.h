@@ -75,8 +75,9 @@ void set_debug(const std::string &conditions);
 // Hands the choice back to KELB_DEBUG, read at each debug call.
 void use_debug_environment();
 bool debug_enabled(const char *condition);
-// Where enabled debug lines go ("file:line: text"); an empty function sends
-// them to standard error.
+// Where enabled debug lines go ("file:line: text"), as the module wrote
+// them; an empty function sends them to standard error through printable()
+// (each line's closing newline kept).
 void set_debug_sink(std::function<void(const std::string &)> sink);
 
 // ---- Partition maps ---------------------------------------------------------
@@ -94,20 +95,44 @@ struct module_info {
   std::vector<kelb_partition_map *> maps;  // what its kelb_mod_init registered
 };
 
-// Checks the module file `path` (inspect_module), dlopens it and calls its
-// kelb_mod_init with the handle. Null on failure with kelb_errno
-// (KELB_ERR_FILE_NOT_FOUND when the file cannot be opened, else
-// KELB_ERR_BAD_MODULE) and a message "cannot load module 'PATH': reason".
-// A module that registers a map without a name, for_each_partition,
-// find_partition or partition_name is unloaded again (kelb_mod_fini,
-// dlclose) before any of the map's operations is called.
+// Loads the module file `path`: opens it once, reads it whole through that
+// descriptor, checks the bytes read (inspect_module), copies them into a
+// sealed in-memory file and dlopens that copy, so what runs is exactly what
+// was checked, whatever happens to the file or its name meanwhile. Then it
+// calls kelb_mod_init with the handle.
+//
+// A file loaded already (the same file through another name or link) is not
+// loaded again: the call returns the module holding it, and each call that
+// returns a module takes one unload_module.
+//
+// Null on failure, with kelb_errno and a message "cannot load module 'PATH':
+// reason":
+// - KELB_ERR_FILE_NOT_FOUND when the file cannot be opened;
+// - KELB_ERR_MODULE_CONFLICT when another file of the same .modname is
+//   loaded ("module 'NAME' is loaded already from 'OTHER'"), or when its
+//   kelb_mod_init registers a map named as one registered already
+//   ("partition map 'MAP' is registered already by 'OTHER'"); the module
+//   loaded first stays as it is;
+// - KELB_ERR_BAD_MODULE otherwise: a file inspect_module refuses, one
+//   dlopen refuses, or one whose kelb_mod_init registers no map, or a map
+//   without a name, for_each_partition, find_partition or partition_name.
+// A module loaded writes the debug line "module 'NAME' loaded from 'PATH'"
+// under the condition "modules".
+// A module refused after it was mapped is unloaded again (kelb_mod_fini,
+// dlclose) before any operation of its maps is called.
 kelb_module *load_module(const std::string &path);
-// kelb_mod_fini, then dlclose. Maps the module left registered are unlinked.
+// Gives back one load_module of `module`. The last one runs kelb_mod_fini,
+// unlinks the maps the module left registered, and dlcloses it.
 void unload_module(kelb_module *module);
 const module_info &module_of(const kelb_module *module);
+// The address of the dynamic symbol `name` of a loaded module (dlsym), or
+// null.
+void *module_symbol(const kelb_module *module, const std::string &name);
 
-// The module files (*.mod) in `dir`, sorted by name.
-std::vector<std::string> module_files(const std::string &dir);
+// The module files (*.mod) in `dir`, sorted by name, in `files`. False with
+// `error` ("cannot read module folder 'DIR': the system's text") when the
+// folder cannot be read.
+bool module_files(const std::string &dir, std::vector<std::string> &files, std::string &error);
 
 // The directories searched for modules when none is named, all from the
 // running program's own location (/proc/self/exe): the installed module
@@ -131,13 +156,31 @@ bool read_elf_symbols(const std::string &path, elf_symbols &out, std::string &er
 bool read_elf_section(const std::string &path, const std::string &section, std::string &out,
                       std::string &error);
 // Checks a module file held in memory before anything of it is loaded: an
-// ELF file of the host's own class, whose header and section table lie
-// within it, with a non-empty .modname section and sound dynamic symbols
-// that define kelb_mod_init and kelb_mod_fini. True with `name` set to the
-// text of .modname (up to its first NUL); otherwise false with `error`
-// "'PATH': reason", `path` naming the file in messages only.
+// ELF file of the host's own class, byte order and machine (the machine of
+// /proc/self/exe; unchecked when that cannot be read), whose header and
+// section table lie within it, with a non-empty .modname section and sound
+// dynamic symbols that define kelb_mod_init and kelb_mod_fini, each a
+// function (STT_FUNC) lying within an executable section of the file. True
+// with `name` set to the text of .modname (up to its first NUL); otherwise
+// false with `error` "'PATH': reason", `path` naming the file in messages
+// only. A foreign machine reads "built for AArch64; this host loads x86-64
+// modules".
 bool inspect_module(const void *bytes, size_t size, const std::string &path, std::string &name,
                     std::string &error);
+
+// ---- Text for a terminal ------------------------------------------------------
+
+// Length of the well-formed UTF-8 sequence that starts at text[at] (1 to 4),
+// or 0 when none does: a stray continuation byte, an overlong form, a
+// surrogate, a code point above U+10FFFF or a sequence cut short.
+size_t utf8_length(const std::string &text, size_t at);
+
+// `text` made safe to show on a terminal, as `ls -b` does: printable ASCII
+// and well-formed UTF-8 characters from U+00A0 on as they are, a backslash
+// as "\\", and every other byte as "\xHH" (control bytes below 0x20, DEL,
+// the C1 controls U+0080 to U+009F, and bytes that are not well-formed
+// UTF-8), so names read from a disk never send escape sequences.
+std::string printable(const std::string &text);
 
 }  // namespace kelb_host
 

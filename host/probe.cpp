@@ -4,20 +4,29 @@
 //
 // Exit status: 0 when the disk was listed without error, or, with
 // PARTITION, when the first map that accepts the disk found and printed it;
-// 1 on an error, or when that partition was not found; 2 when no map accepts
-// the disk.
+// 1 on an error, when that partition was not found, or when anything written
+// to standard output failed; 2 when no map accepts the disk.
 //
 // The modules come from --modules DIR, else from the folder named by the
 // KELB_MODULE_DIR environment variable, else from the places
 // kelb_host::default_module_dirs() gives, relative to the program itself.
+//
+// Text from the disk, paths and messages pass through kelb_host::printable()
+// on the way to the table and to standard error; the JSON form escapes as
+// JSON does.
 
 #include "host/kelb_host.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -35,18 +44,24 @@ const char kUsage[] =
     "  PARTITION       show only this partition, looked up by its name (\"1\", ...)\n"
     "                  in the first map that accepts the disk\n"
     "  --map NAME      use only the map NAME (\"sun_partition_map\") or the maps\n"
-    "                  of module NAME (\"sun\")\n"
+    "                  of module NAME (\"sun\"); a comma list, or the option given\n"
+    "                  again, uses every map any of the names selects\n"
     "  --json          print JSON instead of a table\n"
     "  --modules DIR   load the modules (*.mod) from DIR; without it, from\n"
     "                  $KELB_MODULE_DIR, else from where kelb-probe is installed\n"
     "                  or built\n"
     "  --debug=COND    enable debug lines for COND, a comma list or \"all\"\n"
-    "                  (the KELB_DEBUG environment variable does the same)\n"
+    "                  (the KELB_DEBUG environment variable does the same);\n"
+    "                  \"modules\" names each module file loaded\n"
     "  --help          print this text\n"
     "  --version       print the version\n"
     "\n"
+    "In the table and in messages, control bytes are shown as \\xHH and a\n"
+    "backslash as \\\\; --json writes every byte as JSON does.\n"
+    "\n"
     "Exit status: 0 listed (with PARTITION: found), 1 error (with PARTITION: not\n"
-    "found, or the look-up failed), 2 no partition map recognised.\n";
+    "found, or the look-up failed; also a failed write to standard output),\n"
+    "2 no partition map recognised.\n";
 
 struct row {
   std::string name;
@@ -63,6 +78,49 @@ struct collect {
   std::vector<row> *rows;
 };
 
+// The system's code of the first write to standard output that failed, or 0.
+int g_write_error = 0;
+
+// printf to standard output, keeping the code of the first failure.
+void out(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void out(const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  errno = 0;
+  const int n = vprintf(fmt, ap);
+  va_end(ap);
+  if (n < 0 && g_write_error == 0) g_write_error = errno ? errno : EIO;
+}
+
+// A message on standard error: "kelb-probe: " and `message`, shown safely.
+void complain(const std::string &message) {
+  fprintf(stderr, "kelb-probe: %s\n", kelb_host::printable(message).c_str());
+}
+
+// Why the last operation of a map failed: its message, or its error code
+// when it set none.
+std::string failure(kelb_err_t code) {
+  const std::string &message = kelb_host::error_message();
+  if (!message.empty()) return message;
+  return "error code " + std::to_string(code != KELB_ERR_NONE ? code : kelb_errno);
+}
+
+// Flushes and closes standard output, as the end of the program: `status`,
+// or 1 with "kelb-probe: write error: REASON" when a write to it failed.
+// Closing a standard output that was never open is no failure when nothing
+// was written to it.
+int close_output(int status) {
+  errno = 0;
+  if (fflush(stdout) != 0 && g_write_error == 0) g_write_error = errno ? errno : EIO;
+  if (ferror(stdout) && g_write_error == 0) g_write_error = EIO;
+  errno = 0;
+  if (fclose(stdout) != 0 && g_write_error == 0 && errno != EBADF)
+    g_write_error = errno ? errno : EIO;
+  if (g_write_error == 0) return status;
+  fprintf(stderr, "kelb-probe: write error: %s\n", strerror(g_write_error));
+  return 1;
+}
+
 int collect_hook(kelb_disk *, const kelb_partition *p, void *data) {
   collect *c = static_cast<collect *>(data);
   row r;
@@ -74,36 +132,6 @@ int collect_hook(kelb_disk *, const kelb_partition *p, void *data) {
   return 0;
 }
 
-// Length of the well-formed UTF-8 sequence that starts at s[i] (1 to 4), or
-// 0 when none does: a stray continuation byte, an overlong form, a
-// surrogate, a code point above U+10FFFF or a sequence cut short.
-size_t utf8_length(const std::string &s, size_t i) {
-  const unsigned char c = static_cast<unsigned char>(s[i]);
-  size_t n;
-  unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
-  if (c < 0x80) {
-    return 1;
-  } else if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    lo = c == 0xE0 ? 0xA0 : 0x80;
-    hi = c == 0xED ? 0x9F : 0xBF;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    lo = c == 0xF0 ? 0x90 : 0x80;
-    hi = c == 0xF4 ? 0x8F : 0xBF;
-  } else {
-    return 0;
-  }
-  if (s.size() - i < n) return 0;
-  for (size_t k = 1; k < n; k++) {
-    const unsigned char b = static_cast<unsigned char>(s[i + k]);
-    if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) return 0;
-  }
-  return n;
-}
-
 // A JSON string holding `s`. Well-formed UTF-8 is copied as it is; any other
 // byte (paths and names are bytes, not always UTF-8) becomes \u00XX with its
 // value, so the output always parses. Since real characters U+0080 to U+00FF
@@ -112,7 +140,7 @@ std::string json_string(const std::string &s) {
   std::string out = "\"";
   for (size_t i = 0; i < s.size();) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
-    const size_t n = utf8_length(s, i);
+    const size_t n = kelb_host::utf8_length(s, i);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
@@ -139,18 +167,39 @@ std::string json_partition(const row &r) {
   return "{\"name\": " + json_string(r.name) + ", " + buf;
 }
 
+// Characters `text` takes on a terminal, for text printable() made.
+size_t width_of(const std::string &text) {
+  return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;  // not a continuation byte
+  }));
+}
+
+// The map's header line and its table; each column as wide as its widest
+// cell.
 void print_table(const std::string &image, const map_result &m) {
-  printf("%s: %s\n", image.c_str(), m.map->name);
-  printf("%-6s %12s %12s %12s\n", "NAME", "START", "LENGTH", "OFFSET");
+  std::vector<std::vector<std::string>> lines = {{"NAME", "START", "LENGTH", "OFFSET"}};
   for (const row &r : m.rows)
-    printf("%-6s %12" PRIu64 " %12" PRIu64 " %12" PRIu64 "\n", r.name.c_str(), r.part.start,
-           r.part.length, r.part.offset);
+    lines.push_back({kelb_host::printable(r.name), std::to_string(r.part.start),
+                     std::to_string(r.part.length), std::to_string(r.part.offset)});
+  size_t width[4] = {6, 12, 12, 12};
+  for (const auto &cells : lines)
+    for (size_t i = 0; i < 4; i++) width[i] = std::max(width[i], width_of(cells[i]));
+  out("%s: %s\n", kelb_host::printable(image).c_str(), kelb_host::printable(m.map->name).c_str());
+  for (const auto &cells : lines) {
+    std::string line = cells[0];
+    line.append(width[0] - width_of(cells[0]), ' ');
+    for (size_t i = 1; i < 4; i++) {
+      line.append(1 + width[i] - cells[i].size(), ' ');  // the blank between, then the padding
+      line += cells[i];
+    }
+    out("%s\n", line.c_str());
+  }
 }
 
 struct options {
   std::string debug;
   bool debug_set = false;
-  std::string map;
+  std::vector<std::string> maps;  // the names --map gave; none: every map
   bool json = false;
   std::string modules;
   std::string image;
@@ -159,68 +208,124 @@ struct options {
 };
 
 int usage_error(const std::string &message) {
-  fprintf(stderr, "kelb-probe: %s\nTry 'kelb-probe --help'.\n", message.c_str());
+  fprintf(stderr, "kelb-probe: %s\nTry 'kelb-probe --help'.\n",
+          kelb_host::printable(message).c_str());
   return 1;
 }
 
-bool map_selected(const options &o, kelb_partition_map *map,
-                  const std::vector<kelb_module *> &mods) {
-  if (o.map.empty() || o.map == map->name) return true;
+// Adds the names of a --map value, a comma list, to `o`. False with
+// `error` set when the value or one of its names is empty.
+bool add_maps(options &o, const std::string &value, std::string &error) {
+  if (value.empty()) {
+    error = "option --map needs a map or module name";
+    return false;
+  }
+  size_t pos = 0;
+  for (;;) {
+    const size_t comma = std::min(value.find(',', pos), value.size());
+    const std::string name = value.substr(pos, comma - pos);
+    if (name.empty()) {
+      error = "option --map: an empty name in '" + value + "'";
+      return false;
+    }
+    o.maps.push_back(name);
+    if (comma == value.size()) return true;
+    pos = comma + 1;
+  }
+}
+
+// Whether `name` names `map` or the module that registered it.
+bool names_map(const std::string &name, kelb_partition_map *map,
+               const std::vector<kelb_module *> &mods) {
+  if (name == map->name) return true;
   for (kelb_module *m : mods) {
     const kelb_host::module_info &info = kelb_host::module_of(m);
-    if (info.name == o.map)
-      for (kelb_partition_map *p : info.maps)
-        if (p == map) return true;
+    if (info.name == name && std::find(info.maps.begin(), info.maps.end(), map) != info.maps.end())
+      return true;
   }
   return false;
 }
 
-int run(const options &o, std::vector<kelb_module *> &mods) {
-  if (o.debug_set) kelb_host::set_debug(o.debug);
+// The maps to walk, in the order they were registered: every map, or those
+// --map names. Empty, after a message, when a name selects nothing.
+std::vector<kelb_partition_map *> chosen_maps(const options &o,
+                                              const std::vector<kelb_module *> &mods) {
+  std::vector<kelb_partition_map *> chosen;
+  for (const std::string &name : o.maps) {
+    bool any = false;
+    for (kelb_partition_map *p = kelb_host::maps(); p; p = p->next)
+      any = any || names_map(name, p, mods);
+    if (!any) {
+      complain("no partition map or module named '" + name + "'");
+      return chosen;
+    }
+  }
+  for (kelb_partition_map *p = kelb_host::maps(); p; p = p->next) {
+    bool wanted = o.maps.empty();
+    for (const std::string &name : o.maps) wanted = wanted || names_map(name, p, mods);
+    if (wanted) chosen.push_back(p);
+  }
+  return chosen;
+}
 
+// Loads every module of the folder that holds them into `mods`. A module
+// refused because one of its name or map name is loaded already is
+// reported and left out; any other failure ends the run (false).
+bool load_modules(const options &o, std::vector<kelb_module *> &mods) {
   std::vector<std::string> files;
+  std::string error;
   std::string named = o.modules;
   const char *env = getenv(kModuleDirVariable);
-  if (named.empty() && env && *env) named = env;
+  const bool from_env = named.empty() && env && *env;
+  if (from_env) named = env;
   if (!named.empty()) {
-    files = kelb_host::module_files(named);
+    if (!kelb_host::module_files(named, files, error)) {
+      complain(error + (from_env ? " (from KELB_MODULE_DIR)" : ""));
+      return false;
+    }
     if (files.empty()) {
-      fprintf(stderr, "kelb-probe: no modules (*.mod) in '%s'%s\n", named.c_str(),
-              o.modules.empty() ? " (from KELB_MODULE_DIR)" : "");
-      return 1;
+      complain("no modules (*.mod) in '" + named + "'" +
+               (from_env ? " (from KELB_MODULE_DIR)" : ""));
+      return false;
     }
   } else {
     for (const std::string &dir : kelb_host::default_module_dirs()) {
-      files = kelb_host::module_files(dir);
-      if (!files.empty()) break;
+      // A default folder that does not exist is simply not this one.
+      if (kelb_host::module_files(dir, files, error) && !files.empty()) break;
     }
     if (files.empty()) {
-      fprintf(stderr,
-              "kelb-probe: no modules found; name their folder with --modules"
-              " or KELB_MODULE_DIR\n");
-      return 1;
+      complain("no modules found; name their folder with --modules or KELB_MODULE_DIR");
+      return false;
     }
   }
   for (const std::string &f : files) {
     kelb_module *m = kelb_host::load_module(f);
+    if (!m && kelb_errno == KELB_ERR_MODULE_CONFLICT) {
+      complain(kelb_host::error_message());  // the first one stays
+      continue;
+    }
     if (!m) {
-      fprintf(stderr, "kelb-probe: %s\n", kelb_host::error_message().c_str());
-      return 1;
+      complain(kelb_host::error_message());
+      return false;
+    }
+    if (std::find(mods.begin(), mods.end(), m) != mods.end()) {
+      kelb_host::unload_module(m);  // a link to a module loaded already
+      continue;
     }
     mods.push_back(m);
   }
+  return true;
+}
 
-  std::vector<kelb_partition_map *> chosen;
-  for (kelb_partition_map *p = kelb_host::maps(); p; p = p->next)
-    if (map_selected(o, p, mods)) chosen.push_back(p);
-  if (chosen.empty()) {
-    fprintf(stderr, "kelb-probe: no partition map or module named '%s'\n", o.map.c_str());
-    return 1;
-  }
+int run(const options &o, std::vector<kelb_module *> &mods) {
+  if (o.debug_set) kelb_host::set_debug(o.debug);
+  if (!load_modules(o, mods)) return 1;
+  const std::vector<kelb_partition_map *> chosen = chosen_maps(o, mods);
+  if (chosen.empty()) return 1;
 
   kelb_disk *disk = kelb_host::open_image(o.image);
   if (!disk) {
-    fprintf(stderr, "kelb-probe: %s\n", kelb_host::error_message().c_str());
+    complain(kelb_host::error_message());
     return 1;
   }
 
@@ -236,10 +341,9 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
       accepted.push_back(r);
     } else if (err == KELB_ERR_BAD_PART_TABLE || (err == KELB_ERR_OUT_OF_RANGE && r.rows.empty())) {
       // Not this scheme, or a disk too small to hold it: try the next map.
-      rejected.push_back(std::string(map->name) + ": " + kelb_host::error_message());
+      rejected.push_back(std::string(map->name) + ": " + failure(err));
     } else {
-      fprintf(stderr, "kelb-probe: %s: %s: %s\n", o.image.c_str(), map->name,
-              kelb_host::error_message().c_str());
+      complain(o.image + ": " + map->name + ": " + failure(err));
       status = 1;
     }
     kelb_host::clear_error();
@@ -248,11 +352,11 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
   if (accepted.empty()) {
     if (status == 0) {
       if (o.json) {
-        printf("{\"disk\": %s, \"sectors\": %" PRIu64 ", \"maps\": []}\n",
-               json_string(o.image).c_str(), disk->total_sectors);
+        out("{\"disk\": %s, \"sectors\": %" PRIu64 ", \"maps\": []}\n",
+            json_string(o.image).c_str(), disk->total_sectors);
       } else {
-        printf("%s: no partition map recognised\n", o.image.c_str());
-        for (const std::string &why : rejected) printf("  %s\n", why.c_str());
+        out("%s: no partition map recognised\n", kelb_host::printable(o.image).c_str());
+        for (const std::string &why : rejected) out("  %s\n", kelb_host::printable(why).c_str());
       }
       status = 2;
     }
@@ -267,11 +371,9 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
     kelb_partition *p = map->find_partition(disk, o.partition.c_str());
     if (!p) {
       if (kelb_errno != KELB_ERR_NONE)
-        fprintf(stderr, "kelb-probe: %s: %s: %s\n", o.image.c_str(), map->name,
-                kelb_host::error_message().c_str());
+        complain(o.image + ": " + map->name + ": " + failure(kelb_errno));
       else
-        fprintf(stderr, "kelb-probe: %s: %s: no partition '%s'\n", o.image.c_str(), map->name,
-                o.partition.c_str());
+        complain(o.image + ": " + map->name + ": no partition '" + o.partition + "'");
       kelb_host::close_disk(disk);
       return 1;
     }
@@ -284,8 +386,8 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
     kelb_free(p);
     one.rows.push_back(r);
     if (o.json)
-      printf("{\"disk\": %s, \"map\": %s, \"partition\": %s}\n", json_string(o.image).c_str(),
-             json_string(map->name).c_str(), json_partition(r).c_str());
+      out("{\"disk\": %s, \"map\": %s, \"partition\": %s}\n", json_string(o.image).c_str(),
+          json_string(map->name).c_str(), json_partition(r).c_str());
     else
       print_table(o.image, one);
     kelb_host::close_disk(disk);
@@ -295,19 +397,19 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
   }
 
   if (o.json) {
-    printf("{\"disk\": %s, \"sectors\": %" PRIu64 ", \"maps\": [", json_string(o.image).c_str(),
-           disk->total_sectors);
+    out("{\"disk\": %s, \"sectors\": %" PRIu64 ", \"maps\": [", json_string(o.image).c_str(),
+        disk->total_sectors);
     for (size_t i = 0; i < accepted.size(); i++) {
-      printf("%s\n  {\"name\": %s, \"partitions\": [", i ? "," : "",
-             json_string(accepted[i].map->name).c_str());
+      out("%s\n  {\"name\": %s, \"partitions\": [", i ? "," : "",
+          json_string(accepted[i].map->name).c_str());
       for (size_t k = 0; k < accepted[i].rows.size(); k++)
-        printf("%s\n    %s", k ? "," : "", json_partition(accepted[i].rows[k]).c_str());
-      printf("]}");
+        out("%s\n    %s", k ? "," : "", json_partition(accepted[i].rows[k]).c_str());
+      out("]}");
     }
-    printf("]}\n");
+    out("]}\n");
   } else {
     for (size_t i = 0; i < accepted.size(); i++) {
-      if (i) printf("\n");
+      if (i) out("\n");
       print_table(o.image, accepted[i]);
     }
   }
@@ -315,44 +417,52 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
   return status;
 }
 
-}  // namespace
+// The option of argument `a` that takes a value, given as "--NAME VALUE"
+// or "--NAME=VALUE": "--debug", "--map" or "--modules"; "" for any other.
+std::string valued_option(const std::string &a) {
+  for (const std::string name : {"--debug", "--map", "--modules"})
+    if (a.compare(0, name.size(), name) == 0 && (a.size() == name.size() || a[name.size()] == '='))
+      return name;
+  return "";
+}
 
-int main(int argc, char **argv) {
+// Everything but the closing of standard output: the exit status.
+int probe(int argc, char **argv) {
   options o;
   std::vector<std::string> positional;
   bool options_done = false;
   for (int i = 1; i < argc; i++) {
     const std::string a = argv[i];
+    const std::string name = valued_option(a);
     if (options_done || a.empty() || a[0] != '-' || a == "-") {
       positional.push_back(a);
     } else if (a == "--") {
       options_done = true;
     } else if (a == "--help" || a == "-h") {
-      fputs(kUsage, stdout);
+      out("%s", kUsage);
       return 0;
     } else if (a == "--version") {
-      printf("kelb-probe %s\n", KELB_PROBE_VERSION);
+      out("kelb-probe %s\n", KELB_PROBE_VERSION);
       return 0;
     } else if (a == "--json") {
       o.json = true;
-    } else if (a.rfind("--debug=", 0) == 0) {
-      o.debug = a.substr(8);
-      o.debug_set = true;
-    } else if (a == "--debug" || a == "--map" || a == "--modules") {
-      if (i + 1 >= argc) return usage_error("option " + a + " needs a value");
-      const std::string v = argv[++i];
-      if (a == "--debug") {
+    } else if (!name.empty()) {
+      std::string v, error;
+      if (a.size() > name.size())
+        v = a.substr(name.size() + 1);
+      else if (i + 1 < argc)
+        v = argv[++i];
+      else
+        return usage_error("option " + a + " needs a value");
+      if (name == "--debug") {
         o.debug = v;
         o.debug_set = true;
-      } else if (a == "--map") {
-        o.map = v;
+      } else if (name == "--map") {
+        if (!add_maps(o, v, error)) return usage_error(error);
       } else {
+        if (v.empty()) return usage_error("option --modules needs a folder name");
         o.modules = v;
       }
-    } else if (a.rfind("--map=", 0) == 0) {
-      o.map = a.substr(6);
-    } else if (a.rfind("--modules=", 0) == 0) {
-      o.modules = a.substr(10);
     } else {
       return usage_error("unknown option '" + a + "'");
     }
@@ -369,4 +479,15 @@ int main(int argc, char **argv) {
   const int status = run(o, mods);
   for (auto it = mods.rbegin(); it != mods.rend(); ++it) kelb_host::unload_module(*it);
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  // A standard stream that is not open gets /dev/null, read-only, so that
+  // no file this program opens takes its number: writes to a closed
+  // standard output then fail as they should instead of landing in a file.
+  for (int fd = 0; fd <= 2; fd++)
+    if (fcntl(fd, F_GETFD) < 0) open("/dev/null", O_RDONLY);
+  return close_output(probe(argc, argv));
 }

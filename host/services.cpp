@@ -164,7 +164,10 @@ void kelb_real_dprintf(const char *file, int line, const char *condition, const 
   if (g_debug_sink) {
     g_debug_sink(text);
   } else {
-    fputs(text.c_str(), stderr);
+    // Names and types in these lines come from the disk.
+    const bool newline = !text.empty() && text.back() == '\n';
+    if (newline) text.pop_back();
+    fputs((kelb_host::printable(text) + (newline ? "\n" : "")).c_str(), stderr);
     fflush(stderr);
   }
 }

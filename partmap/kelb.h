@@ -32,7 +32,8 @@ typedef enum kelb_err {
   KELB_ERR_FILE_NOT_FOUND = 6,
   KELB_ERR_BAD_PARTITION = 7, /* a partition name that names no partition */
   KELB_ERR_BAD_MODULE = 8,
-  KELB_ERR_BAD_PART_TABLE = 19 /* not a table of this scheme, or damaged */
+  KELB_ERR_MODULE_CONFLICT = 9, /* a module or map of that name is loaded already */
+  KELB_ERR_BAD_PART_TABLE = 19  /* not a table of this scheme, or damaged */
 } kelb_err_t;
 
 struct kelb_partition_map;

@@ -174,8 +174,8 @@ cmp -s "$work/sun-rel.expected" "$work/sun-rel.out" ||
   { diff "$work/sun-rel.expected" "$work/sun-rel.out" >&2 || true; fail "kelb-probe sun.img"; }
 
 # The modules it loaded are the installed ones, found beside the program.
-LD_DEBUG=files kelb-probe "$work/data/sun.img" 2>"$work/ld.log" >/dev/null
-sed -n 's/.*file=\([^ ]*\.mod\) .*dynamically loaded.*/\1/p' "$work/ld.log" | sort -u >"$work/loaded"
+KELB_DEBUG=modules kelb-probe "$work/data/sun.img" 2>"$work/loaded.log" >/dev/null
+sed -n "s/.*: module '[^']*' loaded from '\(.*\)'\$/\1/p" "$work/loaded.log" | sort -u >"$work/loaded"
 [ "$(wc -l <"$work/loaded")" -eq 4 ] || fail "kelb-probe loaded $(wc -l <"$work/loaded") modules, not 4"
 while read -r mod; do
   [ "$(realpath "$(dirname "$mod")")" = "$(realpath "$root$module_dir")" ] ||

@@ -8,7 +8,6 @@
 #include "tests/partmap/typical_disks.h"
 
 #include <algorithm>
-#include <dlfcn.h>
 
 using namespace kelb_test;
 
@@ -181,10 +180,8 @@ TEST_P(EveryMapTest, ModuleFileAndRegisteredRecord) {
 
   EXPECT_STREQ(map->name, GetParam().map);
   EXPECT_EQ(map->next, nullptr);
-  void *dl = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-  ASSERT_NE(dl, nullptr);
-  auto fini = reinterpret_cast<void (*)()>(dlsym(dl, (prefix + "fini").c_str()));
-  auto init = reinterpret_cast<void (*)()>(dlsym(dl, (prefix + "init").c_str()));
+  auto fini = reinterpret_cast<void (*)()>(LastModuleSymbol(prefix + "fini"));
+  auto init = reinterpret_cast<void (*)()>(LastModuleSymbol(prefix + "init"));
   ASSERT_TRUE(fini && init);
   fini();
   EXPECT_EQ(kelb_host::maps(), nullptr);
@@ -192,7 +189,6 @@ TEST_P(EveryMapTest, ModuleFileAndRegisteredRecord) {
   init();
   EXPECT_EQ(kelb_host::maps(), map);
   EXPECT_EQ(kelb_host::find_map(GetParam().map), map);
-  dlclose(dl);
 }
 
 // A full walk hands each partition to the hook with the caller's handle,

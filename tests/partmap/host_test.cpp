@@ -5,14 +5,18 @@
 #include "tests/support/temp_dir.h"
 
 #include <climits>
+#include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <elf.h>
 #include <fstream>
 #include <type_traits>
 #include <iterator>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kelb_test;
@@ -26,6 +30,56 @@ std::vector<uint8_t> Numbered(size_t sectors) {
 }
 
 class HostTest : public KelbTest {};
+
+// Whether the in-memory copy load_module made of the file called `name` is
+// mapped into this process.
+bool Mapped(const std::string &name) {
+  std::ifstream maps("/proc/self/maps");
+  const std::string wanted = "/memfd:" + name + " (deleted)";
+  for (std::string line; std::getline(maps, line);)
+    if (line.size() >= wanted.size() &&
+        line.compare(line.size() - wanted.size(), wanted.size(), wanted) == 0)
+      return true;
+  return false;
+}
+
+// Descriptors this process holds open.
+size_t OpenDescriptors() {
+  size_t n = 0;
+  if (DIR *d = opendir("/proc/self/fd")) {
+    while (readdir(d)) n++;
+    closedir(d);
+  }
+  return n;
+}
+
+// The machine this test runs on, as load_module names it, and another one.
+#if defined(__aarch64__)
+constexpr uint16_t kOtherMachine = EM_X86_64;
+const char kOtherMachineName[] = "x86-64", kHostMachineName[] = "AArch64";
+#else
+constexpr uint16_t kOtherMachine = EM_AARCH64;
+const char kOtherMachineName[] = "AArch64";
+#if defined(__x86_64__)
+const char kHostMachineName[] = "x86-64";
+#elif defined(__i386__)
+const char kHostMachineName[] = "i386";
+#elif defined(__s390x__)
+const char kHostMachineName[] = "S/390";
+#elif defined(__powerpc64__)
+const char kHostMachineName[] = "PowerPC64";
+#elif defined(__powerpc__)
+const char kHostMachineName[] = "PowerPC";
+#elif defined(__m68k__)
+const char kHostMachineName[] = "m68k";
+#elif defined(__sparc__) && defined(__arch64__)
+const char kHostMachineName[] = "SPARC V9";
+#elif defined(__arm__)
+const char kHostMachineName[] = "ARM";
+#else
+#error "name this machine as the host names it"
+#endif
+#endif
 
 TEST_F(HostTest, ReadsMayStartInsideASectorAndRunAcrossSectors) {
   std::vector<uint8_t> bytes = Numbered(4);
@@ -269,12 +323,20 @@ TEST_F(HostTest, ModuleLoadingFailsClearly) {
   EXPECT_EQ(kelb_host::module_of(m).name, "sun");
   ASSERT_EQ(kelb_host::module_of(m).maps.size(), 1u);
   EXPECT_EQ(kelb_host::module_of(m).maps[0], kelb_host::find_map("sun_partition_map"));
+  EXPECT_TRUE(Mapped("sun.mod"));
   kelb_host::unload_module(m);
   EXPECT_EQ(kelb_host::maps(), nullptr);
+  EXPECT_FALSE(Mapped("sun.mod"));
 
-  std::vector<std::string> files = kelb_host::module_files(KELB_MODULE_DIR);
+  std::vector<std::string> files;
+  std::string error;
+  ASSERT_TRUE(kelb_host::module_files(KELB_MODULE_DIR, files, error)) << error;
   EXPECT_NE(std::find(files.begin(), files.end(), ModulePath("sun")), files.end());
   EXPECT_TRUE(std::is_sorted(files.begin(), files.end()));
+  const std::string missing = std::string(KELB_MODULE_DIR) + "/no-such-folder";
+  EXPECT_FALSE(kelb_host::module_files(missing, files, error));
+  EXPECT_EQ(error, "cannot read module folder '" + missing + "': " + strerror(ENOENT));
+  EXPECT_TRUE(files.empty());
 }
 
 // Four modules in one global scope (RTLD_GLOBAL, as a loader linking them
@@ -370,13 +432,49 @@ TEST_F(HostTest, DamagedModuleFilesAreRefusedWithTheReason) {
   renamed[at + 7] = 'f';
   EXPECT_EQ(Refusal(renamed), "'x.mod': no .modname section");
 
-  // The seeds written by fuzz/make_seeds.py, a sound 32-bit file and a
-  // sound 64-bit one: the host takes those of its own class.
+  std::string foreign = sound;
+  const uint16_t machine = kOtherMachine;  // e_machine, in the file's (the host's) byte order
+  memcpy(foreign.data() + offsetof(Elf64_Ehdr, e_machine), &machine, sizeof machine);
+  EXPECT_EQ(Refusal(foreign), std::string("'x.mod': built for ") + kOtherMachineName +
+                                  "; this host loads " + kHostMachineName + " modules");
+
+  // Seeds written by fuzz/make_seeds.py: small x86 files laid out as
+  // modules. A host of another class, byte order or machine refuses them for
+  // that first, in that order.
   const bool wide = sizeof(void *) == 8;
-  EXPECT_EQ(Refusal(FileBytes(KELB_SOURCE_DIR "/fuzz/corpus/module_file/wrong_class")),
-            wide ? "'x.mod': a 32-bit ELF file; this host loads 64-bit modules" : "accepted");
-  EXPECT_EQ(Refusal(FileBytes(KELB_SOURCE_DIR "/fuzz/corpus/module_file/sound")),
-            wide ? "accepted" : "'x.mod': a 64-bit ELF file; this host loads 32-bit modules");
+  const bool bigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+  const auto refusal = [&](bool seedWide, bool seedBig, const std::string &reason) {
+    std::string why = reason;
+    if (seedWide != wide)
+      why = std::string(seedWide ? "a 64-bit" : "a 32-bit") + " ELF file; this host loads " +
+            (wide ? "64-bit" : "32-bit") + " modules";
+    else if (seedBig != bigEndian)
+      why = std::string(seedBig ? "a big-endian" : "a little-endian") +
+            " ELF file; this host loads " + (bigEndian ? "big-endian" : "little-endian") +
+            " modules";
+    else if (std::string(seedWide ? "x86-64" : "i386") != kHostMachineName)
+      why = std::string("built for ") + (seedWide ? "x86-64" : "i386") + "; this host loads " +
+            kHostMachineName + " modules";
+    return why.empty() ? std::string("accepted") : "'x.mod': " + why;
+  };
+  const std::string seeds = KELB_SOURCE_DIR "/fuzz/corpus/module_file/";
+  const struct {
+    const char *seed;
+    bool wide, big;
+    const char *reason;  // empty: a sound module
+  } kSeeds[] = {
+      {"sound", true, false, ""},
+      {"wrong_class", false, false, ""},
+      {"sound_big_endian", true, true, ""},
+      // Entry points the loader would call that are no code.
+      {"entry_points_are_data", true, false, "kelb_mod_init is a data object, not a function"},
+      {"entry_points_not_executable", true, false,
+       "kelb_mod_init lies in .modname, which is not executable"},
+      {"entry_points_in_no_section", true, false, "kelb_mod_init lies in no section of the file"},
+      {"entry_points_past_their_section", true, false,
+       "kelb_mod_init lies outside its section .text"}};
+  for (const auto &k : kSeeds)
+    EXPECT_EQ(Refusal(FileBytes(seeds + k.seed)), refusal(k.wide, k.big, k.reason)) << k.seed;
 
   // load_module checks the same, and says which file it refused.
   TempDir dir;
@@ -387,25 +485,144 @@ TEST_F(HostTest, DamagedModuleFilesAreRefusedWithTheReason) {
   EXPECT_EQ(kelb_host::maps(), nullptr);
 }
 
-// A module whose map lacks a name or an operation is unloaded again before
-// any operation of it runs (each operation of these modules sets an error).
+// A module whose map lacks a name or an operation, or that registers no
+// map, is unloaded again before any operation of it runs (each operation of
+// these modules sets an error).
 TEST_F(HostTest, IncompleteMapsAreRefusedNamingTheFile) {
+  const std::string lacks = std::string(KELB_INCOMPLETE_MODULE_DIR) + "/lacks_";
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"lacks_name", "a partition map with no name"},
-      {"lacks_empty_name", "a partition map with no name"},
-      {"lacks_for_each", "partition map 'incomplete_map' with no for_each_partition"},
-      {"lacks_find", "partition map 'incomplete_map' with no find_partition"},
-      {"lacks_partition_name", "partition map 'incomplete_map' with no partition_name"}};
+      {lacks + "name.mod", "a partition map with no name"},
+      {lacks + "empty_name.mod", "a partition map with no name"},
+      {lacks + "for_each.mod", "partition map 'incomplete_map' with no for_each_partition"},
+      {lacks + "find.mod", "partition map 'incomplete_map' with no find_partition"},
+      {lacks + "partition_name.mod", "partition map 'incomplete_map' with no partition_name"},
+      {KELB_FAULTY_MODULE_DIR "/no_map.mod", "it registers no partition map"}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.first);
-    const std::string path = std::string(KELB_INCOMPLETE_MODULE_DIR) + "/" + c.first + ".mod";
     kelb_host::clear_error();
-    EXPECT_EQ(kelb_host::load_module(path), nullptr);
+    EXPECT_EQ(kelb_host::load_module(c.first), nullptr);
     EXPECT_EQ(kelb_errno, KELB_ERR_BAD_MODULE);
-    EXPECT_EQ(Message(), "cannot load module '" + path + "': " + c.second);
+    EXPECT_EQ(Message(), "cannot load module '" + c.first + "': " + c.second);
     EXPECT_EQ(kelb_host::maps(), nullptr);
-    EXPECT_EQ(dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "still loaded";
+    EXPECT_FALSE(Mapped(c.first.substr(c.first.rfind('/') + 1))) << "still loaded";
   }
+}
+
+// kelb_mod_init and kelb_mod_fini as data in .bss: refused before anything
+// of the file runs (its constructor would call kelb_malloc).
+TEST_F(HostTest, EntryPointsThatAreNotCodeAreRefused) {
+  const std::string path = KELB_FAULTY_MODULE_DIR "/data_entries.mod";
+  EXPECT_EQ(kelb_host::load_module(path), nullptr);
+  EXPECT_EQ(kelb_errno, KELB_ERR_BAD_MODULE);
+  EXPECT_EQ(Message(),
+            "cannot load module '" + path + "': kelb_mod_init is a data object, not a function");
+  EXPECT_EQ(MallocCalls(), 0u) << "code of the refused file ran";
+  EXPECT_FALSE(Mapped("data_entries.mod"));
+}
+
+// A second file of a loaded module's name, or a module registering a map
+// of a registered map's name, is refused naming both files; the first
+// stays alone. Another name for the loaded file is that module, once.
+TEST_F(HostTest, OneModuleAndOneMapOfEachName) {
+  TempDir dir;
+  const std::string sun = ModulePath("sun");
+  const std::string copy = dir.WriteFile("copy.mod", FileBytes(sun));
+  const std::string link = dir / "link.mod";
+  ASSERT_EQ(symlink(sun.c_str(), link.c_str()), 0);
+  const std::string twin = KELB_FAULTY_MODULE_DIR "/sun_twin.mod";
+
+  kelb_module *first = kelb_host::load_module(sun);
+  ASSERT_NE(first, nullptr) << Message();
+  kelb_partition_map *map = kelb_host::maps();
+  EXPECT_EQ(kelb_host::load_module(copy), nullptr);
+  EXPECT_EQ(kelb_errno, KELB_ERR_MODULE_CONFLICT);
+  EXPECT_EQ(Message(),
+            "cannot load module '" + copy + "': module 'sun' is loaded already from '" + sun + "'");
+  EXPECT_EQ(kelb_host::load_module(twin), nullptr);
+  EXPECT_EQ(kelb_errno, KELB_ERR_MODULE_CONFLICT);
+  EXPECT_EQ(Message(), "cannot load module '" + twin +
+                           "': partition map 'sun_partition_map' is registered already by '" + sun +
+                           "'");
+  EXPECT_FALSE(Mapped("sun_twin.mod"));
+  ASSERT_NE(map, nullptr);
+  EXPECT_EQ(map->next, nullptr);
+  EXPECT_EQ(kelb_host::find_map("sun_partition_map"), map);
+
+  EXPECT_EQ(kelb_host::load_module(link), first);
+  EXPECT_EQ(map->next, nullptr);
+  kelb_host::unload_module(first);
+  EXPECT_EQ(kelb_host::maps(), map) << "one load is left";
+  kelb_host::unload_module(first);
+  EXPECT_EQ(kelb_host::maps(), nullptr);
+
+  kelb_module *again = kelb_host::load_module(copy);  // the name is free again
+  ASSERT_NE(again, nullptr) << Message();
+  EXPECT_EQ(kelb_host::module_of(again).path, copy);
+  kelb_host::unload_module(again);
+}
+
+// What is loaded is what was checked: while another process renames, over
+// and over, a sound module and one that fails the checks onto one name,
+// each load of that name either loads the sound one or refuses the other,
+// and nothing of the refused file ever runs. Bounded: 2000 loads, and the
+// renaming process ends with them or after a minute.
+TEST_F(HostTest, TheFileCheckedIsTheFileLoaded) {
+  TempDir dir;
+  const std::string good = dir.WriteFile("good", FileBytes(ModulePath("sun")));
+  const std::string bad =
+      dir.WriteFile("bad", FileBytes(KELB_FAULTY_MODULE_DIR "/data_entries.mod"));
+  const std::string target = dir / "swapped.mod", next = dir / "next";
+  ASSERT_EQ(link(good.c_str(), target.c_str()), 0);
+  const size_t descriptors = OpenDescriptors();
+
+  int started[2];
+  ASSERT_EQ(pipe(started), 0);
+  const pid_t swapper = fork();
+  ASSERT_GE(swapper, 0);
+  if (swapper == 0) {
+    alarm(60);
+    for (unsigned i = 0; i < 10000000; i++) {
+      const std::string &from = i % 2 ? good : bad;
+      if (link(from.c_str(), next.c_str()) != 0 || rename(next.c_str(), target.c_str()) != 0)
+        _exit(1);
+      if (i == 1 && write(started[1], "", 1) != 1) _exit(1);
+    }
+    _exit(0);
+  }
+  close(started[1]);
+  char byte;
+  EXPECT_EQ(read(started[0], &byte, 1), 1) << "the renaming did not start";
+  close(started[0]);
+  const std::string refused =
+      "cannot load module '" + target + "': kelb_mod_init is a data object, not a function";
+  for (int i = 0; i < 2000 && !HasFailure(); i++) {
+    kelb_host::clear_error();
+    if (kelb_module *m = kelb_host::load_module(target)) {
+      EXPECT_EQ(kelb_host::module_of(m).name, "sun");
+      kelb_host::unload_module(m);
+    } else {
+      EXPECT_EQ(Message(), refused);
+    }
+  }
+  kill(swapper, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(swapper, &status, 0), swapper);
+  EXPECT_TRUE(WIFSIGNALED(status)) << "the renaming stopped early, status " << status;
+  EXPECT_EQ(MallocCalls(), 0u) << "code of the refused file ran";
+  EXPECT_EQ(kelb_host::maps(), nullptr);
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+}
+
+TEST_F(HostTest, PrintableShowsControlBytesEscaped) {
+  using kelb_host::printable;
+  EXPECT_EQ(printable("\x1b[31mRED\x07"), "\\x1b[31mRED\\x07");
+  EXPECT_EQ(printable("a\\b\x7f\n\t"), "a\\\\b\\x7f\\x0a\\x09");
+  // Well-formed UTF-8 stays; a C1 control (U+009B, C2 9B) and a stray byte
+  // do not.
+  EXPECT_EQ(printable("caf\xC3\xA9 \xE2\x82\xAC\xC2\xA0"), "caf\xC3\xA9 \xE2\x82\xAC\xC2\xA0");
+  EXPECT_EQ(printable("\xC2\x9B"
+                      "x\xE9\xF0\x9F"),
+            "\\xc2\\x9bx\\xe9\\xf0\\x9f");
 }
 
 }  // namespace

@@ -6,9 +6,13 @@
 #include "tests/partmap/probe_run.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <elf.h>
+#include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -28,6 +32,17 @@ class ProbeTest : public ProbeRunTest {
     f.write(reinterpret_cast<const char *>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
     return path;
+  }
+
+  // A folder `name` of dir_ holding a link to each of `modules`, by the
+  // file name given: {file name, module file}.
+  std::string ModuleFolder(const std::string &name,
+                           const std::vector<std::pair<std::string, std::string>> &modules) {
+    const std::string dir = dir_ + "/" + name;
+    EXPECT_EQ(mkdir(dir.c_str(), 0755), 0);
+    for (const auto &m : modules)
+      EXPECT_EQ(symlink(m.second.c_str(), (dir + "/" + m.first).c_str()), 0);
+    return dir;
   }
 
   // Rows of the table kelb-probe prints for `map`: name, start, length, offset.
@@ -50,6 +65,14 @@ class ProbeTest : public ProbeRunTest {
     return rows;
   }
 };
+
+std::string FileBytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+const std::string kSunModule = std::string(KELB_MODULE_DIR) + "/sun.mod";
+const std::string kFaulty = KELB_FAULTY_MODULE_DIR;
 
 // Entries 1 (cylinder 0) and 2 (cylinder 1) of 32 sectors each, 3 the whole
 // disk; 2 tracks of 16 sectors a cylinder.
@@ -360,6 +383,218 @@ TEST_F(ProbeTest, FindsModulesByOptionEnvironmentAndOwnLocation) {
   r = RunProgram({bin + "/kelb-probe", img}, from_env);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
+}
+
+// Standard output is checked when the program ends: a write that failed,
+// at the end or while a long table was printed, is a failure of its own.
+TEST_F(ProbeTest, AFailedWriteToStandardOutputIsAFailure) {
+  const std::string img = WriteImage("sample.img", SunSample());
+  const std::string blank = WriteImage("blank.img", std::vector<uint8_t>(4096));
+  // 300 Apple map entries: a table larger than the output buffer.
+  kelb_label::AppleDisk apple(302);
+  for (uint32_t sector = 1; sector <= 300; sector++) apple.Entry(sector, sector, 1);
+  const std::string many = WriteImage("many.img", apple.Bytes());
+  RunOptions full;
+  full.child_setup = [] {
+    const int fd = open("/dev/full", O_WRONLY);
+    return fd >= 0 && dup2(fd, 1) == 1;
+  };
+  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+           {img}, {"--json", img}, {"--help"}, {"--version"}, {many}, {blank}, {img, "2"}}) {
+    SCOPED_TRACE(args[0]);
+    ProgramRun r = Probe(args, full);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string("kelb-probe: write error: ") + strerror(ENOSPC) + "\n");
+  }
+  RunOptions closed;
+  closed.child_setup = [] { return close(1) == 0; };
+  ProgramRun r = Probe({img}, closed);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, std::string("kelb-probe: write error: ") + strerror(EBADF) + "\n");
+  r = Probe({dir_ + "/missing.img"}, closed);  // nothing written: only the error
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "kelb-probe: cannot open '" + dir_ + "/missing.img': " + strerror(ENOENT) + "\n");
+}
+
+// An empty --map or --modules is an error, not every map or the default
+// folder; --map takes a comma list and may be repeated, and selects every
+// map any name selects, each name having to select one.
+TEST_F(ProbeTest, MapAndModuleOptions) {
+  const std::string img = WriteImage("sample.img", SunSample());
+  const std::string blank = WriteImage("blank.img", std::vector<uint8_t>(4096));
+  const std::vector<std::pair<std::vector<std::string>, std::string>> errors = {
+      {{"--map", "", img}, "option --map needs a map or module name"},
+      {{"--map=", img}, "option --map needs a map or module name"},
+      {{"--map", "sun,", img}, "option --map: an empty name in 'sun,'"},
+      {{"--map=,sun", img}, "option --map: an empty name in ',sun'"},
+      {{"--modules", "", img}, "option --modules needs a folder name"},
+      {{"--modules=", img}, "option --modules needs a folder name"}};
+  for (const auto &e : errors) {
+    SCOPED_TRACE(e.second);
+    ProgramRun r = Probe(e.first);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "kelb-probe: " + e.second + "\nTry 'kelb-probe --help'.\n");
+  }
+
+  ProgramRun r = Probe({"--map", "sun", "--map=apple,Linux/ADFS partition map", blank});
+  EXPECT_EQ(r.status, 2) << r.err;
+  std::vector<std::string> lines = Split(r.out, '\n');
+  ASSERT_EQ(lines.size(), 4u) << r.out;
+  EXPECT_EQ(lines[0], blank + ": no partition map recognised");
+  // In the order the maps were registered (module files by name), not amiga.
+  EXPECT_EQ(lines[1].rfind("  Linux/ADFS partition map: ", 0), 0u) << r.out;
+  EXPECT_EQ(lines[2].rfind("  apple_partition_map: ", 0), 0u) << r.out;
+  EXPECT_EQ(lines[3].rfind("  sun_partition_map: ", 0), 0u) << r.out;
+
+  r = Probe({"--map", "amiga,sun_partition_map", img, "2"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 1u) << r.out;
+  r = Probe({"--map", "sun,nonesuch", img});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "kelb-probe: no partition map or module named 'nonesuch'\n");
+
+  r = Probe({"--help"});
+  EXPECT_NE(r.out.find("of module NAME (\"sun\"); a comma list, or the option given\n"
+                       "                  again, uses every map any of the names selects\n"),
+            std::string::npos)
+      << r.out;
+}
+
+// Each failure says what happened, once, naming the file or folder.
+TEST_F(ProbeTest, MessagesSayWhatHappened) {
+  const std::string img = WriteImage("sample.img", SunSample());
+  const std::string missing = dir_ + "/missing";
+  ProgramRun r = Probe({"--modules", missing, img});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "kelb-probe: cannot read module folder '" + missing + "': " + strerror(ENOENT) + "\n");
+  RunOptions from_env;
+  from_env.env = {{"KELB_MODULE_DIR", missing}};
+  r = Probe({img}, from_env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kelb-probe: cannot read module folder '" + missing + "': " + strerror(ENOENT) +
+                       " (from KELB_MODULE_DIR)\n");
+
+  // The sun module marked as built for another machine.
+  std::string foreign = FileBytes(kSunModule);
+  ASSERT_GT(foreign.size(), sizeof(Elf64_Ehdr));
+#if defined(__aarch64__)
+  const uint16_t machine = EM_RISCV;
+  const std::string machine_name = "RISC-V";
+#else
+  const uint16_t machine = EM_AARCH64;
+  const std::string machine_name = "AArch64";
+#endif
+  memcpy(foreign.data() + offsetof(Elf64_Ehdr, e_machine), &machine, sizeof machine);
+  const std::string arm = dir_ + "/arm";
+  ASSERT_EQ(mkdir(arm.c_str(), 0755), 0);
+  { std::ofstream(arm + "/sun.mod", std::ios::binary) << foreign; }
+  r = Probe({"--modules", arm, img});
+  EXPECT_EQ(r.status, 1);
+  const std::string built_for =
+      "kelb-probe: cannot load module '" + arm + "/sun.mod': built for " + machine_name;
+  EXPECT_EQ(r.err.rfind(built_for + "; this host loads ", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"no_map", "it registers no partition map"},
+      {"data_entries", "kelb_mod_init is a data object, not a function"}};
+  for (const auto &m : refused) {
+    SCOPED_TRACE(m.first);
+    const std::string dir = ModuleFolder(
+        m.first, {{"sun.mod", kSunModule}, {m.first + ".mod", kFaulty + "/" + m.first + ".mod"}});
+    r = Probe({"--modules", dir, img});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "kelb-probe: cannot load module '" + dir + "/" + m.first +
+                         ".mod': " + m.second + "\n");
+  }
+
+  // A map that fails without a message: its code stands in for one.
+  const std::string silent = ModuleFolder(
+      "silent", {{"sun.mod", kSunModule}, {"silent.mod", kFaulty + "/silent_failure.mod"}});
+  r = Probe({"--modules", silent, img});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
+  EXPECT_EQ(r.err, "kelb-probe: " + img + ": silent_map: error code 4\n");
+}
+
+// A second module of one name, or one registering a map of a registered
+// map's name, is left out naming both files, and the run goes on with the
+// first; another link to a loaded file is that module, silently.
+TEST_F(ProbeTest, OneModuleAndOneMapOfEachName) {
+  const std::string img = WriteImage("sample.img", SunSample());
+  const std::string dir = ModuleFolder("mods", {{"sun-again.mod", kSunModule},
+                                                {"sun.mod", kSunModule},
+                                                {"twin.mod", kFaulty + "/sun_twin.mod"}});
+  { std::ofstream(dir + "/sun-copy.mod", std::ios::binary) << FileBytes(kSunModule); }
+  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+           {"--modules", dir, img}, {"--modules", dir, img, "2"}}) {
+    SCOPED_TRACE(args.size());
+    ProgramRun r = Probe(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find(": sun_partition_map\n"), r.out.rfind(": sun_partition_map\n")) << r.out;
+    EXPECT_EQ(Table(r.out, "sun_partition_map").size(), args.size() == 3 ? 2u : 1u) << r.out;
+    ProgramRun debug = Probe({"--debug=modules", args[0], args[1], args[2]});
+    const std::string loaded = ": module 'sun' loaded from '" + dir + "/sun-again.mod'\n";
+    EXPECT_NE(debug.err.find(loaded), std::string::npos) << debug.err;
+    EXPECT_EQ(debug.err.find("loaded from"), debug.err.rfind("loaded from")) << debug.err;
+    EXPECT_EQ(r.err, "kelb-probe: cannot load module '" + dir +
+                         "/sun-copy.mod': module 'sun' is loaded already from '" + dir +
+                         "/sun-again.mod'\n"
+                         "kelb-probe: cannot load module '" +
+                         dir +
+                         "/twin.mod': partition map 'sun_partition_map' is registered already "
+                         "by '" +
+                         dir + "/sun-again.mod'\n");
+  }
+}
+
+// Paths, names and messages reach the table and standard error with their
+// control bytes and backslashes escaped; the JSON form escapes as JSON does.
+TEST_F(ProbeTest, ControlBytesNeverReachTheTerminal) {
+  const std::string name = "e\x1b[31mRED\x07\\";
+  const std::string shown = "e\\x1b[31mRED\\x07\\\\";
+  const std::string img = WriteImage(name + ".img", SunSample());
+  ProgramRun r = Probe({img});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind(dir_ + "/" + shown + ".img: sun_partition_map\n", 0), 0u) << r.out;
+  r = Probe({"--json", img});
+  EXPECT_NE(r.out.find("e\\u001b[31mRED\\u0007\\\\.img"), std::string::npos) << r.out;
+  r = Probe({dir_ + "/" + name + ".missing"});
+  EXPECT_EQ(r.err, "kelb-probe: cannot open '" + dir_ + "/" + shown +
+                       ".missing': " + strerror(ENOENT) + "\n");
+
+  // Apple entry names and types in the debug lines come from the disk.
+  kelb_label::AppleDisk apple(4);
+  apple.Entry(1, 1, 3, "\x1b[31mRED\x07", "Apple_\xC2\x9B").Entry(2, 1024, 1, "Last", "x\ty");
+  r = Probe({"--debug=partition", "--map", "apple", WriteImage("apple.img", apple.Bytes())});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("name \\x1b[31mRED\\x07, type Apple_\\xc2\\x9b, start 0x1, len 0x3\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("name Last, type x\\x09y, start 0x400, len 0x1\n"), std::string::npos)
+      << r.err;
+  for (char c : r.err + r.out)
+    EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int(c);
+}
+
+// Every column is as wide as its widest cell: a start of 20 digits.
+TEST_F(ProbeTest, ColumnsWidenToFit) {
+  const std::string img = WriteImage("wide.img", kelb_label::SunLabel(0xFFFF, 0xFFFF)
+                                                     .Entry(0, 2, 0xFFFFFFFF, 0xFFFFFFFF)
+                                                     .Entry(1, 3, 0, 1)
+                                                     .Bytes());
+  ProgramRun r = Probe({img});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, img +
+                       ": sun_partition_map\n"
+                       "NAME                  START       LENGTH       OFFSET\n"
+                       "1      18446181123756261375   4294967295            0\n"
+                       "2                         0            1            0\n");
 }
 
 TEST_F(ProbeTest, VersionOption) {
