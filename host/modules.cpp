@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gelf.h>
+#include <link.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -346,8 +347,9 @@ bool read_elf_symbols(const std::string &path, elf_symbols &out, std::string &er
   return with_elf_file(path, error, [&](elf_image &elf) { return elf.symbols(out, error); });
 }
 
-// The ELF header of the running program (defined by the linker).
-extern "C" const char __ehdr_start;
+// The ELF header of the running program, of the host's own class (defined
+// by the linker).
+extern "C" const ElfW(Ehdr) __ehdr_start;
 
 namespace {
 
@@ -358,11 +360,7 @@ constexpr int kHostByteOrder =
 // every module it can load: read from its own ELF header, which the linker
 // places in memory and names __ehdr_start (so it holds under an emulator,
 // where /proc/self/exe may be the emulator's or unreadable).
-int host_machine() {
-  return reinterpret_cast<const unsigned char *>(&__ehdr_start)[EI_CLASS] == ELFCLASS64
-             ? reinterpret_cast<const Elf64_Ehdr *>(&__ehdr_start)->e_machine
-             : reinterpret_cast<const Elf32_Ehdr *>(&__ehdr_start)->e_machine;
-}
+int host_machine() { return __ehdr_start.e_machine; }
 
 std::string machine_name(int machine) {
   static const struct {

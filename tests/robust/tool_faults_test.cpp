@@ -519,7 +519,7 @@ TEST_F(ToolFaultsTest, AnOutputFolderThatIsALinkIsRefused) {
             Analyse("worklink/dump.bin") + Total(3) + SavedTo("worklink/dump") + "..." + kPrompt);
   EXPECT_EQ(r.status, 0);
   for (size_t i = 0; i < images.size(); ++i)
-    EXPECT_TRUE(ReadFile(root / "work" / "dump" / ("0" + std::to_string(i) + ".png")) == images[i]);
+    EXPECT_TRUE(ReadFile(root / "work" / "dump" / ImageName(i)) == images[i]);
 }
 
 // The input is a link into what becomes its own output folder: emptying
@@ -720,7 +720,7 @@ TEST_F(ToolFaultsTest, SwappingTheFolderForALinkWhileItIsEmptiedChangesNothingOu
     EXPECT_TRUE(ReadFile(work / "dump.bin") == input);
     EXPECT_EQ(Names(moved), (std::set<std::string>{"00.png", "01.png", "02.png"})) << target;
     for (size_t i = 0; i < images.size(); ++i)
-      EXPECT_TRUE(ReadFile(moved / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
+      EXPECT_TRUE(ReadFile(moved / ImageName(i)) == images[i]) << i;
     fs::remove(dump);
     fs::remove_all(moved);
   }
@@ -780,7 +780,7 @@ TEST_F(ToolFaultsTest, OldFilesThatSurviveTheEmptyingFailTheRun) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "");
   for (size_t i = 0; i < images.size(); ++i)
-    EXPECT_TRUE(ReadFile(dump / ("0" + std::to_string(i) + ".png")) == images[i]) << i;
+    EXPECT_TRUE(ReadFile(dump / ImageName(i)) == images[i]) << i;
   EXPECT_EQ(ReadFile(dump / notes), "old notes");
   EXPECT_EQ(Fingerprint(root, dump), before);
 }
@@ -960,7 +960,7 @@ TEST_F(ToolFaultsTest, EveryMemoryLimitEndsCleanly) {
       completed = true;
       EXPECT_EQ(r.out, analyse + Total(3) + SavedTo((root / "dump").string()) + "..." + kPrompt);
       for (size_t i = 0; i < images.size(); ++i)
-        EXPECT_TRUE(ReadFile(root / "dump" / ("0" + std::to_string(i) + ".png")) == images[i]);
+        EXPECT_TRUE(ReadFile(root / "dump" / ImageName(i)) == images[i]);
       continue;
     }
     EXPECT_EQ(r.status, 1) << kib << " KiB: " << r.out << r.err;
