@@ -3,8 +3,8 @@
 // Amiga and Apple labels written by parted, an independent tool.
 
 #include "tests/partmap/probe_run.h"
+#include "tests/support/file_bytes.h"
 
-#include <fstream>
 #include <set>
 #include <string>
 #include <utility>
@@ -81,7 +81,7 @@ class ProbeSchemesTest : public ProbeRunTest {
       ADD_FAILURE() << PARTED << ": parted is needed (apt-get install parted)";
       return img;
     }
-    { std::ofstream(img, std::ios::binary).close(); }
+    WriteFileBytes(img, "");
     EXPECT_EQ(truncate(img.c_str(), off_t(mib) << 20), 0);
     std::vector<std::string> cmd = {PARTED, "-s", img};
     cmd.insert(cmd.end(), args.begin(), args.end());

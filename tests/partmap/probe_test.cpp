@@ -4,6 +4,7 @@
 
 #include "host/disk_labels.h"
 #include "tests/partmap/probe_run.h"
+#include "tests/support/file_bytes.h"
 
 #include <cerrno>
 #include <cstddef>
@@ -11,7 +12,6 @@
 #include <cstring>
 #include <elf.h>
 #include <fcntl.h>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <sys/socket.h>
@@ -28,9 +28,7 @@ class ProbeTest : public ProbeRunTest {
  protected:
   std::string WriteImage(const std::string &name, const std::vector<uint8_t> &bytes) {
     const std::string path = dir_ + "/" + name;
-    std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char *>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
+    WriteFileBytes(path, bytes);
     return path;
   }
 
@@ -66,11 +64,6 @@ class ProbeTest : public ProbeRunTest {
   }
 };
 
-std::string FileBytes(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 const std::string kSunModule = std::string(KELB_MODULE_DIR) + "/sun.mod";
 const std::string kFaulty = KELB_FAULTY_MODULE_DIR;
 
@@ -87,7 +80,7 @@ std::vector<uint8_t> SunSample() {
 TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
   const std::string img = dir_ + "/parted.img";
   ASSERT_EQ(access(PARTED, X_OK), 0) << PARTED << ": parted is needed (apt-get install parted)";
-  { std::ofstream(img, std::ios::binary).close(); }
+  ASSERT_TRUE(WriteFileBytes(img, ""));
   ASSERT_EQ(truncate(img.c_str(), 64 << 20), 0);
   ProgramRun made =
       RunProgram({PARTED,       "-s",    img,      "mklabel", "sun",   "mkpart", "ext2",
@@ -336,7 +329,7 @@ TEST_F(ProbeTest, JsonParsesWhateverBytesThePathHolds) {
     ProgramRun r = Probe(c.args);
     ASSERT_EQ(r.status, c.status) << r.err;
     const std::string out = dir_ + "/out.json";
-    { std::ofstream(out, std::ios::binary) << r.out; }
+    ASSERT_TRUE(WriteFileBytes(out, r.out));
     ProgramRun parsed = RunProgram({"/usr/bin/python3", "-c", script, out});
     ASSERT_EQ(parsed.status, 0) << parsed.err << r.out;
     const std::string disk =
@@ -479,7 +472,7 @@ TEST_F(ProbeTest, MessagesSayWhatHappened) {
                        " (from KELB_MODULE_DIR)\n");
 
   // The sun module marked as built for another machine.
-  std::string foreign = FileBytes(kSunModule);
+  std::string foreign = ReadFileBytes(kSunModule);
   ASSERT_GT(foreign.size(), sizeof(Elf64_Ehdr));
 #if defined(__aarch64__)
   const uint16_t machine = EM_RISCV;
@@ -491,7 +484,7 @@ TEST_F(ProbeTest, MessagesSayWhatHappened) {
   memcpy(foreign.data() + offsetof(Elf64_Ehdr, e_machine), &machine, sizeof machine);
   const std::string arm = dir_ + "/arm";
   ASSERT_EQ(mkdir(arm.c_str(), 0755), 0);
-  { std::ofstream(arm + "/sun.mod", std::ios::binary) << foreign; }
+  ASSERT_TRUE(WriteFileBytes(arm + "/sun.mod", foreign));
   r = Probe({"--modules", arm, img});
   EXPECT_EQ(r.status, 1);
   const std::string built_for =
@@ -530,7 +523,7 @@ TEST_F(ProbeTest, OneModuleAndOneMapOfEachName) {
   const std::string dir = ModuleFolder("mods", {{"sun-again.mod", kSunModule},
                                                 {"sun.mod", kSunModule},
                                                 {"twin.mod", kFaulty + "/sun_twin.mod"}});
-  { std::ofstream(dir + "/sun-copy.mod", std::ios::binary) << FileBytes(kSunModule); }
+  ASSERT_TRUE(WriteFileBytes(dir + "/sun-copy.mod", ReadFileBytes(kSunModule)));
   for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
            {"--modules", dir, img}, {"--modules", dir, img, "2"}}) {
     SCOPED_TRACE(args.size());

@@ -7,12 +7,13 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <system_error>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/file_bytes.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -64,9 +65,7 @@ class TempDir {
   // Writes a file of the given content under the folder; returns its path.
   std::string WriteFile(const std::string& name, const std::string& content = "x") const {
     const std::string full = (m_path / name).string();
-    std::ofstream out(full, std::ios::binary);
-    out << content;
-    EXPECT_TRUE(out.good()) << "cannot write " << full;
+    WriteFileBytes(full, content);
     return full;
   }
   // Makes a folder (with parents) under the folder; returns its path.

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/file_bytes.h"
 #include "tests/support/system_text.h"
 #include "tests/support/temp_dir.h"
 
@@ -83,11 +84,6 @@ WriterRun RunWriter(const std::string& input, const std::string& outputDir,
   return {result, captured.str()};
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(WriterFaults, AFailedCloseIsAFailedWrite) {
   TempDir tmp;
   const std::string input = tmp.WriteFile("dump.bin", "000011112222");
@@ -98,7 +94,7 @@ TEST(WriterFaults, AFailedCloseIsAFailedWrite) {
   // One dot: only 00.png was finished.
   EXPECT_EQ(r.out, "\n Begin Dumping PNGs, (total: 3)\n \n PNGs saved to: " + dir + ".\n " +
                        ".\n File Write Failed!\n\n");
-  EXPECT_EQ(ReadAll(dir + "/00.png"), "0000");
+  EXPECT_EQ(ReadFileBytes(dir + "/00.png"), "0000");
   EXPECT_FALSE(fs::exists(dir + "/01.png")) << "the image whose close failed stays";
   EXPECT_FALSE(fs::exists(dir + "/02.png"));
 }
@@ -114,7 +110,7 @@ TEST(WriterFaults, ALostCurrentDirectoryDeletesAndWritesNothing) {
   EXPECT_EQ(r.result, 0);
   EXPECT_EQ(r.out, "\n Begin Dumping PNGs, (total: 2)\n \n Current directory lost: " +
                        SystemText(EACCES) + " " + tmp.str() + "\n\n");
-  EXPECT_EQ(ReadAll(tmp / "dump/old.txt"), "old");
+  EXPECT_EQ(ReadFileBytes(tmp / "dump/old.txt"), "old");
   EXPECT_FALSE(fs::exists(tmp / "dump/00.png"));
 }
 

@@ -15,11 +15,8 @@ using win32test::CurrentDirectory;
 using win32test::IsDirectory;
 using win32test::IsFile;
 using win32test::MakeSymbolicLink;
-using win32test::ReadFileBytes;
 using win32test::ScratchFolder;
-using win32test::SystemText;
 using win32test::TestDrive;
-using win32test::WriteFileBytes;
 
 std::string Normalized(const std::string& path) {
   CDiskObject disk(nullptr);

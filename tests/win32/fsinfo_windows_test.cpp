@@ -9,7 +9,6 @@
 namespace {
 
 using win32test::ScratchFolder;
-using win32test::WriteFileBytes;
 
 TEST(WindowsFileIdentity, SameFolderHoweverSpelled) {
   ScratchFolder scratch;

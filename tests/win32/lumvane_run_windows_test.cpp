@@ -20,10 +20,8 @@ namespace {
 using win32test::IsDirectory;
 using win32test::IsFile;
 using win32test::MakeSymbolicLink;
-using win32test::ReadFileBytes;
 using win32test::ScratchFolder;
 using win32test::TestDrive;
-using win32test::WriteFileBytes;
 
 std::string g_lumvane;  // the program under test, from the command line
 

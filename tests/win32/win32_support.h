@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Helpers of the Windows tests: the scratch drive, self-cleaning folders on
-// it, the system's own error texts, and a status window that records.
+// it, and symbolic links as Wine and Windows make them. (Whole files:
+// tests/support/file_bytes.h; the system's error texts: system_text.h.)
 #pragma once
 
 // The platform's own way in to <windows.h> (lean, without min and max).
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "platform/afx.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/system_text.h"
 
 namespace win32test {
 
@@ -25,20 +28,6 @@ inline std::string TestDrive() {
   const char* drive = std::getenv("LUMVANE_TEST_DRIVE");
   if (drive == nullptr || drive[0] == '\0' || drive[1] != ':' || drive[2] != '\0') return "";
   return drive;
-}
-
-// The system's message text for code, trimmed, as an error text begins.
-inline std::string SystemText(DWORD code) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0x400, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-  std::string result = length != 0 && text != nullptr ? std::string(text, length) : "";
-  if (text != nullptr) LocalFree(text);
-  const char* blanks = " \t\r\n\v\f";
-  result.erase(result.find_last_not_of(blanks) + 1);
-  result.erase(0, result.find_first_not_of(blanks));
-  return result;
 }
 
 inline std::string CurrentDirectory() {
@@ -55,29 +44,6 @@ inline bool IsDirectory(const std::string& path) {
 inline bool IsFile(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-inline bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool ok =
-      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-      written == bytes.size();
-  return CloseHandle(file) && ok;
-}
-
-inline std::string ReadFileBytes(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
 }
 
 // Starts a command of the host (Wine only: a Unix program by its path, such
