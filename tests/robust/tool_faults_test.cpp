@@ -35,6 +35,7 @@
 #include "tests/support/file_bytes.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/transcript.h"
 
 #ifndef LUMVANE_BIN
 #error "LUMVANE_BIN must name the built tool"
@@ -44,18 +45,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kPrompt = "\n\n Any Key to Quit...\n";
-const std::string kBanner =
-    "\nLumvane Version 2.01-bld-060413\n"
-    "    Published by the Lumvane project\n"
-    "    Written by the Lumvane developers\n\n";
-
-// The standard output of a run up to the writer, and the writer's lines.
-std::string Analyse(const std::string& full) {
-  return kBanner + "\n Now Analyse this file: \n     " + full + "\n";
-}
-std::string Total(int n) { return "\n Begin Dumping PNGs, (total: " + std::to_string(n) + ")\n "; }
-std::string SavedTo(const std::string& dir) { return "\n PNGs saved to: " + dir + ".\n "; }
+using transcript::Analyse;
+using transcript::kPrompt;
+using transcript::SavedTo;
+using transcript::Total;
 // The name the tool gives the image numbered i: "00.png", "01.png", ...
 std::string ImageName(size_t i) {
   char name[32];

@@ -6,6 +6,7 @@
 #include "tests/support/file_bytes.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/transcript.h"
 
 #include <gtest/gtest.h>
 
@@ -22,11 +23,11 @@ namespace {
 
 using Bytes = pngdraw::Bytes;
 
-const std::string kBanner =
-    "\nLumvane Version 2.01-bld-060413\n"
-    "    Published by the Lumvane project\n"
-    "    Written by the Lumvane developers\n\n";
-const std::string kPrompt = "\n\n Any Key to Quit...\n";
+using transcript::Analyse;
+using transcript::kBanner;
+using transcript::kPrompt;
+using transcript::SavedTo;
+using transcript::Total;
 
 class LumvaneRun : public ::testing::Test {
  protected:
@@ -41,17 +42,6 @@ class LumvaneRun : public ::testing::Test {
     options.cwd = cwd.string();
     options.close_stdin = closeStdin;
     return RunProgram(argv, options);
-  }
-
-  // The standard output of a run that reached the writer.
-  static std::string Analyse(const fs::path& full) {
-    return kBanner + "\n Now Analyse this file: \n     " + full.string() + "\n";
-  }
-  static std::string Total(int n) {
-    return "\n Begin Dumping PNGs, (total: " + std::to_string(n) + ")\n ";
-  }
-  static std::string SavedTo(const fs::path& dir) {
-    return "\n PNGs saved to: " + dir.string() + ".\n ";
   }
 
   static std::set<std::string> Names(const fs::path& dir) {

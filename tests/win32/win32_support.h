@@ -36,6 +36,12 @@ inline std::string CurrentDirectory() {
   return length != 0 && length < MAX_PATH ? std::string(buffer, length) : "";
 }
 
+// Makes the current directory dir; false when it cannot.
+inline bool Enter(const std::string& dir) { return SetCurrentDirectoryA(dir.c_str()) != 0; }
+
+// Makes the folder dir (its parent must exist); false when it cannot.
+inline bool MakeDir(const std::string& dir) { return CreateDirectoryA(dir.c_str(), nullptr) != 0; }
+
 inline bool IsDirectory(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
