@@ -42,26 +42,6 @@ class ProbeTest : public ProbeRunTest {
       EXPECT_EQ(symlink(m.second.c_str(), (dir + "/" + m.first).c_str()), 0);
     return dir;
   }
-
-  // Rows of the table kelb-probe prints for `map`: name, start, length, offset.
-  static std::vector<std::vector<std::string>> Table(const std::string &out,
-                                                     const std::string &map) {
-    std::vector<std::vector<std::string>> rows;
-    bool in = false;
-    for (const std::string &line : Split(out, '\n')) {
-      if (line.size() > map.size() &&
-          line.compare(line.size() - map.size(), map.size(), map) == 0 &&
-          line.find(": ") != std::string::npos) {
-        in = true;
-        continue;
-      }
-      if (!in) continue;
-      if (line.empty()) break;
-      if (line.rfind("NAME", 0) == 0) continue;
-      rows.push_back(Words(line));
-    }
-    return rows;
-  }
 };
 
 const std::string kSunModule = std::string(KELB_MODULE_DIR) + "/sun.mod";
@@ -78,33 +58,17 @@ std::vector<uint8_t> SunSample() {
 }
 
 TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
-  const std::string img = dir_ + "/parted.img";
-  ASSERT_EQ(access(PARTED, X_OK), 0) << PARTED << ": parted is needed (apt-get install parted)";
-  ASSERT_TRUE(WriteFileBytes(img, ""));
-  ASSERT_EQ(truncate(img.c_str(), 64 << 20), 0);
-  ProgramRun made =
-      RunProgram({PARTED,       "-s",    img,      "mklabel", "sun",   "mkpart", "ext2",
-                  "0",          "12MiB", "mkpart", "ext2",    "12MiB", "30MiB",  "mkpart",
-                  "linux-swap", "30MiB", "40MiB",  "mkpart",  "ext2",  "48MiB",  "100%"});
-  ASSERT_EQ(made.status, 0) << made.err;
-  ProgramRun printed = RunProgram({PARTED, "-m", "-s", img, "unit", "s", "print"});
-  ASSERT_EQ(printed.status, 0) << printed.err;
-
-  // parted -m: "number:start s:end s:size s:...;" per partition.
-  std::vector<std::vector<std::string>> expected;
-  for (const std::string &line : Split(printed.out, '\n')) {
-    std::vector<std::string> f = Split(line, ':');
-    if (f.size() < 4 || f[0].empty() || f[0].find_first_not_of("0123456789") != std::string::npos)
-      continue;
-    auto sectors = [](std::string s) { return s.substr(0, s.size() - 1); };
-    expected.push_back({f[0], sectors(f[1]), sectors(f[3])});
-  }
-  ASSERT_GE(expected.size(), 4u) << printed.out;
+  const std::string img =
+      Parted("parted.img", 64,
+             {"mklabel", "sun", "mkpart", "ext2", "0", "12MiB", "mkpart", "ext2", "12MiB", "30MiB",
+              "mkpart", "linux-swap", "30MiB", "40MiB", "mkpart", "ext2", "48MiB", "100%"});
+  const Rows expected = PartedPrint(img).partitions;
+  ASSERT_GE(expected.size(), 4u);
 
   ProgramRun r = Probe({img});
   ASSERT_EQ(r.status, 0) << r.err;
   std::vector<std::vector<std::string>> rows = Table(r.out, "sun_partition_map");
-  ASSERT_EQ(rows.size(), expected.size()) << r.out << printed.out;
+  ASSERT_EQ(rows.size(), expected.size()) << r.out;
   for (size_t i = 0; i < rows.size(); i++) {
     ASSERT_EQ(rows[i].size(), 4u) << r.out;
     EXPECT_EQ(rows[i][0], expected[i][0]) << r.out;
