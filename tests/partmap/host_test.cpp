@@ -230,12 +230,18 @@ TEST_F(HostTest, StrtoulRejectsNonNumbersAndOverflow) {
   EXPECT_EQ(kelb_errno, KELB_ERR_BAD_NUMBER);
 }
 
-TEST_F(HostTest, StringServices) {
+TEST_F(HostTest, SprintfFormatsAndCountsWhatItWrote) {
   char buf[32];
   EXPECT_EQ(kelb_sprintf(buf, "%d-%s", -7, "x"), 4);
   EXPECT_STREQ(buf, "-7-x");
+}
+
+TEST_F(HostTest, StrcmpOrdersByTheFirstDifference) {
   EXPECT_EQ(kelb_strcmp("RDSK", "RDSK"), 0);
   EXPECT_LT(kelb_strcmp("RDSJ", "RDSK"), 0);
+}
+
+TEST_F(HostTest, MemmoveCopiesOverlappingBytes) {
   char over[] = "abcdef";
   kelb_memmove(over + 1, over, 4);
   EXPECT_STREQ(over, "aabcdf");

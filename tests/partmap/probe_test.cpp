@@ -375,11 +375,9 @@ TEST_F(ProbeTest, AFailedWriteToStandardOutputIsAFailure) {
 }
 
 // An empty --map or --modules is an error, not every map or the default
-// folder; --map takes a comma list and may be repeated, and selects every
-// map any name selects, each name having to select one.
-TEST_F(ProbeTest, MapAndModuleOptions) {
+// folder.
+TEST_F(ProbeTest, AnEmptyMapOrModulesNameIsAnError) {
   const std::string img = WriteImage("sample.img", SunSample());
-  const std::string blank = WriteImage("blank.img", std::vector<uint8_t>(4096));
   const std::vector<std::pair<std::vector<std::string>, std::string>> errors = {
       {{"--map", "", img}, "option --map needs a map or module name"},
       {{"--map=", img}, "option --map needs a map or module name"},
@@ -394,7 +392,13 @@ TEST_F(ProbeTest, MapAndModuleOptions) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "kelb-probe: " + e.second + "\nTry 'kelb-probe --help'.\n");
   }
+}
 
+// --map takes a comma list and may be repeated, and selects every map any
+// name selects (a module's name or a map's), as --help says.
+TEST_F(ProbeTest, MapNamesSelectEveryMapAnyNameSelects) {
+  const std::string img = WriteImage("sample.img", SunSample());
+  const std::string blank = WriteImage("blank.img", std::vector<uint8_t>(4096));
   ProgramRun r = Probe({"--map", "sun", "--map=apple,Linux/ADFS partition map", blank});
   EXPECT_EQ(r.status, 2) << r.err;
   std::vector<std::string> lines = Split(r.out, '\n');
@@ -408,16 +412,20 @@ TEST_F(ProbeTest, MapAndModuleOptions) {
   r = Probe({"--map", "amiga,sun_partition_map", img, "2"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 1u) << r.out;
-  r = Probe({"--map", "sun,nonesuch", img});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "kelb-probe: no partition map or module named 'nonesuch'\n");
 
   r = Probe({"--help"});
   EXPECT_NE(r.out.find("of module NAME (\"sun\"); a comma list, or the option given\n"
                        "                  again, uses every map any of the names selects\n"),
             std::string::npos)
       << r.out;
+}
+
+// Each name given to --map has to select a map.
+TEST_F(ProbeTest, AMapNameThatSelectsNothingIsAnError) {
+  const ProgramRun r = Probe({"--map", "sun,nonesuch", WriteImage("sample.img", SunSample())});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "kelb-probe: no partition map or module named 'nonesuch'\n");
 }
 
 // Each failure says what happened, once, naming the file or folder.
@@ -554,7 +562,7 @@ TEST_F(ProbeTest, ColumnsWidenToFit) {
                        "2                         0            1            0\n");
 }
 
-TEST_F(ProbeTest, VersionOption) {
+TEST_F(ProbeTest, VersionPrintsTheNameAndVersionAlone) {
   ProgramRun r = Probe({"--version"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, std::string("kelb-probe ") + KELB_PROBE_VERSION + "\n");
