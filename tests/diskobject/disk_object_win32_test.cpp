@@ -12,14 +12,7 @@
 
 namespace {
 
-using win32test::CurrentDirectory;
-using win32test::Enter;
-using win32test::IsDirectory;
-using win32test::IsFile;
-using win32test::MakeDir;
-using win32test::MakeSymbolicLink;
-using win32test::ScratchFolder;
-using win32test::TestDrive;
+using namespace win32test;
 
 TEST(WindowsMakeDirectoryTree, LevelsShownInOrderEndingWithTheTrailingBackslash) {
   ScratchFolder scratch;
@@ -229,7 +222,7 @@ TEST(WindowsHeldFolder, EmptyingNeverRemovesALinksTarget) {
     EXPECT_EQ(text.substr(text.rfind(' ') + 1), d + "\\link.png");
   }
   EXPECT_EQ(ReadFileBytes(scratch / "outside\\notes.txt"), "keep me");
-  win32test::RemoveSymbolicLink(d, "link.png");
+  RemoveSymbolicLink(d, "link.png");
 
   // A file is no folder to hold.
   CFolder file;

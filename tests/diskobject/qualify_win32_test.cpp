@@ -8,14 +8,7 @@
 
 namespace {
 
-using win32test::CurrentDirectory;
-using win32test::Enter;
-using win32test::IsDirectory;
-using win32test::IsFile;
-using win32test::MakeDir;
-using win32test::MakeSymbolicLink;
-using win32test::ScratchFolder;
-using win32test::TestDrive;
+using namespace win32test;
 
 std::string Normalized(const std::string& path) {
   CDiskObject disk(nullptr);

@@ -8,9 +8,7 @@
 
 namespace {
 
-using win32test::MakeDir;
-using win32test::MakeSymbolicLink;
-using win32test::ScratchFolder;
+using namespace win32test;
 
 // Creating a file over an old one never changes a file elsewhere: not
 // through a second name (hard link), not through a symbolic link, not into a
@@ -51,7 +49,7 @@ TEST(WindowsCreate, NeverWritesThroughALinkOrIntoAReadOnlyFile) {
     ASSERT_TRUE(WriteFileBytes(d + "\\plain.png", "old"));
   }
   folder.Close();
-  win32test::RemoveSymbolicLink(d, "soft.png");
+  RemoveSymbolicLink(d, "soft.png");
 }
 
 }  // namespace

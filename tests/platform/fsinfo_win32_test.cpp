@@ -8,7 +8,7 @@
 
 namespace {
 
-using win32test::ScratchFolder;
+using namespace win32test;
 
 TEST(WindowsFileIdentity, SameFolderHoweverSpelled) {
   ScratchFolder scratch;

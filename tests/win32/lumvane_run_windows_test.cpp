@@ -17,11 +17,7 @@
 
 namespace {
 
-using win32test::IsDirectory;
-using win32test::IsFile;
-using win32test::MakeSymbolicLink;
-using win32test::ScratchFolder;
-using win32test::TestDrive;
+using namespace win32test;
 
 std::string g_lumvane;  // the program under test, from the command line
 
@@ -280,7 +276,7 @@ TEST_F(LumvaneWindowsRun, AnOutputFolderThatIsALinkIsRefused) {
   EXPECT_EQ(run.status, 1u);
   EXPECT_EQ(ReadFileBytes(m_work / "docs\\letter.txt"), "keep me");
   EXPECT_FALSE(IsFile(m_work / "docs\\00.png"));
-  EXPECT_TRUE(win32test::RemoveSymbolicLink(m_work.path(), "dump"));
+  EXPECT_TRUE(RemoveSymbolicLink(m_work.path(), "dump"));
 }
 
 // Old files the emptying cannot delete, each alone in the output folder: a
@@ -307,11 +303,11 @@ TEST_F(LumvaneWindowsRun, AnImageIsNeverWrittenThroughALinkOrIntoAReadOnlyFile) 
     EXPECT_EQ(run.status, 1u);
     EXPECT_EQ(ReadFileBytes(m_work / "outside\\notes.txt"), "keep me");
     if (link) {
-      ASSERT_TRUE(win32test::RemoveSymbolicLink(dump, "00.png"));
+      ASSERT_TRUE(RemoveSymbolicLink(dump, "00.png"));
     } else {
       EXPECT_EQ(ReadFileBytes(dump + "\\00.png"), "old bytes");
     }
-    win32test::RemoveTree(dump);
+    RemoveTree(dump);
   }
 }
 
@@ -406,7 +402,7 @@ TEST_F(LumvaneWindowsRun, SwappingTheFolderForALinkWhileItIsEmptiedChangesNothin
   files.RemoveAll();
   ASSERT_TRUE(disk.ListFiles(m_work.path().c_str(), files, LIST_BARE_NAMES));
   EXPECT_EQ(files.GetSize(), 1);  // dump.bin alone: no image beside the input
-  EXPECT_TRUE(win32test::RemoveSymbolicLink(m_work.path(), "dump"));
+  EXPECT_TRUE(RemoveSymbolicLink(m_work.path(), "dump"));
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 namespace {
 
-using win32test::TestDrive;
+using namespace win32test;
 
 TEST(TestDrive, RootIsADirectoryAndReadsBackWithItsBackslash) {
   const std::string drive = TestDrive();

@@ -12,12 +12,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/afx.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/system_text.h"
+#include "tests/support/temp_dir.h"
 
 namespace win32test {
 
@@ -128,36 +130,30 @@ inline void RemoveTree(const std::string& path) {
   RemoveDirectoryA(path.c_str());
 }
 
-// A folder of its own at the root of the test drive ("E:\lumvane-w-...")
-// for one test, removed afterwards; the current directory is put back too.
+// A TempDir of its own at the root of the test drive ("E:\lumvane-test-...")
+// for one test, removed afterwards, with the drive-root names it handed out;
+// the current directory is put back first, so that nothing holds the folder.
 class ScratchFolder {
  public:
   ScratchFolder() : m_saved(CurrentDirectory()) {
-    const std::string drive = TestDrive();
-    if (drive.empty()) return;
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
-      const std::string candidate = drive + "\\lumvane-w-" + std::to_string(GetCurrentProcessId()) +
-                                    "-" + std::to_string(counter++);
-      if (CreateDirectoryA(candidate.c_str(), nullptr)) m_path = candidate;
-    }
-    EXPECT_FALSE(m_path.empty()) << "cannot make a folder on " << drive;
+    if (TestDrive().empty()) return;
+    m_folder.emplace(TestDrive() + "\\");
+    m_path = m_folder->str();
   }
   ~ScratchFolder() {
     if (!m_saved.empty()) SetCurrentDirectoryA(m_saved.c_str());
     for (const std::string& extra : m_extra) RemoveTree(extra);
-    if (!m_path.empty()) RemoveTree(m_path);
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
   bool ok() const { return !m_path.empty(); }
-  // "E:\lumvane-w-..." without a trailing backslash.
+  // "E:\lumvane-test-..." without a trailing backslash.
   const std::string& path() const { return m_path; }
   std::string operator/(const std::string& name) const { return m_path + "\\" + name; }
   // The folder's own name, without the drive.
   std::string name() const { return m_path.substr(3); }
-  // A name at the drive root, unique to this folder ("lumvane-w-...-tag");
+  // A name at the drive root, unique to this folder ("lumvane-test-...-tag");
   // the file or folder of that name is removed with the folder.
   std::string RootName(const std::string& tag) {
     const std::string name = this->name() + "-" + tag;
@@ -169,6 +165,7 @@ class ScratchFolder {
 
  private:
   std::string m_saved;
+  std::optional<TempDir> m_folder;
   std::string m_path;
   std::vector<std::string> m_extra;
 };
