@@ -119,7 +119,7 @@ TEST(WindowsMakeDirectoryTree, MissingShareFailsAtTheFirstLevel) {
   EXPECT_EQ(CurrentDirectory(), scratch.path());
 }
 
-TEST(WindowsListFiles, PrefixedNamesAndAMissingDirectory) {
+TEST(WindowsListFiles, PrefixedNamesFollowTheCallersSpelling) {
   ScratchFolder scratch;
   REQUIRE_TEST_DRIVE(scratch);
   const std::string d = scratch / "d";
@@ -137,12 +137,20 @@ TEST(WindowsListFiles, PrefixedNamesAndAMissingDirectory) {
   std::sort(listed.begin() + 1, listed.end());
   EXPECT_EQ(listed[1], d + "\\a.png");
   EXPECT_EQ(listed[2], d + "\\b");
+}
 
+TEST(WindowsListFiles, AMissingDirectoryFailsWithTheSystemTextAndKeepsTheList) {
+  ScratchFolder scratch;
+  REQUIRE_TEST_DRIVE(scratch);
+  CDiskObject disk(nullptr);
+  CStringArray files;
+  files.Add("kept");
   const std::string missing = scratch / "missing";
   EXPECT_FALSE(disk.ListFiles(missing.c_str(), files, LIST_BARE_NAMES));
   EXPECT_EQ(std::string(disk.m_errorText.GetString()),
             SystemText(ERROR_PATH_NOT_FOUND) + " " + missing + "\\*.*");
-  EXPECT_EQ(files.GetSize(), 3);
+  ASSERT_EQ(files.GetSize(), 1);
+  EXPECT_EQ(std::string(files[0].GetString()), "kept");
 }
 
 TEST(WindowsDeleteDirectoryFiles, ReadOnlyFileStopsWithTheAccessDeniedText) {

@@ -201,14 +201,16 @@ TEST_F(LumvaneWindowsRun, PathsWithSeparatorsAreUsedAsTyped) {
   EXPECT_TRUE(IsFile(noExt));
 }
 
-TEST_F(LumvaneWindowsRun, NoArgumentAndAMissingInput) {
-  RunResult run = RunLumvane({}, m_work.path(), m_logs);
+TEST_F(LumvaneWindowsRun, NoArgumentShowsTheUsage) {
+  const RunResult run = RunLumvane({}, m_work.path(), m_logs);
   EXPECT_EQ(run.out, Crlf(kBanner + kPrompt));
   EXPECT_EQ(run.err, Crlf("\n Usage:\n\n      Lumvane.exe FILE\n\n"));
   EXPECT_EQ(run.status, 1u);
+}
 
+TEST_F(LumvaneWindowsRun, AMissingInputFailsToOpenAndMakesNoFolder) {
   const std::string missing = m_work / "missing.bin";
-  run = RunLumvane({missing}, m_work.path(), m_logs);
+  const RunResult run = RunLumvane({missing}, m_work.path(), m_logs);
   EXPECT_EQ(run.out, Crlf(Analyse(missing) + "\n File Open Failed!\n\n" + kPrompt));
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 1u);
