@@ -12,6 +12,7 @@
 
 #include "diskobject/DiskObject.h"
 #include "tests/support/as_nobody.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/recording_wnd.h"
 #include "tests/support/system_text.h"
 #include "tests/support/temp_dir.h"
@@ -65,7 +66,7 @@ TEST(DiskObjectPosix, PathsPastTwoHundredSixtyCharactersAreNotCut) {
   EXPECT_EQ(rel.str(), deep.substr(0, deep.rfind('/')) + "/sibling/");
   ASSERT_TRUE(obj.MakeDirectoryTree("x"));
   EXPECT_TRUE(fs::is_directory(deep + "/x"));
-  std::ofstream(deep + "/x/f") << "data";
+  ASSERT_TRUE(WriteFileBytes(deep + "/x/f", "data"));
   EXPECT_TRUE(obj.DeleteDirectoryFiles("x"));
   EXPECT_FALSE(fs::exists(deep + "/x/f"));
 }

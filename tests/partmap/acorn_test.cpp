@@ -92,7 +92,7 @@ TEST_F(AcornTest, FlagsLowNibbleMustBeNine) {
   ExpectNotFound(Disk(std::vector<uint8_t>(16 * 512, 0)));
 }
 
-TEST_F(AcornTest, MapSectorFromGeometry) {
+TEST_F(AcornTest, MapSectorComesFromTheDiscGeometry) {
   // 10 cylinders x 63 sectors x (15 heads + 1 for bit 6 of byte 456).
   AcornDisk d(10200, 63, 15, true, 10);
   d.Entry(0, kAcornLinux, 1000, 77);
@@ -182,7 +182,7 @@ TEST_F(AcornTest, FindPartitionJudgesByRangeAndEntryOnly) {
   }
 }
 
-TEST_F(AcornTest, ReadAndAllocationFailures) {
+TEST_F(AcornTest, FailedReadsAndAllocationsReachTheCaller) {
   for (uint64_t sector : {6u, 16u}) {
     SCOPED_TRACE(sector);
     kelb_host::clear_error();

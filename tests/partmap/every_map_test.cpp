@@ -251,7 +251,7 @@ TEST_P(EveryMapTest, HooksGetCallersPartitionHandleWhileReadsCountFromWholeDisk)
 // partition gives null and leaves kelb_errno 0; a name that is no number,
 // looked up with no error set, is refused with "invalid partition" without
 // reading the disk.
-TEST_P(EveryMapTest, FindPartitionByName) {
+TEST_P(EveryMapTest, FindsEachPartitionByNameAndNoOther) {
   kelb_disk *disk = Disk(GetParam().disk);
   ExpectEachFoundByName(disk);
   kelb_partition *p = map->find_partition(disk, GetParam().with_text.first);

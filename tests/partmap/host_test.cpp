@@ -2,6 +2,7 @@
 // The stand-in host's services, as the modules see them.
 
 #include "tests/partmap/kelb_fixture.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
 #include <climits>
@@ -168,11 +169,7 @@ TEST_F(HostTest, ImageFilesOpenReadOnlyAndNameThePathOnFailure) {
   const std::string path = temp / "disk.img";
   std::vector<uint8_t> bytes = Numbered(3);
   bytes.resize(bytes.size() + 100, 0xEE);  // partial sector at the end
-  {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-  }
+  ASSERT_TRUE(WriteFileBytes(path, bytes));
   ASSERT_EQ(chmod(path.c_str(), 0444), 0);
   kelb_disk *disk = kelb_host::open_image(path);
   ASSERT_NE(disk, nullptr) << Message();
@@ -233,12 +230,18 @@ TEST_F(HostTest, StrtoulRejectsNonNumbersAndOverflow) {
   EXPECT_EQ(kelb_errno, KELB_ERR_BAD_NUMBER);
 }
 
-TEST_F(HostTest, StringServices) {
+TEST_F(HostTest, SprintfFormatsAndCountsWhatItWrote) {
   char buf[32];
   EXPECT_EQ(kelb_sprintf(buf, "%d-%s", -7, "x"), 4);
   EXPECT_STREQ(buf, "-7-x");
+}
+
+TEST_F(HostTest, StrcmpOrdersByTheFirstDifference) {
   EXPECT_EQ(kelb_strcmp("RDSK", "RDSK"), 0);
   EXPECT_LT(kelb_strcmp("RDSJ", "RDSK"), 0);
+}
+
+TEST_F(HostTest, MemmoveCopiesOverlappingBytes) {
   char over[] = "abcdef";
   kelb_memmove(over + 1, over, 4);
   EXPECT_STREQ(over, "aabcdf");
@@ -389,11 +392,6 @@ TEST_F(HostTest, EntryPointsRunTheirOwnModuleInOneGlobalScope) {
   }
 }
 
-std::string FileBytes(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // inspect_module's refusal of `bytes`, or "accepted".
 std::string Refusal(const std::string &bytes) {
   std::string name, error;
@@ -406,7 +404,7 @@ std::string Refusal(const std::string &bytes) {
 // A module file damaged each way is refused, naming the file and saying
 // what is wrong, before anything of it is mapped.
 TEST_F(HostTest, DamagedModuleFilesAreRefusedWithTheReason) {
-  const std::string sound = FileBytes(ModulePath("sun"));
+  const std::string sound = ReadFileBytes(ModulePath("sun"));
   ASSERT_GT(sound.size(), sizeof(Elf64_Ehdr));
   EXPECT_EQ(Refusal(sound), "accepted");
 
@@ -474,7 +472,7 @@ TEST_F(HostTest, DamagedModuleFilesAreRefusedWithTheReason) {
       {"entry_points_past_their_section", true, false,
        "kelb_mod_init lies outside its section .text"}};
   for (const auto &k : kSeeds)
-    EXPECT_EQ(Refusal(FileBytes(seeds + k.seed)), refusal(k.wide, k.big, k.reason)) << k.seed;
+    EXPECT_EQ(Refusal(ReadFileBytes(seeds + k.seed)), refusal(k.wide, k.big, k.reason)) << k.seed;
 
   // load_module checks the same, and says which file it refused.
   TempDir dir;
@@ -526,7 +524,7 @@ TEST_F(HostTest, EntryPointsThatAreNotCodeAreRefused) {
 TEST_F(HostTest, OneModuleAndOneMapOfEachName) {
   TempDir dir;
   const std::string sun = ModulePath("sun");
-  const std::string copy = dir.WriteFile("copy.mod", FileBytes(sun));
+  const std::string copy = dir.WriteFile("copy.mod", ReadFileBytes(sun));
   const std::string link = dir / "link.mod";
   ASSERT_EQ(symlink(sun.c_str(), link.c_str()), 0);
   const std::string twin = KELB_FAULTY_MODULE_DIR "/sun_twin.mod";
@@ -568,9 +566,9 @@ TEST_F(HostTest, OneModuleAndOneMapOfEachName) {
 // renaming process ends with them or after a minute.
 TEST_F(HostTest, TheFileCheckedIsTheFileLoaded) {
   TempDir dir;
-  const std::string good = dir.WriteFile("good", FileBytes(ModulePath("sun")));
+  const std::string good = dir.WriteFile("good", ReadFileBytes(ModulePath("sun")));
   const std::string bad =
-      dir.WriteFile("bad", FileBytes(KELB_FAULTY_MODULE_DIR "/data_entries.mod"));
+      dir.WriteFile("bad", ReadFileBytes(KELB_FAULTY_MODULE_DIR "/data_entries.mod"));
   const std::string target = dir / "swapped.mod", next = dir / "next";
   ASSERT_EQ(link(good.c_str(), target.c_str()), 0);
   const size_t descriptors = OpenDescriptors();

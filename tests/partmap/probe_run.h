@@ -2,21 +2,26 @@
 // ProbeRunTest: the base fixture of the kelb-probe end-to-end tests. Each test
 // gets a fresh temporary folder dir_ (removed afterwards) and runs programs
 // with RunProgram (support/run_program.h), or kelb-probe (KELB_PROBE) with
-// Probe. Text helpers Split and Words come with it.
+// Probe; Parted labels a blank image with parted, PartedPrint reads it back.
+// Text helpers Split and Words, and the parsers of kelb-probe's table and of
+// `parted -m`, come with it.
 #ifndef KELB_PROBE_RUN_H
 #define KELB_PROBE_RUN_H
 
+#include "tests/support/file_bytes.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <sstream>
 #include <string>
 #include <vector>
 
-#ifndef KELB_PROBE
-#error "KELB_PROBE must name the built kelb-probe"
+#if !defined(KELB_PROBE) || !defined(PARTED)
+#error "KELB_PROBE and PARTED must name the built kelb-probe and parted"
 #endif
 
 namespace kelb_test {
@@ -37,12 +42,75 @@ inline std::vector<std::string> Words(const std::string &line) {
   return w;
 }
 
+using Rows = std::vector<std::vector<std::string>>;
+
+// The table kelb-probe prints for `map` (name, start, length, offset per
+// row), and whether it printed one at all.
+inline Rows Table(const std::string &out, const std::string &map, bool *found = nullptr) {
+  Rows rows;
+  bool in = false;
+  if (found) *found = false;
+  for (const std::string &line : Split(out, '\n')) {
+    if (!in) {
+      const std::string head = ": " + map;
+      in = line.size() >= head.size() &&
+           line.compare(line.size() - head.size(), head.size(), head) == 0;
+      if (in && found) *found = true;
+      continue;
+    }
+    if (line.empty()) break;
+    if (line.rfind("NAME", 0) != 0) rows.push_back(Words(line));
+  }
+  return rows;
+}
+
+// parted -m lines: "number:start s:end s:size s:fs:name:flags;". Partitions
+// and free space come apart; both as {number, start, size}.
+struct PartedTable {
+  Rows partitions, free;
+};
+
+inline PartedTable ParsePartedM(const std::string &out) {
+  PartedTable t;
+  auto sectors = [](const std::string &s) { return s.substr(0, s.size() - 1); };
+  for (const std::string &line : Split(out, '\n')) {
+    std::vector<std::string> f = Split(line, ':');
+    if (f.size() < 5 || f[0].empty() || f[0].find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    std::vector<std::string> row = {f[0], sectors(f[1]), sectors(f[3])};
+    (f[4].rfind("free", 0) == 0 ? t.free : t.partitions).push_back(row);
+  }
+  return t;
+}
+
 class ProbeRunTest : public ::testing::Test {
  protected:
   // Runs kelb-probe with `args`.
   static ProgramRun Probe(std::vector<std::string> args, const RunOptions &options = {}) {
     args.insert(args.begin(), KELB_PROBE);
     return RunProgram(args, options);
+  }
+
+  // A blank image of `mib` MiB labelled by parted with `args` after -s IMG.
+  std::string Parted(const std::string &name, int mib, const std::vector<std::string> &args) {
+    const std::string img = dir_ + "/" + name;
+    if (access(PARTED, X_OK) != 0) {
+      ADD_FAILURE() << PARTED << ": parted is needed (apt-get install parted)";
+      return img;
+    }
+    WriteFileBytes(img, "");
+    EXPECT_EQ(truncate(img.c_str(), off_t(mib) << 20), 0);
+    std::vector<std::string> cmd = {PARTED, "-s", img};
+    cmd.insert(cmd.end(), args.begin(), args.end());
+    ProgramRun made = RunProgram(cmd);
+    EXPECT_EQ(made.status, 0) << made.err;
+    return img;
+  }
+
+  PartedTable PartedPrint(const std::string &img) {
+    ProgramRun printed = RunProgram({PARTED, "-m", "-s", img, "unit", "s", "print", "free"});
+    EXPECT_EQ(printed.status, 0) << printed.err;
+    return ParsePartedM(printed.out);
   }
 
   TempDir temp_;

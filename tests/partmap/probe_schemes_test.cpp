@@ -4,7 +4,6 @@
 
 #include "tests/partmap/probe_run.h"
 
-#include <fstream>
 #include <set>
 #include <string>
 #include <utility>
@@ -13,47 +12,6 @@
 using namespace kelb_test;
 
 namespace {
-
-using Rows = std::vector<std::vector<std::string>>;
-
-// The table kelb-probe prints for `map` (name, start, length, offset per
-// row), and whether it printed one at all.
-Rows Table(const std::string &out, const std::string &map, bool *found = nullptr) {
-  Rows rows;
-  bool in = false;
-  if (found) *found = false;
-  for (const std::string &line : Split(out, '\n')) {
-    if (!in) {
-      const std::string head = ": " + map;
-      in = line.size() >= head.size() &&
-           line.compare(line.size() - head.size(), head.size(), head) == 0;
-      if (in && found) *found = true;
-      continue;
-    }
-    if (line.empty()) break;
-    if (line.rfind("NAME", 0) != 0) rows.push_back(Words(line));
-  }
-  return rows;
-}
-
-// parted -m lines: "number:start s:end s:size s:fs:name:flags;". Partitions
-// and free space come apart; both as {number, start, size}.
-struct PartedTable {
-  Rows partitions, free;
-};
-
-PartedTable ParsePartedM(const std::string &out) {
-  PartedTable t;
-  auto sectors = [](const std::string &s) { return s.substr(0, s.size() - 1); };
-  for (const std::string &line : Split(out, '\n')) {
-    std::vector<std::string> f = Split(line, ':');
-    if (f.size() < 5 || f[0].empty() || f[0].find_first_not_of("0123456789") != std::string::npos)
-      continue;
-    std::vector<std::string> row = {f[0], sectors(f[1]), sectors(f[3])};
-    (f[4].rfind("free", 0) == 0 ? t.free : t.partitions).push_back(row);
-  }
-  return t;
-}
 
 const std::vector<std::string> kMaps = {"sun_partition_map", "amiga_partition_map",
                                         "apple_partition_map", "Linux/ADFS partition map"};
@@ -72,28 +30,6 @@ class ProbeSchemesTest : public ProbeRunTest {
       EXPECT_EQ(found, other == map) << other << " in\n" << r.out;
     }
     return Table(r.out, map);
-  }
-
-  // A blank image of `mib` MiB labelled by parted with `args` after -s IMG.
-  std::string Parted(const std::string &name, int mib, const std::vector<std::string> &args) {
-    const std::string img = dir_ + "/" + name;
-    if (access(PARTED, X_OK) != 0) {
-      ADD_FAILURE() << PARTED << ": parted is needed (apt-get install parted)";
-      return img;
-    }
-    { std::ofstream(img, std::ios::binary).close(); }
-    EXPECT_EQ(truncate(img.c_str(), off_t(mib) << 20), 0);
-    std::vector<std::string> cmd = {PARTED, "-s", img};
-    cmd.insert(cmd.end(), args.begin(), args.end());
-    ProgramRun made = RunProgram(cmd);
-    EXPECT_EQ(made.status, 0) << made.err;
-    return img;
-  }
-
-  PartedTable PartedPrint(const std::string &img) {
-    ProgramRun printed = RunProgram({PARTED, "-m", "-s", img, "unit", "s", "print", "free"});
-    EXPECT_EQ(printed.status, 0) << printed.err;
-    return ParsePartedM(printed.out);
   }
 };
 

@@ -4,6 +4,7 @@
 
 #include "host/disk_labels.h"
 #include "tests/partmap/probe_run.h"
+#include "tests/support/file_bytes.h"
 
 #include <cerrno>
 #include <cstddef>
@@ -11,7 +12,6 @@
 #include <cstring>
 #include <elf.h>
 #include <fcntl.h>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <sys/socket.h>
@@ -28,9 +28,7 @@ class ProbeTest : public ProbeRunTest {
  protected:
   std::string WriteImage(const std::string &name, const std::vector<uint8_t> &bytes) {
     const std::string path = dir_ + "/" + name;
-    std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char *>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
+    WriteFileBytes(path, bytes);
     return path;
   }
 
@@ -44,32 +42,7 @@ class ProbeTest : public ProbeRunTest {
       EXPECT_EQ(symlink(m.second.c_str(), (dir + "/" + m.first).c_str()), 0);
     return dir;
   }
-
-  // Rows of the table kelb-probe prints for `map`: name, start, length, offset.
-  static std::vector<std::vector<std::string>> Table(const std::string &out,
-                                                     const std::string &map) {
-    std::vector<std::vector<std::string>> rows;
-    bool in = false;
-    for (const std::string &line : Split(out, '\n')) {
-      if (line.size() > map.size() &&
-          line.compare(line.size() - map.size(), map.size(), map) == 0 &&
-          line.find(": ") != std::string::npos) {
-        in = true;
-        continue;
-      }
-      if (!in) continue;
-      if (line.empty()) break;
-      if (line.rfind("NAME", 0) == 0) continue;
-      rows.push_back(Words(line));
-    }
-    return rows;
-  }
 };
-
-std::string FileBytes(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 const std::string kSunModule = std::string(KELB_MODULE_DIR) + "/sun.mod";
 const std::string kFaulty = KELB_FAULTY_MODULE_DIR;
@@ -85,33 +58,17 @@ std::vector<uint8_t> SunSample() {
 }
 
 TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
-  const std::string img = dir_ + "/parted.img";
-  ASSERT_EQ(access(PARTED, X_OK), 0) << PARTED << ": parted is needed (apt-get install parted)";
-  { std::ofstream(img, std::ios::binary).close(); }
-  ASSERT_EQ(truncate(img.c_str(), 64 << 20), 0);
-  ProgramRun made =
-      RunProgram({PARTED,       "-s",    img,      "mklabel", "sun",   "mkpart", "ext2",
-                  "0",          "12MiB", "mkpart", "ext2",    "12MiB", "30MiB",  "mkpart",
-                  "linux-swap", "30MiB", "40MiB",  "mkpart",  "ext2",  "48MiB",  "100%"});
-  ASSERT_EQ(made.status, 0) << made.err;
-  ProgramRun printed = RunProgram({PARTED, "-m", "-s", img, "unit", "s", "print"});
-  ASSERT_EQ(printed.status, 0) << printed.err;
-
-  // parted -m: "number:start s:end s:size s:...;" per partition.
-  std::vector<std::vector<std::string>> expected;
-  for (const std::string &line : Split(printed.out, '\n')) {
-    std::vector<std::string> f = Split(line, ':');
-    if (f.size() < 4 || f[0].empty() || f[0].find_first_not_of("0123456789") != std::string::npos)
-      continue;
-    auto sectors = [](std::string s) { return s.substr(0, s.size() - 1); };
-    expected.push_back({f[0], sectors(f[1]), sectors(f[3])});
-  }
-  ASSERT_GE(expected.size(), 4u) << printed.out;
+  const std::string img =
+      Parted("parted.img", 64,
+             {"mklabel", "sun", "mkpart", "ext2", "0", "12MiB", "mkpart", "ext2", "12MiB", "30MiB",
+              "mkpart", "linux-swap", "30MiB", "40MiB", "mkpart", "ext2", "48MiB", "100%"});
+  const Rows expected = PartedPrint(img).partitions;
+  ASSERT_GE(expected.size(), 4u);
 
   ProgramRun r = Probe({img});
   ASSERT_EQ(r.status, 0) << r.err;
   std::vector<std::vector<std::string>> rows = Table(r.out, "sun_partition_map");
-  ASSERT_EQ(rows.size(), expected.size()) << r.out << printed.out;
+  ASSERT_EQ(rows.size(), expected.size()) << r.out;
   for (size_t i = 0; i < rows.size(); i++) {
     ASSERT_EQ(rows[i].size(), 4u) << r.out;
     EXPECT_EQ(rows[i][0], expected[i][0]) << r.out;
@@ -336,7 +293,7 @@ TEST_F(ProbeTest, JsonParsesWhateverBytesThePathHolds) {
     ProgramRun r = Probe(c.args);
     ASSERT_EQ(r.status, c.status) << r.err;
     const std::string out = dir_ + "/out.json";
-    { std::ofstream(out, std::ios::binary) << r.out; }
+    ASSERT_TRUE(WriteFileBytes(out, r.out));
     ProgramRun parsed = RunProgram({"/usr/bin/python3", "-c", script, out});
     ASSERT_EQ(parsed.status, 0) << parsed.err << r.out;
     const std::string disk =
@@ -418,11 +375,9 @@ TEST_F(ProbeTest, AFailedWriteToStandardOutputIsAFailure) {
 }
 
 // An empty --map or --modules is an error, not every map or the default
-// folder; --map takes a comma list and may be repeated, and selects every
-// map any name selects, each name having to select one.
-TEST_F(ProbeTest, MapAndModuleOptions) {
+// folder.
+TEST_F(ProbeTest, AnEmptyMapOrModulesNameIsAnError) {
   const std::string img = WriteImage("sample.img", SunSample());
-  const std::string blank = WriteImage("blank.img", std::vector<uint8_t>(4096));
   const std::vector<std::pair<std::vector<std::string>, std::string>> errors = {
       {{"--map", "", img}, "option --map needs a map or module name"},
       {{"--map=", img}, "option --map needs a map or module name"},
@@ -437,7 +392,13 @@ TEST_F(ProbeTest, MapAndModuleOptions) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "kelb-probe: " + e.second + "\nTry 'kelb-probe --help'.\n");
   }
+}
 
+// --map takes a comma list and may be repeated, and selects every map any
+// name selects (a module's name or a map's), as --help says.
+TEST_F(ProbeTest, MapNamesSelectEveryMapAnyNameSelects) {
+  const std::string img = WriteImage("sample.img", SunSample());
+  const std::string blank = WriteImage("blank.img", std::vector<uint8_t>(4096));
   ProgramRun r = Probe({"--map", "sun", "--map=apple,Linux/ADFS partition map", blank});
   EXPECT_EQ(r.status, 2) << r.err;
   std::vector<std::string> lines = Split(r.out, '\n');
@@ -451,16 +412,20 @@ TEST_F(ProbeTest, MapAndModuleOptions) {
   r = Probe({"--map", "amiga,sun_partition_map", img, "2"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 1u) << r.out;
-  r = Probe({"--map", "sun,nonesuch", img});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "kelb-probe: no partition map or module named 'nonesuch'\n");
 
   r = Probe({"--help"});
   EXPECT_NE(r.out.find("of module NAME (\"sun\"); a comma list, or the option given\n"
                        "                  again, uses every map any of the names selects\n"),
             std::string::npos)
       << r.out;
+}
+
+// Each name given to --map has to select a map.
+TEST_F(ProbeTest, AMapNameThatSelectsNothingIsAnError) {
+  const ProgramRun r = Probe({"--map", "sun,nonesuch", WriteImage("sample.img", SunSample())});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "kelb-probe: no partition map or module named 'nonesuch'\n");
 }
 
 // Each failure says what happened, once, naming the file or folder.
@@ -479,7 +444,7 @@ TEST_F(ProbeTest, MessagesSayWhatHappened) {
                        " (from KELB_MODULE_DIR)\n");
 
   // The sun module marked as built for another machine.
-  std::string foreign = FileBytes(kSunModule);
+  std::string foreign = ReadFileBytes(kSunModule);
   ASSERT_GT(foreign.size(), sizeof(Elf64_Ehdr));
 #if defined(__aarch64__)
   const uint16_t machine = EM_RISCV;
@@ -491,7 +456,7 @@ TEST_F(ProbeTest, MessagesSayWhatHappened) {
   memcpy(foreign.data() + offsetof(Elf64_Ehdr, e_machine), &machine, sizeof machine);
   const std::string arm = dir_ + "/arm";
   ASSERT_EQ(mkdir(arm.c_str(), 0755), 0);
-  { std::ofstream(arm + "/sun.mod", std::ios::binary) << foreign; }
+  ASSERT_TRUE(WriteFileBytes(arm + "/sun.mod", foreign));
   r = Probe({"--modules", arm, img});
   EXPECT_EQ(r.status, 1);
   const std::string built_for =
@@ -530,7 +495,7 @@ TEST_F(ProbeTest, OneModuleAndOneMapOfEachName) {
   const std::string dir = ModuleFolder("mods", {{"sun-again.mod", kSunModule},
                                                 {"sun.mod", kSunModule},
                                                 {"twin.mod", kFaulty + "/sun_twin.mod"}});
-  { std::ofstream(dir + "/sun-copy.mod", std::ios::binary) << FileBytes(kSunModule); }
+  ASSERT_TRUE(WriteFileBytes(dir + "/sun-copy.mod", ReadFileBytes(kSunModule)));
   for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
            {"--modules", dir, img}, {"--modules", dir, img, "2"}}) {
     SCOPED_TRACE(args.size());
@@ -597,7 +562,7 @@ TEST_F(ProbeTest, ColumnsWidenToFit) {
                        "2                         0            1            0\n");
 }
 
-TEST_F(ProbeTest, VersionOption) {
+TEST_F(ProbeTest, VersionPrintsTheNameAndVersionAlone) {
   ProgramRun r = Probe({"--version"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, std::string("kelb-probe ") + KELB_PROBE_VERSION + "\n");

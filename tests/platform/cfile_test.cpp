@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: MIT
-#include <fstream>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -11,14 +10,8 @@
 #include "platform/afx.h"
 #include "platform/blockreader.h"
 #include "platform/iobuffer.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
-
-namespace {
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-}  // namespace
 
 TEST(CFile, WriteCreatesThenReadReturnsTheBytes) {
   TempDir dir;
@@ -30,7 +23,7 @@ TEST(CFile, WriteCreatesThenReadReturnsTheBytes) {
     EXPECT_EQ(f.GetPosition(), 11u);
     EXPECT_EQ(f.GetLength(), 11u);
   }  // the destructor closes and flushes
-  EXPECT_EQ(ReadAll(path), "hello world");
+  EXPECT_EQ(ReadFileBytes(path), "hello world");
 
   CFile f;
   ASSERT_TRUE(f.Open(path.c_str(), CFile::modeRead));
@@ -46,17 +39,23 @@ TEST(CFile, WriteCreatesThenReadReturnsTheBytes) {
   EXPECT_TRUE(f.Close());  // closing twice is harmless
 }
 
-TEST(CFile, CreateCutsAnExistingFileAndWriteOnlyCannotRead) {
+TEST(CFile, CreateCutsAnExistingFile) {
   TempDir dir;
   const std::string path = dir.WriteFile("old.png", "a much longer old content");
   CFile f;
   ASSERT_TRUE(f.Open(path.c_str(), 0x1001));
   EXPECT_EQ(f.GetLength(), 0u);
   EXPECT_TRUE(f.Write("new", 3));
+  EXPECT_TRUE(f.Close());
+  EXPECT_EQ(ReadFileBytes(path), "new");
+}
+
+TEST(CFile, AFileOpenedForWritingOnlyCannotBeRead) {
+  TempDir dir;
+  CFile f;
+  ASSERT_TRUE(f.Open((dir / "out.bin").c_str(), CFile::modeCreate | CFile::modeWrite));
   char c;
   EXPECT_EQ(f.Read(&c, 1), -1);
-  f.Close();
-  EXPECT_EQ(ReadAll(path), "new");
 }
 
 TEST(CFile, OpenFailuresComeBackAsResults) {
@@ -68,7 +67,10 @@ TEST(CFile, OpenFailuresComeBackAsResults) {
   EXPECT_FALSE(f.Open(dir.str().c_str(), CFile::modeRead));  // a directory
   EXPECT_FALSE(f.Open(nullptr, CFile::modeRead));
   EXPECT_FALSE(f.Open((dir / "no/such/dir/x.png").c_str(), CFile::modeCreate | CFile::modeWrite));
-  // Operations on a closed file fail instead of crashing.
+}
+
+TEST(CFile, OperationsOnAClosedFileFail) {
+  CFile f;
   char c;
   EXPECT_EQ(f.Read(&c, 1), -1);
   EXPECT_FALSE(f.Write(&c, 1));
@@ -137,9 +139,7 @@ TEST(CBlockReader, GivesTheFilesBytesInBlocks) {
        {std::size_t{0}, std::size_t{1}, CBlockReader::kBlockSize + 3, (std::size_t{9} << 20) + 5}) {
     std::string bytes(size, '\0');
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 + i / 4096);
-    {
-      std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
-    }
+    ASSERT_TRUE(WriteFileBytes(path, bytes));
     CBlockReader reader;
     ASSERT_TRUE(reader.Open(path.c_str()));
     EXPECT_EQ(reader.GetLength(), size);
@@ -170,7 +170,7 @@ TEST(CBlockReader, AFileThatShrinksEndsWithoutACrash) {
   const std::string path = dir / "in.bin";
   const std::size_t size = std::size_t{3} << 20, cut = 300000;
   const std::string bytes(size, 'b');
-  { std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size)); }
+  ASSERT_TRUE(WriteFileBytes(path, bytes));
   CBlockReader reader;
   ASSERT_TRUE(reader.Open(path.c_str()));
   const unsigned char* data = nullptr;

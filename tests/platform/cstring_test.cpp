@@ -91,7 +91,7 @@ TEST(CString, FormatHasNoLengthLimit) {
   EXPECT_TRUE(s.IsEmpty());
 }
 
-TEST(CString, ConcatenationAndComparison) {
+TEST(CString, ConcatenationJoinsStringsAndCharacters) {
   CString s("a");
   s += CString("b");
   s += "c";
@@ -99,14 +99,22 @@ TEST(CString, ConcatenationAndComparison) {
   EXPECT_EQ(s, "abcd");
   EXPECT_EQ("x" + s + "y", "xabcdy");
   EXPECT_EQ(s + '/', "abcd/");
+}
+
+TEST(CString, ComparisonIsByByteOrIgnoringCase) {
+  const CString s("abcd");
   EXPECT_TRUE(s != "abc");
   EXPECT_TRUE("abcd" == s);
   EXPECT_LT(s.Compare("abce"), 0);
   EXPECT_EQ(s.CompareNoCase("ABCD"), 0);
+}
+
+TEST(CString, ACopyChangesAlone) {
+  const CString s("abcd");
   CString upper(s);
   upper.MakeUpper();
   EXPECT_EQ(upper, "ABCD");
-  EXPECT_EQ(s, "abcd");  // copies are independent
+  EXPECT_EQ(s, "abcd");
 }
 
 TEST(CString, BufferAccessForPlatformCalls) {

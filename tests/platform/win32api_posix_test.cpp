@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 
@@ -18,6 +17,7 @@
 
 #include "platform/afx.h"
 #include "tests/support/as_nobody.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/run_program.h"
 #include "platform/blockreader.h"
 #include "tests/support/temp_dir.h"
@@ -317,7 +317,7 @@ void Sentinel(int) {}
 TEST(CBlockReaderPosix, PutsTheSigbusHandlerBack) {
   TempDir dir;
   const std::string path = dir / "in.bin";
-  { std::ofstream(path, std::ios::binary) << std::string(100000, 'x'); }
+  ASSERT_TRUE(WriteFileBytes(path, std::string(100000, 'x')));
   struct sigaction mine = {}, saved = {}, now = {};
   mine.sa_handler = Sentinel;
   sigemptyset(&mine.sa_mask);

@@ -8,13 +8,13 @@
 // entries were read, the read past the end is an error (1); after the
 // table, the disk is listed as the whole sample is (0).
 
+#include "tests/support/file_bytes.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -25,11 +25,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
 
 // Runs a program with standard input from /dev/null; one that hangs is ended
 // by SIGALRM.
@@ -75,7 +70,7 @@ TEST_P(ProbeTruncatedTest, EachClassOfCutHasItsOwnOutcome) {
   const fs::path full = dir / "full.img";
   const std::string sampler = fs::path(KELB_PROBE).parent_path() / ("kelb-sample-" + scheme);
   ASSERT_EQ(RunWithTimeout({sampler, full.string()}).status, 0);
-  const std::string bytes = ReadAll(full);
+  const std::string bytes = ReadFileBytes(full);
   const ProgramRun whole = RunWithTimeout({KELB_PROBE, full.string()});
   ASSERT_EQ(whole.status, 0) << "the sample itself is listed";
   ASSERT_EQ(FirstLine(whole.out), full.string() + ": " + map);
@@ -97,10 +92,7 @@ TEST_P(ProbeTruncatedTest, EachClassOfCutHasItsOwnOutcome) {
     const size_t sectors = n / 512;
     const std::string disk = "; the disk has " + std::to_string(sectors) + " sectors)";
     SCOPED_TRACE(scheme + " cut to " + std::to_string(n) + " bytes");
-    {
-      std::ofstream f(cut, std::ios::binary);
-      f.write(bytes.data(), static_cast<std::streamsize>(n));
-    }
+    ASSERT_TRUE(WriteFileBytes(cut, bytes.data(), n));
     const ProgramRun r = RunWithTimeout({KELB_PROBE, img});
     if (sectors < layout.entries) {
       // Before the label, or the label alone: no map is recognised and

@@ -19,7 +19,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <functional>
@@ -33,7 +32,10 @@
 #include <vector>
 
 #include "tests/support/as_nobody.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/transcript.h"
 
 #ifndef LUMVANE_BIN
 #error "LUMVANE_BIN must name the built tool"
@@ -43,18 +45,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kPrompt = "\n\n Any Key to Quit...\n";
-const std::string kBanner =
-    "\nLumvane Version 2.01-bld-060413\n"
-    "    Published by the Lumvane project\n"
-    "    Written by the Lumvane developers\n\n";
-
-// The standard output of a run up to the writer, and the writer's lines.
-std::string Analyse(const std::string& full) {
-  return kBanner + "\n Now Analyse this file: \n     " + full + "\n";
-}
-std::string Total(int n) { return "\n Begin Dumping PNGs, (total: " + std::to_string(n) + ")\n "; }
-std::string SavedTo(const std::string& dir) { return "\n PNGs saved to: " + dir + ".\n "; }
+using transcript::Analyse;
+using transcript::kPrompt;
+using transcript::SavedTo;
+using transcript::Total;
 // The name the tool gives the image numbered i: "00.png", "01.png", ...
 std::string ImageName(size_t i) {
   char name[32];
@@ -69,17 +63,6 @@ std::string Image(size_t length, char fill) {
   const std::string tail = std::string("\0\0\0\0IEND", 8) + "\xae\x42\x60\x82";
   png += std::string(length - png.size() - tail.size(), fill);
   return png + tail;
-}
-
-void WriteFile(const fs::path& p, const std::string& bytes) {
-  std::ofstream f(p, std::ios::binary);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(f.good()) << p;
-}
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 // ---- Fingerprint of a tree ----------------------------------------------------
@@ -318,19 +301,18 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 class ToolFaultsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = ::testing::TempDir() + "lumvane-faults-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    top = fs::canonical(tmpl);  // as the tool reads the current directory
+    top = m_tmp.path();  // canonical, as the tool reads the current directory
     root = top / "scratch";
     fs::create_directory(root);
   }
+  // Trees deeper than a path can name are emptied by descriptor first;
+  // m_tmp then removes the folder.
   void TearDown() override {
     const int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
       EmptyFolder(fd);
       close(fd);
     }
-    rmdir(top.c_str());
   }
 
   // Lets nobody run the tool and own the scratch folder, for a run with
@@ -359,6 +341,7 @@ class ToolFaultsTest : public ::testing::Test {
     EXPECT_EQ(Fingerprint(root), before) << arg;
   }
 
+  TempDir m_tmp;
   fs::path top, root;
 };
 
@@ -375,7 +358,7 @@ std::string ThreeImages(std::vector<std::string>* images = nullptr) {
 // image and keeps the image before it.
 TEST_F(ToolFaultsTest, AFileSizeLimitIsAFailedWrite) {
   std::vector<std::string> images;
-  WriteFile(root / "dump.bin", ThreeImages(&images));
+  WriteFileBytes(root / "dump.bin", ThreeImages(&images));
   const auto before = Fingerprint(root, root / "dump");
   ToolOptions limited;
   limited.fileLimit = 32768;
@@ -384,7 +367,7 @@ TEST_F(ToolFaultsTest, AFileSizeLimitIsAFailedWrite) {
   // One dot: the image finished before.
   EXPECT_EQ(r.out, Analyse((root / "dump.bin").string()) + Total(3) +
                        SavedTo((root / "dump").string()) + ".\n File Write Failed!\n\n" + kPrompt);
-  EXPECT_TRUE(ReadFile(root / "dump" / "00.png") == images[0]);
+  EXPECT_TRUE(ReadFileBytes(root / "dump" / "00.png") == images[0]);
   EXPECT_FALSE(fs::exists(root / "dump" / "01.png")) << "the partly written image stays";
   EXPECT_FALSE(fs::exists(root / "dump" / "02.png"));
   EXPECT_EQ(Fingerprint(root / "dump").size(), 1u);  // 00.png alone
@@ -417,12 +400,12 @@ TEST_F(ToolFaultsTest, AReadThatFailsIsReportedAndNothingIsCreated) {
 // second name (hard link) of a file outside, and a link to no file yet.
 TEST_F(ToolFaultsTest, ReadOnlyFilesAndLinksInTheOutputFolder) {
   std::vector<std::string> images;
-  WriteFile(root / "dump.bin", ThreeImages(&images));
+  WriteFileBytes(root / "dump.bin", ThreeImages(&images));
   fs::create_directories(root / "outside" / "dir");
-  WriteFile(root / "outside" / "precious.txt", "keep me");
-  WriteFile(root / "outside" / "dir" / "inner.txt", "keep me too");
+  WriteFileBytes(root / "outside" / "precious.txt", "keep me");
+  WriteFileBytes(root / "outside" / "dir" / "inner.txt", "keep me too");
   fs::create_directory(root / "dump");
-  WriteFile(root / "outside" / "linked.txt", "keep me as well");
+  WriteFileBytes(root / "outside" / "linked.txt", "keep me as well");
   fs::create_symlink("../outside/precious.txt", root / "dump" / "00.png");
   fs::create_hard_link(root / "outside" / "linked.txt", root / "dump" / "01.png");
   fs::create_symlink("../outside/made-by-the-run.txt", root / "dump" / "02.png");
@@ -430,7 +413,7 @@ TEST_F(ToolFaultsTest, ReadOnlyFilesAndLinksInTheOutputFolder) {
   fs::create_symlink("../outside/dir", root / "dump" / "dirlink");
   for (int i = 0; i < 8; ++i) {
     const fs::path p = root / "dump" / ("readonly" + std::to_string(i) + ".txt");
-    WriteFile(p, "old");
+    WriteFileBytes(p, "old");
     fs::permissions(p, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   }
   const auto before = Fingerprint(root, root / "dump");
@@ -438,16 +421,16 @@ TEST_F(ToolFaultsTest, ReadOnlyFilesAndLinksInTheOutputFolder) {
 
   EXPECT_TRUE(Fingerprint(root, root / "dump") == before)
       << "a file outside the output folder changed";
-  EXPECT_TRUE(ReadFile(root / "outside" / "precious.txt") == "keep me");
-  EXPECT_TRUE(ReadFile(root / "outside" / "linked.txt") == "keep me as well");
+  EXPECT_TRUE(ReadFileBytes(root / "outside" / "precious.txt") == "keep me");
+  EXPECT_TRUE(ReadFileBytes(root / "outside" / "linked.txt") == "keep me as well");
   EXPECT_FALSE(fs::exists(root / "outside" / "made-by-the-run.txt"));
   EXPECT_TRUE(fs::exists(root / "dump" / "dirlink" / "inner.txt"));
   for (int i = 0; i < 8; ++i)
-    EXPECT_EQ(ReadFile(root / "dump" / ("readonly" + std::to_string(i) + ".txt")), "old");
+    EXPECT_EQ(ReadFileBytes(root / "dump" / ("readonly" + std::to_string(i) + ".txt")), "old");
   if (r.status == 0) {
     // The links were deleted before the images were written.
     EXPECT_FALSE(fs::is_symlink(root / "dump" / "00.png"));
-    EXPECT_TRUE(ReadFile(root / "dump" / "00.png") == images[0]);
+    EXPECT_TRUE(ReadFileBytes(root / "dump" / "00.png") == images[0]);
     EXPECT_TRUE(EndsWith(r.out, kPrompt));
   } else {
     // The emptying stopped at a read-only file and left the link; the
@@ -461,8 +444,8 @@ TEST_F(ToolFaultsTest, ReadOnlyFilesAndLinksInTheOutputFolder) {
 // the link, never its target.
 TEST_F(ToolFaultsTest, ALinkToAFileOutsideGoesAndItsTargetStays) {
   std::vector<std::string> images;
-  WriteFile(root / "dump.bin", ThreeImages(&images));
-  WriteFile(root / "precious.txt", "keep me");
+  WriteFileBytes(root / "dump.bin", ThreeImages(&images));
+  WriteFileBytes(root / "precious.txt", "keep me");
   fs::create_directory(root / "dump");
   fs::create_symlink("../precious.txt", root / "dump" / "old.png");
   fs::create_symlink("../precious.txt", root / "dump" / "07.png");
@@ -471,17 +454,17 @@ TEST_F(ToolFaultsTest, ALinkToAFileOutsideGoesAndItsTargetStays) {
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_FALSE(fs::exists(fs::symlink_status(root / "dump" / "old.png")));
   EXPECT_FALSE(fs::exists(fs::symlink_status(root / "dump" / "07.png")));
-  EXPECT_EQ(ReadFile(root / "precious.txt"), "keep me");
+  EXPECT_EQ(ReadFileBytes(root / "precious.txt"), "keep me");
   for (size_t i = 0; i < images.size(); ++i)
-    EXPECT_TRUE(ReadFile(root / "dump" / ImageName(i)) == images[i]) << i;
+    EXPECT_TRUE(ReadFileBytes(root / "dump" / ImageName(i)) == images[i]) << i;
   EXPECT_EQ(Fingerprint(root, root / "dump"), before);
 }
 
 // The output folder's name is taken by a file: nothing can be created
 // there; the file stays as it was.
 TEST_F(ToolFaultsTest, AnOutputFolderThatIsAFile) {
-  WriteFile(root / "dump.bin", ThreeImages());
-  WriteFile(root / "dump", "I am a file");
+  WriteFileBytes(root / "dump.bin", ThreeImages());
+  WriteFileBytes(root / "dump", "I am a file");
   ExpectFailureTouchingNothing("dump.bin", "\n File create Failed!\n");
 }
 
@@ -492,8 +475,8 @@ TEST_F(ToolFaultsTest, AnOutputFolderThatIsAFile) {
 TEST_F(ToolFaultsTest, AnOutputFolderThatIsALinkIsRefused) {
   fs::create_directories(root / "work");
   fs::create_directories(root / "docs");
-  WriteFile(root / "work" / "dump.bin", ThreeImages());
-  WriteFile(root / "docs" / "letter.txt", "keep me");
+  WriteFileBytes(root / "work" / "dump.bin", ThreeImages());
+  WriteFileBytes(root / "docs" / "letter.txt", "keep me");
   fs::create_directory(root / "elsewhere");
   for (const std::string& target :
        {(root / "docs").string(), std::string("../docs"), std::string("../elsewhere/new/out"),
@@ -512,14 +495,14 @@ TEST_F(ToolFaultsTest, AnOutputFolderThatIsALinkIsRefused) {
   EXPECT_FALSE(fs::exists(root / "elsewhere" / "new"));
 
   std::vector<std::string> images;
-  WriteFile(root / "work" / "dump.bin", ThreeImages(&images));
+  WriteFileBytes(root / "work" / "dump.bin", ThreeImages(&images));
   fs::create_directory_symlink("work", root / "worklink");
   const ToolRun r = RunTool(root, "worklink/dump.bin");
   EXPECT_EQ(r.out,
             Analyse("worklink/dump.bin") + Total(3) + SavedTo("worklink/dump") + "..." + kPrompt);
   EXPECT_EQ(r.status, 0);
   for (size_t i = 0; i < images.size(); ++i)
-    EXPECT_TRUE(ReadFile(root / "work" / "dump" / ImageName(i)) == images[i]);
+    EXPECT_TRUE(ReadFileBytes(root / "work" / "dump" / ImageName(i)) == images[i]);
 }
 
 // The input is a link into what becomes its own output folder: emptying
@@ -527,8 +510,8 @@ TEST_F(ToolFaultsTest, AnOutputFolderThatIsALinkIsRefused) {
 TEST_F(ToolFaultsTest, AnOutputFolderHoldingTheInputsTargetIsRefused) {
   const fs::path in = root / "in";
   fs::create_directories(in / "dump");
-  WriteFile(in / "dump" / "real.bin", ThreeImages());
-  WriteFile(in / "dump" / "neighbour.txt", "keep me");
+  WriteFileBytes(in / "dump" / "real.bin", ThreeImages());
+  WriteFileBytes(in / "dump" / "neighbour.txt", "keep me");
   fs::create_symlink("dump/real.bin", in / "dump.bin");
   const auto before = Fingerprint(root);
   const ToolRun r = RunTool(in, "dump.bin");
@@ -540,7 +523,7 @@ TEST_F(ToolFaultsTest, AnOutputFolderHoldingTheInputsTargetIsRefused) {
 
 TEST_F(ToolFaultsTest, AnInputThatIsADirectoryIsRefusedBeforeAnythingIsCreated) {
   fs::create_directory(root / "folder.bin");
-  WriteFile(root / "folder.bin" / "inside.png", Image(100, 'x'));
+  WriteFileBytes(root / "folder.bin" / "inside.png", Image(100, 'x'));
   ExpectFailureTouchingNothing("folder.bin", "\n File Open Failed!\n");
   EXPECT_FALSE(fs::exists(root / "folder"));
 }
@@ -575,7 +558,7 @@ TEST_F(ToolFaultsTest, ASparseInputPastFourGiBKeepsEveryImage) {
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("(total: 3)"), std::string::npos) << r.out;
   for (size_t i = 0; i < placed.size(); ++i)
-    EXPECT_TRUE(ReadFile(root / "big" / ImageName(i)) == placed[i].second) << i;
+    EXPECT_TRUE(ReadFileBytes(root / "big" / ImageName(i)) == placed[i].second) << i;
   EXPECT_EQ(Fingerprint(root, root / "big"), before);
 }
 
@@ -595,7 +578,7 @@ TEST_F(ToolFaultsTest, ACurrentDirectoryDeeperThanOnePathIsComeBackTo) {
     above.erase(above.rfind('/'));
     WriteDeep(root, above + "/sub/y/precious.txt", "keep me");
   }
-  WriteFile(root / "precious.txt", "keep me");
+  WriteFileBytes(root / "precious.txt", "keep me");
   const std::string output = chain + "/sub/y";
   const auto before = Fingerprint(root, root / output);
   ToolOptions deep;
@@ -634,9 +617,9 @@ TEST_F(ToolFaultsTest, ACurrentDirectoryDeeperThanOnePathIsComeBackTo) {
 TEST_F(ToolFaultsTest, ACurrentDirectoryUnderAClosedFolderIsComeBackTo) {
   std::vector<std::string> images;
   fs::create_directories(root / "p" / "c" / "sub" / "y");
-  WriteFile(root / "p" / "c" / "sub" / "y.bin", ThreeImages(&images));
+  WriteFileBytes(root / "p" / "c" / "sub" / "y.bin", ThreeImages(&images));
   fs::create_directories(root / "sub" / "y");
-  WriteFile(root / "sub" / "y" / "precious.txt", "keep me");
+  WriteFileBytes(root / "sub" / "y" / "precious.txt", "keep me");
   OpenToNobody();
   const fs::path output = root / "p" / "c" / "sub" / "y";
   const auto before = Fingerprint(root, output);
@@ -651,7 +634,7 @@ TEST_F(ToolFaultsTest, ACurrentDirectoryUnderAClosedFolderIsComeBackTo) {
   EXPECT_EQ(r.out, Analyse("sub/y.bin") + Total(3) + SavedTo("sub/y") + "..." + kPrompt);
   EXPECT_EQ(r.status, 0);
   for (size_t i = 0; i < images.size(); ++i)
-    EXPECT_TRUE(ReadFile(output / ImageName(i)) == images[i]) << i;
+    EXPECT_TRUE(ReadFileBytes(output / ImageName(i)) == images[i]) << i;
   EXPECT_EQ(Fingerprint(root, output), before);
 }
 
@@ -665,13 +648,14 @@ TEST_F(ToolFaultsTest, SwappingTheFolderForALinkWhileItIsEmptiedChangesNothingOu
   constexpr int kOldFiles = 20000;
   const fs::path work = root / "work", dump = work / "dump", moved = work / "dump.real";
   fs::create_directories(root / "other");
-  for (int i = 0; i < 500; ++i) WriteFile(root / "other" / ("keep" + std::to_string(i)), "keep");
-  WriteFile(root / "other" / "00.png", "not an image of this run");
+  for (int i = 0; i < 500; ++i)
+    WriteFileBytes(root / "other" / ("keep" + std::to_string(i)), "keep");
+  WriteFileBytes(root / "other" / "00.png", "not an image of this run");
   std::vector<std::string> images;
   const std::string input = ThreeImages(&images);
   for (const std::string& target : {std::string("../other"), std::string(".")}) {
     fs::create_directories(dump);
-    WriteFile(work / "dump.bin", input);
+    WriteFileBytes(work / "dump.bin", input);
     for (int i = 0; i < kOldFiles; ++i) {
       const std::string name = (dump / ("old" + std::to_string(i))).string();
       const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
@@ -717,10 +701,10 @@ TEST_F(ToolFaultsTest, SwappingTheFolderForALinkWhileItIsEmptiedChangesNothingOu
     EXPECT_EQ(r.status, 0) << target;
     EXPECT_EQ(Fingerprint(root / "other"), otherBefore) << target;
     EXPECT_EQ(Names(work), (std::set<std::string>{"dump", "dump.bin", "dump.real"})) << target;
-    EXPECT_TRUE(ReadFile(work / "dump.bin") == input);
+    EXPECT_TRUE(ReadFileBytes(work / "dump.bin") == input);
     EXPECT_EQ(Names(moved), (std::set<std::string>{"00.png", "01.png", "02.png"})) << target;
     for (size_t i = 0; i < images.size(); ++i)
-      EXPECT_TRUE(ReadFile(moved / ImageName(i)) == images[i]) << i;
+      EXPECT_TRUE(ReadFileBytes(moved / ImageName(i)) == images[i]) << i;
     fs::remove(dump);
     fs::remove_all(moved);
   }
@@ -731,12 +715,13 @@ TEST_F(ToolFaultsTest, SwappingTheFolderForALinkWhileItIsEmptiedChangesNothingOu
 TEST_F(ToolFaultsTest, AReadOnlyImageFileIsNeverOverwritten) {
   const std::vector<std::string> images = {Image(4096, 'a'), Image(5000, 'b'), Image(3000, 'c'),
                                            Image(4000, 'd')};
-  WriteFile(root / "dump.bin", "junk" + images[0] + images[1] + "junk" + images[2] + images[3]);
+  WriteFileBytes(root / "dump.bin",
+                 "junk" + images[0] + images[1] + "junk" + images[2] + images[3]);
   const fs::path dump = root / "dump";
   for (const bool asNobody : {false, true}) {
     if (asNobody && geteuid() != 0) break;  // the suite's own user was an ordinary one already
     fs::create_directory(dump);
-    WriteFile(dump / "03.png", "old bytes");
+    WriteFileBytes(dump / "03.png", "old bytes");
     fs::permissions(dump / "03.png",
                     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     if (asNobody) OpenToNobody();
@@ -748,10 +733,11 @@ TEST_F(ToolFaultsTest, AReadOnlyImageFileIsNeverOverwritten) {
                          "...\n File create Failed!\n\n" + kPrompt)
         << "as nobody: " << asNobody;
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(ReadFile(dump / "03.png"), "old bytes");
+    EXPECT_EQ(ReadFileBytes(dump / "03.png"), "old bytes");
     EXPECT_EQ(fs::status(dump / "03.png").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(ReadFile(dump / ImageName(i)) == images[i]) << i;
+    for (size_t i = 0; i < 3; ++i)
+      EXPECT_TRUE(ReadFileBytes(dump / ImageName(i)) == images[i]) << i;
     EXPECT_EQ(Fingerprint(root, dump), before);
     fs::remove_all(dump);
   }
@@ -763,15 +749,15 @@ TEST_F(ToolFaultsTest, AReadOnlyImageFileIsNeverOverwritten) {
 // beside them.
 TEST_F(ToolFaultsTest, OldFilesThatSurviveTheEmptyingFailTheRun) {
   std::vector<std::string> images;
-  WriteFile(root / "dump.bin", ThreeImages(&images));
+  WriteFileBytes(root / "dump.bin", ThreeImages(&images));
   const fs::path dump = root / "dump";
   // The name as read from the disk, with a terminal's control sequence and
   // a byte that is no UTF-8 in it: printed escaped, never raw.
   const std::string notes = "aaa-\x1b[2J\xff-notes-\xc3\xa9.txt";
   fs::create_directory(dump);
-  WriteFile(dump / notes, "old notes");
+  WriteFileBytes(dump / notes, "old notes");
   fs::permissions(dump / notes, fs::perms::owner_read);
-  for (const char* old : {"05.png", "06.png", "07.png"}) WriteFile(dump / old, "old image");
+  for (const char* old : {"05.png", "06.png", "07.png"}) WriteFileBytes(dump / old, "old image");
   const auto before = Fingerprint(root, dump);
   const ToolRun r = RunTool(root, "dump.bin");
   EXPECT_EQ(r.out, Analyse((root / "dump.bin").string()) + Total(3) + SavedTo(dump.string()) +
@@ -780,8 +766,8 @@ TEST_F(ToolFaultsTest, OldFilesThatSurviveTheEmptyingFailTheRun) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "");
   for (size_t i = 0; i < images.size(); ++i)
-    EXPECT_TRUE(ReadFile(dump / ImageName(i)) == images[i]) << i;
-  EXPECT_EQ(ReadFile(dump / notes), "old notes");
+    EXPECT_TRUE(ReadFileBytes(dump / ImageName(i)) == images[i]) << i;
+  EXPECT_EQ(ReadFileBytes(dump / notes), "old notes");
   EXPECT_EQ(Fingerprint(root, dump), before);
 }
 
@@ -789,7 +775,7 @@ TEST_F(ToolFaultsTest, OldFilesThatSurviveTheEmptyingFailTheRun) {
 // emptied: the first image can no longer be read. It is a failed read, and
 // no file of 0 bytes is left in its place.
 TEST_F(ToolFaultsTest, AnInputThatShrankBeforeWritingIsAFailedRead) {
-  WriteFile(root / "dump.bin", ThreeImages());
+  WriteFileBytes(root / "dump.bin", ThreeImages());
   const fs::path dump = root / "dump";
   // Many old files make the emptying last long enough to stop the tool in it.
   constexpr int kOldFiles = 20000;
@@ -799,8 +785,8 @@ TEST_F(ToolFaultsTest, AnInputThatShrankBeforeWritingIsAFailedRead) {
   for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
     fs::remove_all(dump);
     fs::create_directory(dump);
-    for (int i = 0; i < kOldFiles; ++i) WriteFile(oldName(i), "");
-    WriteFile(root / "dump.bin", ThreeImages());
+    for (int i = 0; i < kOldFiles; ++i) WriteFileBytes(oldName(i), "");
+    WriteFileBytes(root / "dump.bin", ThreeImages());
     RunningProgram p = StartTool(root, "dump.bin");
     const bool stopped = StopWhen(p, [&] {
       for (int i = 0; i < kOldFiles; i += kOldFiles / 64)
@@ -827,7 +813,7 @@ TEST_F(ToolFaultsTest, AnInputThatShrankBeforeWritingIsAFailedRead) {
 TEST_F(ToolFaultsTest, AnInterruptionWhileWritingRemovesThatImageOnly) {
   const std::vector<std::string> images = {Image(4096, 'a'), Image(5000, 'b'),
                                            Image(size_t{96} << 20, 'c')};
-  WriteFile(root / "dump.bin", images[0] + images[1] + images[2]);
+  WriteFileBytes(root / "dump.bin", images[0] + images[1] + images[2]);
   const fs::path dump = root / "dump";
   const fs::path last = dump / "02.png";
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
@@ -856,8 +842,8 @@ TEST_F(ToolFaultsTest, AnInterruptionWhileWritingRemovesThatImageOnly) {
     EXPECT_EQ(r.signal, signal) << r.out;
     EXPECT_EQ(r.out, dots);
     EXPECT_EQ(Names(dump), (std::set<std::string>{"00.png", "01.png"})) << signal;
-    EXPECT_TRUE(ReadFile(dump / "00.png") == images[0]);
-    EXPECT_TRUE(ReadFile(dump / "01.png") == images[1]);
+    EXPECT_TRUE(ReadFileBytes(dump / "00.png") == images[0]);
+    EXPECT_TRUE(ReadFileBytes(dump / "01.png") == images[1]);
   }
 }
 
@@ -871,7 +857,7 @@ TEST_F(ToolFaultsTest, AConsoleThatWentAwayDoesNotStopTheCarving) {
     images.push_back(Image(100 + static_cast<size_t>(i), static_cast<char>('a' + i % 26)));
     input += images.back();
   }
-  WriteFile(root / "dump.bin", input);
+  WriteFileBytes(root / "dump.bin", input);
   ToolOptions broken;
   broken.beforeStart = [] {
     signal(SIGPIPE, SIG_DFL);
@@ -889,7 +875,7 @@ TEST_F(ToolFaultsTest, AConsoleThatWentAwayDoesNotStopTheCarving) {
   for (size_t i = 0; i < images.size(); ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "%02zu.png", i);
-    EXPECT_TRUE(ReadFile(root / "dump" / name) == images[i]) << name;
+    EXPECT_TRUE(ReadFileBytes(root / "dump" / name) == images[i]) << name;
   }
 }
 
@@ -909,7 +895,7 @@ TEST_F(ToolFaultsTest, AFileThatReportsNoSizeIsReadToItsEnd) {
   EXPECT_EQ(r.out, Analyse((root / "env.bin").string()) + Total(1) +
                        SavedTo((root / "env").string()) + "." + kPrompt);
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(ReadFile(root / "env" / "00.png") == image + std::string(1, '\0'));
+  EXPECT_TRUE(ReadFileBytes(root / "env" / "00.png") == image + std::string(1, '\0'));
 }
 
 #ifndef LUMVANE_SANITIZED  // the sanitizers cannot start under a memory limit
@@ -920,9 +906,9 @@ TEST_F(ToolFaultsTest, AnOffsetTableBeyondTheMemoryLimitIsAMessage) {
   std::string input;
   input.reserve(start.size() << 22);
   for (int i = 0; i < (1 << 22); ++i) input += start;
-  WriteFile(root / "starts.bin", input);
+  WriteFileBytes(root / "starts.bin", input);
   fs::create_directory(root / "starts");
-  WriteFile(root / "starts" / "old.txt", "keep me");
+  WriteFileBytes(root / "starts" / "old.txt", "keep me");
   const auto before = Fingerprint(root);
   ToolOptions limited;
   limited.beforeStart = [] {
@@ -943,7 +929,7 @@ TEST_F(ToolFaultsTest, AnOffsetTableBeyondTheMemoryLimitIsAMessage) {
 // the way the memory to read the input with cannot be had.
 TEST_F(ToolFaultsTest, EveryMemoryLimitEndsCleanly) {
   std::vector<std::string> images;
-  WriteFile(root / "dump.bin", ThreeImages(&images));
+  WriteFileBytes(root / "dump.bin", ThreeImages(&images));
   const auto before = Fingerprint(root);
   const std::string analyse = Analyse((root / "dump.bin").string());
   bool readingRefused = false, completed = false;
@@ -960,7 +946,7 @@ TEST_F(ToolFaultsTest, EveryMemoryLimitEndsCleanly) {
       completed = true;
       EXPECT_EQ(r.out, analyse + Total(3) + SavedTo((root / "dump").string()) + "..." + kPrompt);
       for (size_t i = 0; i < images.size(); ++i)
-        EXPECT_TRUE(ReadFile(root / "dump" / ImageName(i)) == images[i]);
+        EXPECT_TRUE(ReadFileBytes(root / "dump" / ImageName(i)) == images[i]);
       continue;
     }
     EXPECT_EQ(r.status, 1) << kib << " KiB: " << r.out << r.err;

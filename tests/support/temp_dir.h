@@ -1,18 +1,21 @@
 // SPDX-License-Identifier: MIT
 // A self-cleaning temporary folder for tests: made fresh under $TMPDIR (or
-// /tmp) on construction, removed with everything in it on destruction, also
-// read-only files and folders a test left behind. Links inside are removed,
-// never followed.
+// /tmp), or in a folder given, on construction, removed with everything in it
+// on destruction, also read-only files and folders a test left behind. Links
+// inside are removed, never followed. The one way tests make scratch folders
+// (the Windows tests' folders on the scratch drive are TempDirs too:
+// tests/win32/win32_support.h).
 #pragma once
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <system_error>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/file_bytes.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -21,25 +24,12 @@
 
 class TempDir {
  public:
-  TempDir() {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::path base = fs::temp_directory_path(ec);
-    if (ec) base = "/tmp";
-    static std::atomic<unsigned> counter{0};
-    std::random_device seed;
-    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
-      const fs::path candidate =
-          base / ("lumvane-test-" + std::to_string(seed()) + "-" + std::to_string(counter++));
-      if (fs::create_directory(candidate, ec) && !ec) {
-        // The real path, so that tests may compare it with what the current
-        // directory reports even when TMPDIR goes through a link.
-        m_path = fs::canonical(candidate, ec);
-        if (ec) m_path = candidate;
-      }
-    }
-    if (m_path.empty()) ADD_FAILURE() << "cannot make a temporary folder under " << base;
-  }
+  // Under $TMPDIR (or /tmp), by its real path, so that tests may compare it
+  // with what the current directory reports even when TMPDIR goes through
+  // a link.
+  TempDir() : TempDir(DefaultBase(), true) {}
+  // In the folder base, by base's spelling.
+  explicit TempDir(const std::filesystem::path& base) : TempDir(base, false) {}
   ~TempDir() {
     namespace fs = std::filesystem;
     if (m_path.empty()) return;
@@ -64,9 +54,7 @@ class TempDir {
   // Writes a file of the given content under the folder; returns its path.
   std::string WriteFile(const std::string& name, const std::string& content = "x") const {
     const std::string full = (m_path / name).string();
-    std::ofstream out(full, std::ios::binary);
-    out << content;
-    EXPECT_TRUE(out.good()) << "cannot write " << full;
+    WriteFileBytes(full, content);
     return full;
   }
   // Makes a folder (with parents) under the folder; returns its path.
@@ -79,6 +67,27 @@ class TempDir {
   }
 
  private:
+  static std::filesystem::path DefaultBase() {
+    std::error_code ec;
+    std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    return ec ? std::filesystem::path("/tmp") : base;
+  }
+  TempDir(const std::filesystem::path& base, bool real) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    static std::atomic<unsigned> counter{0};
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+      const fs::path candidate =
+          base / ("lumvane-test-" + std::to_string(seed()) + "-" + std::to_string(counter++));
+      if (fs::create_directory(candidate, ec) && !ec) {
+        m_path = real ? fs::canonical(candidate, ec) : candidate;
+        if (ec) m_path = candidate;
+      }
+    }
+    if (m_path.empty()) ADD_FAILURE() << "cannot make a temporary folder under " << base;
+  }
+
   std::filesystem::path m_path;
 };
 

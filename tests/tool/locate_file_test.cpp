@@ -6,13 +6,13 @@
 #include "tool/lumvane.h"
 #include "tool/sample/pngdraw.h"
 
+#include "tests/support/file_bytes.h"
 #include "tests/support/png_reference.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,11 +24,6 @@ COffsetTable g_offsetTable;
 namespace {
 
 using Bytes = pngdraw::Bytes;
-
-void WriteAll(const std::string& path, const Bytes& b) {
-  std::ofstream f(path, std::ios::binary);
-  f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
 
 // About 1.2 MiB: several reads, with images and damaged images across the
 // read boundaries.
@@ -48,7 +43,7 @@ TEST(LocateImages, OneReadGivesTheTwoPassesTable) {
   TempDir dir;
   const std::string path = (dir.path() / "in.bin").string();
   const Bytes input = Input();
-  WriteAll(path, input);
+  WriteFileBytes(path, input);
 
   g_offsetTable.clear();
   ASSERT_EQ(ScanFile(kPNGSignature, sizeof kPNGSignature, path.c_str(), 1), 1);
@@ -79,7 +74,7 @@ TEST(LocateImages, AnInputThatShrinksIsScannedAsFarAsItGoes) {
   TempDir dir;
   const std::string path = (dir.path() / "in.bin").string();
   const Bytes input = Input();
-  WriteAll(path, input);
+  WriteFileBytes(path, input);
   size_t calls = 0;
   const size_t cut = 400000;
   ASSERT_EQ(LocateImages(path.c_str(),
@@ -102,7 +97,7 @@ TEST(LocateImages, ScanFileEndModeThatNeedsNoMoreCountsTheWholeInput) {
   Bytes input = png;
   input.resize(png.size() + 3 * 1024 * 1024, 0);         // many reads on
   input.insert(input.end(), png.end() - 12, png.end());  // a later IEND chunk
-  WriteAll(path, input);
+  WriteFileBytes(path, input);
   for (const COffsetTable& table : {COffsetTable{}, COffsetTable{{0, kNoEnd}}}) {
     g_offsetTable = table;
     g_scannedLength = kNotScanned;

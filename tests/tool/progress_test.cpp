@@ -25,7 +25,8 @@ TEST(ProgressFormat, ByteCountsInBinaryUnitsUpToTiB) {
   EXPECT_EQ(FormatByteCount(~ULONGLONG{0}), "16777216.0 TiB");
 }
 
-TEST(ProgressFormat, Durations) {
+// Seconds under a minute, then the two largest units, rounded up.
+TEST(ProgressFormat, DurationsInTheTwoLargestUnitsRoundedUp) {
   EXPECT_EQ(FormatDuration(0), "0s");
   EXPECT_EQ(FormatDuration(59), "59s");
   EXPECT_EQ(FormatDuration(60), "1m 00s");
@@ -71,7 +72,7 @@ TEST(ProgressFormat, RateAndTimeLeftOnceTheRateIsKnown) {
             " 1 B of 1000.0 TiB (0%), 0 B/s, 277777777h 47m left, 0 images found");
 }
 
-TEST(ProgressFormat, UnknownTotal) {
+TEST(ProgressFormat, WithoutATotalTheLineSaysWhatWasRead) {
   EXPECT_EQ(FormatProgressLine(0, kUnknownLength, 0, 0, kWide), " 0 B read, 0 images found");
   EXPECT_EQ(FormatProgressLine(5 * GiB, kUnknownLength, 4, 2000, kWide),
             " 5.0 GiB read, 2.5 GiB/s, 4 images found");

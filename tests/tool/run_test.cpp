@@ -3,14 +3,15 @@
 // standard input from /dev/null: the exact bytes on standard output and
 // standard error, the exit status, and the files left behind.
 #include "tool/sample/pngdraw.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/transcript.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
@@ -22,21 +23,11 @@ namespace {
 
 using Bytes = pngdraw::Bytes;
 
-const std::string kBanner =
-    "\nLumvane Version 2.01-bld-060413\n"
-    "    Published by the Lumvane project\n"
-    "    Written by the Lumvane developers\n\n";
-const std::string kPrompt = "\n\n Any Key to Quit...\n";
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const fs::path& p, const Bytes& b) {
-  std::ofstream f(p, std::ios::binary);
-  f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
+using transcript::Analyse;
+using transcript::kBanner;
+using transcript::kPrompt;
+using transcript::SavedTo;
+using transcript::Total;
 
 class LumvaneRun : public ::testing::Test {
  protected:
@@ -53,17 +44,6 @@ class LumvaneRun : public ::testing::Test {
     return RunProgram(argv, options);
   }
 
-  // The standard output of a run that reached the writer.
-  static std::string Analyse(const fs::path& full) {
-    return kBanner + "\n Now Analyse this file: \n     " + full.string() + "\n";
-  }
-  static std::string Total(int n) {
-    return "\n Begin Dumping PNGs, (total: " + std::to_string(n) + ")\n ";
-  }
-  static std::string SavedTo(const fs::path& dir) {
-    return "\n PNGs saved to: " + dir.string() + ".\n ";
-  }
-
   static std::set<std::string> Names(const fs::path& dir) {
     std::set<std::string> names;
     for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
@@ -78,7 +58,7 @@ class LumvaneRun : public ::testing::Test {
       char name[32];
       std::snprintf(name, sizeof name, "%02zu.png", i);
       want.insert(name);
-      const std::string got = ReadAll(dir / name);
+      const std::string got = ReadFileBytes(dir / name);
       const std::string expected(input.begin() + static_cast<std::ptrdiff_t>(ranges[i].start),
                                  input.begin() + static_cast<std::ptrdiff_t>(ranges[i].end));
       EXPECT_TRUE(got == expected)
@@ -95,7 +75,7 @@ class LumvaneRun : public ::testing::Test {
 TEST_F(LumvaneRun, NormalRunWritesEveryImageByteForByte) {
   std::vector<pngdraw::Range> ranges;
   const Bytes input = pngdraw::MakeJunkWithPictures(7, 3, &ranges);
-  WriteAll(m_dir / "dump.bin", input);
+  WriteFileBytes(m_dir / "dump.bin", input);
 
   const ProgramRun r = Lumvane({"dump.bin", "ignored"}, m_dir);
   EXPECT_EQ(r.out,
@@ -106,8 +86,8 @@ TEST_F(LumvaneRun, NormalRunWritesEveryImageByteForByte) {
 
   // With a separator the argument is used as typed: relative, then absolute;
   // files from the earlier run (07.png, anything else) do not survive.
-  WriteAll(m_dir / "dump" / "07.png", Bytes(5, 'x'));
-  WriteAll(m_dir / "dump" / "notes.txt", Bytes(5, 'x'));
+  WriteFileBytes(m_dir / "dump" / "07.png", Bytes(5, 'x'));
+  WriteFileBytes(m_dir / "dump" / "notes.txt", Bytes(5, 'x'));
   const ProgramRun rel = Lumvane({"work/dump.bin"}, m_root);
   EXPECT_EQ(rel.out, Analyse("work/dump.bin") + Total(3) + SavedTo("work/dump") + "..." + kPrompt);
   EXPECT_EQ(rel.status, 0);
@@ -136,9 +116,9 @@ TEST_F(LumvaneRun, FailedStartUpSkipsThePrompt) {
 
 TEST_F(LumvaneRun, UnreadableInputsTouchNothing) {
   fs::create_directory(m_dir / "folder.d");
-  WriteAll(m_dir / "folder.d" / "keep.png", Bytes(3, 'k'));
+  WriteFileBytes(m_dir / "folder.d" / "keep.png", Bytes(3, 'k'));
   fs::create_directory(m_dir / "missing");  // would be the output folder of missing.bin
-  WriteAll(m_dir / "missing" / "keep.png", Bytes(3, 'k'));
+  WriteFileBytes(m_dir / "missing" / "keep.png", Bytes(3, 'k'));
   for (const char* name : {"missing.bin", "folder.d"}) {
     const ProgramRun r = Lumvane({name}, m_dir);
     EXPECT_EQ(r.out, Analyse(m_dir / name) + "\n File Open Failed!\n\n" + kPrompt) << name;
@@ -151,7 +131,7 @@ TEST_F(LumvaneRun, UnreadableInputsTouchNothing) {
 }
 
 TEST_F(LumvaneRun, NoImageFoundCreatesNothing) {
-  WriteAll(m_dir / "junk.bin", Bytes(70000, 'j'));
+  WriteFileBytes(m_dir / "junk.bin", Bytes(70000, 'j'));
   const ProgramRun r = Lumvane({"junk.bin"}, m_dir);
   EXPECT_EQ(r.out, Analyse(m_dir / "junk.bin") + Total(0) + kPrompt);
   EXPECT_EQ(r.err, "");
@@ -164,8 +144,8 @@ TEST_F(LumvaneRun, NoImageFoundCreatesNothing) {
 TEST_F(LumvaneRun, NamesWithoutExtensionFailSafely) {
   const Bytes input = pngdraw::MakeJunkWithPictures(3, 2, nullptr);
   for (const char* name : {"dump", ".dat", "..bin", "...bin"}) {
-    WriteAll(m_dir / name, input);
-    WriteAll(m_dir / "other.txt", Bytes(4, 'o'));
+    WriteFileBytes(m_dir / name, input);
+    WriteFileBytes(m_dir / "other.txt", Bytes(4, 'o'));
     const ProgramRun r = Lumvane({name}, m_dir);
     EXPECT_EQ(r.out, Analyse(m_dir / name) + Total(2) + SavedTo(m_dir / name) +
                          "\n File create Failed!\n\n" + kPrompt)
@@ -173,7 +153,7 @@ TEST_F(LumvaneRun, NamesWithoutExtensionFailSafely) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(Names(m_dir), (std::set<std::string>{name, "other.txt"})) << name;
-    EXPECT_TRUE(ReadAll(m_dir / name) == std::string(input.begin(), input.end()));
+    EXPECT_TRUE(ReadFileBytes(m_dir / name) == std::string(input.begin(), input.end()));
     fs::remove(m_dir / name);
   }
 }
@@ -187,7 +167,7 @@ TEST_F(LumvaneRun, TheHundredAndFirstImageIsNamed100) {
     ranges.push_back({input.size(), input.size() + png.size()});
     input.insert(input.end(), png.begin(), png.end());
   }
-  WriteAll(m_dir / "many.raw", input);
+  WriteFileBytes(m_dir / "many.raw", input);
   const ProgramRun r = Lumvane({"many.raw"}, m_dir);
   EXPECT_EQ(r.out, Analyse(m_dir / "many.raw") + Total(101) + SavedTo(m_dir / "many") +
                        std::string(101, '.') + kPrompt);
@@ -204,7 +184,7 @@ TEST_F(LumvaneRun, UnpairedAndCutOffImages) {
   input.insert(input.end(), a.begin(), a.end() - 12);  // no IEND chunk
   const uint64_t s1 = input.size();
   input.insert(input.end(), b.begin(), b.end() - 2);  // CRC cut off
-  WriteAll(m_dir / "cut.img", input);
+  WriteFileBytes(m_dir / "cut.img", input);
   const ProgramRun r = Lumvane({"cut.img"}, m_dir);
   EXPECT_EQ(r.status, 0);
   ExpectImages(m_dir / "cut", input, {{10, s1}, {s1, input.size()}});
@@ -252,7 +232,7 @@ TEST_F(LumvaneRun, ADamagedImageLeavesTheImagesAfterItWhole) {
       input.insert(input.end(), png.begin(), png.end());
     }
     const std::string file = std::string(c.name) + ".bin";
-    WriteAll(m_dir / file, input);
+    WriteFileBytes(m_dir / file, input);
     const ProgramRun r = Lumvane({file}, m_dir);
     const int n = static_cast<int>(ranges.size());
     EXPECT_EQ(r.out, Analyse(m_dir / file) + Total(n) + SavedTo(m_dir / c.name) +
@@ -277,7 +257,7 @@ TEST_F(LumvaneRun, ImagesAcrossReadBoundaries) {
     const Bytes& png = i == 0 ? a : i == 1 ? b : c;
     std::copy(png.begin(), png.end(), input.begin() + static_cast<std::ptrdiff_t>(ranges[i].start));
   }
-  WriteAll(m_dir / "edges.bin", input);
+  WriteFileBytes(m_dir / "edges.bin", input);
   const ProgramRun r = Lumvane({"edges.bin"}, m_dir);
   EXPECT_EQ(r.status, 0);
   ExpectImages(m_dir / "edges", input, ranges);

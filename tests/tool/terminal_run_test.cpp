@@ -4,6 +4,7 @@
 // is compared with the plain transcript. Standard input is /dev/null, so the
 // key prompt returns at once.
 #include "tool/sample/pngdraw.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
@@ -21,7 +22,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -77,9 +77,7 @@ class TerminalRun : public ::testing::Test {
     pngdraw::Bytes input = pngdraw::MakeJunkWithPictures(11, 3, nullptr);
     ASSERT_LT(input.size(), kInputSize);
     input.resize(kInputSize, 0);
-    std::ofstream f(m_dir.path() / "dump.bin", std::ios::binary);
-    f.write(reinterpret_cast<const char*>(input.data()),
-            static_cast<std::streamsize>(input.size()));
+    ASSERT_TRUE(WriteFileBytes(m_dir.path() / "dump.bin", input));
   }
 
   // Standard output of a run with both streams in files, as the existing

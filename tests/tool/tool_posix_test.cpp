@@ -19,8 +19,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/file_bytes.h"
 #include "tests/support/system_text.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/transcript.h"
 
 CString g_strInputPath;
 CString g_strOutputDir;
@@ -83,11 +85,6 @@ WriterRun RunWriter(const std::string& input, const std::string& outputDir,
   return {result, captured.str()};
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(WriterFaults, AFailedCloseIsAFailedWrite) {
   TempDir tmp;
   const std::string input = tmp.WriteFile("dump.bin", "000011112222");
@@ -96,9 +93,8 @@ TEST(WriterFaults, AFailedCloseIsAFailedWrite) {
   const WriterRun r = RunWriter(input, dir, {{0, 4}, {4, 8}, {8, 12}});
   EXPECT_EQ(r.result, 0);
   // One dot: only 00.png was finished.
-  EXPECT_EQ(r.out, "\n Begin Dumping PNGs, (total: 3)\n \n PNGs saved to: " + dir + ".\n " +
-                       ".\n File Write Failed!\n\n");
-  EXPECT_EQ(ReadAll(dir + "/00.png"), "0000");
+  EXPECT_EQ(r.out, transcript::Dumped(3, dir, 1) + "\n File Write Failed!\n\n");
+  EXPECT_EQ(ReadFileBytes(dir + "/00.png"), "0000");
   EXPECT_FALSE(fs::exists(dir + "/01.png")) << "the image whose close failed stays";
   EXPECT_FALSE(fs::exists(dir + "/02.png"));
 }
@@ -112,9 +108,9 @@ TEST(WriterFaults, ALostCurrentDirectoryDeletesAndWritesNothing) {
   g_failFchdir = true;
   const WriterRun r = RunWriter("dump.bin", "dump", {{0, 4}, {4, 8}});
   EXPECT_EQ(r.result, 0);
-  EXPECT_EQ(r.out, "\n Begin Dumping PNGs, (total: 2)\n \n Current directory lost: " +
-                       SystemText(EACCES) + " " + tmp.str() + "\n\n");
-  EXPECT_EQ(ReadAll(tmp / "dump/old.txt"), "old");
+  EXPECT_EQ(r.out, transcript::Total(2) + "\n Current directory lost: " + SystemText(EACCES) + " " +
+                       tmp.str() + "\n\n");
+  EXPECT_EQ(ReadFileBytes(tmp / "dump/old.txt"), "old");
   EXPECT_FALSE(fs::exists(tmp / "dump/00.png"));
 }
 

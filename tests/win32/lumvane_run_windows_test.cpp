@@ -12,18 +12,12 @@
 
 #include "diskobject/DiskObject.h"
 #include "tests/support/system_text.h"
-#include "tool/lumvane_strings.h"
+#include "tests/support/transcript.h"
 #include "tool/sample/pngdraw.h"
 
 namespace {
 
-using win32test::IsDirectory;
-using win32test::IsFile;
-using win32test::MakeSymbolicLink;
-using win32test::ReadFileBytes;
-using win32test::ScratchFolder;
-using win32test::TestDrive;
-using win32test::WriteFileBytes;
+using namespace win32test;
 
 std::string g_lumvane;  // the program under test, from the command line
 
@@ -37,8 +31,11 @@ std::string Crlf(const std::string& text) {
   return out;
 }
 
-const std::string kBanner = IDS_BANNER_TEXT;
-const std::string kPrompt = "\n\n Any Key to Quit...\n";
+using transcript::Analyse;
+using transcript::Dumped;
+using transcript::kBanner;
+using transcript::kPrompt;
+using transcript::Total;
 
 struct RunResult {
   std::string out, err;
@@ -113,21 +110,8 @@ std::string Slice(const pngdraw::Bytes& bytes, const pngdraw::Range& range) {
 pngdraw::Bytes WriteSample(const std::string& path, unsigned count,
                            std::vector<pngdraw::Range>* ranges) {
   pngdraw::Bytes bytes = pngdraw::MakeJunkWithPictures(7, count, ranges);
-  EXPECT_TRUE(WriteFileBytes(path, std::string(bytes.begin(), bytes.end()))) << path;
+  EXPECT_TRUE(WriteFileBytes(path, bytes));
   return bytes;
-}
-
-std::string Analysed(const std::string& fullPath) {
-  return "\n Now Analyse this file: \n     " + fullPath + "\n";
-}
-
-// The writer's text for count images into folder, of which written were.
-std::string Dumped(unsigned count, const std::string& folder, unsigned written) {
-  return "\n Begin Dumping PNGs, (total: " + std::to_string(count) + ")\n " +
-         "\n PNGs saved to: " + folder + ".\n " + std::string(written, '.');
-}
-std::string Dumped(unsigned count, const std::string& folder) {
-  return Dumped(count, folder, count);
 }
 
 // Every picture is in folder as NN.png, byte for byte, and nothing else.
@@ -163,7 +147,7 @@ TEST_F(LumvaneWindowsRun, BareNameInAFolderOfTheDrive) {
   ASSERT_TRUE(WriteFileBytes(m_work / "dump\\07.png", "old"));
 
   const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
-  EXPECT_EQ(run.out, Crlf(kBanner + Analysed(input) + Dumped(3, m_work / "dump") + kPrompt));
+  EXPECT_EQ(run.out, Crlf(Analyse(input) + Dumped(3, m_work / "dump") + kPrompt));
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 0u);
   ExpectImages(m_work / "dump", bytes, ranges);
@@ -179,7 +163,7 @@ TEST_F(LumvaneWindowsRun, BareNameAtTheDriveRootKeepsTwoBackslashes) {
 
   const RunResult run = RunLumvane({stem + ".bin"}, drive + "\\", m_logs);
   const std::string full = drive + "\\\\" + stem + ".bin";
-  EXPECT_EQ(run.out, Crlf(kBanner + Analysed(full) + Dumped(2, drive + "\\\\" + stem) + kPrompt));
+  EXPECT_EQ(run.out, Crlf(Analyse(full) + Dumped(2, drive + "\\\\" + stem) + kPrompt));
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 0u);
   ExpectImages(drive + "\\" + stem, bytes, ranges);
@@ -194,8 +178,8 @@ TEST_F(LumvaneWindowsRun, PathsWithSeparatorsAreUsedAsTyped) {
 
   // Relative, with a backslash: only the last extension goes.
   RunResult run = RunLumvane({"sub\\archive.tar.gz"}, m_work.path(), m_logs);
-  EXPECT_EQ(run.out, Crlf(kBanner + Analysed("sub\\archive.tar.gz") +
-                          Dumped(2, "sub\\archive.tar") + kPrompt));
+  EXPECT_EQ(run.out,
+            Crlf(Analyse("sub\\archive.tar.gz") + Dumped(2, "sub\\archive.tar") + kPrompt));
   EXPECT_EQ(run.status, 0u);
   ExpectImages(m_work / "sub\\archive.tar", bytes, ranges);
 
@@ -203,7 +187,7 @@ TEST_F(LumvaneWindowsRun, PathsWithSeparatorsAreUsedAsTyped) {
   const std::string slashed = TestDrive() + "/" + m_work.name() + "/sub/archive.tar.gz";
   run = RunLumvane({slashed}, m_logs.path(), m_logs);
   const std::string folder = slashed.substr(0, slashed.size() - 3);
-  EXPECT_EQ(run.out, Crlf(kBanner + Analysed(slashed) + Dumped(2, folder) + kPrompt));
+  EXPECT_EQ(run.out, Crlf(Analyse(slashed) + Dumped(2, folder) + kPrompt));
   EXPECT_EQ(run.status, 0u);
   ExpectImages(m_work / "sub\\archive.tar", bytes, ranges);
 
@@ -211,21 +195,23 @@ TEST_F(LumvaneWindowsRun, PathsWithSeparatorsAreUsedAsTyped) {
   // file itself, so the first image cannot be created.
   const std::string noExt = m_work / "my.data\\dump";
   run = RunLumvane({noExt}, m_logs.path(), m_logs);
-  EXPECT_EQ(run.out, Crlf(kBanner + Analysed(noExt) + Dumped(2, noExt, 0) +
-                          "\n File create Failed!\n\n" + kPrompt));
+  EXPECT_EQ(run.out,
+            Crlf(Analyse(noExt) + Dumped(2, noExt, 0) + "\n File create Failed!\n\n" + kPrompt));
   EXPECT_EQ(run.status, 1u);
   EXPECT_TRUE(IsFile(noExt));
 }
 
-TEST_F(LumvaneWindowsRun, NoArgumentAndAMissingInput) {
-  RunResult run = RunLumvane({}, m_work.path(), m_logs);
+TEST_F(LumvaneWindowsRun, NoArgumentShowsTheUsage) {
+  const RunResult run = RunLumvane({}, m_work.path(), m_logs);
   EXPECT_EQ(run.out, Crlf(kBanner + kPrompt));
   EXPECT_EQ(run.err, Crlf("\n Usage:\n\n      Lumvane.exe FILE\n\n"));
   EXPECT_EQ(run.status, 1u);
+}
 
+TEST_F(LumvaneWindowsRun, AMissingInputFailsToOpenAndMakesNoFolder) {
   const std::string missing = m_work / "missing.bin";
-  run = RunLumvane({missing}, m_work.path(), m_logs);
-  EXPECT_EQ(run.out, Crlf(kBanner + Analysed(missing) + "\n File Open Failed!\n\n" + kPrompt));
+  const RunResult run = RunLumvane({missing}, m_work.path(), m_logs);
+  EXPECT_EQ(run.out, Crlf(Analyse(missing) + "\n File Open Failed!\n\n" + kPrompt));
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 1u);
   EXPECT_FALSE(IsDirectory(m_work / "missing"));
@@ -253,7 +239,7 @@ TEST_F(LumvaneWindowsRun, AFolderThatWasNotEmptiedFailsTheRun) {
   ASSERT_TRUE(SetFileAttributesA(notes.c_str(), FILE_ATTRIBUTE_READONLY));
 
   const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
-  EXPECT_EQ(run.out, Crlf(kBanner + Analysed(input) + Dumped(2, m_work / "dump") + "\n " +
+  EXPECT_EQ(run.out, Crlf(Analyse(input) + Dumped(2, m_work / "dump") + "\n " +
                           SystemText(ERROR_ACCESS_DENIED) + " " + notes + "\n\n" + kPrompt));
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 1u);
@@ -287,13 +273,12 @@ TEST_F(LumvaneWindowsRun, AnOutputFolderThatIsALinkIsRefused) {
   ASSERT_TRUE(MakeSymbolicLink(m_work.path(), "docs", "dump", true));
 
   const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
-  EXPECT_EQ(run.out,
-            Crlf(kBanner + Analysed(input) + "\n Begin Dumping PNGs, (total: 3)\n " +
-                 "\n Output folder refused: " + (m_work / "dump") + " is a link.\n\n" + kPrompt));
+  EXPECT_EQ(run.out, Crlf(Analyse(input) + Total(3) + "\n Output folder refused: " +
+                          (m_work / "dump") + " is a link.\n\n" + kPrompt));
   EXPECT_EQ(run.status, 1u);
   EXPECT_EQ(ReadFileBytes(m_work / "docs\\letter.txt"), "keep me");
   EXPECT_FALSE(IsFile(m_work / "docs\\00.png"));
-  EXPECT_TRUE(win32test::RemoveSymbolicLink(m_work.path(), "dump"));
+  EXPECT_TRUE(RemoveSymbolicLink(m_work.path(), "dump"));
 }
 
 // Old files the emptying cannot delete, each alone in the output folder: a
@@ -306,7 +291,7 @@ TEST_F(LumvaneWindowsRun, AnImageIsNeverWrittenThroughALinkOrIntoAReadOnlyFile) 
   ASSERT_TRUE(CreateDirectoryA((m_work / "outside").c_str(), nullptr));
   ASSERT_TRUE(WriteFileBytes(m_work / "outside\\notes.txt", "keep me"));
   const std::string failed =
-      Crlf(kBanner + Analysed(input) + Dumped(3, dump, 0) + "\n File create Failed!\n\n" + kPrompt);
+      Crlf(Analyse(input) + Dumped(3, dump, 0) + "\n File create Failed!\n\n" + kPrompt);
   for (const bool link : {true, false}) {
     ASSERT_TRUE(CreateDirectoryA(dump.c_str(), nullptr));
     if (link) {
@@ -320,11 +305,11 @@ TEST_F(LumvaneWindowsRun, AnImageIsNeverWrittenThroughALinkOrIntoAReadOnlyFile) 
     EXPECT_EQ(run.status, 1u);
     EXPECT_EQ(ReadFileBytes(m_work / "outside\\notes.txt"), "keep me");
     if (link) {
-      ASSERT_TRUE(win32test::RemoveSymbolicLink(dump, "00.png"));
+      ASSERT_TRUE(RemoveSymbolicLink(dump, "00.png"));
     } else {
       EXPECT_EQ(ReadFileBytes(dump + "\\00.png"), "old bytes");
     }
-    win32test::RemoveTree(dump);
+    RemoveTree(dump);
   }
 }
 
@@ -342,8 +327,7 @@ TEST_F(LumvaneWindowsRun, AnOutputFolderNameWindowsWouldChangeIsRefused) {
     WriteSample(input, 2, nullptr);
     const std::string folder = input.substr(0, input.rfind('.'));
     const RunResult run = RunLumvane({name}, m_work.path(), m_logs);
-    EXPECT_EQ(run.out, Crlf(kBanner + Analysed(input) + "\n Begin Dumping PNGs, (total: 2)\n " +
-                            "\n Output folder refused: " + folder +
+    EXPECT_EQ(run.out, Crlf(Analyse(input) + Total(2) + "\n Output folder refused: " + folder +
                             " is a name Windows would change.\n\n" + kPrompt))
         << name;
     EXPECT_EQ(run.status, 1u) << name;
@@ -402,7 +386,7 @@ TEST_F(LumvaneWindowsRun, SwappingTheFolderForALinkWhileItIsEmptiedChangesNothin
                 name == "02.png")
         << name;
   }
-  const std::string dumped = Crlf(kBanner + Analysed(input) + Dumped(3, dump));
+  const std::string dumped = Crlf(Analyse(input) + Dumped(3, dump));
   if (oldFilesLeft) {
     EXPECT_EQ(run.out.substr(0, dumped.size()), dumped);
     // The disk object's text: the system's message and the old file.
@@ -420,7 +404,7 @@ TEST_F(LumvaneWindowsRun, SwappingTheFolderForALinkWhileItIsEmptiedChangesNothin
   files.RemoveAll();
   ASSERT_TRUE(disk.ListFiles(m_work.path().c_str(), files, LIST_BARE_NAMES));
   EXPECT_EQ(files.GetSize(), 1);  // dump.bin alone: no image beside the input
-  EXPECT_TRUE(win32test::RemoveSymbolicLink(m_work.path(), "dump"));
+  EXPECT_TRUE(RemoveSymbolicLink(m_work.path(), "dump"));
 }
 
 }  // namespace

@@ -1,19 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The scratch drive the Windows tests work on: a real drive letter whose
 // root is reported the way Windows reports a drive root.
-#include "platform/win32api.h"
+#include "tests/win32/win32_support.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <string>
 
 namespace {
 
-std::string TestDrive() {
-  const char* drive = std::getenv("LUMVANE_TEST_DRIVE");
-  return drive ? drive : "";
-}
+using namespace win32test;
 
 TEST(TestDrive, RootIsADirectoryAndReadsBackWithItsBackslash) {
   const std::string drive = TestDrive();

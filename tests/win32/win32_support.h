@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Helpers of the Windows tests: the scratch drive, self-cleaning folders on
-// it, the system's own error texts, and a status window that records.
+// it, and symbolic links as Wine and Windows make them. (Whole files:
+// tests/support/file_bytes.h; the system's error texts: system_text.h.)
 #pragma once
 
 // The platform's own way in to <windows.h> (lean, without min and max).
@@ -11,10 +12,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/afx.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/system_text.h"
+#include "tests/support/temp_dir.h"
 
 namespace win32test {
 
@@ -27,25 +32,17 @@ inline std::string TestDrive() {
   return drive;
 }
 
-// The system's message text for code, trimmed, as an error text begins.
-inline std::string SystemText(DWORD code) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0x400, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-  std::string result = length != 0 && text != nullptr ? std::string(text, length) : "";
-  if (text != nullptr) LocalFree(text);
-  const char* blanks = " \t\r\n\v\f";
-  result.erase(result.find_last_not_of(blanks) + 1);
-  result.erase(0, result.find_first_not_of(blanks));
-  return result;
-}
-
 inline std::string CurrentDirectory() {
   char buffer[MAX_PATH];
   const DWORD length = GetCurrentDirectoryA(MAX_PATH, buffer);
   return length != 0 && length < MAX_PATH ? std::string(buffer, length) : "";
 }
+
+// Makes the current directory dir; false when it cannot.
+inline bool Enter(const std::string& dir) { return SetCurrentDirectoryA(dir.c_str()) != 0; }
+
+// Makes the folder dir (its parent must exist); false when it cannot.
+inline bool MakeDir(const std::string& dir) { return CreateDirectoryA(dir.c_str(), nullptr) != 0; }
 
 inline bool IsDirectory(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -55,29 +52,6 @@ inline bool IsDirectory(const std::string& path) {
 inline bool IsFile(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-inline bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool ok =
-      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-      written == bytes.size();
-  return CloseHandle(file) && ok;
-}
-
-inline std::string ReadFileBytes(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
 }
 
 // Starts a command of the host (Wine only: a Unix program by its path, such
@@ -156,36 +130,30 @@ inline void RemoveTree(const std::string& path) {
   RemoveDirectoryA(path.c_str());
 }
 
-// A folder of its own at the root of the test drive ("E:\lumvane-w-...")
-// for one test, removed afterwards; the current directory is put back too.
+// A TempDir of its own at the root of the test drive ("E:\lumvane-test-...")
+// for one test, removed afterwards, with the drive-root names it handed out;
+// the current directory is put back first, so that nothing holds the folder.
 class ScratchFolder {
  public:
   ScratchFolder() : m_saved(CurrentDirectory()) {
-    const std::string drive = TestDrive();
-    if (drive.empty()) return;
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
-      const std::string candidate = drive + "\\lumvane-w-" + std::to_string(GetCurrentProcessId()) +
-                                    "-" + std::to_string(counter++);
-      if (CreateDirectoryA(candidate.c_str(), nullptr)) m_path = candidate;
-    }
-    EXPECT_FALSE(m_path.empty()) << "cannot make a folder on " << drive;
+    if (TestDrive().empty()) return;
+    m_folder.emplace(TestDrive() + "\\");
+    m_path = m_folder->str();
   }
   ~ScratchFolder() {
     if (!m_saved.empty()) SetCurrentDirectoryA(m_saved.c_str());
     for (const std::string& extra : m_extra) RemoveTree(extra);
-    if (!m_path.empty()) RemoveTree(m_path);
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
   bool ok() const { return !m_path.empty(); }
-  // "E:\lumvane-w-..." without a trailing backslash.
+  // "E:\lumvane-test-..." without a trailing backslash.
   const std::string& path() const { return m_path; }
   std::string operator/(const std::string& name) const { return m_path + "\\" + name; }
   // The folder's own name, without the drive.
   std::string name() const { return m_path.substr(3); }
-  // A name at the drive root, unique to this folder ("lumvane-w-...-tag");
+  // A name at the drive root, unique to this folder ("lumvane-test-...-tag");
   // the file or folder of that name is removed with the folder.
   std::string RootName(const std::string& tag) {
     const std::string name = this->name() + "-" + tag;
@@ -197,6 +165,7 @@ class ScratchFolder {
 
  private:
   std::string m_saved;
+  std::optional<TempDir> m_folder;
   std::string m_path;
   std::vector<std::string> m_extra;
 };

@@ -8,8 +8,7 @@
 
 namespace {
 
-using win32test::ScratchFolder;
-using win32test::WriteFileBytes;
+using namespace win32test;
 
 TEST(WindowsFileIdentity, SameFolderHoweverSpelled) {
   ScratchFolder scratch;
