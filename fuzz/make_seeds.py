@@ -53,7 +53,7 @@ write("png_scan", "one_byte_pattern", scan_seed(b"a" * 40 + b"\0\0\0\0b" + b"a" 
 
 # ---- partition maps: flags, n, bad sector, part start, part length, pad,
 #      stop-at, name length, name, disk ------------------------------------
-# The labels are laid out as host/disk_labels.h builds them in C++. A seed
+# The labels are laid out as testdata/disk_labels.h builds them in C++. A seed
 # is a few sectors, so they are written here rather than cut from the 2 MiB
 # sample disks.
 def pm_seed(disk, name=b"1", flags=0, nth=0, bad=0, pstart=0, plen=0, pad=0, stop=0):

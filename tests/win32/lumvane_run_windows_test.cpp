@@ -13,7 +13,7 @@
 #include "diskobject/DiskObject.h"
 #include "tests/support/system_text.h"
 #include "tool/lumvane_strings.h"
-#include "tool/sample/pngdraw.h"
+#include "testdata/pngdraw.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 // block with its chain of partition blocks, and Apple partition map entries.
 // Every store is bounds-checked (std::vector::at). fuzz/make_seeds.py writes
 // the same layouts in Python for the seed corpora.
-#ifndef KELB_DISK_LABELS_H
-#define KELB_DISK_LABELS_H
+#ifndef TESTDATA_DISK_LABELS_H
+#define TESTDATA_DISK_LABELS_H
 
 #include <algorithm>
 #include <cstddef>
@@ -211,4 +211,4 @@ class AppleDisk {
 
 }  // namespace kelb_label
 
-#endif  // KELB_DISK_LABELS_H
+#endif  // TESTDATA_DISK_LABELS_H

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "tool/sample/pngdraw.h"
+#include "testdata/pngdraw.h"
 
 #include <algorithm>
 #include <array>
