@@ -4,8 +4,8 @@
 // memory, a Sun label with its checksum, an ADFS boot block with its
 // checksum and the Linux partition map it points at, an Amiga rigid disk
 // block with its chain of partition blocks, and Apple partition map entries.
-// Every store is bounds-checked (std::vector::at). fuzz/make_seeds.py writes
-// the same layouts in Python for the seed corpora.
+// Every store is bounds-checked (std::vector::at). The partition-map fuzz
+// seeds are built with them too (make_seeds.cpp).
 #ifndef TESTDATA_DISK_LABELS_H
 #define TESTDATA_DISK_LABELS_H
 
