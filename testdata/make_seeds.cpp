@@ -32,7 +32,9 @@ Disk Seed(const Disk &disk, const std::string &name, Header h = {}) {
   return s;
 }
 
-Disk Prefix(const Disk &disk, size_t bytes) { return Disk(disk.begin(), disk.begin() + long(bytes)); }
+Disk Prefix(const Disk &disk, size_t bytes) {
+  return Disk(disk.begin(), disk.begin() + long(bytes));
+}
 
 struct Writer {
   std::filesystem::path dir;
@@ -140,7 +142,8 @@ void Acorn(Writer &w) {
   w("partmap_acorn", "bit6_geometry", Seed(Acorn(2, 3, 1, true).Bytes(), "42"));
   w("partmap_acorn", "map_in_sector_0",
     Seed(Acorn(0, 2, 1, false).Bytes(), "1", {.flags = 1, .nth = 0}));
-  w("partmap_acorn", "fail_read_6", Seed(Acorn(1, 2, 1, false).Bytes(), "1", {.flags = 2, .bad = 6}));
+  w("partmap_acorn", "fail_read_6",
+    Seed(Acorn(1, 2, 1, false).Bytes(), "1", {.flags = 2, .bad = 6}));
 }
 
 }  // namespace
@@ -148,8 +151,9 @@ void Acorn(Writer &w) {
 int main(int argc, char **argv) {
   const bool check = argc == 3 && std::string(argv[1]) == "--check";
   if (!check && !(argc == 2 && argv[1][0] != '-')) {
-    fprintf(stderr, "Usage: make_seeds [--check] DIR\n"
-                    "Writes the partition-map fuzz seeds into DIR/partmap_*, or checks them.\n");
+    fprintf(stderr,
+            "Usage: make_seeds [--check] DIR\n"
+            "Writes the partition-map fuzz seeds into DIR/partmap_*, or checks them.\n");
     return 2;
   }
   Writer w{argv[argc - 1], check};

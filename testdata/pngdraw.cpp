@@ -96,9 +96,8 @@ uint32_t Crc32(const unsigned char* data, size_t n, uint32_t crc) {
 Bytes EncodeRows(uint32_t width, uint32_t height, uint8_t color_type, const Bytes& rows,
                  size_t idat_chunk) {
   const Bytes z = ZlibStore(rows);
-  Bytes out;
+  Bytes out(kSignature, kSignature + 8);
   out.reserve(8 + 25 + z.size() + 12 * (z.size() / idat_chunk + 1) + 12);
-  out.insert(out.end(), kSignature, kSignature + 8);
   Bytes ihdr;
   PutBE32(ihdr, width);
   PutBE32(ihdr, height);
