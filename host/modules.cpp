@@ -346,8 +346,9 @@ bool read_elf_symbols(const std::string &path, elf_symbols &out, std::string &er
   return with_elf_file(path, error, [&](elf_image &elf) { return elf.symbols(out, error); });
 }
 
-// The ELF header of the running program (defined by the linker).
-extern "C" const char __ehdr_start;
+// The ELF header of the running program (defined by the linker), declared
+// without a size so that the compiler takes no length for it.
+extern "C" const unsigned char __ehdr_start[];
 
 namespace {
 
@@ -359,9 +360,9 @@ constexpr int kHostByteOrder =
 // places in memory and names __ehdr_start (so it holds under an emulator,
 // where /proc/self/exe may be the emulator's or unreadable).
 int host_machine() {
-  return reinterpret_cast<const unsigned char *>(&__ehdr_start)[EI_CLASS] == ELFCLASS64
-             ? reinterpret_cast<const Elf64_Ehdr *>(&__ehdr_start)->e_machine
-             : reinterpret_cast<const Elf32_Ehdr *>(&__ehdr_start)->e_machine;
+  return __ehdr_start[EI_CLASS] == ELFCLASS64
+             ? reinterpret_cast<const Elf64_Ehdr *>(__ehdr_start)->e_machine
+             : reinterpret_cast<const Elf32_Ehdr *>(__ehdr_start)->e_machine;
 }
 
 std::string machine_name(int machine) {
