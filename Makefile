@@ -184,9 +184,12 @@ test-windows-zip: windows-zip
 # a reason), installs it (as root with dpkg, else into a scratch root), runs both
 # programs from PATH on samples, reads the manual pages, then removes it and
 # checks that nothing of it is left.
+# The sample writers are test material, built in $(BUILD) (target testdata).
 test-package: package
 	@scripts/require $(PACKAGE_TEST_PACKAGES)
-	tests/package/test-package.sh $(PKGBUILD)
+	cmake -S . -B $(BUILD) -G $(GENERATOR) -DLUMVANE_WERROR=$(WERROR)
+	cmake --build $(BUILD) -j $(JOBS) --target testdata
+	tests/package/test-package.sh $(PKGBUILD) $(BUILD)
 
 # Each demo-* target runs one program on a sample of ours in a scratch
 # folder under $(DEMO_DIR); demo runs them all.
@@ -196,7 +199,7 @@ demo: demo-lumvane demo-kelb
 
 demo-lumvane: build
 	@rm -rf $(DEMO_DIR)/lumvane && mkdir -p $(DEMO_DIR)/lumvane
-	@cp tool/sample/sample.bin $(DEMO_DIR)/lumvane/
+	@cp testdata/sample.bin $(DEMO_DIR)/lumvane/
 	cd $(DEMO_DIR)/lumvane && $(abspath $(BUILD))/tool/lumvane sample.bin < /dev/null
 	@echo "Images written to $(DEMO_DIR)/lumvane/sample/:"
 	@ls -l $(DEMO_DIR)/lumvane/sample
@@ -206,7 +209,7 @@ demo-lumvane: build
 demo-kelb: build
 	@set -e; for scheme in sun amiga apple acorn; do \
 	  echo "$(BUILD)/host/kelb-probe $(BUILD)/sample-$$scheme.img"; \
-	  $(BUILD)/host/kelb-sample-$$scheme $(BUILD)/sample-$$scheme.img; \
+	  $(BUILD)/testdata/kelb-sample-$$scheme $(BUILD)/sample-$$scheme.img; \
 	  $(BUILD)/host/kelb-probe $(BUILD)/sample-$$scheme.img; \
 	done
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "bench/workload.h"
+#include "testdata/pngdraw.h"
 
 #include <algorithm>
 #include <array>
@@ -39,34 +40,6 @@ void PutBe32(uint8_t* p, uint32_t v) {
 
 uint32_t GetBe32(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
-const std::array<uint32_t, 256>& CrcTable() {
-  static const std::array<uint32_t, 256> table = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  return table;
-}
-
-uint32_t Adler32(const uint8_t* p, size_t n) {
-  uint32_t a = 1, b = 0;
-  while (n > 0) {
-    size_t k = std::min<size_t>(n, 5552);
-    n -= k;
-    while (k--) {
-      a += *p++;
-      b += a;
-    }
-    a %= 65521;
-    b %= 65521;
-  }
-  return b << 16 | a;
 }
 
 bool At(const uint8_t* p, const uint8_t* pat, size_t n) { return std::memcmp(p, pat, n) == 0; }
@@ -119,16 +92,6 @@ PngPlan Plan(Rng& rng, uint64_t target) {
   return p;
 }
 
-void AppendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t n) {
-  size_t at = out.size();
-  out.resize(at + 12 + n);
-  uint8_t* p = out.data() + at;
-  PutBe32(p, uint32_t(n));
-  std::memcpy(p + 4, type, 4);
-  if (n) std::memcpy(p + 8, data, n);
-  PutBe32(p + 8 + n, Crc32(p + 4, n + 4));
-}
-
 std::vector<uint8_t> Build(const PngPlan& plan, Rng& rng) {
   // Rows: a filter byte, then pixels that mix smooth gradients with noise.
   std::vector<uint8_t> raw(plan.rawBytes);
@@ -144,41 +107,7 @@ std::vector<uint8_t> Build(const PngPlan& plan, Rng& rng) {
       r[x] = noisy ? noise : uint8_t(x * 3 + y + (noise & 7));
     }
   }
-  // zlib stream of stored blocks.
-  std::vector<uint8_t> z;
-  z.reserve(plan.zlibBytes);
-  z.push_back(0x78);
-  z.push_back(0x01);
-  size_t off = 0;
-  do {
-    size_t n = std::min<size_t>(65535, raw.size() - off);
-    bool final = off + n == raw.size();
-    z.push_back(final ? 1 : 0);
-    z.push_back(uint8_t(n));
-    z.push_back(uint8_t(n >> 8));
-    z.push_back(uint8_t(~n));
-    z.push_back(uint8_t(~n >> 8));
-    z.insert(z.end(), raw.begin() + off, raw.begin() + off + n);
-    off += n;
-  } while (off < raw.size());
-  uint8_t adler[4];
-  PutBe32(adler, Adler32(raw.data(), raw.size()));
-  z.insert(z.end(), adler, adler + 4);
-
-  std::vector<uint8_t> png;
-  png.reserve(plan.size);
-  png.insert(png.end(), kSig, kSig + 8);
-  uint8_t ihdr[13];
-  PutBe32(ihdr, plan.width);
-  PutBe32(ihdr + 4, plan.height);
-  ihdr[8] = 8;  // bit depth
-  ihdr[9] = plan.colorType;
-  ihdr[10] = ihdr[11] = ihdr[12] = 0;  // deflate, adaptive filters, no interlace
-  AppendChunk(png, "IHDR", ihdr, sizeof ihdr);
-  for (size_t at = 0; at < z.size(); at += plan.idatChunk)
-    AppendChunk(png, "IDAT", z.data() + at, std::min<size_t>(plan.idatChunk, z.size() - at));
-  AppendChunk(png, "IEND", nullptr, 0);
-  return png;
+  return pngdraw::EncodeRows(plan.width, plan.height, plan.colorType, raw, plan.idatChunk);
 }
 
 // True when the image holds a signature other than its own or an "IEND"
@@ -369,13 +298,6 @@ uint64_t Rng::Range(uint64_t lo, uint64_t hi) {
 
 double Rng::Unit() { return double(Next() >> 11) * 0x1.0p-53; }
 
-uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
-  const auto& t = CrcTable();
-  crc = ~crc;
-  for (size_t i = 0; i < size; ++i) crc = t[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
-}
-
 std::vector<uint8_t> MakePng(Rng& rng, uint64_t targetBytes) {
   PngPlan plan = Plan(rng, targetBytes);
   return BuildClean(plan, rng.Next());
@@ -448,7 +370,7 @@ std::string Verify(const uint8_t* data, size_t size, const std::vector<Range>& r
       if (off + 12 > len) return where("chunk overruns image", r.start + off);
       uint32_t n = GetBe32(p + off);
       if (off + 12 + n > len) return where("chunk overruns image", r.start + off);
-      if (Crc32(p + off + 4, n + 4) != GetBe32(p + off + 8 + n))
+      if (pngdraw::Crc32(p + off + 4, n + 4) != GetBe32(p + off + 8 + n))
         return where("bad CRC", r.start + off);
       if (first && !At(p + off + 4, kIhdr, 4)) return where("first chunk not IHDR", r.start + off);
       first = false;

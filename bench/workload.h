@@ -68,6 +68,4 @@ std::vector<Range> Generate(const Params& p, const Sink& sink);
 // else a description of the first fault.
 std::string Verify(const uint8_t* data, size_t size, const std::vector<Range>& ranges);
 
-uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0);
-
 }  // namespace benchgen

@@ -4,7 +4,8 @@
 
 Each seed is small and reaches one part of a target: a sound image or
 table, and the damaged, failing and unusual cases next to it. Run it again
-after changing an input layout; libFuzzer grows the corpus from these.
+after changing an input layout; libFuzzer grows the corpus from these. The
+partition maps' seeds come from testdata/make_seeds instead.
 """
 import os
 import struct
@@ -51,120 +52,9 @@ write("png_scan", "one_byte_pattern", scan_seed(b"a" * 40 + b"\0\0\0\0b" + b"a" 
                                                 sizes=(1, 2), patterns=(b"a", b"b")))
 
 
-# ---- partition maps: flags, n, bad sector, part start, part length, pad,
-#      stop-at, name length, name, disk ------------------------------------
-# The labels are laid out as host/disk_labels.h builds them in C++. A seed
-# is a few sectors, so they are written here rather than cut from the 2 MiB
-# sample disks.
-def pm_seed(disk, name=b"1", flags=0, nth=0, bad=0, pstart=0, plen=0, pad=0, stop=0):
-    return bytes([flags, nth, bad, pstart, plen, pad, stop, len(name)]) + name + disk
-
-
-def sectors(n):
-    return bytearray(512 * n)
-
-
-def put_be(b, at, fmt, v):
-    struct.pack_into(">" + fmt, b, at, v)
-
-
-def sun_label(entries, tracks=4, secs=16):
-    b = sectors(1)
-    put_be(b, 436, "H", tracks)
-    put_be(b, 438, "H", secs)
-    for i, (typ, cyl, length) in enumerate(entries):
-        b[143 + 4 * i] = typ
-        put_be(b, 444 + 8 * i, "I", cyl)
-        put_be(b, 448 + 8 * i, "I", length)
-    put_be(b, 508, "H", 0xDABE)
-    x = 0
-    for i in range(0, 510, 2):
-        x ^= struct.unpack_from(">H", b, i)[0]
-    put_be(b, 510, "H", x)
-    return bytes(b)
-
-
-sun = sun_label([(2, 0, 64), (5, 0, 256), (3, 1, 64), (0, 2, 8), (4, 2, 0), (7, 3, 32)])
-write("partmap_sun", "label", pm_seed(sun, b"3"))
-write("partmap_sun", "label_fail_malloc_2", pm_seed(sun, b"1", flags=1, nth=1))
-write("partmap_sun", "label_fail_read", pm_seed(sun, b"2", flags=2, bad=0))
-write("partmap_sun", "label_on_partition_stop", pm_seed(sun + bytes(2048), b"6", flags=4, pstart=1, plen=2, stop=2))
-write("partmap_sun", "bad_checksum", pm_seed(sun[:100] + b"\1" + sun[101:], b"x"))
-write("partmap_sun", "truncated", pm_seed(sun[:300], b"4294967297"))
-
-
-def amiga(rdsk_at, links, geometry=(4, 32, 2, 5), n=8, extra=()):
-    b = sectors(n)
-    b[512 * rdsk_at:512 * rdsk_at + 4] = b"RDSK"
-    put_be(b, 512 * rdsk_at + 28, "I", links[0] & 0xFFFFFFFF)
-    for blk, nxt in zip(links, list(links[1:]) + [-1]):
-        if blk < 0 or blk >= n:
-            continue
-        o = 512 * blk
-        b[o:o + 4] = b"PART"
-        put_be(b, o + 16, "I", nxt & 0xFFFFFFFF)
-        surf, bpt, lo, hi = geometry
-        put_be(b, o + 140, "I", surf)
-        put_be(b, o + 148, "I", bpt)
-        put_be(b, o + 164, "I", lo)
-        put_be(b, o + 168, "I", hi)
-    for blk, nxt in extra:
-        put_be(b, 512 * blk + 16, "I", nxt & 0xFFFFFFFF)
-    return bytes(b)
-
-
-write("partmap_amiga", "chain", pm_seed(amiga(1, [3, 4, 5]), b"2"))
-write("partmap_amiga", "loop", pm_seed(amiga(0, [2, 3], extra=[(3, 2)]), b"3"))
-write("partmap_amiga", "self_loop", pm_seed(amiga(0, [2], extra=[(2, 2)]), b"1"))
-write("partmap_amiga", "far_link", pm_seed(amiga(0, [2, 0x80000000]), b"2"))
-write("partmap_amiga", "fail_read_3", pm_seed(amiga(4, [5]), b"1", flags=2, bad=3))
-write("partmap_amiga", "rdsk_in_14", pm_seed(amiga(14, [15], n=17), b"1", flags=1, nth=0))
-write("partmap_amiga", "on_partition", pm_seed(amiga(2, [4, 6], n=8), b"2", flags=4, pstart=2, plen=3, stop=1))
-
-
-def apple_entry(start, length, name=b"disk", typ=b"Apple_HFS"):
-    b = sectors(1)
-    b[0:2] = b"PM"
-    put_be(b, 8, "I", start)
-    put_be(b, 12, "I", length)
-    b[16:16 + len(name)] = name
-    b[48:48 + len(typ)] = typ
-    return bytes(b)
-
-
-apple = bytes(512) + apple_entry(1, 63, b"Apple", b"Apple_partition_map") + \
-    apple_entry(64, 1000) + apple_entry(1064, 100) + bytes(512)
-write("partmap_apple", "map", pm_seed(apple, b"2", flags=8))
-write("partmap_apple", "runs_off_the_end", pm_seed(apple[:-512], b"3"))
-write("partmap_apple", "stop_at_1024", pm_seed(bytes(512) + apple_entry(1024, 8) + apple_entry(5, 5), b"1"))
-write("partmap_apple", "long_names", pm_seed(bytes(512) + apple_entry(1, 2, b"N" * 32, b"T" * 32), b"1", flags=8))
-write("partmap_apple", "fail_read", pm_seed(apple, b"2", flags=2, bad=2))
-
-
-def acorn(cyl=1, spt=2, heads=1, bit6=False, entries=((0xDEAFA1DE, 1, 4), (0xDEAFAB1E, 5, 2))):
-    n = max(7, cyl * spt * (heads + int(bit6)) + 1)
-    b = sectors(n)
-    boot = 512 * 6
-    b[boot + 449] = spt
-    b[boot + 450] = heads
-    b[boot + 456] = 0x40 if bit6 else 0
-    b[boot + 508] = 0x09
-    struct.pack_into("<H", b, boot + 509, cyl)
-    s = 0
-    for i in range(511):
-        s = (s & 0xFF) + (s >> 8) + b[boot + i]
-    b[boot + 511] = s & 0xFF
-    m = 512 * cyl * spt * (heads + int(bit6))
-    for i, (magic, start, size) in enumerate(entries):
-        struct.pack_into("<III", b, m + 12 * i, magic, start, size)
-    return bytes(b)
-
-
-write("partmap_acorn", "map", pm_seed(acorn(), b"2"))
-write("partmap_acorn", "entry0_unused", pm_seed(acorn(entries=((0, 0, 0), (0xDEAFA1DE, 3, 3))), b"2"))
-write("partmap_acorn", "bit6_geometry", pm_seed(acorn(cyl=2, spt=3, heads=1, bit6=True), b"42"))
-write("partmap_acorn", "map_in_sector_0", pm_seed(acorn(cyl=0), b"1", flags=1, nth=0))
-write("partmap_acorn", "fail_read_6", pm_seed(acorn(), b"1", flags=2, bad=6))
+# ---- partition maps: written by testdata/make_seeds (build/testdata/make_seeds
+#      fuzz/corpus) from the label builders of testdata/disk_labels.h, which the
+#      suite checks them against.
 
 
 # ---- module files: the file itself ------------------------------------------

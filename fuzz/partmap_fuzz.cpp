@@ -20,6 +20,7 @@
 // gives the record the walk reported under that name.
 #include "fuzz/fuzz_input.h"
 #include "host/kelb_host.h"
+#include "host/kelb_host_faults.h"
 
 #include <cinttypes>
 #include <cstdio>

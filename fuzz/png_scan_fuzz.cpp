@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target: the PNG scanning core against a plain reference scan.
 //
-// The reference (tests/support/png_reference.h) is written straight from the
+// The reference (testdata/png_reference.h) is written straight from the
 // locator's rules, one position at a time over the whole input held in
 // memory, with none of the core's tricks. The core runs, in pieces whose
 // sizes come from the input and once with each byte-search kernel the
@@ -20,7 +20,7 @@
 // is the stream.
 #include "fuzz/fuzz_input.h"
 #include "tool/png_scan.h"
-#include "tests/support/png_reference.h"
+#include "testdata/png_reference.h"
 
 #include <algorithm>
 #include <cinttypes>

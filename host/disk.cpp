@@ -3,6 +3,7 @@
 // memory, read in 512-byte sectors through kelb_disk handles.
 
 #include "host/kelb_host.h"
+#include "host/kelb_host_faults.h"
 
 #include <cerrno>
 #include <cstring>

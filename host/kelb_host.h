@@ -4,8 +4,8 @@
 // It serves the kelb_ services to the modules over a disk image, a block
 // device or bytes in memory, loads modules with dlopen and keeps the list of
 // registered partition maps. kelb-probe and the tests drive it through the
-// functions below; the knobs (failing allocation, failing sector, debug
-// sink) exist so that every failure path of a module can be reached.
+// functions below. The knobs that make reads and allocations fail, and the
+// counters the tests check, are in host/kelb_host_faults.h.
 //
 // Nothing here is thread-safe: the loader is single-threaded by design.
 #ifndef KELB_HOST_H
@@ -41,31 +41,12 @@ kelb_disk *open_partition(kelb_disk *disk, const kelb_partition &partition);
 // Closes a handle. The device goes with the last handle that uses it.
 void close_disk(kelb_disk *disk);
 
-// Makes every read that touches whole-disk `sector` fail with
-// KELB_ERR_READ_ERROR, on every handle of this disk's device.
-void fail_reads_at(kelb_disk *disk, uint64_t sector);
-void clear_read_failures(kelb_disk *disk);
-
-// Number of kelb_disk_read calls on this device so far.
-uint64_t read_count(const kelb_disk *disk);
-
 // ---- Errors -----------------------------------------------------------------
 
 // The message of the last kelb_error ("" when none was set).
 const std::string &error_message();
 // Sets kelb_errno to 0 and empties the message.
 void clear_error();
-
-// ---- Memory -----------------------------------------------------------------
-
-// Makes the n-th kelb_malloc from now fail (1: the next one); 0 turns the
-// knob off. The knob fires once.
-void fail_nth_malloc(unsigned long n);
-// kelb_malloc calls since the last reset_counters().
-unsigned long malloc_calls();
-// Blocks handed out by kelb_malloc and not yet given to kelb_free.
-long live_allocations();
-void reset_counters();
 
 // ---- Debug output -----------------------------------------------------------
 

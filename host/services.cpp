@@ -3,6 +3,7 @@
 // printing and the list of partition maps.
 
 #include "host/kelb_host.h"
+#include "host/kelb_host_faults.h"
 
 #include <cctype>
 #include <climits>

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bench/workload.h"
+#include "testdata/pngdraw.h"
 
 namespace {
 
@@ -157,7 +158,7 @@ TEST(BenchWorkload, VerifyCatchesWhatWouldMisleadTheBenchmark) {
               const uint32_t n = Be32(idat);
               ASSERT_GT(n, 40u);
               std::memcpy(idat + 20, "IEND", 4);
-              const uint32_t crc = benchgen::Crc32(idat + 4, n + 4);
+              const uint32_t crc = pngdraw::Crc32(idat + 4, n + 4);
               for (int k = 0; k < 4; ++k) idat[8 + n + k] = uint8_t(crc >> (24 - 8 * k));
             }),
             "");

@@ -1,9 +1,10 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# Usage: tests/package/test-package.sh BUILD
+# Usage: tests/package/test-package.sh BUILD SAMPLES
 #
 # Tests the Debian package that `make package` left in BUILD (a release build
-# whose sample generators and kelb-probe serve as references): checks it with
+# whose kelb-probe serves as reference, with the sample writers of a build
+# with the tests, SAMPLES, target testdata): checks it with
 # lintian and its copyright and changelog against the repository's, installs it,
 # runs lumvane and kelb-probe from PATH on samples from another folder,
 # checks their results and reads both manual pages, then removes the package
@@ -15,8 +16,9 @@
 # root's bin/ first on PATH; the removal checks need dpkg and are skipped.
 set -eu
 
-[ $# -eq 1 ] || { echo "usage: $0 BUILD" >&2; exit 2; }
+[ $# -eq 2 ] || { echo "usage: $0 BUILD SAMPLES" >&2; exit 2; }
 build=$(cd "$1" && pwd)
+samples=$(cd "$2" && pwd)
 src=$(cd "$(dirname "$0")/../.." && pwd)
 pkg=lumvane
 
@@ -148,7 +150,7 @@ out=$(kelb-probe --version) || fail "kelb-probe --version exited $?"
 # must list exactly what the build tree's copy lists.
 for s in sun amiga apple acorn; do
   img="$work/data/$s.img"
-  "$build/host/kelb-sample-$s" "$img" >/dev/null
+  "$samples/testdata/kelb-sample-$s" "$img" >/dev/null
   "$build/host/kelb-probe" "$img" >"$work/$s.expected" ||
     fail "the build tree's kelb-probe failed on the $s sample"
   status=0
@@ -211,7 +213,7 @@ status=0
 # ---- lumvane --------------------------------------------------------------------
 # A blob of junk with pictures of our own; make_sample prints each picture's
 # "start end" range.
-"$build/tool/make_sample" "$work/data/dump.bin" 5 2026 >"$work/ranges"
+"$samples/testdata/make_sample" "$work/data/dump.bin" 5 2026 >"$work/ranges"
 count=$(wc -l <"$work/ranges")
 [ "$count" -eq 5 ] || fail "make_sample gave $count ranges, not 5"
 

@@ -36,7 +36,7 @@ done
 
 # A sample of our own; make_sample.exe prints each picture's "start end".
 run() { "$src/scripts/wine-run" --prefix "$build/wine" "$@"; }
-(cd "$work/data" && run "$build/tool/make_sample.exe" dump.bin 4 77) | tr -d '\r' >"$work/ranges"
+(cd "$work/data" && run "$build/testdata/make_sample.exe" dump.bin 4 77) | tr -d '\r' >"$work/ranges"
 [ "$(wc -l <"$work/ranges")" -eq 4 ] || fail "make_sample.exe gave no 4 ranges: $(cat "$work/ranges")"
 
 status=0

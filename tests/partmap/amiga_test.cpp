@@ -145,23 +145,38 @@ TEST_F(AmigaTest, ChainThatLoopsEndsWithErrorAndNoPartitionTwice) {
   kelb_free(p);
   EXPECT_EQ(map->find_partition(disk, "4"), nullptr);
   EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PART_TABLE);
+}
 
-  // A block that links to itself, and a list that points at the rigid disk
-  // block, which is then taken as a partition block that links to itself.
-  kelb_host::clear_error();
-  AmigaDisk self;
-  self.Rdb(0, 2).Part(2, 2, 1, 1, 0, 0);
-  w = DoWalk(map, Disk(self.Bytes()));
-  EXPECT_EQ(w.result, KELB_ERR_BAD_PART_TABLE);
-  EXPECT_EQ(w.calls.size(), 1u);
-
-  kelb_host::clear_error();
-  AmigaDisk rdb_loop;
-  rdb_loop.Rdb(1, 1);
-  Put32BE(rdb_loop.Bytes(), 512 + 16, 1);
-  w = DoWalk(map, Disk(rdb_loop.Bytes()));
-  EXPECT_EQ(w.result, KELB_ERR_BAD_PART_TABLE);
-  EXPECT_EQ(w.calls.size(), 1u);
+// Chains that loop elsewhere: back to the first block, a block that links to
+// itself, and a list that points at the rigid disk block, which is then
+// taken as a partition block that links to itself. Each walk ends with code
+// 19 and reports each block once; a name past the loop is not found.
+TEST_F(AmigaTest, ChainsThatLoopBackToTheStartOrToThemselvesEnd) {
+  struct Case {
+    const char *what;
+    AmigaDisk disk;
+    size_t blocks;  // reported before the loop shows
+  } cases[] = {{"back to the first", AmigaDisk(), 3},
+               {"to itself", AmigaDisk(), 1},
+               {"the rigid disk block", AmigaDisk(), 1}};
+  cases[0].disk.Rdb(0, 2).Chain(2, 3);
+  Put32BE(cases[0].disk.Bytes(), 4 * 512 + 16, 2);
+  cases[1].disk.Rdb(0, 2).Part(2, 2, 1, 1, 0, 0);
+  cases[2].disk.Rdb(1, 1);
+  Put32BE(cases[2].disk.Bytes(), 512 + 16, 1);
+  for (Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    kelb_host::clear_error();
+    kelb_disk *disk = Disk(c.disk.Bytes());
+    Walk w = DoWalk(map, disk);
+    EXPECT_EQ(w.result, KELB_ERR_BAD_PART_TABLE);
+    EXPECT_FALSE(Message().empty());
+    ASSERT_EQ(w.calls.size(), c.blocks);
+    for (size_t i = 0; i < w.calls.size(); i++) EXPECT_EQ(w.calls[i].part.index, int32_t(i));
+    kelb_host::clear_error();
+    EXPECT_EQ(map->find_partition(disk, "99"), nullptr);
+    EXPECT_EQ(kelb_errno, KELB_ERR_BAD_PART_TABLE);
+  }
 }
 
 TEST_F(AmigaTest, ChainLongerThanBoundEndsWithError) {

@@ -26,8 +26,9 @@
 #ifndef KELB_FIXTURE_H
 #define KELB_FIXTURE_H
 
-#include "host/disk_labels.h"
+#include "testdata/disk_labels.h"
 #include "host/kelb_host.h"
+#include "host/kelb_host_faults.h"
 
 #include <gtest/gtest.h>
 

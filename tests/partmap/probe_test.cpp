@@ -2,7 +2,7 @@
 // kelb-probe end to end: the built program on image files, one of them
 // labelled by parted, an independent tool.
 
-#include "host/disk_labels.h"
+#include "testdata/disk_labels.h"
 #include "tests/partmap/probe_run.h"
 #include "tests/support/file_bytes.h"
 

@@ -5,7 +5,7 @@
 #ifndef KELB_TYPICAL_DISKS_H
 #define KELB_TYPICAL_DISKS_H
 
-#include "host/disk_labels.h"
+#include "testdata/disk_labels.h"
 
 namespace kelb_test {
 

@@ -68,7 +68,7 @@ TEST_P(ProbeTruncatedTest, EachClassOfCutHasItsOwnOutcome) {
   const Layout layout = GetParam();
   const std::string scheme = layout.scheme, map = layout.map;
   const fs::path full = dir / "full.img";
-  const std::string sampler = fs::path(KELB_PROBE).parent_path() / ("kelb-sample-" + scheme);
+  const std::string sampler = fs::path(KELB_SAMPLES) / ("kelb-sample-" + scheme);
   ASSERT_EQ(RunWithTimeout({sampler, full.string()}).status, 0);
   const std::string bytes = ReadFileBytes(full);
   const ProgramRun whole = RunWithTimeout({KELB_PROBE, full.string()});

@@ -4,10 +4,10 @@
 // once it needs no more, progress between reads, and an input that shrinks
 // while it is read.
 #include "tool/lumvane.h"
-#include "tool/sample/pngdraw.h"
+#include "testdata/pngdraw.h"
 
+#include "testdata/png_reference.h"
 #include "tests/support/file_bytes.h"
-#include "tests/support/png_reference.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

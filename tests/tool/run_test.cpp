@@ -2,7 +2,7 @@
 // End-to-end runs of the built lumvane binary in a temporary folder, with
 // standard input from /dev/null: the exact bytes on standard output and
 // standard error, the exit status, and the files left behind.
-#include "tool/sample/pngdraw.h"
+#include "testdata/pngdraw.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The scanning core on crafted buffers: the pairing rules, occurrences across
 // read boundaries, 64-bit offsets, and equality with the reference scanner
-// (tests/support/png_reference.h) whatever the read sizes.
+// (testdata/png_reference.h) whatever the read sizes.
 #include "tool/png_scan.h"
-#include "tool/sample/pngdraw.h"
-#include "tests/support/png_reference.h"
+#include "testdata/pngdraw.h"
+#include "testdata/png_reference.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // pseudo-terminal read byte for byte, and a tmux pane whose finished screen
 // is compared with the plain transcript. Standard input is /dev/null, so the
 // key prompt returns at once.
-#include "tool/sample/pngdraw.h"
+#include "testdata/pngdraw.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"

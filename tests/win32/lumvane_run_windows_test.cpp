@@ -12,8 +12,8 @@
 
 #include "diskobject/DiskObject.h"
 #include "tests/support/system_text.h"
+#include "testdata/pngdraw.h"
 #include "tests/support/transcript.h"
-#include "tool/sample/pngdraw.h"
 
 namespace {
 

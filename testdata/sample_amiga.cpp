@@ -5,7 +5,7 @@
 // block lies in sector 0 and chains three partition blocks, 1 -> 3 -> 2:
 // DH0 cylinders 2-15, DH1 16-47, DH2 48-63.
 
-#include "host/sample_disk.h"
+#include "testdata/sample_disk.h"
 
 #include <cstring>
 

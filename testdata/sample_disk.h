@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Helpers the sample-disk writers share beside the label builders of
 // disk_labels.h: the command line, and writing the disk out as an image file.
-#ifndef KELB_HOST_SAMPLE_DISK_H
-#define KELB_HOST_SAMPLE_DISK_H
+#ifndef TESTDATA_SAMPLE_DISK_H
+#define TESTDATA_SAMPLE_DISK_H
 
-#include "host/disk_labels.h"
+#include "testdata/disk_labels.h"
 
 #include <cstdio>
 #include <vector>
@@ -36,4 +36,4 @@ inline int WriteImage(const char *path, const Disk &disk) {
 
 }  // namespace sample
 
-#endif  // KELB_HOST_SAMPLE_DISK_H
+#endif  // TESTDATA_SAMPLE_DISK_H

@@ -5,7 +5,7 @@
 // 1-63), "MacOS" (Apple_HFS, 64-2047) and "Linux" (Apple_UNIX_SVR2,
 // 2048-4095).
 
-#include "host/sample_disk.h"
+#include "testdata/sample_disk.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // track (128 sectors a cylinder, 32 cylinders). Entries: 1 root (cylinders
 // 0-7), 2 swap (8-11), 3 the whole disk, 5 home (12-31); 4 is unused.
 
-#include "host/sample_disk.h"
+#include "testdata/sample_disk.h"
 
 #include <cstring>
 

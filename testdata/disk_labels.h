@@ -4,10 +4,10 @@
 // memory, a Sun label with its checksum, an ADFS boot block with its
 // checksum and the Linux partition map it points at, an Amiga rigid disk
 // block with its chain of partition blocks, and Apple partition map entries.
-// Every store is bounds-checked (std::vector::at). fuzz/make_seeds.py writes
-// the same layouts in Python for the seed corpora.
-#ifndef KELB_DISK_LABELS_H
-#define KELB_DISK_LABELS_H
+// Every store is bounds-checked (std::vector::at). The partition-map fuzz
+// seeds are built with them too (make_seeds.cpp).
+#ifndef TESTDATA_DISK_LABELS_H
+#define TESTDATA_DISK_LABELS_H
 
 #include <algorithm>
 #include <cstddef>
@@ -211,4 +211,4 @@ class AppleDisk {
 
 }  // namespace kelb_label
 
-#endif  // KELB_DISK_LABELS_H
+#endif  // TESTDATA_DISK_LABELS_H

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "tool/sample/pngdraw.h"
+#include "testdata/pngdraw.h"
 
 #include <algorithm>
 #include <array>
@@ -28,17 +28,20 @@ void PutBE32(Bytes& out, uint32_t v) {
   out.push_back(static_cast<unsigned char>(v));
 }
 
-void PutChunk(Bytes& out, const char type[4], const Bytes& data) {
-  PutBE32(out, static_cast<uint32_t>(data.size()));
+void PutChunk(Bytes& out, const char type[4], const unsigned char* data, size_t n) {
+  PutBE32(out, static_cast<uint32_t>(n));
   const size_t typeAt = out.size();
   out.insert(out.end(), type, type + 4);
-  out.insert(out.end(), data.begin(), data.end());
-  PutBE32(out, Crc32(out.data() + typeAt, 4 + data.size()));
+  out.insert(out.end(), data, data + n);
+  PutBE32(out, Crc32(out.data() + typeAt, 4 + n));
 }
 
 // zlib stream of stored blocks: header, blocks of at most 65,535 bytes, Adler-32.
 Bytes ZlibStore(const Bytes& raw) {
-  Bytes out = {0x78, 0x01};
+  Bytes out;
+  out.reserve(2 + raw.size() + 5 * (raw.size() / 65535 + 1) + 4);
+  out.push_back(0x78);
+  out.push_back(0x01);
   size_t at = 0;
   do {
     const size_t len = std::min<size_t>(raw.size() - at, 65535);
@@ -52,10 +55,17 @@ Bytes ZlibStore(const Bytes& raw) {
                raw.begin() + static_cast<std::ptrdiff_t>(at + len));
     at += len;
   } while (at < raw.size());
+  // Adler-32, reduced modulo 65521 every 5552 bytes (the most that cannot
+  // overflow 32 bits).
   uint32_t a = 1, b = 0;
-  for (unsigned char c : raw) {
-    a = (a + c) % 65521;
-    b = (b + a) % 65521;
+  for (size_t from = 0; from < raw.size(); from += 5552) {
+    const size_t to = std::min<size_t>(raw.size(), from + 5552);
+    for (size_t i = from; i < to; ++i) {
+      a += raw[i];
+      b += a;
+    }
+    a %= 65521;
+    b %= 65521;
   }
   PutBE32(out, (b << 16) | a);
   return out;
@@ -83,14 +93,23 @@ uint32_t Crc32(const unsigned char* data, size_t n, uint32_t crc) {
   return ~crc;
 }
 
-Bytes EncodeRGB(uint32_t width, uint32_t height, const Bytes& rgb) {
+Bytes EncodeRows(uint32_t width, uint32_t height, uint8_t color_type, const Bytes& rows,
+                 size_t idat_chunk) {
+  const Bytes z = ZlibStore(rows);
   Bytes out(kSignature, kSignature + 8);
+  out.reserve(8 + 25 + z.size() + 12 * (z.size() / idat_chunk + 1) + 12);
   Bytes ihdr;
   PutBE32(ihdr, width);
   PutBE32(ihdr, height);
-  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});  // 8-bit RGB, no interlace
-  PutChunk(out, "IHDR", ihdr);
+  ihdr.insert(ihdr.end(), {8, color_type, 0, 0, 0});  // deflate, adaptive filters, no interlace
+  PutChunk(out, "IHDR", ihdr.data(), ihdr.size());
+  for (size_t at = 0; at < z.size(); at += idat_chunk)
+    PutChunk(out, "IDAT", z.data() + at, std::min(idat_chunk, z.size() - at));
+  PutChunk(out, "IEND", nullptr, 0);
+  return out;
+}
 
+Bytes EncodeRGB(uint32_t width, uint32_t height, const Bytes& rgb) {
   Bytes raw;
   const size_t row = size_t{width} * 3;
   raw.reserve((row + 1) * height);
@@ -99,9 +118,7 @@ Bytes EncodeRGB(uint32_t width, uint32_t height, const Bytes& rgb) {
     raw.insert(raw.end(), rgb.begin() + static_cast<std::ptrdiff_t>(y * row),
                rgb.begin() + static_cast<std::ptrdiff_t>((y + 1) * row));
   }
-  PutChunk(out, "IDAT", ZlibStore(raw));
-  PutChunk(out, "IEND", {});
-  return out;
+  return EncodeRows(width, height, 2, raw);
 }
 
 Bytes DrawRGB(unsigned kind, uint32_t width, uint32_t height) {

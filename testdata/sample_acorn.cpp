@@ -6,7 +6,7 @@
 // entries, counted from the map sector: a root partition (1-2047), swap
 // (2048-2559) and home (2560-3839).
 
-#include "host/sample_disk.h"
+#include "testdata/sample_disk.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // Writes the demo sample: junk holding a few pictures of our own.
 //   make_sample OUTPUT [COUNT [SEED]]
 // Prints each picture's range, "start end", one per line.
-// The demo's tool/sample/sample.bin is: make_sample tool/sample/sample.bin 5 2026
-#include "tool/sample/pngdraw.h"
+// The demo's testdata/sample.bin is: make_sample testdata/sample.bin 5 2026
+#include "testdata/pngdraw.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -15,7 +15,16 @@ using Bytes = std::vector<unsigned char>;
 // CRC-32 (ISO-HDLC, as in PNG chunks) of n bytes, continuing from crc.
 uint32_t Crc32(const unsigned char* data, size_t n, uint32_t crc = 0);
 
-// Encodes an 8-bit RGB picture (width * height * 3 bytes, rows top down).
+// Encodes a picture of 8-bit samples (bit depth 8, no interlace) of PNG
+// colour type `color_type` (0 grey, 2 RGB, 4 grey and alpha, 6 RGBA):
+// `rows` holds each row top down as its filter byte then its samples, and
+// is stored as it is in a zlib stream of stored blocks, split into IDAT
+// chunks of at most `idat_chunk` bytes (at least 1).
+Bytes EncodeRows(uint32_t width, uint32_t height, uint8_t color_type, const Bytes& rows,
+                 size_t idat_chunk = SIZE_MAX);
+
+// Encodes an 8-bit RGB picture (width * height * 3 bytes, rows top down),
+// every row unfiltered, in one IDAT chunk.
 Bytes EncodeRGB(uint32_t width, uint32_t height, const Bytes& rgb);
 
 // Draws picture number `kind` (any value; they repeat) of the given size:
