@@ -48,11 +48,11 @@ bool EndangersTheInput(const CFolder& output, LPCTSTR inputName) {
   return AfxIsSameFolder(output, holder) || AfxIsFolderAtOrAbove(output, holder);
 }
 
-// The last name of a path.
+// The last name of a path: its file name with its extension.
 CString LastName(const CString& path) {
-  int start = path.GetLength();
-  while (start > 0 && !PathTraits::IsSeparator(path[start - 1])) --start;
-  return path.Mid(start);
+  CString name, ext;
+  AfxSplitPath(path, nullptr, nullptr, &name, &ext);
+  return name + ext;
 }
 
 void RefuseOutputFolder(const char* reason) {
