@@ -147,9 +147,8 @@ def main():
               f"{'holds' if med['foremost'][0] > med['lumvane'][0] else 'MISSED'}",
               f"- input larger than memory: {'yes' if insize > mem else 'NO'}",
               "- read_bytes are the bytes fetched from the storage for the program (its "
-              "read-ahead and the page faults of its mappings included); rchar the bytes of its "
-              "read-like calls: lumvane maps its input, so its rchar counts only the writer's "
-              "reads of the images",
+              "read-ahead included); rchar the bytes of its read-like calls, for lumvane the "
+              "input once and the images again",
               "", "lumvane's images: " + ("all equal their manifest ranges" if not faults
                                          else f"{len(faults)} FAULTS")]
     return run.finish(lines, faults, args.markdown)

@@ -94,8 +94,7 @@ def read_io(pid):
     reaped children's (so the program's, under /usr/bin/time, plus the few
     KiB the loader reads). rchar: the bytes of read-like calls, whether or
     not they came from the page cache; read_bytes: the bytes fetched from
-    the storage on its behalf (read-ahead and page faults of mappings
-    included). -1 where unknown."""
+    the storage on its behalf (read-ahead included). -1 where unknown."""
     found = {"rchar": -1, "read_bytes": -1}
     try:
         with open(f"/proc/{pid}/io") as f:
@@ -344,14 +343,8 @@ def main():
             ok = v <= limit if how == "<=" else v >= limit
             verdicts.append(f"{w}: {name} = {v:.2f} (target {how} {limit}): "
                             f"{'holds' if ok else 'MISSED'}; in CPU time {cratio[name]:.2f}")
-        # rchar leaves out what comes in through a mapping: when lumvane's
-        # rchar is below the input's size, the input was mapped (once, by
-        # the single pass) and is added once.
-        lr, size = rmed[(w, "lumvane")], os.path.getsize(inputs[w][0])
-        mapped = 0 < lr < size
-        rr = (lr + size if mapped else lr) / needed[w]
-        how = "rchar + the mapped input once" if mapped else "rchar"
-        verdicts.append(f"{w}: lumvane read {rr:.3f} x (input + image bytes) ({how}; target <= "
+        rr = rmed[(w, "lumvane")] / needed[w]
+        verdicts.append(f"{w}: lumvane read {rr:.3f} x (input + image bytes) (rchar; target <= "
                         f"{READ_LIMIT}): {'holds' if 0 < rr <= READ_LIMIT else 'MISSED'}")
         pk = peaks[(w, "lumvane")]
         verdicts.append(f"{w}: lumvane peak {pk} KiB (target <= {PEAK_LIMIT_KIB}): "

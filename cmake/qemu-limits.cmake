@@ -5,12 +5,6 @@
 # prints at the top of the run) and the configure step lists them; every
 # one still runs in the native suite. Entries: PROGRAM|CASE[:CASE...]|REASON.
 set(LUMVANE_QEMU_LIMITS
-  # The block reader turns a page past the end of a file that shrank under
-  # its mapping into zeros from its SIGBUS handler, with mmap(MAP_FIXED).
-  # qemu-user 7.2 refuses that mmap inside the handler (ENOMEM), so the page
-  # cannot be repaired and the program ends on the signal.
-  "platform_tests|CBlockReader.AFileThatShrinksEndsWithoutACrash|qemu-user cannot remap a page of a file mapping from a SIGBUS handler"
-  "tool_locate_file_test|LocateImages.AnInputThatShrinksIsScannedAsFarAsItGoes|qemu-user cannot remap a page of a file mapping from a SIGBUS handler"
   # Lumvane refuses to start without its standard handles. A program that
   # a test starts under qemu-user with standard input closed finds it open:
   # the kernel hands qemu the program's file (binfmt_misc's open-binary

@@ -16,9 +16,8 @@ BOOL CBlockReader::Open(LPCTSTR fileName) {
   }
   m_offset = 0;
   m_hasLength = m_length != 0;
-  // Nothing to map by: read until a read gives nothing.
-  m_reading = !m_hasLength;
   m_ended = false;
+  AdviseSequential();
   return TRUE;
 }
 
@@ -29,30 +28,13 @@ BOOL CBlockReader::Next(const unsigned char*& data, size_t& n) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if (m_guarded && !CheckFault()) return FALSE;
   if (m_ended || (m_hasLength && m_offset >= m_length)) return TRUE;
-  if (m_reading) return ReadBlock(data, n);
-  if (m_window == nullptr || m_offset >= m_windowOffset + m_windowLength) {
-    if (m_window != nullptr && !UnmapWindow(false)) return FALSE;
-    if (!MapWindow()) {
-      // From here on the file is read, from where the mapping stopped.
-      m_reading = true;
-      if (m_file.Seek(static_cast<LONGLONG>(m_offset), CFile::begin) < 0) return FALSE;
-      return ReadBlock(data, n);
-    }
-  }
-  const ULONGLONG left = m_windowOffset + m_windowLength - m_offset;
-  n = static_cast<size_t>(left < kBlockSize ? left : kBlockSize);
-  data = m_window + (m_offset - m_windowOffset);
-  m_offset += n;
-  return TRUE;
-}
-
-BOOL CBlockReader::ReadBlock(const unsigned char*& data, size_t& n) {
   if (!m_buffer) {
     m_buffer = AfxAllocIOBuffer(kBlockSize);
     if (!m_buffer) return FALSE;
   }
+  // Without a length, every read asks for a whole block until one gives
+  // nothing; with one, nothing past it is read.
   const ULONGLONG left = m_hasLength ? m_length - m_offset : kBlockSize;
   const ULONGLONG want = left < kBlockSize ? left : kBlockSize;
   const LONGLONG got = m_file.Read(m_buffer.get(), want);
@@ -67,12 +49,9 @@ BOOL CBlockReader::ReadBlock(const unsigned char*& data, size_t& n) {
   return TRUE;
 }
 
-BOOL CBlockReader::Close() {
-  BOOL ok = TRUE;
-  if (m_window != nullptr || m_guarded) ok = UnmapWindow(true) ? TRUE : FALSE;
+void CBlockReader::Close() {
   m_buffer.reset();
   m_file.Close();
   m_length = 0;
   m_offset = 0;
-  return ok;
 }

@@ -55,8 +55,8 @@ using ScanProgress = std::function<void(ULONGLONG bytesRead, ULONGLONG length, s
 // "\n File Open Failed!\n" (cannot open or tell its length; a directory
 // counts as such), "\n File Read Failed!\n" or, when memory for reading
 // could not be had, "\n Not enough memory!\n" to standard output. The file
-// is read through CBlockReader (mapped where the system allows). Throws
-// std::bad_alloc when the table cannot grow.
+// is read through CBlockReader. Throws std::bad_alloc when the table cannot
+// grow.
 int LocateImages(const CString& path, const ScanProgress& progress = nullptr);
 
 // One mode of the locator's rules (png_scan.h) over the file at path, with

@@ -13,6 +13,49 @@
 
 namespace {
 int Fd(INT_PTR handle) { return static_cast<int>(handle); }
+
+// Opens the existing file name (relative to the folder at) with flags, and
+// checks it on the descriptor itself, so that no swap of names in between
+// can matter: a folder, or anything but a plain file or (for reading) a
+// block device, is refused. For replacing (cut) it must also be a file of
+// its own and writable, and is then cut to length 0. The descriptor, or -1
+// with errno set.
+int OpenExisting(int at, const char* name, int flags, bool cut) {
+  // Non-blocking only for the open itself: a FIFO opened for reading would
+  // otherwise wait for a writer before we could refuse it.
+  const int fd = openat(at, name, flags | O_NONBLOCK);
+  if (fd < 0) return -1;
+  struct stat info;
+  int refusal = 0;
+  if (fstat(fd, &info) != 0) {
+    refusal = errno;
+  } else if (S_ISDIR(info.st_mode)) {
+    refusal = EISDIR;
+  } else if (!S_ISREG(info.st_mode) && (cut || !S_ISBLK(info.st_mode))) {
+    // Pipes, sockets and character devices have no length to scan by; a
+    // file made or cut is a plain file.
+    refusal = EINVAL;
+  } else if (cut && info.st_nlink > 1) {
+    // Another name of the same file lies elsewhere: cutting it would change
+    // that file too.
+    refusal = EMLINK;
+  } else if (cut && (info.st_mode & S_IWUSR) == 0) {
+    // A read-only file (owner-write clear, as DeleteFileA and the directory
+    // search see it) is not replaced, as on Windows, whoever the caller is:
+    // root could otherwise write into it.
+    refusal = EACCES;
+  } else if (cut && ftruncate(fd, 0) != 0) {
+    refusal = errno;
+  } else if (fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    // F_SETFL takes only the status flags, so the flags the file was opened
+    // with, less O_NONBLOCK, are what it should keep.
+    refusal = errno;
+  }
+  if (refusal == 0) return fd;
+  close(fd);
+  errno = refusal;
+  return -1;
+}
 }  // namespace
 
 CFile::~CFile() { Close(); }
@@ -47,69 +90,32 @@ BOOL CFile::OpenRelative(INT_PTR folder, LPCTSTR fileName, UINT openFlags) {
   }
   const bool create = (openFlags & modeCreate) != 0;
   if (create && access == modeRead) return FailWith(EINVAL);
-  // Non-blocking only for the open itself: a FIFO opened for reading would
-  // otherwise wait for a writer before we could refuse it.
-  flags |= O_NONBLOCK;
-  int fd;
-  bool existed = !create;
   if (!create) {
-    fd = openat(at, fileName, flags);
-  } else {
-    // Never through a link: the name may lie in a folder the caller empties
-    // and fills (the tool's output folder), and a link left there must not
-    // let a write reach a file elsewhere. A new file is made exclusively, so
-    // that an old one is always known as old: it is cut only once it is
-    // known to be a plain, writable file of its own (below), checked on the
-    // descriptor itself so that no swap of names in between can matter.
-    flags |= O_NOFOLLOW;
-    for (int attempt = 0;; ++attempt) {
-      fd = openat(at, fileName, flags | O_CREAT | O_EXCL, 0666);
-      if (fd >= 0 || errno != EEXIST) break;
-      fd = openat(at, fileName, flags);
-      if (fd >= 0) {
-        existed = true;
-        break;
-      }
-      // Removed between the two calls: make it again, a bounded number of
-      // times against a name that keeps coming and going.
-      if (errno != ENOENT || attempt == 16) break;
+    const int fd = OpenExisting(at, fileName, flags, false);
+    if (fd < 0) return FailWithErrno();
+    m_handle = fd;
+    return TRUE;
+  }
+  // Never through a link: the name may lie in a folder the caller empties
+  // and fills (the tool's output folder), and a link left there must not
+  // let a write reach a file elsewhere. A new file is made exclusively, so
+  // that an old one is always known as old, and is cut only after the
+  // checks of OpenExisting. A file made here is a plain file of its own.
+  flags |= O_NOFOLLOW;
+  for (int attempt = 0;; ++attempt) {
+    int fd = openat(at, fileName, flags | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) {
+      if (errno != EEXIST) return FailWithErrno();
+      fd = OpenExisting(at, fileName, flags, true);
     }
+    if (fd >= 0) {
+      m_handle = fd;
+      return TRUE;
+    }
+    // Removed between the two calls: make it again, a bounded number of
+    // times against a name that keeps coming and going.
+    if (errno != ENOENT || attempt == 16) return FailWithErrno();
   }
-  if (fd < 0) return FailWithErrno();
-  struct stat info;
-  if (fstat(fd, &info) != 0) {
-    const int code = errno;
-    close(fd);
-    return FailWith(code);
-  }
-  int refusal = 0;
-  if (S_ISDIR(info.st_mode)) {
-    refusal = EISDIR;
-  } else if (!S_ISREG(info.st_mode) && (create || !S_ISBLK(info.st_mode))) {
-    // Pipes, sockets and character devices have no length to scan by; a
-    // file made or cut is a plain file.
-    refusal = EINVAL;
-  } else if (create && info.st_nlink > 1) {
-    // Another name of the same file lies elsewhere: cutting it would change
-    // that file too.
-    refusal = EMLINK;
-  } else if (create && existed && (info.st_mode & S_IWUSR) == 0) {
-    // A read-only file (owner-write clear, as DeleteFileA and the directory
-    // search see it) is not replaced, as on Windows, whoever the caller is:
-    // root could otherwise write into it.
-    refusal = EACCES;
-  }
-  // A file this call made is empty already; only an old one is cut.
-  if (refusal == 0 && create && existed && ftruncate(fd, 0) != 0) refusal = errno;
-  // F_SETFL takes only the status flags, so the flags the file was opened
-  // with, less O_NONBLOCK, are what it should keep.
-  if (refusal == 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) refusal = errno;
-  if (refusal != 0) {
-    close(fd);
-    return FailWith(refusal);
-  }
-  m_handle = fd;
-  return TRUE;
 }
 
 LONGLONG CFile::Read(void* buffer, ULONGLONG count) {

@@ -105,17 +105,16 @@ void CPartialFile::Arm(CFile& file, const CFolder& folder, const CString& name) 
 
 BOOL CPartialFile::Keep() {
   if (m_file == nullptr) return TRUE;
-  BOOL closed;
-  {
-    CInterruptionsHeld held;
-    closed = m_file->Close();
-    if (closed) {
-      g_fileArmed = 0;
-      m_file = nullptr;
-    }
+  // Not held: the handler removes by name, so an interruption before the
+  // disarming removes the closed file, which the caller has not counted as
+  // finished yet.
+  if (!m_file->Close()) {
+    Remove();
+    return FALSE;
   }
-  if (!closed) Remove();
-  return closed;
+  g_fileArmed = 0;
+  m_file = nullptr;
+  return TRUE;
 }
 
 void CPartialFile::Remove() {

@@ -19,7 +19,6 @@
 #include "tests/support/as_nobody.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/run_program.h"
-#include "platform/blockreader.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -307,42 +306,3 @@ TEST(CFilePosix, OpensABlockDeviceWithItsLength) {
   EXPECT_TRUE(ReadsLikeABlockDevice(loop.path, std::string(512, 'd'), 1 << 20)) << loop.path;
 }
 
-// The reader's SIGBUS handler lives only while it maps: the handler in place
-// before is back after Close (and after the destructor), and a second reader
-// opened meanwhile reads the same bytes without taking the handler over.
-namespace {
-void Sentinel(int) {}
-}  // namespace
-
-TEST(CBlockReaderPosix, PutsTheSigbusHandlerBack) {
-  TempDir dir;
-  const std::string path = dir / "in.bin";
-  ASSERT_TRUE(WriteFileBytes(path, std::string(100000, 'x')));
-  struct sigaction mine = {}, saved = {}, now = {};
-  mine.sa_handler = Sentinel;
-  sigemptyset(&mine.sa_mask);
-  ASSERT_EQ(sigaction(SIGBUS, &mine, &saved), 0);
-  {
-    CBlockReader first, second;
-    ASSERT_TRUE(first.Open(path.c_str()));
-    ASSERT_TRUE(second.Open(path.c_str()));
-    const unsigned char* a = nullptr;
-    const unsigned char* b = nullptr;
-    std::size_t na = 0, nb = 0;
-    ASSERT_TRUE(first.Next(a, na));
-    ASSERT_TRUE(sigaction(SIGBUS, nullptr, &now) == 0);
-    EXPECT_NE(now.sa_handler, Sentinel) << "the mapping reader is unguarded";
-    ASSERT_TRUE(second.Next(b, nb));
-    ASSERT_EQ(na, nb);
-    EXPECT_EQ(std::memcmp(a, b, na), 0);
-    EXPECT_TRUE(second.Close());
-    EXPECT_TRUE(first.Close());
-    ASSERT_EQ(sigaction(SIGBUS, nullptr, &now), 0);
-    EXPECT_EQ(now.sa_handler, Sentinel);
-    ASSERT_TRUE(first.Open(path.c_str()));
-    ASSERT_TRUE(first.Next(a, na));
-  }  // the destructor closes
-  ASSERT_EQ(sigaction(SIGBUS, nullptr, &now), 0);
-  EXPECT_EQ(now.sa_handler, Sentinel);
-  ASSERT_EQ(sigaction(SIGBUS, &saved, nullptr), 0);
-}
