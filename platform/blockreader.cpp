@@ -17,6 +17,8 @@ BOOL CBlockReader::Open(LPCTSTR fileName) {
   m_offset = 0;
   m_hasLength = m_length != 0;
   m_ended = false;
+  const ULONGLONG memory = MemorySize();
+  m_dropping = m_hasLength && memory != 0 && m_length > memory;
   AdviseSequential();
   return TRUE;
 }
@@ -49,9 +51,34 @@ BOOL CBlockReader::Next(const unsigned char*& data, size_t& n) {
   return TRUE;
 }
 
+namespace {
+// Released bytes are dropped once this many have gathered, or where the
+// released ranges stop (an image follows). Each time the last few MiB are
+// dropped again with the next ones, so that a page of the cache that spans
+// two calls (up to 2 MiB on x86-64) lies wholly in one of them.
+constexpr ULONGLONG kDropChunk = 16 << 20;
+constexpr ULONGLONG kDropOverlap = 2 << 20;
+}  // namespace
+
+void CBlockReader::Release(ULONGLONG offset, ULONGLONG length) {
+  if (!m_dropping || !m_file.IsOpen() || length == 0) return;
+  if (offset != m_releaseTo) {
+    // A gap: what was gathered goes, up to the bytes that stay.
+    if (m_releaseTo > m_releaseFrom) DropCached(m_releaseFrom, m_releaseTo - m_releaseFrom);
+    m_releaseFrom = offset;
+  }
+  m_releaseTo = offset + length;
+  if (m_releaseTo - m_releaseFrom >= kDropChunk) {
+    DropCached(m_releaseFrom, m_releaseTo - m_releaseFrom);
+    m_releaseFrom = m_releaseTo - kDropOverlap;
+  }
+}
+
 void CBlockReader::Close() {
   m_buffer.reset();
   m_file.Close();
   m_length = 0;
   m_offset = 0;
+  m_dropping = false;
+  m_releaseFrom = m_releaseTo = 0;
 }

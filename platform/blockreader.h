@@ -44,6 +44,18 @@ class CBlockReader {
   // stay what they were.
   BOOL Next(const unsigned char*& data, size_t& n);
 
+  // Tells the system that the bytes [offset, offset + length), read
+  // already, will not be read again; ranges come in stream order, each
+  // after the ones before it. A file larger than the machine's memory
+  // cannot stay in the system's cache anyway: the cache drops these bytes,
+  // so that they do not push out the bytes that will be read again (the
+  // images the writer copies). The cache keeps pages of up to a few MiB, and
+  // drops only pages wholly released, so contiguous ranges are gathered and
+  // given to it several MiB at a time; a page that holds bytes not released
+  // stays. A smaller file is left cached, for whoever reads it next. A hint:
+  // it never changes what Next gives.
+  void Release(ULONGLONG offset, ULONGLONG length);
+
   // Releases the buffer and the file.
   void Close();
 
@@ -52,6 +64,11 @@ class CBlockReader {
   // end, so that it reads further ahead of the reads. A hint: ignored where
   // the system has none, or declines it.
   void AdviseSequential();
+  // Platform part: the machine's memory in bytes, 0 when unknown.
+  static ULONGLONG MemorySize();
+  // Platform part: drops the cached pages wholly inside the range; nothing
+  // where the system cannot.
+  void DropCached(ULONGLONG offset, ULONGLONG length);
 
   CFile m_file;
   ULONGLONG m_length = 0;
@@ -59,4 +76,8 @@ class CBlockReader {
   CIOBuffer m_buffer;
   bool m_hasLength = true;
   bool m_ended = false;
+  bool m_dropping = false;  // Release drops what it is given
+  // The released bytes not yet dropped: [m_releaseFrom, m_releaseTo).
+  ULONGLONG m_releaseFrom = 0;
+  ULONGLONG m_releaseTo = 0;
 };

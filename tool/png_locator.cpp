@@ -18,8 +18,8 @@ const char* ReadFailure() {
 }
 
 // Reads the file at path once from its start: tells begin(length) once it
-// is open, then hands each block to feed(data, n, bytesRead, length), which
-// returns false when it wants no more. The length is fixed when the read
+// is open, then hands each block to feed(reader, data, n, bytesRead,
+// length), which returns false when it wants no more. The length is fixed when the read
 // begins: a file that grows meanwhile is read as it was, one that shrinks as
 // far as it goes; a file that reports no length (kUnknownLength then) is
 // read to its end. Returns 1 when the reads are done, with g_scannedLength
@@ -43,7 +43,7 @@ int ReadInput(const CString& path, Begin begin, Feed feed) {
     }
     if (n == 0) break;
     done += n;
-    if (!feed(data, n, done, length)) {
+    if (!feed(reader, data, n, done, length)) {
       // Not read to the end: what lies past here was not looked at.
       done = reader.HasLength() ? std::max(done, length) : kNotScanned;
       break;
@@ -86,7 +86,7 @@ int ScanFile(const unsigned char* pattern, int patternLength, const CString& pat
   if (!startMode && g_offsetTable.empty()) search.End();
   return ReadInput(
       path, [](ULONGLONG) {},
-      [&](const unsigned char* data, size_t n, ULONGLONG, ULONGLONG) {
+      [&](CBlockReader&, const unsigned char* data, size_t n, ULONGLONG, ULONGLONG) {
         search.Feed(data, n);
         return !search.Ended();
       });
@@ -98,8 +98,13 @@ int LocateImages(const CString& path, const ScanProgress& progress) {
     if (progress) progress(0, length, g_offsetTable.size());
   };
   const int result = ReadInput(
-      path, begin, [&](const unsigned char* data, size_t n, ULONGLONG done, ULONGLONG length) {
+      path, begin,
+      [&](CBlockReader& reader, const unsigned char* data, size_t n, ULONGLONG done,
+          ULONGLONG length) {
         locator.Feed(data, n);
+        // The writer reads the images again: on an input larger than memory
+        // the bytes around them must not push them out of the cache.
+        locator.ReleaseUnneeded([&](uint64_t at, uint64_t count) { reader.Release(at, count); });
         if (progress) progress(done, length, g_offsetTable.size());
         return true;
       });

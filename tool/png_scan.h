@@ -192,6 +192,9 @@ class CEndPairing {
 
   // True when no entry of the table waits for its end (so far).
   bool AllPaired() const { return m_waiting >= m_table.size(); }
+  // The entry that waits for its end (the table's size when none does).
+  // Every entry before it is final: it has its end, or stays without one.
+  size_t Waiting() const { return m_waiting; }
 
   static constexpr uint64_t kEndAfterTag = 8;  // tag and CRC
 
@@ -225,6 +228,17 @@ class CPNGLocator : private CPatternSearch::CSink {
   // Bytes fed so far (the stream offset of the next byte).
   uint64_t StreamLength() const { return m_search.StreamLength(); }
 
+  // Calls release(offset, length) for the bytes fed since the last call (or
+  // the start) that no image of the table can need: that lie in none of the
+  // images found so far and before any start still to be found. An image
+  // here is what the writer copies: [start, end), or up to the next start
+  // for an entry left without its end; an entry still waiting for its end
+  // needs everything from its start on, so nothing past it is released
+  // until it has its end. Each byte is released at most once, in stream
+  // order.
+  template <class Release>
+  void ReleaseUnneeded(Release release);
+
  private:
   // The "IEND" pattern's sink: a marker is paired as soon as every start
   // that could matter to it (below p + 8) is known, and kept until then.
@@ -251,4 +265,26 @@ class CPNGLocator : private CPatternSearch::CSink {
   // fed and markers lie at least 9 bytes apart.
   std::vector<uint64_t> m_kept;
   bool m_finished = false;
+  uint64_t m_released = 0;  // ReleaseUnneeded has gone this far
+  size_t m_settled = 0;     // the entries it has passed
 };
+
+template <class Release>
+void CPNGLocator::ReleaseUnneeded(Release release) {
+  // No start still to be found lies below the decided positions.
+  uint64_t limit = m_search.Decided();
+  const size_t waiting = m_pairing.Waiting();
+  for (; m_settled < waiting && m_table[m_settled].start < limit; ++m_settled) {
+    const PNGOffset& image = m_table[m_settled];
+    // An entry before the waiting one that has no end has a successor.
+    const uint64_t end = image.end != kNoEnd ? image.end : m_table[m_settled + 1].start;
+    if (image.start > m_released) release(m_released, image.start - m_released);
+    if (end > m_released) m_released = end;
+  }
+  if (m_settled < m_table.size() && m_table[m_settled].start < limit)
+    limit = m_table[m_settled].start;
+  if (limit > m_released) {
+    release(m_released, limit - m_released);
+    m_released = limit;
+  }
+}

@@ -2,6 +2,7 @@
 // The POSIX implementation of the Win32 surface: native paths, errno codes.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/afx.h"
+#include "platform/blockreader.h"
 #include "tests/support/as_nobody.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/run_program.h"
@@ -306,3 +308,57 @@ TEST(CFilePosix, OpensABlockDeviceWithItsLength) {
   EXPECT_TRUE(ReadsLikeABlockDevice(loop.path, std::string(512, 'd'), 1 << 20)) << loop.path;
 }
 
+namespace {
+// Pages of [0, length) of path in the system's cache.
+size_t CachedPages(const std::string& path, size_t length) {
+  const int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return 0;
+  void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
+  close(fd);
+  if (map == MAP_FAILED) return 0;
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  std::vector<unsigned char> in((length + page - 1) / page);
+  size_t cached = 0;
+  if (mincore(map, length, in.data()) == 0)
+    for (unsigned char c : in) cached += c & 1;
+  munmap(map, length);
+  return cached;
+}
+}  // namespace
+
+// Release drops the bytes it is given from the cache only for a file larger
+// than the machine's memory (here a sparse one, its first 24 MiB written and
+// on the disk); a smaller file stays cached. Released a block at a time, as
+// the locator does, the bytes are gathered and dropped, even where the
+// cache holds them in pages larger than a block.
+TEST(CBlockReaderPosix, ReleaseDropsOnlyAFileLargerThanMemory) {
+  TempDir dir;
+  const size_t written = 24 << 20, checked = 14 << 20, pages = checked / AfxGetPageSize();
+  const off_t memory = static_cast<off_t>(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGESIZE);
+  for (const off_t size : {off_t{32} << 20, memory + (off_t{1} << 30)}) {
+    const std::string path = dir / (size > memory ? "large.bin" : "small.bin");
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const std::string data(written, 'd');
+    ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+    ASSERT_EQ(ftruncate(fd, size), 0);
+    ASSERT_EQ(fsync(fd), 0);  // clean pages, which the cache may drop
+    close(fd);
+    CBlockReader reader;
+    ASSERT_TRUE(reader.Open(path.c_str()));
+    const unsigned char* bytes = nullptr;
+    size_t n = 0, read = 0, released = 0;
+    while (read < written) {
+      ASSERT_TRUE(reader.Next(bytes, n));
+      ASSERT_GT(n, 0u);
+      read += n;
+      // The locator keeps the last 15 bytes of what it was given.
+      reader.Release(released, read - 15 - released);
+      released = read - 15;
+    }
+    EXPECT_EQ(CachedPages(path, checked), size > memory ? 0 : pages) << path;
+    ASSERT_TRUE(reader.Next(bytes, n));  // what it gives stays the same
+    ASSERT_GT(n, 0u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), n), std::string(n, '\0'));
+  }
+}

@@ -413,6 +413,97 @@ TEST(ScanKernels, EveryKernelFindsTheFirstCandidate) {
   }
 }
 
+// The ranges ReleaseUnneeded gives for b fed in pieces of the given size
+// (cycled), asked after every piece and once after Finish, merged where
+// they touch; with the table the pass made.
+struct Released {
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;  // [from, to), merged
+  COffsetTable table;
+};
+Released ReleaseWhileFeeding(const Bytes& b, const std::vector<size_t>& sizes) {
+  Released r;
+  CPNGLocator locator(r.table);
+  uint64_t next = 0;
+  const auto release = [&](uint64_t at, uint64_t count) {
+    EXPECT_GE(at, next) << "released out of order, or twice";
+    EXPECT_GT(count, 0u);
+    next = std::max(next, at + count);
+    if (!r.ranges.empty() && r.ranges.back().second == at)
+      r.ranges.back().second = at + count;
+    else
+      r.ranges.emplace_back(at, at + count);
+  };
+  for (size_t at = 0, k = 0; at < b.size(); ++k) {
+    const size_t piece = std::min(sizes[k % sizes.size()], b.size() - at);
+    locator.Feed(b.data() + at, piece);
+    at += piece;
+    locator.ReleaseUnneeded(release);
+  }
+  locator.Finish();
+  locator.ReleaseUnneeded(release);
+  return r;
+}
+
+// What the writer copies for entry i of a final table over n bytes.
+std::pair<uint64_t, uint64_t> Copied(const COffsetTable& t, size_t i, uint64_t n) {
+  const uint64_t end = t[i].end != kNoEnd ? t[i].end : i + 1 < t.size() ? t[i + 1].start : n;
+  return {t[i].start, std::min(end, n)};
+}
+
+// Released: the gaps between the images, each once; an image without its
+// end holds back everything after its start until the next image's marker
+// shows where it stops.
+TEST(ScanCore, ReleasesTheBytesBetweenTheImages) {
+  const Bytes a = pngdraw::MakePicture(1, 6, 6), c = pngdraw::MakePicture(2, 7, 3);
+  Bytes noEnd = pngdraw::MakePicture(3, 5, 5);
+  noEnd.resize(noEnd.size() - 12);  // its IEND chunk gone
+  Bytes b(3000, 'j');
+  const uint64_t aStart = b.size();
+  Put(b, a);
+  b.resize(b.size() + 5000, 'j');
+  const uint64_t bStart = b.size();
+  Put(b, noEnd);
+  b.resize(b.size() + 20000, 'j');
+  const uint64_t cStart = b.size();
+  Put(b, c);
+  const uint64_t cEnd = b.size();
+  b.resize(b.size() + 4000, 'j');
+  for (size_t piece : {size_t{1}, size_t{700}, b.size()}) {
+    const Released r = ReleaseWhileFeeding(b, {piece});
+    ASSERT_EQ(r.table, (COffsetTable{{aStart, aStart + a.size()}, {bStart, kNoEnd}, {cStart, cEnd}}));
+    ASSERT_EQ(r.ranges.size(), 3u) << piece;
+    EXPECT_EQ(r.ranges[0], std::make_pair(uint64_t{0}, aStart));
+    EXPECT_EQ(r.ranges[1], std::make_pair(aStart + a.size(), bStart));
+    EXPECT_EQ(r.ranges[2].first, cEnd);
+    EXPECT_GE(r.ranges[2].second, b.size() - 15);  // the search decides up to there
+    EXPECT_LE(r.ranges[2].second, b.size());
+  }
+}
+
+// Whatever the input and the reads, no byte the writer copies is released.
+TEST(ScanCore, NoReleasedByteIsCopied) {
+  std::mt19937 rng(777);
+  const std::vector<Bytes> pieces = {Head(), Tail(), kSig, Bytes{0, 0, 0, 0, 'I', 'E', 'N', 'D'},
+                                     Bytes(300, 'j')};
+  size_t released = 0;
+  for (int round = 0; round < 400; ++round) {
+    Bytes b;
+    const size_t target = rng() % 6000;
+    while (b.size() < target) Put(b, pieces[rng() % pieces.size()]);
+    const Released r = ReleaseWhileFeeding(b, {1 + rng() % 40, 1 + rng() % 2000});
+    ASSERT_EQ(r.table, Model(b)) << "round " << round;
+    for (size_t i = 0; i < r.table.size(); ++i) {
+      const auto [from, to] = Copied(r.table, i, b.size());
+      for (const auto& [gone, upTo] : r.ranges)
+        EXPECT_TRUE(upTo <= from || to <= gone)
+            << "round " << round << ": image " << i << " [" << from << ", " << to
+            << ") released in [" << gone << ", " << upTo << ")";
+    }
+    for (const auto& range : r.ranges) released += range.second - range.first;
+  }
+  EXPECT_GT(released, 100000u);  // the inputs have gaps, and they are released
+}
+
 // Offsets past 4 GiB: the stream is fed without being held in memory.
 TEST(ScanCore, OffsetsBeyondFourGiB) {
   const Bytes zeros(1 << 20, 0);
