@@ -470,7 +470,8 @@ TEST(ScanCore, ReleasesTheBytesBetweenTheImages) {
   b.resize(b.size() + 4000, 'j');
   for (size_t piece : {size_t{1}, size_t{700}, b.size()}) {
     const Released r = ReleaseWhileFeeding(b, {piece});
-    ASSERT_EQ(r.table, (COffsetTable{{aStart, aStart + a.size()}, {bStart, kNoEnd}, {cStart, cEnd}}));
+    ASSERT_EQ(r.table,
+              (COffsetTable{{aStart, aStart + a.size()}, {bStart, kNoEnd}, {cStart, cEnd}}));
     ASSERT_EQ(r.ranges.size(), 3u) << piece;
     EXPECT_EQ(r.ranges[0], std::make_pair(uint64_t{0}, aStart));
     EXPECT_EQ(r.ranges[1], std::make_pair(aStart + a.size(), bStart));
