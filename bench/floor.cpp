@@ -3,7 +3,7 @@
 //
 //   lumvane-floor [--copy rw|sendfile] MANIFEST INPUT OUTDIR
 //
-// Reads INPUT once from start to end in 256 KiB reads, then copies every
+// Reads INPUT once from start to end in 512 KiB reads, then copies every
 // range listed in MANIFEST (lines "START END", '#' lines ignored) into
 // OUTDIR/NN.png, numbered from 00 in manifest order. OUTDIR is created if
 // missing. The copy goes through a 1 MiB buffer (rw, the default) or through
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
   int in = ::open(input, O_RDONLY);
   if (in < 0) Die(std::string("cannot open ") + input);
   const size_t page = size_t(::sysconf(_SC_PAGESIZE));
-  const size_t copySize = size_t(1) << 20, readSize = size_t(256) << 10;
+  const size_t copySize = size_t(1) << 20, readSize = size_t(512) << 10;
   void* copyMemory = nullptr;
   void* readMemory = nullptr;
   if (::posix_memalign(&copyMemory, page, copySize) != 0 ||
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   char* const copyBuf = static_cast<char*>(copyMemory);
   char* const readBuf = static_cast<char*>(readMemory);
 
-  // One pass of 256 KiB reads, as the locator makes.
+  // One pass of 512 KiB reads, as the locator makes.
   for (;;) {
     ssize_t k = ::read(in, readBuf, readSize);
     if (k < 0 && errno == EINTR) continue;

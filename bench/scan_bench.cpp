@@ -6,7 +6,7 @@
 // zeros, text, tables and near misses; the "random" ones hold uniformly
 // random junk, where the pass is also timed with each byte-search kernel.
 //
-// The in-cache case scans one 256 KiB slice of the junk again and again, as
+// The in-cache case scans one 512 KiB slice of the junk again and again, as
 // the locator scans each read while it is still in the cache: it shows the
 // search's own cost, the others include fetching the input from memory.
 #include <benchmark/benchmark.h>
@@ -52,11 +52,11 @@ const Input& Workload(const std::string& name) {
   return cache[name] = std::move(in);
 }
 
-// The single pass as the tool runs it: the input in 256 KiB pieces, starts
+// The single pass as the tool runs it: the input in 512 KiB pieces, starts
 // and markers found together.
 void SinglePass(benchmark::State& state, const std::string& name) {
   const Input& in = Workload(name);
-  const size_t piece = 256 * 1024;
+  const size_t piece = 512 * 1024;
   COffsetTable table;
   table.reserve(in.ranges.size());
   for (auto _ : state) {
@@ -87,10 +87,10 @@ void SinglePassWith(benchmark::State& state, const std::string& name, ScanKernel
   SelectScanKernel(before);
 }
 
-// The single pass over one 256 KiB slice in the cache.
+// The single pass over one 512 KiB slice in the cache.
 void InCacheSinglePass(benchmark::State& state, const std::string& name) {
   const Input& in = Workload(name);
-  const size_t slice = 256 * 1024, at = in.bytes.size() / 2;
+  const size_t slice = 512 * 1024, at = in.bytes.size() / 2;
   COffsetTable table;
   for (auto _ : state) {
     CPNGLocator locator(table);
