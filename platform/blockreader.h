@@ -40,8 +40,7 @@ class CBlockReader {
   // The next block, of 1 to kBlockSize bytes, in data and n; n = 0 at the
   // end (also when the file became shorter meanwhile). The block stays valid
   // until the next call or Close. FALSE when reading failed, or when the
-  // buffer could not be had (GetLastError set); the blocks handed out before
-  // stay what they were.
+  // buffer could not be had (GetLastError set).
   BOOL Next(const unsigned char*& data, size_t& n);
 
   // Tells the system that the bytes [offset, offset + length), read
