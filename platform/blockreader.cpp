@@ -61,7 +61,8 @@ constexpr ULONGLONG kDropOverlap = 2 << 20;
 }  // namespace
 
 void CBlockReader::Release(ULONGLONG offset, ULONGLONG length) {
-  if (!m_dropping || !m_file.IsOpen() || length == 0) return;
+  // Only set while the file is open (Open sets it, Close clears it).
+  if (!m_dropping || length == 0) return;
   if (offset != m_releaseTo) {
     // A gap: what was gathered goes, up to the bytes that stay.
     if (m_releaseTo > m_releaseFrom) DropCached(m_releaseFrom, m_releaseTo - m_releaseFrom);

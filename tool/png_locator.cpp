@@ -19,10 +19,10 @@ const char* ReadFailure() {
 
 // Reads the file at path once from its start: tells begin(length) once it
 // is open, then hands each block to feed(reader, data, n, bytesRead,
-// length), which returns false when it wants no more. The length is fixed when the read
-// begins: a file that grows meanwhile is read as it was, one that shrinks as
-// far as it goes; a file that reports no length (kUnknownLength then) is
-// read to its end. Returns 1 when the reads are done, with g_scannedLength
+// length), which returns false when it wants no more. The length is fixed
+// when the read begins: a file that grows meanwhile is read as it was, one
+// that shrinks as far as it goes; a file that reports no length
+// (kUnknownLength then) is read to its end. Returns 1 when the reads are done, with g_scannedLength
 // set to the bytes read, 0 after writing the failure's message.
 template <class Begin, class Feed>
 int ReadInput(const CString& path, Begin begin, Feed feed) {
