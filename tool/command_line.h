@@ -15,9 +15,9 @@ struct CommandLine {
     kListUsage,  // --list without its FILE, or with more than one
   };
   Action action = kRun;
-  bool json = false;             // --list --json
-  const char* file = nullptr;    // the input's name as typed
-  const char* extra = nullptr;   // kListUsage: the argument after FILE, if that was it
+  bool json = false;            // --list --json
+  const char* file = nullptr;   // the input's name as typed
+  const char* extra = nullptr;  // kListUsage: the argument after FILE, if that was it
 };
 
 // The action argv asks for (argv[0] is the program's own name). Arguments

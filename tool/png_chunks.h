@@ -24,9 +24,9 @@ struct PNGHealth {
     kNoIEND,         // the image ends at `at`, after whole chunks, without "IEND"
   };
   Kind kind = kOk;
-  uint64_t at = 0;        // where the fault lies: the chunk's first byte
-                          // (its length field), or the image's end for kNoIEND
-  uint32_t chunk = 0;     // the chunk's number, 1 for the one after the signature
+  uint64_t at = 0;             // where the fault lies: the chunk's first byte
+                               // (its length field), or the image's end for kNoIEND
+  uint32_t chunk = 0;          // the chunk's number, 1 for the one after the signature
   unsigned char type[4] = {};  // its type bytes (kBadCRC, kLengthPastEnd)
 };
 
@@ -60,9 +60,9 @@ class CChunkWalk {
   Phase m_phase = Phase::kSignature;
   unsigned char m_gathered[8] = {};  // the signature, a header or a CRC so far
   size_t m_have = 0;
-  uint64_t m_chunkAt = 0;     // the current chunk's first byte
-  uint64_t m_dataLeft = 0;    // its data bytes still to come
-  uint32_t m_crc = 0;         // CRC of its type and data so far
+  uint64_t m_chunkAt = 0;   // the current chunk's first byte
+  uint64_t m_dataLeft = 0;  // its data bytes still to come
+  uint32_t m_crc = 0;       // CRC of its type and data so far
   bool m_isIEND = false;
   bool m_done = false;
   PNGHealth m_result;

@@ -50,11 +50,16 @@ bool WalkImage(CFile& input, const PNGOffset& extent, unsigned char* buffer, PNG
 
 const char* HealthWord(PNGHealth::Kind kind) {
   switch (kind) {
-    case PNGHealth::kOk: return "ok";
-    case PNGHealth::kNoSignature: return "no-signature";
-    case PNGHealth::kBadCRC: return "bad-CRC";
-    case PNGHealth::kLengthPastEnd: return "length-past-end";
-    case PNGHealth::kNoIEND: return "no-IEND";
+    case PNGHealth::kOk:
+      return "ok";
+    case PNGHealth::kNoSignature:
+      return "no-signature";
+    case PNGHealth::kBadCRC:
+      return "bad-CRC";
+    case PNGHealth::kLengthPastEnd:
+      return "length-past-end";
+    case PNGHealth::kNoIEND:
+      return "no-IEND";
   }
   return "?";
 }
@@ -74,9 +79,11 @@ std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-               : c >= 0xF0 && c <= 0xF4              ? 4
-                                                     : 0;
+    size_t n = c < 0x80                 ? 1
+               : c >= 0xC2 && c <= 0xDF ? 2
+               : c >= 0xE0 && c <= 0xEF ? 3
+               : c >= 0xF0 && c <= 0xF4 ? 4
+                                        : 0;
     for (size_t k = 1; k < n; ++k)
       if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) n = 0;
     // Overlong and surrogate forms, and code points past U+10FFFF, are not UTF-8.

@@ -33,11 +33,12 @@ ProgramRun Lumvane(const std::vector<std::string>& args, const fs::path& cwd,
   RunOptions options;
   options.cwd = cwd.string();
   options.timeout_seconds = 60;
-  if (!keyPressed) options.child_setup = [] {
-    int fds[2];
-    // The write end stays open in the program itself: a read never ends.
-    return pipe(fds) == 0 && dup2(fds[0], 0) == 0 && close(fds[0]) == 0;
-  };
+  if (!keyPressed)
+    options.child_setup = [] {
+      int fds[2];
+      // The write end stays open in the program itself: a read never ends.
+      return pipe(fds) == 0 && dup2(fds[0], 0) == 0 && close(fds[0]) == 0;
+    };
   return RunProgram(argv, options);
 }
 
@@ -98,8 +99,7 @@ TEST_F(LumvaneList, ListsWhatARunWritesAndTouchesNothing) {
   std::set<std::string> listed;
   for (const Row& row : rows) {
     listed.insert(row.name);
-    EXPECT_TRUE(ReadFileBytes(m_dir / "dump" / row.name) ==
-                Slice(m_input, row.offset, row.length))
+    EXPECT_TRUE(ReadFileBytes(m_dir / "dump" / row.name) == Slice(m_input, row.offset, row.length))
         << row.name;
   }
   EXPECT_EQ(Names(m_dir / "dump"), listed);
@@ -164,8 +164,8 @@ TEST_F(LumvaneList, JsonParsesForNamesThatAreNotUtf8) {
   const ProgramRun parsed = Shell("python3 check.py", m_dir);
   ASSERT_EQ(parsed.status, 0) << parsed.err << json.out;
   const std::string full = (m_dir / name).string();
-  EXPECT_EQ(parsed.out, full + "|" + full.substr(0, full.size() - 4) + "|" +
-                            std::to_string(m_expected.size()));
+  EXPECT_EQ(parsed.out,
+            full + "|" + full.substr(0, full.size() - 4) + "|" + std::to_string(m_expected.size()));
 }
 
 TEST_F(LumvaneList, FailuresAndUsageWaitForNoKey) {
@@ -200,13 +200,12 @@ TEST_F(LumvaneList, AnyOtherFirstArgumentIsAFileAsBefore) {
   // before a name that is one: each is a run over that file.
   for (const std::string name : {"--json", "-x", "--lists", "--help"}) {
     WriteFileBytes(m_dir / (name + ".bin"), m_input);
-    const std::vector<std::string> args =
-        name == "--help" ? std::vector<std::string>{"--", name + ".bin"}
-                         : std::vector<std::string>{name + ".bin"};
+    const std::vector<std::string> args = name == "--help"
+                                              ? std::vector<std::string>{"--", name + ".bin"}
+                                              : std::vector<std::string>{name + ".bin"};
     const ProgramRun r = Lumvane(args, m_dir, true);
     EXPECT_EQ(r.status, 0) << name << r.out;
-    EXPECT_EQ(r.out.rfind(transcript::Analyse((m_dir / (name + ".bin")).string()), 0), 0u)
-        << r.out;
+    EXPECT_EQ(r.out.rfind(transcript::Analyse((m_dir / (name + ".bin")).string()), 0), 0u) << r.out;
     EXPECT_EQ(Names(m_dir / name).size(), m_expected.size()) << name;
   }
 }

@@ -63,8 +63,8 @@ TEST(PNGChunks, EveryFaultIsFoundWhereverThePiecesEnd) {
   Bytes noEnd(whole.begin(), whole.end() - 12);
   cases.push_back({"no IEND", noEnd, PNGHealth::kNoIEND, noEnd.size(), 0});
   Bytes ragged(whole.begin(), whole.end() - 7);
-  cases.push_back({"a few bytes where a chunk begins", ragged, PNGHealth::kNoIEND,
-                   whole.size() - 12, 0});
+  cases.push_back(
+      {"a few bytes where a chunk begins", ragged, PNGHealth::kNoIEND, whole.size() - 12, 0});
   Bytes notPNG = whole;
   notPNG[1] = 'Q';
   cases.push_back({"no signature", notPNG, PNGHealth::kNoSignature, 0, 0});
