@@ -128,12 +128,6 @@ PNGHealth CChunkWalk::Result() const {
   return cut;
 }
 
-PNGHealth CheckPNGChunks(const unsigned char* image, size_t length) {
-  CChunkWalk walk(length);
-  walk.Feed(image, length);
-  return walk.Result();
-}
-
 std::string PrintableChunkType(const unsigned char type[4]) {
   std::string text;
   for (int i = 0; i < 4; ++i) {

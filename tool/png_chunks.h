@@ -68,9 +68,6 @@ class CChunkWalk {
   PNGHealth m_result;
 };
 
-// The whole image in memory.
-PNGHealth CheckPNGChunks(const unsigned char* image, size_t length);
-
 // A chunk type for text: its bytes as they are when they are ASCII letters
 // (as every chunk type's are), others as \xHH.
 std::string PrintableChunkType(const unsigned char type[4]);

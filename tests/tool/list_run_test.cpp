@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -193,6 +194,23 @@ TEST_F(LumvaneList, FailuresAndUsageWaitForNoKey) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "Lumvane Version 2.01-bld-060413\n");
   EXPECT_EQ(r.err, "");
+
+  // A listing or a text that could not be shown did not succeed.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--list", "dump.bin"}, {"--list", "--json", "dump.bin"}, {"--help"}, {"--version"}}) {
+    RunOptions options;
+    options.cwd = m_dir.string();
+    options.timeout_seconds = 60;
+    options.child_setup = [] {
+      const int full = open("/dev/full", O_WRONLY);
+      return full >= 0 && dup2(full, 1) == 1;
+    };
+    std::vector<std::string> argv{LUMVANE_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    r = RunProgram(argv, options);
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_EQ(r.err, "\n Console Write Failed!\n\n") << args[0];
+  }
 }
 
 TEST_F(LumvaneList, AnyOtherFirstArgumentIsAFileAsBefore) {

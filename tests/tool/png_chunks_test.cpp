@@ -71,7 +71,7 @@ TEST(PNGChunks, EveryFaultIsFoundWhereverThePiecesEnd) {
   cases.push_back({"shorter than a signature", Bytes(whole.begin(), whole.begin() + 5),
                    PNGHealth::kNoSignature, 0, 0});
   for (const Case& c : cases) {
-    const PNGHealth expected = CheckPNGChunks(c.image.data(), c.image.size());
+    const PNGHealth expected = InPieces(c.image, c.image.size());
     EXPECT_EQ(expected.kind, c.kind) << c.what << ": " << Describe(expected);
     EXPECT_EQ(expected.at, c.at) << c.what;
     if (c.chunk) {
