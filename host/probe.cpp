@@ -261,7 +261,10 @@ std::string human_size(uint64_t sectors) {
     tenth = 0;
   }
   std::string text = std::to_string(whole);
-  if (tenth) text += "." + std::to_string(tenth);
+  if (tenth) {
+    text += '.';
+    text += static_cast<char>('0' + tenth);
+  }
   return text + kUnits[unit];
 }
 

@@ -22,7 +22,7 @@ struct ListedImage {
   PNGHealth health;
 };
 
-// How entry i's bytes end, for its extent over inputLength bytes.
+// How the bytes of entry i end, given its extent (ImageExtent).
 const char* EndOf(size_t i, const PNGOffset& extent) {
   const PNGOffset& entry = g_offsetTable[i];
   if (entry.end != kNoEnd && entry.end == extent.end) return "IEND";
