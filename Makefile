@@ -12,7 +12,7 @@ BUILD_PACKAGES := cmake ninja-build g++ make googletest libgtest-dev libgmock-de
 # losetup, which gives root a block device to open where the machine has no
 # readable one. tmux: a terminal's finished screen, for the progress line's
 # test.
-TEST_PACKAGES  := $(BUILD_PACKAGES) parted python3 util-linux mount tmux
+TEST_PACKAGES  := $(BUILD_PACKAGES) parted pngcheck python3 util-linux mount tmux
 BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev foremost time python3
 # The Windows build: MinGW-w64 cross compiler, GoogleTest's sources, and Wine
 # to run the tests. flock (util-linux) serialises making the Wine prefix; tmux and

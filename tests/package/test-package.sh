@@ -166,11 +166,11 @@ done
 # The Sun sample's partitions, as the sample writes them, by a relative name.
 (cd "$work/data" && kelb-probe sun.img) >"$work/sun-rel.out"
 cat >"$work/sun-rel.expected" <<'EOF'
-sun.img: sun_partition_map
-NAME          START       LENGTH       OFFSET
-1                 0         1024            0
-2              1024          512            0
-5              1536         2560            0
+sun.img: sun_partition_map (sectors of 512 bytes; OFFSET: the label's sector)
+NAME          START          END       LENGTH   SIZE       OFFSET
+1                 0         1023         1024   512K            0
+2              1024         1535          512   256K            0
+5              1536         4095         2560   1.3M            0
 EOF
 cmp -s "$work/sun-rel.expected" "$work/sun-rel.out" ||
   { diff "$work/sun-rel.expected" "$work/sun-rel.out" >&2 || true; fail "kelb-probe sun.img"; }
