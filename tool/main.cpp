@@ -4,6 +4,8 @@
 #include "tool/lumvane.h"
 #include "tool/progress.h"
 
+#include "platform/printable.h"
+
 #include <iostream>
 #include <new>
 
@@ -52,7 +54,7 @@ int main(int argc, char* argv[]) {
       g_offsetTable.clear();
 
       CString text;
-      text.Format("\n Now Analyse this file: \n     %s", g_strInputPath.GetString());
+      text.Format("\n Now Analyse this file: \n     %s", AfxPrintable(g_strInputPath).GetString());
       std::cout << text.GetString() << std::endl;
 
       // Drawn on standard error only while that is a terminal, and erased
@@ -62,7 +64,10 @@ int main(int argc, char* argv[]) {
         progress.Update(bytesRead, total, images);
       };
       // One read of the input finds the starts and the ends together.
-      if (LocateImages(g_strInputPath, report)) status = DumpPNGs(argv[1]) ? 0 : 1;
+      // An output folder that can never be written is refused before the
+      // input is read, however long that would take.
+      if (CheckOutputFolder(argv[1]) && LocateImages(g_strInputPath, report))
+        status = DumpPNGs(argv[1]) ? 0 : 1;
     }
   } catch (const std::bad_alloc&) {
     // Whatever was under way has been undone on the way here: the table is
@@ -73,11 +78,13 @@ int main(int argc, char* argv[]) {
 
   std::cout << "\n\n Any Key to Quit..." << std::endl;
   // Standard output failed somewhere (a pipe whose reader went away, a full
-  // disk): the run did not show what it did, so it did not succeed.
+  // disk): the run did not show what it did, so it did not succeed; and
+  // the prompt did not show either, so no key is waited for.
   if (!std::cout) {
     std::cerr << "\n Console Write Failed!\n" << std::endl;
     status = 1;
+  } else {
+    _getch();
   }
-  _getch();
   return status;
 }

@@ -11,12 +11,6 @@ ULONGLONG g_scannedLength = kNotScanned;
 
 namespace {
 
-// The message for a read of the input that failed.
-const char* ReadFailure() {
-  return GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "\n Not enough memory!\n"
-                                                   : "\n File Read Failed!\n";
-}
-
 // Reads the file at path once from its start: tells begin(length) once it
 // is open, then hands each block to feed(reader, data, n, bytesRead,
 // length), which returns false when it wants no more. The length is fixed
@@ -28,7 +22,7 @@ template <class Begin, class Feed>
 int ReadInput(const CString& path, Begin begin, Feed feed) {
   CBlockReader reader;
   if (!reader.Open(path)) {
-    std::cout << "\n File Open Failed!\n" << std::endl;
+    ReportFailure("\n File Open Failed!\n", path, GetLastError());
     return 0;
   }
   const ULONGLONG length = reader.HasLength() ? reader.GetLength() : kUnknownLength;
@@ -38,7 +32,10 @@ int ReadInput(const CString& path, Begin begin, Feed feed) {
     const unsigned char* data;
     size_t n;
     if (!reader.Next(data, n)) {
-      std::cout << ReadFailure() << std::endl;
+      if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY)
+        std::cout << "\n Not enough memory!\n" << std::endl;
+      else
+        ReportFailure("\n File Read Failed!\n", path, GetLastError());
       return 0;
     }
     if (n == 0) break;
