@@ -16,7 +16,8 @@ CString SystemReason(DWORD code) {
     text = CString(message, static_cast<int>(length));
     text.Trim();
     // Windows' texts end with a full stop; the path comes before them here.
-    if (text.GetLength() > 1 && text[text.GetLength() - 1] == '.') text = text.Left(text.GetLength() - 1);
+    if (text.GetLength() > 1 && text[text.GetLength() - 1] == '.')
+      text = text.Left(text.GetLength() - 1);
   } else {
     text.Format("System error %lu", static_cast<unsigned long>(code));
   }

@@ -492,6 +492,34 @@ TEST_F(ToolFaultsTest, AnOutputFolderThatIsAFileOrADeviceIsRefusedBeforeTheScan)
   EXPECT_EQ(Fingerprint(root), before);
 }
 
+// A device is carved through a link to it that has an extension, as
+// lumvane(1) shows: the images go into the folder named after the link.
+// Named itself, the device is its own output folder path and is refused
+// before a byte is read. Root attaches a loop device to a file of its own.
+TEST_F(ToolFaultsTest, ADeviceIsCarvedThroughALinkWithAnExtension) {
+  if (geteuid() != 0) GTEST_SKIP() << "attaching a loop device needs root";
+  std::vector<std::string> images;
+  std::string disk = ThreeImages(&images);
+  disk.resize(1 << 20, '\0');
+  WriteFileBytes(top / "disk.raw", disk);
+  const ToolRun attach = RunProgram({"/sbin/losetup", "-f", "--show", (top / "disk.raw").string()});
+  ASSERT_EQ(attach.status, 0) << "cannot attach a loop device: " << attach.err;
+  const std::string device = attach.out.substr(0, attach.out.find('\n'));
+  fs::create_symlink(device, root / "sdb.img");
+  const ToolRun r = RunTool(root, "sdb.img");
+  const ToolRun bare = RunTool(root, device);
+  EXPECT_EQ(RunProgram({"/sbin/losetup", "-d", device}).status, 0) << "cannot detach " << device;
+  EXPECT_EQ(r.out, Analyse((root / "sdb.img").string()) + Total(3) +
+                       SavedTo((root / "sdb").string()) + "..." + kPrompt);
+  EXPECT_EQ(r.status, 0);
+  for (size_t i = 0; i < images.size(); ++i)
+    EXPECT_TRUE(ReadFileBytes(root / "sdb" / ImageName(i)) == images[i]) << i;
+  EXPECT_EQ(bare.out, Analyse(device) + "\n Output folder refused: " + device +
+                          " is not a folder.\n\n" + kPrompt);
+  EXPECT_EQ(bare.err, Reason(device, ENOTDIR));
+  EXPECT_EQ(bare.status, 1);
+}
+
 // The output folder's name is a link: to a folder outside, to a folder that
 // does not exist, to the input's own folder or above. The folder a link leads
 // to is never emptied or filled; the run refuses before it touches anything.
