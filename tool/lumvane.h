@@ -54,9 +54,10 @@ using ScanProgress = std::function<void(ULONGLONG bytesRead, ULONGLONG length, s
 // shrank meanwhile), with g_scannedLength set, 0 after writing
 // "\n File Open Failed!\n" (cannot open or tell its length; a directory
 // counts as such), "\n File Read Failed!\n" or, when memory for reading
-// could not be had, "\n Not enough memory!\n" to standard output. The file
-// is read through CBlockReader. Throws std::bad_alloc when the table cannot
-// grow.
+// could not be had, "\n Not enough memory!\n" to standard output (the
+// first two with the path and the system's reason on standard error,
+// ReportFailure). The file is read through CBlockReader. Throws std::bad_alloc when the table cannot
+// grow, or would outgrow a quarter of the machine's memory.
 int LocateImages(const CString& path, const ScanProgress& progress = nullptr);
 
 // One mode of the locator's rules (png_scan.h) over the file at path, with

@@ -6,6 +6,7 @@
 
 #include "platform/printable.h"
 
+#include <cstdlib>
 #include <iostream>
 #include <new>
 
@@ -25,18 +26,42 @@ constexpr size_t kMemoryReserve = 64 * 1024;
 
 void OnOutOfMemory() {
   if (g_memoryReserve == nullptr) throw std::bad_alloc();
-  delete[] g_memoryReserve;
+  std::free(g_memoryReserve);
   g_memoryReserve = nullptr;
   throw std::bad_alloc();
+}
+
+int ReportNoMemory() {
+  std::cout << "\n Not enough memory!\n" << std::endl;
+  return 1;
+}
+
+// The key prompt that ends every run that started; gives the exit status.
+int QuitPrompt(int status) {
+  std::cout << "\n\n Any Key to Quit..." << std::endl;
+  // Standard output failed somewhere (a pipe whose reader went away, a full
+  // disk): the run did not show what it did, so it did not succeed; and
+  // the prompt did not show either, so no key is waited for.
+  if (!std::cout) {
+    std::cerr << "\n Console Write Failed!\n" << std::endl;
+    return 1;
+  }
+  _getch();
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  g_memoryReserve = new (std::nothrow) char[kMemoryReserve];
+  // Taken with malloc: the nothrow new throws and catches inside, and with
+  // memory that short the exception cannot be made, which ends the process.
+  g_memoryReserve = static_cast<char*>(std::malloc(kMemoryReserve));
   std::set_new_handler(OnOutOfMemory);
   int status = 1;
   try {
+    // Without the reserve there is not even the memory for the exception
+    // that reports a failed allocation: said at once, without one.
+    if (g_memoryReserve == nullptr) return QuitPrompt(ReportNoMemory());
     CString banner;
     banner.LoadString(IDS_BANNER);
     std::cout << banner.GetString() << std::flush;
@@ -72,19 +97,7 @@ int main(int argc, char* argv[]) {
   } catch (const std::bad_alloc&) {
     // Whatever was under way has been undone on the way here: the table is
     // only memory, and a partly written image removes itself.
-    std::cout << "\n Not enough memory!\n" << std::endl;
-    status = 1;
+    status = ReportNoMemory();
   }
-
-  std::cout << "\n\n Any Key to Quit..." << std::endl;
-  // Standard output failed somewhere (a pipe whose reader went away, a full
-  // disk): the run did not show what it did, so it did not succeed; and
-  // the prompt did not show either, so no key is waited for.
-  if (!std::cout) {
-    std::cerr << "\n Console Write Failed!\n" << std::endl;
-    status = 1;
-  } else {
-    _getch();
-  }
-  return status;
+  return QuitPrompt(status);
 }
