@@ -101,6 +101,14 @@ RunResult RunLumvane(const std::vector<std::string>& args, const std::string& cw
   return result;
 }
 
+// The line on standard error that says why path failed: the system's text
+// for code, without its closing full stop.
+std::string Reason(const std::string& path, DWORD code) {
+  std::string text = SystemText(code);
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return Crlf("lumvane: " + path + ": " + text + "\n");
+}
+
 std::string Slice(const pngdraw::Bytes& bytes, const pngdraw::Range& range) {
   return std::string(bytes.begin() + static_cast<std::ptrdiff_t>(range.start),
                      bytes.begin() + static_cast<std::ptrdiff_t>(range.end));
@@ -192,11 +200,12 @@ TEST_F(LumvaneWindowsRun, PathsWithSeparatorsAreUsedAsTyped) {
   ExpectImages(m_work / "sub\\archive.tar", bytes, ranges);
 
   // No extension (the dot is in a folder name): the folder would be the input
-  // file itself, so the first image cannot be created.
+  // file itself, which is refused before the input is read.
   const std::string noExt = m_work / "my.data\\dump";
   run = RunLumvane({noExt}, m_logs.path(), m_logs);
-  EXPECT_EQ(run.out,
-            Crlf(Analyse(noExt) + Dumped(2, noExt, 0) + "\n File create Failed!\n\n" + kPrompt));
+  EXPECT_EQ(run.out, Crlf(Analyse(noExt) + "\n Output folder refused: " + noExt +
+                          " is not a folder.\n\n" + kPrompt));
+  EXPECT_EQ(run.err, Reason(noExt, ERROR_DIRECTORY));
   EXPECT_EQ(run.status, 1u);
   EXPECT_TRUE(IsFile(noExt));
 }
@@ -212,7 +221,7 @@ TEST_F(LumvaneWindowsRun, AMissingInputFailsToOpenAndMakesNoFolder) {
   const std::string missing = m_work / "missing.bin";
   const RunResult run = RunLumvane({missing}, m_work.path(), m_logs);
   EXPECT_EQ(run.out, Crlf(Analyse(missing) + "\n File Open Failed!\n\n" + kPrompt));
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.err, Reason(missing, ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(run.status, 1u);
   EXPECT_FALSE(IsDirectory(m_work / "missing"));
 }
@@ -273,8 +282,8 @@ TEST_F(LumvaneWindowsRun, AnOutputFolderThatIsALinkIsRefused) {
   ASSERT_TRUE(MakeSymbolicLink(m_work.path(), "docs", "dump", true));
 
   const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
-  EXPECT_EQ(run.out, Crlf(Analyse(input) + Total(3) + "\n Output folder refused: " +
-                          (m_work / "dump") + " is a link.\n\n" + kPrompt));
+  EXPECT_EQ(run.out, Crlf(Analyse(input) + "\n Output folder refused: " + (m_work / "dump") +
+                          " is a link.\n\n" + kPrompt));
   EXPECT_EQ(run.status, 1u);
   EXPECT_EQ(ReadFileBytes(m_work / "docs\\letter.txt"), "keep me");
   EXPECT_FALSE(IsFile(m_work / "docs\\00.png"));
@@ -327,7 +336,7 @@ TEST_F(LumvaneWindowsRun, AnOutputFolderNameWindowsWouldChangeIsRefused) {
     WriteSample(input, 2, nullptr);
     const std::string folder = input.substr(0, input.rfind('.'));
     const RunResult run = RunLumvane({name}, m_work.path(), m_logs);
-    EXPECT_EQ(run.out, Crlf(Analyse(input) + Total(2) + "\n Output folder refused: " + folder +
+    EXPECT_EQ(run.out, Crlf(Analyse(input) + "\n Output folder refused: " + folder +
                             " is a name Windows would change.\n\n" + kPrompt))
         << name;
     EXPECT_EQ(run.status, 1u) << name;
