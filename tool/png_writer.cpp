@@ -116,8 +116,11 @@ BOOL PrepareOutputFolder(COutputFolder& out, LPCTSTR inputName) {
     return TRUE;
   }
   out.error = GetLastError();
-  // Only a real folder is emptied, never the folder a link leads to.
-  if (out.error == CFolder::kLinkRefused) {
+  // Only a real folder is emptied, never the folder a link leads to. A
+  // name that cannot be made since it exists, yet cannot be opened since
+  // it does not, is a link that leads nowhere: Wine shows no more of it.
+  if (out.error == CFolder::kLinkRefused ||
+      (makeError == ERROR_ALREADY_EXISTS && IsMissing(out.error))) {
     RefuseOutputFolder(" is a link.");
     return FALSE;
   }

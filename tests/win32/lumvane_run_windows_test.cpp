@@ -288,6 +288,25 @@ TEST_F(LumvaneWindowsRun, AnOutputFolderThatIsALinkIsRefused) {
   EXPECT_EQ(ReadFileBytes(m_work / "docs\\letter.txt"), "keep me");
   EXPECT_FALSE(IsFile(m_work / "docs\\00.png"));
   EXPECT_TRUE(RemoveSymbolicLink(m_work.path(), "dump"));
+
+  // A link to nothing: Wine shows no such name at all, yet cannot make the
+  // folder there. Refused all the same (once the images are counted: only
+  // making the folder tells), and nothing is made where it leads.
+  // Made by the host's ln, and known made once its marker is there: Wine
+  // shows the link itself as nothing.
+  const bool linked =
+      RunHostCommand(m_work.path(), "/bin/sh -c \"ln -s nowhere/deeper dump && : >linked\"",
+                     m_work / "linked", true) ||
+      CreateSymbolicLinkA((m_work / "dump").c_str(), "nowhere\\deeper",
+                          SYMBOLIC_LINK_FLAG_DIRECTORY | 0x2 /* unprivileged */);
+  ASSERT_TRUE(linked);
+  DeleteFileA((m_work / "linked").c_str());
+  const RunResult dangling = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
+  EXPECT_EQ(dangling.out, Crlf(Analyse(input) + Total(3) + "\n Output folder refused: " +
+                               (m_work / "dump") + " is a link.\n\n" + kPrompt));
+  EXPECT_EQ(dangling.status, 1u);
+  EXPECT_FALSE(IsDirectory(m_work / "nowhere"));
+  EXPECT_TRUE(RemoveSymbolicLink(m_work.path(), "dump"));
 }
 
 // Old files the emptying cannot delete, each alone in the output folder: a
