@@ -9,6 +9,7 @@
 #include "tests/win32/win32_support.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "diskobject/DiskObject.h"
 #include "tests/support/system_text.h"
@@ -257,6 +258,62 @@ TEST_F(LumvaneWindowsRun, AFolderThatWasNotEmptiedFailsTheRun) {
               Slice(bytes, ranges[i]));
   EXPECT_EQ(ReadFileBytes(notes), "old notes");
   ASSERT_TRUE(SetFileAttributesA(notes.c_str(), FILE_ATTRIBUTE_NORMAL));
+}
+
+// A file of the output folder by its UTF-16 name.
+bool WriteWide(const std::string& folder, const std::wstring& name, const char* bytes) {
+  const int size = MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, nullptr, 0);
+  std::wstring path(static_cast<size_t>(size > 0 ? size - 1 : 0), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, path.data(), size);
+  path += L"\\" + name;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(file, bytes, static_cast<DWORD>(std::strlen(bytes)), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == std::strlen(bytes);
+}
+
+// Old files named outside the ANSI code page (and inside it): the emptying
+// lists and deletes them by the names the system holds, so the folder holds
+// the images alone. A read-only one is named in the message as the console
+// can show it: the code page's characters as they are, any other as \uXXXX,
+// control characters as \xNN.
+TEST_F(LumvaneWindowsRun, OldFilesOfAnyNameAreDeletedAndNamedAsTheConsoleShowsThem) {
+  const std::string input = m_work / "dump.bin", dump = m_work / "dump";
+  std::vector<pngdraw::Range> ranges;
+  const pngdraw::Bytes bytes = WriteSample(input, 2, &ranges);
+  ASSERT_TRUE(CreateDirectoryA(dump.c_str(), nullptr));
+  for (const std::wstring& name :
+       {std::wstring(L"\u65e5\u672c.txt"), std::wstring(L"\u03a9mega.txt"),
+        std::wstring(L"\uff10\uff15.png"), std::wstring(L"r\u00e9sum\u00e9.txt"),
+        std::wstring(L"\U0001F600.txt")})
+    ASSERT_TRUE(WriteWide(dump, name, "old")) << name.size();
+  RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
+  EXPECT_EQ(run.out, Crlf(Analyse(input) + Dumped(2, dump) + kPrompt));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0u);
+  ExpectImages(dump, bytes, ranges);
+
+  // é is a character of code page 1252 (Wine's and western Windows'); the
+  // others are not.
+  ASSERT_TRUE(WriteWide(dump, L"a\u03a9-r\u00e9sum\u00e9-\u65e5.txt", "old"));
+  const std::string shown = GetACP() == 1252 ? "a\\u03a9-r\xe9sum\xe9-\\u65e5.txt" : "";
+  std::wstring wide = L"\\\\?\\";
+  {
+    const std::string path = dump + "\\a";
+    wide += std::wstring(path.begin(), path.end()) + L"\u03a9-r\u00e9sum\u00e9-\u65e5.txt";
+  }
+  ASSERT_TRUE(SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_READONLY));
+  run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
+  if (!shown.empty()) {
+    EXPECT_EQ(run.out,
+              Crlf(Analyse(input) + Dumped(2, dump) + "\n " + SystemText(ERROR_ACCESS_DENIED) +
+                   " " + dump + "\\" + shown + "\n\n" + kPrompt));
+  }
+  EXPECT_EQ(run.status, 1u);
+  ASSERT_TRUE(SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL));
 }
 
 // Standard output is a pipe whose reader is gone: every image is written all
