@@ -227,6 +227,21 @@ TEST_F(LumvaneWindowsRun, AMissingInputFailsToOpenAndMakesNoFolder) {
   EXPECT_FALSE(IsDirectory(m_work / "missing"));
 }
 
+// A name with a terminal's control sequences and a character of the ANSI
+// code page (é in 1252): the control bytes are shown as \xNN wherever the
+// name is printed, on standard output and standard error; the character
+// stays as it is.
+TEST_F(LumvaneWindowsRun, EveryNameItPrintsIsEscaped) {
+  const std::string typed = "x\x1b[2J\x1b]0;pwned\x07-r\xe9sum\xe9.bin";
+  const std::string shown = "x\\x1b[2J\\x1b]0;pwned\\x07-r\xe9sum\xe9.bin";
+  if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not 1252";
+  const RunResult run = RunLumvane({typed}, m_work.path(), m_logs);
+  EXPECT_EQ(run.out, Crlf(Analyse(m_work / shown) + "\n File Open Failed!\n\n" + kPrompt));
+  // No Windows name holds a control character.
+  EXPECT_EQ(run.err, Reason(m_work / shown, ERROR_INVALID_NAME));
+  EXPECT_EQ(run.status, 1u);
+}
+
 // Started without a standard output, the program cannot initialise: it
 // says so on standard error and stops with 1, without the key prompt.
 TEST_F(LumvaneWindowsRun, StartUpWithoutStandardOutputFails) {
