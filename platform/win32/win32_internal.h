@@ -35,4 +35,9 @@ std::wstring WideOfName(const char* name);
 // INVALID_HANDLE_VALUE, with the Win32 error set, on failure.
 HANDLE OpenInFolder(HANDLE folder, const char* name, DWORD access, DWORD share, DWORD disposition);
 
+// Makes std::cout and std::cerr, each while it is a console, write their
+// text (in the ANSI code page) to it as UTF-16, which the console shows
+// whatever its own code page; a file or a pipe still gets the bytes.
+void WriteStreamsToConsoleAsUnicode();
+
 }  // namespace win32
