@@ -106,7 +106,8 @@ void OnInterrupt(int signal) {
 // is stopped; the key wait takes its raw mode again when continued.
 void OnStop(int signal) {
   const int savedErrno = errno;
-  if (g_terminalArmed) tcsetattr(g_terminalFd, TCSANOW, &g_terminal);
+  if (g_terminalArmed && InForeground(g_terminalFd)) tcsetattr(g_terminalFd, TCSANOW, &g_terminal);
+  // Stopped by the signal's own default action, as without the handler.
   struct sigaction byDefault = {}, previous;
   byDefault.sa_handler = SIG_DFL;
   sigemptyset(&byDefault.sa_mask);
@@ -115,8 +116,7 @@ void OnStop(int signal) {
   sigemptyset(&only);
   sigaddset(&only, signal);
   raise(signal);
-  // Stopped here until continued.
-  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);  // stopped here until continued
   sigprocmask(SIG_BLOCK, &only, nullptr);
   sigaction(signal, &previous, nullptr);
   if (g_terminalArmed && InForeground(g_terminalFd)) tcsetattr(g_terminalFd, TCSANOW, &g_raw);

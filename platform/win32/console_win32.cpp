@@ -44,8 +44,8 @@ class CConsoleBuffer : public std::streambuf {
       std::wstring wide(static_cast<size_t>(n), L'\0');
       const int units = MultiByteToWideChar(CP_ACP, 0, m_buffer, n, wide.data(), n);
       DWORD done = 0;
-      written = units > 0 && WriteConsoleW(m_console, wide.data(), static_cast<DWORD>(units), &done,
-                                           nullptr) &&
+      written = units > 0 &&
+                WriteConsoleW(m_console, wide.data(), static_cast<DWORD>(units), &done, nullptr) &&
                 done == static_cast<DWORD>(units);
     }
     if (kept) m_buffer[0] = m_buffer[n];
