@@ -354,8 +354,11 @@ TEST_F(TerminalRun, AStoppedKeyWaitLeavesTheTerminalSaneAndTakesItAgain) {
   pid_t job = -1;
   ASSERT_EQ(read(pidPipe[0], &job, sizeof job), static_cast<ssize_t>(sizeof job));
   close(pidPipe[0]);
+  // A new terminal's settings, which the program may have changed by now:
+  // line editing and echo on.
   termios cooked{};
   ASSERT_EQ(tcgetattr(master, &cooked), 0);
+  cooked.c_lflag |= ICANON | ECHO;
   const auto mode = [master] {
     termios now{};
     return tcgetattr(master, &now) == 0 ? now.c_lflag & (ICANON | ECHO) : ~tcflag_t{0};
