@@ -784,6 +784,7 @@ TEST_F(ToolFaultsTest, AReadOnlyImageFileIsNeverOverwritten) {
     EXPECT_EQ(r.out, Analyse((root / "dump.bin").string()) + Total(4) + SavedTo(dump.string()) +
                          "...\n File create Failed!\n\n" + kPrompt)
         << "as nobody: " << asNobody;
+    EXPECT_EQ(r.err, Reason(dump / "03.png", EACCES));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(ReadFileBytes(dump / "03.png"), "old bytes");
     EXPECT_EQ(fs::status(dump / "03.png").permissions() & fs::perms::all,
