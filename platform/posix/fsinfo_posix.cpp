@@ -118,11 +118,7 @@ BOOL AfxCanMakeIn(LPCTSTR path, CString& place) {
     // Up one level: "a/b" to "a", "/a" to "/", "a" to ".".
     while (at.size() > 1 && at.back() == '/') at.pop_back();
     const std::size_t slash = at.rfind('/');
-    if (slash == std::string::npos) {
-      if (at == ".") return TRUE;  // nothing left to check against
-      at = ".";
-    } else {
-      at.resize(slash == 0 ? 1 : slash);
-    }
+    if (slash == std::string::npos && at == ".") return TRUE;  // nothing left to check
+    at = slash == std::string::npos ? std::string(".") : at.substr(0, slash == 0 ? 1 : slash);
   }
 }
