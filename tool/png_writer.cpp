@@ -242,7 +242,7 @@ int DumpPNGs(LPCTSTR inputName) {
     // A folder that could not be made or opened leaves it closed: the
     // first image cannot be created there.
     text.Format("\n PNGs saved to: %s.\n ", AfxPrintable(g_strOutputDir).GetString());
-    std::cout << text.GetString();
+    std::cout << text.GetString() << std::flush;  // kept by an interruption too
   }
 
   // The input as the locator read it: a file that reports no size has the
