@@ -271,11 +271,11 @@ BOOL CDiskObject::DeleteDirectoryFiles(const CFolder& folder) {
     ReportSystemError(GetLastError(), prefix + "*.*");
     return FALSE;
   }
-  for (INT_PTR i = 0; i < names.GetSize(); ++i) ShowStatus(names[i]);
+  for (INT_PTR i = 0; i < names.GetSize(); ++i) ShowStatus(CFolder::DisplayName(names[i]));
   for (INT_PTR i = 0; i < names.GetSize(); ++i) {
-    ShowStatus(names[i]);
+    ShowStatus(CFolder::DisplayName(names[i]));
     if (!folder.DeleteFile(names[i])) {
-      ReportSystemError(GetLastError(), prefix + names[i]);
+      ReportSystemError(GetLastError(), prefix + CFolder::DisplayName(names[i]));
       return FALSE;
     }
   }

@@ -62,7 +62,9 @@ class CDiskObject {
   // elsewhere being touched. The texts shown and the results are those of
   // the path form, with the folder's path, sep and "*.*" as the search
   // pattern of a listing that fails, and the folder's path, sep and the
-  // name as the path of a file that cannot be deleted.
+  // name (as CFolder::DisplayName shows it) as the path of a file that
+  // cannot be deleted. Every name the system holds is deleted by that name
+  // (on Windows its UTF-16 name, whatever the ANSI code page).
   BOOL DeleteDirectoryFiles(const CFolder& folder);
 
   // ListMatchingFiles with the filter "*.*", which matches every name.

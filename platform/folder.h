@@ -17,6 +17,13 @@
 // under the name asked for (Wine follows a host's symbolic links without
 // showing them as reparse points).
 //
+// The names of the files in it (ListFiles, DeleteFile, CFile::OpenIn) are
+// in the folder's own spelling: on POSIX the bytes the system holds; on
+// Windows the system's UTF-16 name as UTF-8, so that every name NTFS can
+// hold is listed and deleted as it is, whatever the ANSI code page (the
+// same as the narrow strings for ASCII names). DisplayName makes one fit
+// for a message.
+//
 // No operation throws; each failure sets GetLastError().
 #pragma once
 
@@ -54,6 +61,11 @@ class CFolder {
   // ERROR_ACCESS_DENIED), and so is a read-only file (ERROR_ACCESS_DENIED),
   // whoever the caller is, as Windows' DeleteFile does.
   BOOL DeleteFile(LPCTSTR name) const;
+
+  // name (in the folder's spelling) for a message in the narrow strings:
+  // on POSIX the name itself; on Windows each character the ANSI code page
+  // holds as it is there, any other as \uXXXX (\UXXXXXXXX past U+FFFF).
+  static CString DisplayName(LPCTSTR name);
 
   // The error code Open gives for a last name that is a link.
   static const DWORD kLinkRefused;

@@ -33,3 +33,13 @@ BOOL AfxIsDirectoryAtOrAbove(LPCTSTR directory, LPCTSTR file);
 // when the folder holds file or lies above it.
 BOOL AfxIsSameFolder(const CFolder& folder, LPCTSTR path);
 BOOL AfxIsFolderAtOrAbove(const CFolder& folder, LPCTSTR file);
+
+// TRUE when this process may make files and folders in the folder path or,
+// when path does not exist, in the nearest existing folder above it (links
+// followed). FALSE, with GetLastError set and place naming the folder
+// checked, when that lies on a read-only file system (POSIX EROFS, Windows
+// ERROR_WRITE_PROTECT) or, on POSIX, is closed to the process's effective
+// user (EACCES). Any other answer (a path too long to check at once) is
+// TRUE, left to the writes themselves; so is a folder's access list on
+// Windows, where only the volume is checked.
+BOOL AfxCanMakeIn(LPCTSTR path, CString& place);

@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: MIT
 // Interruptions: what the program puts right when the user or the system
-// stops it (POSIX: SIGINT, SIGTERM, SIGHUP and SIGQUIT; Windows: Ctrl-C,
-// Ctrl-Break, the console closed, log-off, shut-down). The file being
-// written when it comes is removed, and the terminal settings that the key
-// prompt changed are put back; then the process ends as the interruption
-// ends it (POSIX: killed by the same signal; Windows: exit code
-// STATUS_CONTROL_C_EXIT). Files finished before stay.
+// stops it (POSIX: every signal a program can catch whose default action
+// ends the process, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1,
+// SIGXCPU, the real-time signals and the others, less SIGPIPE and SIGXFSZ,
+// which are ignored, and the faults of the program's own instructions;
+// Windows: Ctrl-C, Ctrl-Break, the console closed, log-off, shut-down). The
+// file being written when it comes is removed, and the terminal settings
+// that the key prompt changed are put back; then the process ends as the
+// interruption ends it (POSIX: killed by the same signal; Windows: exit
+// code STATUS_CONTROL_C_EXIT). Files finished before stay. On POSIX a stop
+// (Ctrl-Z, SIGTSTP) during the key wait puts the terminal's settings back
+// while the process is stopped, and the wait takes its raw mode again when
+// the process continues in the foreground (also after SIGSTOP).
 //
 // POSIX: the handler does the work itself, with async-signal-safe calls
 // only (fstatat, unlinkat, tcsetattr, sigaction, raise), on state that the

@@ -25,3 +25,6 @@ CIOBuffer AfxAllocIOBuffer(std::size_t size);
 
 // The system's page size in bytes, the alignment of every such buffer.
 std::size_t AfxGetPageSize();
+
+// The machine's physical memory in bytes; 0 when the system does not say.
+unsigned long long AfxGetPhysicalMemory();

@@ -54,9 +54,10 @@ using ScanProgress = std::function<void(ULONGLONG bytesRead, ULONGLONG length, s
 // shrank meanwhile), with g_scannedLength set, 0 after writing
 // "\n File Open Failed!\n" (cannot open or tell its length; a directory
 // counts as such), "\n File Read Failed!\n" or, when memory for reading
-// could not be had, "\n Not enough memory!\n" to standard output. The file
-// is read through CBlockReader. Throws std::bad_alloc when the table cannot
-// grow.
+// could not be had, "\n Not enough memory!\n" to standard output (the
+// first two with the path and the system's reason on standard error,
+// ReportFailure). The file is read through CBlockReader. Throws std::bad_alloc when the table cannot
+// grow, or would outgrow a quarter of the machine's memory.
 int LocateImages(const CString& path, const ScanProgress& progress = nullptr);
 
 // One mode of the locator's rules (png_scan.h) over the file at path, with
@@ -68,6 +69,29 @@ int LocateImages(const CString& path, const ScanProgress& progress = nullptr);
 // with g_scannedLength set, 0 after writing one of LocateImages' messages.
 int ScanFile(const unsigned char* pattern, int patternLength, const CString& path,
              int recordStarts);
+
+// The system's text for the error code, trimmed, without a closing full
+// stop; "System error N" when the system has none.
+CString SystemReason(DWORD code);
+
+// Writes text (one of the tool's failure texts, such as "\n File create
+// Failed!\n") and a line end to standard output, then "lumvane: ", path,
+// ": " and reason (the system's text for code) and a line end to standard
+// error, path and reason escaped as AfxPrintable does (platform/printable.h).
+void ReportFailure(const char* text, const CString& path, const CString& reason);
+void ReportFailure(const char* text, const CString& path, DWORD code);
+
+// The output folder checked before the input is read, so that a run that
+// could never write its images ends at once: with "\n Output folder
+// refused: " and g_strOutputDir (escaped) followed by " is a name Windows
+// would change.", " is a link.", " contains the input file." (as DumpPNGs
+// refuses them), " is not a folder." (it names a file or a device, as it
+// does for an input without an extension) or " cannot be written." (the
+// folder, or when it does not exist the nearest existing folder above it,
+// is on a read-only file system or closed to this process; the place and
+// the system's reason on standard error). Returns 1 when none applies, 0
+// after writing the refusal. Nothing is made, read or deleted.
+int CheckOutputFolder(LPCTSTR inputName);
 
 // Writes every entry of g_offsetTable from the file inputName (as typed) into
 // g_strOutputDir as NN.png, after creating that folder and deleting the files
@@ -89,8 +113,10 @@ int ScanFile(const unsigned char* pattern, int patternLength, const CString& pat
 // system's text with that directory). When making or emptying the folder
 // failed otherwise, the images are still written, and then the disk
 // object's text (the system's message and the path) is written and the
-// result is 0. The disk object's texts are written with control characters
-// and bytes that are not UTF-8 as \xNN. Returns 1 on success (also with an empty table), 0 after
+// result is 0. Every name and the disk object's texts are written escaped
+// (AfxPrintable). A failure to open the input, or to create, write or read
+// an image, adds the path and the system's reason on standard error
+// (ReportFailure). Returns 1 on success (also with an empty table), 0 after
 // writing the failure's message to standard output. A partly written image
 // is removed on every way out: a failure, an exception (std::bad_alloc is
 // passed on) or an interruption (platform/interrupt.h). The dot for an

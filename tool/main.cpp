@@ -7,6 +7,9 @@
 #include "tool/png_list.h"
 #include "tool/progress.h"
 
+#include "platform/printable.h"
+
+#include <cstdlib>
 #include <iostream>
 #include <new>
 
@@ -26,7 +29,7 @@ constexpr size_t kMemoryReserve = 64 * 1024;
 
 void OnOutOfMemory() {
   if (g_memoryReserve == nullptr) throw std::bad_alloc();
-  delete[] g_memoryReserve;
+  std::free(g_memoryReserve);
   g_memoryReserve = nullptr;
   throw std::bad_alloc();
 }
@@ -78,15 +81,39 @@ int RunOption(const CommandLine& command) {
   }
 }
 
+int ReportNoMemory() {
+  std::cout << "\n Not enough memory!\n" << std::endl;
+  return 1;
+}
+
+// The key prompt that ends every run that started; gives the exit status.
+int QuitPrompt(int status) {
+  std::cout << "\n\n Any Key to Quit..." << std::endl;
+  // Standard output failed somewhere (a pipe whose reader went away, a full
+  // disk): the run did not show what it did, so it did not succeed; and
+  // the prompt did not show either, so no key is waited for.
+  if (!std::cout) {
+    std::cerr << "\n Console Write Failed!\n" << std::endl;
+    return 1;
+  }
+  _getch();
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  g_memoryReserve = new (std::nothrow) char[kMemoryReserve];
+  // Taken with malloc: the nothrow new throws and catches inside, and with
+  // memory that short the exception cannot be made, which ends the process.
+  g_memoryReserve = static_cast<char*>(std::malloc(kMemoryReserve));
   std::set_new_handler(OnOutOfMemory);
   const CommandLine command = ParseCommandLine(argc, argv);
   if (command.action != CommandLine::kRun) return RunOption(command);
   int status = 1;
   try {
+    // Without the reserve there is not even the memory for the exception
+    // that reports a failed allocation: said at once, without one.
+    if (g_memoryReserve == nullptr) return QuitPrompt(ReportNoMemory());
     CString banner;
     banner.LoadString(IDS_BANNER);
     std::cout << banner.GetString() << std::flush;
@@ -104,7 +131,7 @@ int main(int argc, char* argv[]) {
       g_offsetTable.clear();
 
       CString text;
-      text.Format("\n Now Analyse this file: \n     %s", g_strInputPath.GetString());
+      text.Format("\n Now Analyse this file: \n     %s", AfxPrintable(g_strInputPath).GetString());
       std::cout << text.GetString() << std::endl;
 
       // Drawn on standard error only while that is a terminal, and erased
@@ -113,23 +140,16 @@ int main(int argc, char* argv[]) {
       const ScanProgress report = [&progress](ULONGLONG bytesRead, ULONGLONG total, size_t images) {
         progress.Update(bytesRead, total, images);
       };
-      // One read of the input finds the starts and the ends together.
-      if (LocateImages(g_strInputPath, report)) status = DumpPNGs(command.file) ? 0 : 1;
+      // An output folder that can never be written is refused before the
+      // input is read, however long that would take; then one read of the
+      // input finds the starts and the ends together.
+      if (CheckOutputFolder(command.file) && LocateImages(g_strInputPath, report))
+        status = DumpPNGs(command.file) ? 0 : 1;
     }
   } catch (const std::bad_alloc&) {
     // Whatever was under way has been undone on the way here: the table is
     // only memory, and a partly written image removes itself.
-    std::cout << "\n Not enough memory!\n" << std::endl;
-    status = 1;
+    status = ReportNoMemory();
   }
-
-  std::cout << "\n\n Any Key to Quit..." << std::endl;
-  // Standard output failed somewhere (a pipe whose reader went away, a full
-  // disk): the run did not show what it did, so it did not succeed.
-  if (!std::cout) {
-    std::cerr << "\n Console Write Failed!\n" << std::endl;
-    status = 1;
-  }
-  _getch();
-  return status;
+  return QuitPrompt(status);
 }

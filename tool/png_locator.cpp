@@ -2,20 +2,16 @@
 #include "tool/lumvane.h"
 
 #include "platform/blockreader.h"
+#include "platform/iobuffer.h"
 #include "tool/progress.h"
 
 #include <algorithm>
 #include <iostream>
+#include <new>
 
 ULONGLONG g_scannedLength = kNotScanned;
 
 namespace {
-
-// The message for a read of the input that failed.
-const char* ReadFailure() {
-  return GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "\n Not enough memory!\n"
-                                                   : "\n File Read Failed!\n";
-}
 
 // Reads the file at path once from its start: tells begin(length) once it
 // is open, then hands each block to feed(reader, data, n, bytesRead,
@@ -28,7 +24,7 @@ template <class Begin, class Feed>
 int ReadInput(const CString& path, Begin begin, Feed feed) {
   CBlockReader reader;
   if (!reader.Open(path)) {
-    std::cout << "\n File Open Failed!\n" << std::endl;
+    ReportFailure("\n File Open Failed!\n", path, GetLastError());
     return 0;
   }
   const ULONGLONG length = reader.HasLength() ? reader.GetLength() : kUnknownLength;
@@ -38,7 +34,10 @@ int ReadInput(const CString& path, Begin begin, Feed feed) {
     const unsigned char* data;
     size_t n;
     if (!reader.Next(data, n)) {
-      std::cout << ReadFailure() << std::endl;
+      if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY)
+        std::cout << "\n Not enough memory!\n" << std::endl;
+      else
+        ReportFailure("\n File Read Failed!\n", path, GetLastError());
       return 0;
     }
     if (n == 0) break;
@@ -52,6 +51,15 @@ int ReadInput(const CString& path, Begin begin, Feed feed) {
   reader.Close();
   g_scannedLength = done;
   return 1;
+}
+
+// The table of starts may take a quarter of the machine's memory (growing,
+// it is copied into a block twice its size): an input made of nothing but
+// starts would otherwise fill memory, and with overcommit the system ends
+// the process without a word. Past that it is memory that ran out.
+void CheckTableSize() {
+  static const unsigned long long limit = AfxGetPhysicalMemory() / 4 / sizeof(PNGOffset);
+  if (limit != 0 && g_offsetTable.size() > limit) throw std::bad_alloc();
 }
 
 // One mode's pass over g_offsetTable: start mode appends each start; end
@@ -102,6 +110,7 @@ int LocateImages(const CString& path, const ScanProgress& progress) {
       [&](CBlockReader& reader, const unsigned char* data, size_t n, ULONGLONG done,
           ULONGLONG length) {
         locator.Feed(data, n);
+        CheckTableSize();
         // The writer reads the images again: on an input larger than memory
         // the bytes around them must not push them out of the cache.
         locator.ReleaseUnneeded([&](uint64_t at, uint64_t count) { reader.Release(at, count); });

@@ -7,6 +7,7 @@
 #include "platform/interrupt.h"
 #include "platform/iobuffer.h"
 #include "platform/path_traits.h"
+#include "platform/printable.h"
 
 #include <algorithm>
 #include <iostream>
@@ -17,10 +18,10 @@ namespace {
 // whatever the size of an image or of the input.
 constexpr size_t kCopyBufferSize = 1024 * 1024;
 
-enum class CopyResult { Done, ReadFailed, WriteFailed };
+enum class CopyResult { Done, ReadFailed, InputEnded, WriteFailed };
 
 // Copies [start, start + length) of input to output. An input that ends
-// before the range does (it became shorter since the scan) is a failed read.
+// before the range does (it became shorter since the scan) is InputEnded.
 CopyResult CopyRange(CFile& input, CFile& output, ULONGLONG start, ULONGLONG length,
                      unsigned char* buffer) {
   if (length == 0) return CopyResult::Done;
@@ -28,7 +29,8 @@ CopyResult CopyRange(CFile& input, CFile& output, ULONGLONG start, ULONGLONG len
   while (length > 0) {
     const ULONGLONG want = std::min<ULONGLONG>(length, kCopyBufferSize);
     const LONGLONG got = input.Read(buffer, want);
-    if (got <= 0) return CopyResult::ReadFailed;
+    if (got < 0) return CopyResult::ReadFailed;
+    if (got == 0) return CopyResult::InputEnded;
     if (!output.Write(buffer, static_cast<ULONGLONG>(got))) return CopyResult::WriteFailed;
     length -= static_cast<ULONGLONG>(got);
   }
@@ -56,54 +58,168 @@ CString LastName(const CString& path) {
 }
 
 void RefuseOutputFolder(const char* reason) {
-  std::cout << "\n Output folder refused: " << g_strOutputDir.GetString() << reason << "\n"
+  std::cout << "\n Output folder refused: " << AfxPrintable(g_strOutputDir).GetString() << reason
+            << "\n"
             << std::endl;
 }
 
-// text for the console: well-formed UTF-8 and printable ASCII as they are;
-// control characters (C0, DEL, C1) and bytes that are not UTF-8 as \xNN. A
-// file name read from the disk may hold anything, and none of it may reach
-// the terminal as a control sequence.
-CString Printable(const CString& text) {
-  const std::string& bytes = text.str();
-  CString out;
-  for (size_t i = 0; i < bytes.size();) {
-    const auto c = static_cast<unsigned char>(bytes[i]);
-    size_t n = c < 0x80                 ? 1
-               : c >= 0xC2 && c <= 0xDF ? 2
-               : c >= 0xE0 && c <= 0xEF ? 3
-               : c >= 0xF0 && c <= 0xF4 ? 4
-                                        : 0;
-    for (size_t k = 1; k < n; ++k)
-      if (i + k >= bytes.size() || (static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) n = 0;
-    const bool control = c < 0x20 || c == 0x7F ||
-                         (c == 0xC2 && n == 2 && static_cast<unsigned char>(bytes[i + 1]) < 0xA0);
-    if (n == 0 || control) {
-      CString escape;
-      escape.Format("\\x%02x", c);
-      out += escape;
-      ++i;
-    } else {
-      out += CString(bytes.data() + i, static_cast<int>(n));
-      i += n;
-    }
+// The path of the file name in the output folder, for messages.
+CString ImagePath(const CString& name) {
+  CString path = g_strOutputDir;
+  if (path.IsEmpty() || !PathTraits::IsSeparator(path[path.GetLength() - 1]))
+    path += PathTraits::kPreferredSeparator;
+  return path + name;
+}
+
+// A code for "not there" from opening the output folder.
+bool IsMissing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
+
+// The output folder as DumpPNGs writes into it: held by handle from its
+// checks to the last image, or closed when it could not be made or opened
+// (error then says why).
+struct COutputFolder {
+  CFolder folder;
+  DWORD error = ERROR_SUCCESS;
+  CString emptyingFailure;  // the disk object's text when emptying it failed
+};
+
+// Makes, checks and empties the output folder. FALSE after writing a
+// refusal (nothing deleted then); TRUE otherwise, also when the folder
+// could not be made or emptied (reported when the images are written).
+BOOL PrepareOutputFolder(COutputFolder& out, LPCTSTR inputName) {
+  // A name the system would spell otherwise ("photos." is "photos" on
+  // Windows) would empty and fill another folder than the one named.
+  if (PathTraits::IsNameTheSystemChanges(LastName(g_strOutputDir))) {
+    RefuseOutputFolder(" is a name Windows would change.");
+    return FALSE;
   }
-  return out;
+  CDiskObject disk(nullptr);
+  // Standing in another folder after it, every relative name would lead
+  // elsewhere: nothing is deleted or written.
+  const BOOL made = disk.MakeDirectoryTree(g_strOutputDir);
+  const DWORD makeError = made ? ERROR_SUCCESS : GetLastError();
+  if (disk.HasLostCurrentDirectory()) {
+    std::cout << "\n Current directory lost: " << AfxPrintable(disk.m_errorText).GetString() << "\n"
+              << std::endl;
+    return FALSE;
+  }
+  if (out.folder.Open(g_strOutputDir)) {
+    // Emptying must never reach the input's own folder or one above it.
+    if (EndangersTheInput(out.folder, inputName)) {
+      RefuseOutputFolder(" contains the input file.");
+      return FALSE;
+    }
+    // The images are written even when this fails; a folder that was not
+    // emptied (old files may stand beside the images) is reported once
+    // they are written.
+    if (!disk.DeleteDirectoryFiles(out.folder)) out.emptyingFailure = disk.m_errorText;
+    return TRUE;
+  }
+  out.error = GetLastError();
+  // Only a real folder is emptied, never the folder a link leads to. A
+  // name that cannot be made since it exists, yet cannot be opened since
+  // it does not, is a link that leads nowhere: Wine shows no more of it.
+  if (out.error == CFolder::kLinkRefused ||
+      (makeError == ERROR_ALREADY_EXISTS && IsMissing(out.error))) {
+    RefuseOutputFolder(" is a link.");
+    return FALSE;
+  }
+  // Why the folder is not there: making it failed first.
+  if (makeError != ERROR_SUCCESS && IsMissing(out.error)) out.error = makeError;
+  return TRUE;
+}
+
+// Writes the image numbered index, [start, start + length) of input, into
+// the output folder. FALSE after writing the failure's message; the image
+// is then removed.
+BOOL WriteImage(CFile& input, LPCTSTR inputName, const COutputFolder& out, size_t index,
+                ULONGLONG start, ULONGLONG length, unsigned char* buffer) {
+  CString name;
+  name.Format("%02llu.png", static_cast<unsigned long long>(index));
+  CFile output;
+  // Until it is complete the image is removed on every way out: a failure
+  // here, an exception (memory) or an interruption.
+  CPartialFile partial;
+  {
+    CInterruptionsHeld held;
+    if (!output.OpenIn(out.folder, name, CFile::modeCreate | CFile::modeWrite)) {
+      if (out.folder.IsOpen())
+        ReportFailure("\n File create Failed!\n", ImagePath(name), GetLastError());
+      else
+        ReportFailure("\n File create Failed!\n", g_strOutputDir, out.error);
+      return FALSE;
+    }
+    partial.Arm(output, out.folder, name);
+  }
+  CopyResult result = CopyRange(input, output, start, length, buffer);
+  DWORD code = GetLastError();
+  if (result == CopyResult::Done && !partial.Keep()) {
+    result = CopyResult::WriteFailed;
+    code = GetLastError();
+  }
+  if (result == CopyResult::Done) return TRUE;
+  partial.Remove();
+  if (result == CopyResult::WriteFailed)
+    ReportFailure("\n File Write Failed!\n", ImagePath(name), code);
+  else if (result == CopyResult::ReadFailed)
+    ReportFailure("\n File Read Failed!\n", inputName, code);
+  else
+    ReportFailure("\n File Read Failed!\n", inputName,
+                  CString("ended before this image (shorter than when it was read)"));
+  return FALSE;
 }
 
 }  // namespace
 
+int CheckOutputFolder(LPCTSTR inputName) {
+  if (PathTraits::IsNameTheSystemChanges(LastName(g_strOutputDir))) {
+    RefuseOutputFolder(" is a name Windows would change.");
+    return 0;
+  }
+  CFolder folder;
+  if (folder.Open(g_strOutputDir)) {
+    if (EndangersTheInput(folder, inputName)) {
+      RefuseOutputFolder(" contains the input file.");
+      return 0;
+    }
+  } else {
+    const DWORD code = GetLastError();
+    if (code == CFolder::kLinkRefused) {
+      RefuseOutputFolder(" is a link.");
+      return 0;
+    }
+    // A file or a device (the input itself, when its name has no
+    // extension): no folder can ever be made there.
+    if (code == ERROR_DIRECTORY) {
+      RefuseOutputFolder(" is not a folder.");
+      std::cerr << "lumvane: " << AfxPrintable(g_strOutputDir).GetString() << ": "
+                << SystemReason(code).GetString() << std::endl;
+      return 0;
+    }
+  }
+  CString place;
+  if (!AfxCanMakeIn(g_strOutputDir, place)) {
+    const DWORD code = GetLastError();
+    RefuseOutputFolder(" cannot be written.");
+    std::cerr << "lumvane: " << AfxPrintable(place).GetString() << ": "
+              << SystemReason(code).GetString() << std::endl;
+    return 0;
+  }
+  return 1;
+}
+
 int DumpPNGs(LPCTSTR inputName) {
   CFile input;
   if (!input.Open(inputName, CFile::modeRead)) {
-    std::cout << "\n File Open Failed!\n" << std::endl;
+    ReportFailure("\n File Open Failed!\n", inputName, GetLastError());
     return 0;
   }
 
-  const int count = static_cast<int>(g_offsetTable.size());
+  const size_t count = g_offsetTable.size();
   CString text;
-  text.Format("\n Begin Dumping PNGs, (total: %d)\n ", count);
-  std::cout << text.GetString();
+  text.Format("\n Begin Dumping PNGs, (total: %llu)\n ", static_cast<unsigned long long>(count));
+  // Flushed: an interruption while the folder is emptied must not lose it.
+  std::cout << text.GetString() << std::flush;
 
   // One page-aligned buffer for every image, obtained once and not
   // cleared: one allocation at its full size costs no reallocation, page
@@ -117,88 +233,34 @@ int DumpPNGs(LPCTSTR inputName) {
     return 0;
   }
 
-  CString emptyingFailure;  // the disk object's text when emptying the folder failed
   // The output folder, held from its check to the last image: it is
   // emptied and filled through this handle only, so that swapping its name
   // for a link meanwhile cannot lead a deletion or an image elsewhere.
-  CFolder folder;
+  COutputFolder out;
   if (count > 0) {
-    // A name the system would spell otherwise ("photos." is "photos" on
-    // Windows) would empty and fill another folder than the one named.
-    if (PathTraits::IsNameTheSystemChanges(LastName(g_strOutputDir))) {
-      RefuseOutputFolder(" is a name Windows would change.");
-      return 0;
-    }
-    CDiskObject disk(nullptr);
-    // Its result is not needed: a failure shows when the first image cannot
-    // be created. Standing in another folder after it, every relative name
-    // would lead elsewhere: nothing is deleted or written.
-    disk.MakeDirectoryTree(g_strOutputDir);
-    if (disk.HasLostCurrentDirectory()) {
-      std::cout << "\n Current directory lost: " << Printable(disk.m_errorText).GetString() << "\n"
-                << std::endl;
-      return 0;
-    }
-    if (folder.Open(g_strOutputDir)) {
-      // Emptying must never reach the input's own folder or one above it.
-      if (EndangersTheInput(folder, inputName)) {
-        RefuseOutputFolder(" contains the input file.");
-        return 0;
-      }
-      // The images are written even when this fails; a folder that was not
-      // emptied (old files may stand beside the images) is reported once
-      // they are written.
-      if (!disk.DeleteDirectoryFiles(folder)) emptyingFailure = disk.m_errorText;
-    } else if (GetLastError() == CFolder::kLinkRefused) {
-      // Only a real folder is emptied, never the folder a link leads to.
-      RefuseOutputFolder(" is a link.");
-      return 0;
-    }
-    // A folder that could not be made or opened leaves folder closed: the
+    if (!PrepareOutputFolder(out, inputName)) return 0;
+    // A folder that could not be made or opened leaves it closed: the
     // first image cannot be created there.
-    text.Format("\n PNGs saved to: %s.\n ", g_strOutputDir.GetString());
-    std::cout << text.GetString();
+    text.Format("\n PNGs saved to: %s.\n ", AfxPrintable(g_strOutputDir).GetString());
+    std::cout << text.GetString() << std::flush;  // kept by an interruption too
   }
 
   // The input as the locator read it: a file that reports no size has the
   // length that was read, and one that became shorter since must fail.
   const ULONGLONG inputLength =
       g_scannedLength != kNotScanned ? g_scannedLength : input.GetLength();
-  for (int i = 0; i < count; ++i) {
-    const PNGOffset extent = ImageExtent(g_offsetTable, static_cast<size_t>(i), inputLength);
-    const ULONGLONG length = extent.end - extent.start;
-
-    CString name;
-    name.Format("%02d.png", i);
-    CFile output;
-    // Until it is complete the image is removed on every way out: a failure
-    // here, an exception (memory) or an interruption.
-    CPartialFile partial;
-    {
-      CInterruptionsHeld held;
-      if (!output.OpenIn(folder, name, CFile::modeCreate | CFile::modeWrite)) {
-        std::cout << "\n File create Failed!\n" << std::endl;
-        return 0;
-      }
-      partial.Arm(output, folder, name);
-    }
-
-    CopyResult result = CopyRange(input, output, extent.start, length, buffer.get());
-    if (result == CopyResult::Done && !partial.Keep()) result = CopyResult::WriteFailed;
-    if (result != CopyResult::Done) {
-      partial.Remove();
-      std::cout << (result == CopyResult::ReadFailed ? "\n File Read Failed!\n"
-                                                     : "\n File Write Failed!\n")
-                << std::endl;
+  for (size_t i = 0; i < count; ++i) {
+    const PNGOffset extent = ImageExtent(g_offsetTable, i, inputLength);
+    if (!WriteImage(input, inputName, out, i, extent.start, extent.end - extent.start,
+                    buffer.get()))
       return 0;
-    }
     // One dot per finished image.
     std::cout << "." << std::flush;
   }
   input.Close();
-  if (!emptyingFailure.IsEmpty()) {
+  if (!out.emptyingFailure.IsEmpty()) {
     // Old files are left beside the new images: not what was asked for.
-    std::cout << "\n " << Printable(emptyingFailure).GetString() << "\n" << std::endl;
+    std::cout << "\n " << AfxPrintable(out.emptyingFailure).GetString() << "\n" << std::endl;
     return 0;
   }
   return 1;

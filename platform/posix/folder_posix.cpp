@@ -90,3 +90,5 @@ BOOL CFolder::DeleteFile(LPCTSTR name) const {
   if (unlinkat(Fd(m_handle), name, 0) != 0) return FailWithErrno();
   return TRUE;
 }
+
+CString CFolder::DisplayName(LPCTSTR name) { return CString(name); }

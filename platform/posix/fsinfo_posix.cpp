@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -99,4 +101,24 @@ BOOL AfxIsFolderAtOrAbove(const CFolder& folder, LPCTSTR file) {
   struct stat held;
   if (!StatOfFolder(folder, &held)) return FALSE;
   return IsAtOrAbove(held, file);
+}
+
+BOOL AfxCanMakeIn(LPCTSTR path, CString& place) {
+  if (path == nullptr || path[0] == '\0') return FailWith(EINVAL);
+  std::string at(path);
+  for (;;) {
+    if (faccessat(AT_FDCWD, at.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return TRUE;
+    if (errno == EROFS || errno == EACCES || errno == EPERM) {
+      place = at.c_str();
+      return FailWithErrno();
+    }
+    // Anything else (a path too long to name at once) is left to the
+    // writes themselves.
+    if (errno != ENOENT) return TRUE;
+    // Up one level: "a/b" to "a", "/a" to "/", "a" to ".".
+    while (at.size() > 1 && at.back() == '/') at.pop_back();
+    const std::size_t slash = at.rfind('/');
+    if (slash == std::string::npos && at == ".") return TRUE;  // nothing left to check
+    at = slash == std::string::npos ? std::string(".") : at.substr(0, slash == 0 ? 1 : slash);
+  }
 }

@@ -22,3 +22,8 @@ CIOBuffer AfxAllocIOBuffer(std::size_t size) {
 }
 
 void AfxIOBufferRelease::operator()(unsigned char* buffer) const noexcept { std::free(buffer); }
+
+unsigned long long AfxGetPhysicalMemory() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  return pages > 0 ? static_cast<unsigned long long>(pages) * AfxGetPageSize() : 0;
+}

@@ -21,7 +21,9 @@ inline BOOL FailWith(int code) {
 struct termios;
 
 // While the key wait has the terminal on fd in raw mode: an interruption
-// puts settings back on it before the process ends (platform/interrupt.h).
-// Call both while interruptions are held.
-void AfxArmTerminalRestore(int fd, const termios& settings);
+// puts settings back on it before the process ends (platform/interrupt.h);
+// a stop (Ctrl-Z) puts them back while stopped, and raw is set again when
+// the process continues in the foreground. Call both while interruptions
+// are held.
+void AfxArmTerminalRestore(int fd, const termios& settings, const termios& raw);
 void AfxDisarmTerminalRestore();

@@ -78,7 +78,7 @@ int _getch() {
     // shell a terminal without echo: the handler puts the settings back.
     CInterruptionsHeld held;
     if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return -1;
-    AfxArmTerminalRestore(STDIN_FILENO, saved);
+    AfxArmTerminalRestore(STDIN_FILENO, saved, raw);
   }
   ssize_t got;
   do {

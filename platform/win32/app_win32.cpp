@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/afx.h"
 #include "platform/interrupt.h"
+#include "platform/win32/win32_internal.h"
 
 BOOL AfxWinInit(HINSTANCE instance, HINSTANCE /*prevInstance*/, LPTSTR /*cmdLine*/,
                 int /*cmdShow*/) {
@@ -19,5 +20,6 @@ BOOL AfxWinInit(HINSTANCE instance, HINSTANCE /*prevInstance*/, LPTSTR /*cmdLine
       return FALSE;
     }
   }
+  win32::WriteStreamsToConsoleAsUnicode();
   return AfxInstallInterruptHandlers();
 }

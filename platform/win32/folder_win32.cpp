@@ -27,15 +27,67 @@ std::wstring Wide(const char* text) {
   return wide;
 }
 
-std::string Narrow(const wchar_t* text, size_t length) {
-  const int size =
-      WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string narrow(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), narrow.data(), size, nullptr,
-                      nullptr);
-  return narrow;
+// The character at text[i] of a UTF-16 string (a lone surrogate stands for
+// itself); i moves past it.
+unsigned CodePointAt(const wchar_t* text, size_t length, size_t& i) {
+  const unsigned unit = text[i++];
+  if (unit >= 0xD800 && unit <= 0xDBFF && i < length && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
+    return 0x10000 + ((unit - 0xD800) << 10) + (text[i++] - 0xDC00);
+  return unit;
 }
+
+}  // namespace
+
+namespace win32 {
+
+std::string NameOfWide(const wchar_t* text, size_t length) {
+  std::string name;
+  for (size_t i = 0; i < length;) {
+    const unsigned c = CodePointAt(text, length, i);
+    if (c < 0x80) {
+      name += static_cast<char>(c);
+    } else if (c < 0x800) {
+      name += static_cast<char>(0xC0 | (c >> 6));
+      name += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      name += static_cast<char>(0xE0 | (c >> 12));
+      name += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      name += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      name += static_cast<char>(0xF0 | (c >> 18));
+      name += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      name += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      name += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return name;
+}
+
+std::wstring WideOfName(const char* name) {
+  std::wstring wide;
+  const auto* at = reinterpret_cast<const unsigned char*>(name);
+  while (*at != 0) {
+    const unsigned lead = *at++;
+    const int more = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
+    if (more < 0) return std::wstring();
+    unsigned c = more == 0 ? lead : lead & (0x3F >> more);
+    for (int k = 0; k < more; ++k) {
+      if ((*at & 0xC0) != 0x80) return std::wstring();
+      c = (c << 6) | (*at++ & 0x3F);
+    }
+    if (c >= 0x10000) {
+      wide += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+      wide += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      wide += static_cast<wchar_t>(c);
+    }
+  }
+  return wide;
+}
+
+}  // namespace win32
+
+namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -73,15 +125,41 @@ bool FinalPathOf(HANDLE handle, std::string& path) {
   return false;
 }
 
-bool LiesAt(HANDLE file, const std::string& folderFinalPath, const char* name) {
-  std::string actual;
+bool FinalPathOf(HANDLE handle, std::wstring& path) {
+  DWORD size = MAX_PATH;
+  std::wstring text;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    text.assign(size, L'\0');
+    const DWORD got = GetFinalPathNameByHandleW(handle, text.data(), size,
+                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (got == 0) return false;
+    if (got < size) {
+      text.resize(got);
+      if (text.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        text = L"\\\\" + text.substr(8);
+      else if (text.rfind(L"\\\\?\\", 0) == 0)
+        text = text.substr(4);
+      path = text;
+      return true;
+    }
+    size = got + 1;
+  }
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return false;
+}
+
+bool LiesAt(HANDLE file, const std::wstring& folderFinalPath, const std::wstring& name) {
+  std::wstring actual;
   if (!FinalPathOf(file, actual)) return false;
-  std::string expected = folderFinalPath;
-  if (expected.empty() || expected.back() != '\\') expected += '\\';
+  std::wstring expected = folderFinalPath;
+  if (expected.empty() || expected.back() != L'\\') expected += L'\\';
   expected += name;
-  const std::wstring a = Wide(actual.c_str()), b = Wide(expected.c_str());
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+  return CompareStringOrdinal(actual.c_str(), static_cast<int>(actual.size()), expected.c_str(),
+                              static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool LiesAt(HANDLE file, const std::string& folderFinalPath, const char* name) {
+  return LiesAt(file, Wide(folderFinalPath.c_str()), Wide(name));
 }
 
 HANDLE OpenInFolder(HANDLE folder, const char* name, DWORD access, DWORD share, DWORD disposition) {
@@ -94,7 +172,7 @@ HANDLE OpenInFolder(HANDLE folder, const char* name, DWORD access, DWORD share, 
     SetLastError(ERROR_PROC_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  std::wstring wide = Wide(name);
+  std::wstring wide = WideOfName(name);
   if (wide.empty() || wide.find_first_of(L"\\/") != std::wstring::npos) {
     SetLastError(ERROR_INVALID_NAME);
     return INVALID_HANDLE_VALUE;
@@ -196,7 +274,8 @@ BOOL CFolder::ListFiles(CStringArray& names) const {
       const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
       // Also skips the entries for the folder itself and its parent.
       if (!(entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        names.Add(CString(Narrow(entry->FileName, entry->FileNameLength / sizeof(wchar_t))));
+        names.Add(
+            CString(win32::NameOfWide(entry->FileName, entry->FileNameLength / sizeof(wchar_t))));
       if (entry->NextEntryOffset == 0) break;
       at += entry->NextEntryOffset;
     }
@@ -213,14 +292,14 @@ BOOL CFolder::DeleteFile(LPCTSTR name) const {
   DWORD refusal = 0;
   // Where the folder lies now: under Wine it may have been renamed while
   // held.
-  std::string folderPath;
+  std::wstring folderPath;
   if (!GetFileInformationByHandle(file, &info)) {
     refusal = GetLastError();
   } else if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
     refusal = ERROR_ACCESS_DENIED;
   } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
              (!win32::FinalPathOf(Handle(m_handle), folderPath) ||
-              !win32::LiesAt(file, folderPath, name))) {
+              !win32::LiesAt(file, folderPath, win32::WideOfName(name)))) {
     // Opened through a link Wine followed: deleting would remove the file
     // at its far end.
     refusal = kLinkRefused;
@@ -232,4 +311,27 @@ BOOL CFolder::DeleteFile(LPCTSTR name) const {
   }
   CloseHandle(file);
   return refusal == 0 ? TRUE : FailWith(refusal);
+}
+
+CString CFolder::DisplayName(LPCTSTR name) {
+  const std::wstring wide = win32::WideOfName(name);
+  if (wide.empty()) return CString(name);
+  CString shown;
+  for (size_t i = 0; i < wide.size();) {
+    const size_t from = i;
+    const unsigned c = CodePointAt(wide.data(), wide.size(), i);
+    char narrow[8];
+    BOOL lost = FALSE;
+    const int n =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data() + from,
+                            static_cast<int>(i - from), narrow, sizeof narrow, nullptr, &lost);
+    if (n > 0 && !lost) {
+      shown += CString(narrow, n);
+    } else {
+      CString escape;
+      escape.Format(c > 0xFFFF ? "\\U%08x" : "\\u%04x", c);
+      shown += escape;
+    }
+  }
+  return shown;
 }

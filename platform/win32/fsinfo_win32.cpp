@@ -125,3 +125,28 @@ BOOL AfxIsFolderAtOrAbove(const CFolder& folder, LPCTSTR file) {
   if (!InfoOfFolder(folder, &held)) return FALSE;
   return IsAtOrAbove(held, file);
 }
+
+BOOL AfxCanMakeIn(LPCTSTR path, CString& place) {
+  if (path == nullptr || path[0] == '\0') {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string at(path);
+  while (GetFileAttributesA(at.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD code = GetLastError();
+    if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) return TRUE;
+    while (!at.empty() && (at.back() == '\\' || at.back() == '/')) at.pop_back();
+    const std::size_t cut = at.find_last_of("\\/:");
+    if (cut == std::string::npos) return TRUE;  // relative: the current folder
+    at.resize(cut + 1);
+  }
+  char volume[MAX_PATH + 1];
+  DWORD flags = 0;
+  if (!GetVolumePathNameA(at.c_str(), volume, sizeof volume) ||
+      !GetVolumeInformationA(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+    return TRUE;  // unknown: the writes themselves will tell
+  if ((flags & FILE_READ_ONLY_VOLUME) == 0) return TRUE;
+  place = at.c_str();
+  SetLastError(ERROR_WRITE_PROTECT);
+  return FALSE;
+}

@@ -24,3 +24,9 @@ CIOBuffer AfxAllocIOBuffer(std::size_t size) {
 void AfxIOBufferRelease::operator()(unsigned char* buffer) const noexcept {
   if (buffer != nullptr) VirtualFree(buffer, 0, MEM_RELEASE);
 }
+
+unsigned long long AfxGetPhysicalMemory() {
+  MEMORYSTATUSEX status = {};
+  status.dwLength = sizeof status;
+  return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+}

@@ -173,7 +173,8 @@ TEST_F(LumvaneList, FailuresAndUsageWaitForNoKey) {
   ProgramRun r = Lumvane({"--list", "missing.bin"}, m_dir);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "") << "standard output holds the listing or nothing";
-  EXPECT_EQ(r.err, "\n File Open Failed!\n\n");
+  EXPECT_EQ(r.err, "\n File Open Failed!\n\nlumvane: " + (m_dir / "missing.bin").string() +
+                       ": No such file or directory\n");
   EXPECT_FALSE(fs::exists(m_dir / "missing"));
 
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <set>
@@ -119,10 +121,12 @@ TEST_F(LumvaneRun, UnreadableInputsTouchNothing) {
   WriteFileBytes(m_dir / "folder.d" / "keep.png", Bytes(3, 'k'));
   fs::create_directory(m_dir / "missing");  // would be the output folder of missing.bin
   WriteFileBytes(m_dir / "missing" / "keep.png", Bytes(3, 'k'));
-  for (const char* name : {"missing.bin", "folder.d"}) {
+  for (const auto& [name, reason] :
+       {std::pair{"missing.bin", ENOENT}, std::pair{"folder.d", EISDIR}}) {
     const ProgramRun r = Lumvane({name}, m_dir);
     EXPECT_EQ(r.out, Analyse(m_dir / name) + "\n File Open Failed!\n\n" + kPrompt) << name;
-    EXPECT_EQ(r.err, "");
+    // Why, on standard error: the path and the system's reason.
+    EXPECT_EQ(r.err, "lumvane: " + (m_dir / name).string() + ": " + std::strerror(reason) + "\n");
     EXPECT_EQ(r.status, 1);
   }
   EXPECT_EQ(Names(m_dir), (std::set<std::string>{"folder.d", "missing"}));
@@ -140,22 +144,59 @@ TEST_F(LumvaneRun, NoImageFoundCreatesNothing) {
 }
 
 // A name without an extension, or whose stem is empty or only dots, makes the
-// output folder the input file itself: nothing is created or deleted.
+// output folder the input file itself: refused before the input is read,
+// nothing is created or deleted.
 TEST_F(LumvaneRun, NamesWithoutExtensionFailSafely) {
   const Bytes input = pngdraw::MakeJunkWithPictures(3, 2, nullptr);
   for (const char* name : {"dump", ".dat", "..bin", "...bin"}) {
     WriteFileBytes(m_dir / name, input);
     WriteFileBytes(m_dir / "other.txt", Bytes(4, 'o'));
     const ProgramRun r = Lumvane({name}, m_dir);
-    EXPECT_EQ(r.out, Analyse(m_dir / name) + Total(2) + SavedTo(m_dir / name) +
-                         "\n File create Failed!\n\n" + kPrompt)
+    EXPECT_EQ(r.out, Analyse(m_dir / name) + "\n Output folder refused: " +
+                         (m_dir / name).string() + " is not a folder.\n\n" + kPrompt)
         << name;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "lumvane: " + (m_dir / name).string() + ": " + std::strerror(ENOTDIR) + "\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(Names(m_dir), (std::set<std::string>{name, "other.txt"})) << name;
     EXPECT_TRUE(ReadFileBytes(m_dir / name) == std::string(input.begin(), input.end()));
     fs::remove(m_dir / name);
   }
+}
+
+// Names with a terminal's control sequences (clear the screen, set the
+// window's title) and a byte that is no UTF-8: every name the run prints
+// goes out with those as \xNN, on standard output and standard error alike;
+// UTF-8 text stays as it is.
+TEST_F(LumvaneRun, EveryNameItPrintsIsEscaped) {
+  const std::string stem = "x\x1b[2J\x1b]0;pwned\x07-\xff-\xc3\xa9";
+  const std::string shown = "x\\x1b[2J\\x1b]0;pwned\\x07-\\xff-\xc3\xa9";
+  std::vector<pngdraw::Range> ranges;
+  const Bytes input = pngdraw::MakeJunkWithPictures(5, 2, &ranges);
+  WriteFileBytes(m_dir / (stem + ".bin"), input);
+  const ProgramRun r = Lumvane({stem + ".bin"}, m_dir);
+  EXPECT_EQ(r.out, Analyse((m_dir / shown).string() + ".bin") + Total(2) + SavedTo(m_dir / shown) +
+                       ".." + kPrompt);
+  EXPECT_EQ(r.status, 0);
+  ExpectImages(m_dir / stem, input, ranges);
+
+  // Refused: the output folder's name is taken by a file.
+  fs::remove_all(m_dir / stem);
+  WriteFileBytes(m_dir / stem, Bytes(3, 'f'));
+  const ProgramRun refused = Lumvane({stem + ".bin"}, m_dir);
+  EXPECT_EQ(refused.out, Analyse((m_dir / shown).string() + ".bin") + "\n Output folder refused: " +
+                             (m_dir / shown).string() + " is not a folder.\n\n" + kPrompt);
+  EXPECT_EQ(refused.err,
+            "lumvane: " + (m_dir / shown).string() + ": " + std::strerror(ENOTDIR) + "\n");
+  EXPECT_EQ(refused.status, 1);
+
+  // Failed: the input is a folder.
+  fs::remove(m_dir / stem);
+  fs::remove(m_dir / (stem + ".bin"));
+  fs::create_directory(m_dir / (stem + ".bin"));
+  const ProgramRun failed = Lumvane({stem + ".bin"}, m_dir);
+  EXPECT_EQ(failed.err,
+            "lumvane: " + (m_dir / shown).string() + ".bin: " + std::strerror(EISDIR) + "\n");
+  EXPECT_EQ(failed.status, 1);
 }
 
 TEST_F(LumvaneRun, TheHundredAndFirstImageIsNamed100) {

@@ -21,6 +21,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -295,3 +297,104 @@ TEST_F(TerminalRun, AnInterruptedKeyWaitGivesTheTerminalBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// The state letter of process pid (R, S, T, ...) from /proc; 0 when gone.
+char ProcessState(pid_t pid) {
+  FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (f == nullptr) return 0;
+  char line[512] = {};
+  const size_t got = std::fread(line, 1, sizeof line - 1, f);
+  std::fclose(f);
+  const char* close = std::strrchr(line, ')');
+  return got > 0 && close != nullptr && close[1] == ' ' ? close[2] : 0;
+}
+
+// Waits until done() holds, up to kGiveUpAfter; false when it never did.
+bool WaitFor(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + kGiveUpAfter;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+}  // namespace
+
+// Ctrl-Z at the key prompt, then fg, as under an interactive shell: the
+// program runs in a process group of its own in the terminal's foreground,
+// below a parent of the session that stands for the shell. While stopped,
+// the terminal has its line editing and echo back; a shell that puts them
+// back itself changes nothing; continued, the wait takes raw mode again and
+// one key, no Enter, ends it.
+TEST_F(TerminalRun, AStoppedKeyWaitLeavesTheTerminalSaneAndTakesItAgain) {
+  int pidPipe[2];
+  ASSERT_EQ(pipe(pidPipe), 0);
+  int master = -1;
+  const pid_t shell = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(shell, 0);
+  if (shell == 0) {
+    close(pidPipe[0]);
+    const pid_t job = fork();
+    if (job == 0) {
+      signal(SIGTTOU, SIG_IGN);
+      if (setpgid(0, 0) != 0 || tcsetpgrp(0, getpgrp()) != 0) _exit(126);
+      signal(SIGTTOU, SIG_DFL);
+      ExecLumvane(m_dir.path(), "dump.bin", true);
+    }
+    if (job < 0 || write(pidPipe[1], &job, sizeof job) != sizeof job) _exit(126);
+    int wstatus = 0;
+    while (waitpid(job, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    _exit(WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 125);
+  }
+  close(pidPipe[1]);
+  pid_t job = -1;
+  ASSERT_EQ(read(pidPipe[0], &job, sizeof job), static_cast<ssize_t>(sizeof job));
+  close(pidPipe[0]);
+  // A new terminal's settings, which the program may have changed by now:
+  // line editing and echo on.
+  termios cooked{};
+  ASSERT_EQ(tcgetattr(master, &cooked), 0);
+  cooked.c_lflag |= ICANON | ECHO;
+  const auto mode = [master] {
+    termios now{};
+    return tcgetattr(master, &now) == 0 ? now.c_lflag & (ICANON | ECHO) : ~tcflag_t{0};
+  };
+  // Drained meanwhile, so that the program's writes never block.
+  std::string raw;
+  const auto drain = [&] {
+    pollfd p{master, POLLIN, 0};
+    char chunk[4096];
+    ssize_t got;
+    while (poll(&p, 1, 0) > 0 && (got = read(master, chunk, sizeof chunk)) > 0)
+      raw.append(chunk, static_cast<size_t>(got));
+  };
+  EXPECT_TRUE(WaitFor([&] {
+    drain();
+    return raw.find("Any Key to Quit...") != std::string::npos && mode() == 0;
+  })) << raw;
+
+  const char ctrlZ = '\x1a';  // the terminal sends SIGTSTP for it
+  EXPECT_EQ(write(master, &ctrlZ, 1), 1);
+  EXPECT_TRUE(WaitFor([&] { return ProcessState(job) == 'T'; })) << "the program did not stop";
+  EXPECT_EQ(mode(), cooked.c_lflag & (ICANON | ECHO)) << "raw mode left while stopped";
+
+  // The shell puts its own settings back and continues the job (fg).
+  ASSERT_EQ(tcsetattr(master, TCSANOW, &cooked), 0);
+  kill(job, SIGCONT);
+  EXPECT_TRUE(WaitFor([&] { return mode() == 0; })) << "raw mode not taken again";
+  const char key = 'k';
+  EXPECT_EQ(write(master, &key, 1), 1);
+  int wstatus = 0;
+  EXPECT_TRUE(WaitFor([&] {
+    drain();
+    return waitpid(shell, &wstatus, WNOHANG) == shell;
+  })) << "one key did not end the wait";
+  EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << wstatus;
+  EXPECT_EQ(mode(), cooked.c_lflag & (ICANON | ECHO));
+  close(master);
+  if (ProcessState(job) != 0) kill(job, SIGKILL);
+}

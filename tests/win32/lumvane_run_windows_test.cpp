@@ -9,6 +9,7 @@
 #include "tests/win32/win32_support.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "diskobject/DiskObject.h"
 #include "tests/support/system_text.h"
@@ -102,6 +103,14 @@ RunResult RunLumvane(const std::vector<std::string>& args, const std::string& cw
   return result;
 }
 
+// The line on standard error that says why path failed: the system's text
+// for code, without its closing full stop.
+std::string Reason(const std::string& path, DWORD code) {
+  std::string text = SystemText(code);
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return Crlf("lumvane: " + path + ": " + text + "\n");
+}
+
 std::string Slice(const pngdraw::Bytes& bytes, const pngdraw::Range& range) {
   return std::string(bytes.begin() + static_cast<std::ptrdiff_t>(range.start),
                      bytes.begin() + static_cast<std::ptrdiff_t>(range.end));
@@ -193,11 +202,12 @@ TEST_F(LumvaneWindowsRun, PathsWithSeparatorsAreUsedAsTyped) {
   ExpectImages(m_work / "sub\\archive.tar", bytes, ranges);
 
   // No extension (the dot is in a folder name): the folder would be the input
-  // file itself, so the first image cannot be created.
+  // file itself, which is refused before the input is read.
   const std::string noExt = m_work / "my.data\\dump";
   run = RunLumvane({noExt}, m_logs.path(), m_logs);
-  EXPECT_EQ(run.out,
-            Crlf(Analyse(noExt) + Dumped(2, noExt, 0) + "\n File create Failed!\n\n" + kPrompt));
+  EXPECT_EQ(run.out, Crlf(Analyse(noExt) + "\n Output folder refused: " + noExt +
+                          " is not a folder.\n\n" + kPrompt));
+  EXPECT_EQ(run.err, Reason(noExt, ERROR_DIRECTORY));
   EXPECT_EQ(run.status, 1u);
   EXPECT_TRUE(IsFile(noExt));
 }
@@ -213,9 +223,24 @@ TEST_F(LumvaneWindowsRun, AMissingInputFailsToOpenAndMakesNoFolder) {
   const std::string missing = m_work / "missing.bin";
   const RunResult run = RunLumvane({missing}, m_work.path(), m_logs);
   EXPECT_EQ(run.out, Crlf(Analyse(missing) + "\n File Open Failed!\n\n" + kPrompt));
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.err, Reason(missing, ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(run.status, 1u);
   EXPECT_FALSE(IsDirectory(m_work / "missing"));
+}
+
+// A name with a terminal's control sequences and a character of the ANSI
+// code page (é in 1252): the control bytes are shown as \xNN wherever the
+// name is printed, on standard output and standard error; the character
+// stays as it is.
+TEST_F(LumvaneWindowsRun, EveryNameItPrintsIsEscaped) {
+  const std::string typed = "x\x1b[2J\x1b]0;pwned\x07-r\xe9sum\xe9.bin";
+  const std::string shown = "x\\x1b[2J\\x1b]0;pwned\\x07-r\xe9sum\xe9.bin";
+  if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not 1252";
+  const RunResult run = RunLumvane({typed}, m_work.path(), m_logs);
+  EXPECT_EQ(run.out, Crlf(Analyse(m_work / shown) + "\n File Open Failed!\n\n" + kPrompt));
+  // No Windows name holds a control character.
+  EXPECT_EQ(run.err, Reason(m_work / shown, ERROR_INVALID_NAME));
+  EXPECT_EQ(run.status, 1u);
 }
 
 // Started without a standard output, the program cannot initialise: it
@@ -251,6 +276,62 @@ TEST_F(LumvaneWindowsRun, AFolderThatWasNotEmptiedFailsTheRun) {
   ASSERT_TRUE(SetFileAttributesA(notes.c_str(), FILE_ATTRIBUTE_NORMAL));
 }
 
+// A file of the output folder by its UTF-16 name.
+bool WriteWide(const std::string& folder, const std::wstring& name, const char* bytes) {
+  const int size = MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, nullptr, 0);
+  std::wstring path(static_cast<size_t>(size > 0 ? size - 1 : 0), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, path.data(), size);
+  path += L"\\" + name;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(file, bytes, static_cast<DWORD>(std::strlen(bytes)), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == std::strlen(bytes);
+}
+
+// Old files named outside the ANSI code page (and inside it): the emptying
+// lists and deletes them by the names the system holds, so the folder holds
+// the images alone. A read-only one is named in the message as the console
+// can show it: the code page's characters as they are, any other as \uXXXX,
+// control characters as \xNN.
+TEST_F(LumvaneWindowsRun, OldFilesOfAnyNameAreDeletedAndNamedAsTheConsoleShowsThem) {
+  const std::string input = m_work / "dump.bin", dump = m_work / "dump";
+  std::vector<pngdraw::Range> ranges;
+  const pngdraw::Bytes bytes = WriteSample(input, 2, &ranges);
+  ASSERT_TRUE(CreateDirectoryA(dump.c_str(), nullptr));
+  for (const std::wstring& name :
+       {std::wstring(L"\u65e5\u672c.txt"), std::wstring(L"\u03a9mega.txt"),
+        std::wstring(L"\uff10\uff15.png"), std::wstring(L"r\u00e9sum\u00e9.txt"),
+        std::wstring(L"\U0001F600.txt")})
+    ASSERT_TRUE(WriteWide(dump, name, "old")) << name.size();
+  RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
+  EXPECT_EQ(run.out, Crlf(Analyse(input) + Dumped(2, dump) + kPrompt));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0u);
+  ExpectImages(dump, bytes, ranges);
+
+  // é is a character of code page 1252 (Wine's and western Windows'); the
+  // others are not.
+  ASSERT_TRUE(WriteWide(dump, L"a\u03a9-r\u00e9sum\u00e9-\u65e5.txt", "old"));
+  const std::string shown = GetACP() == 1252 ? "a\\u03a9-r\xe9sum\xe9-\\u65e5.txt" : "";
+  std::wstring wide = L"\\\\?\\";
+  {
+    const std::string path = dump + "\\a";
+    wide += std::wstring(path.begin(), path.end()) + L"\u03a9-r\u00e9sum\u00e9-\u65e5.txt";
+  }
+  ASSERT_TRUE(SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_READONLY));
+  run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
+  if (!shown.empty()) {
+    EXPECT_EQ(run.out,
+              Crlf(Analyse(input) + Dumped(2, dump) + "\n " + SystemText(ERROR_ACCESS_DENIED) +
+                   " " + dump + "\\" + shown + "\n\n" + kPrompt));
+  }
+  EXPECT_EQ(run.status, 1u);
+  ASSERT_TRUE(SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL));
+}
+
 // Standard output is a pipe whose reader is gone: every image is written all
 // the same, and the failure of standard output is said on standard error,
 // status 1.
@@ -274,11 +355,30 @@ TEST_F(LumvaneWindowsRun, AnOutputFolderThatIsALinkIsRefused) {
   ASSERT_TRUE(MakeSymbolicLink(m_work.path(), "docs", "dump", true));
 
   const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
-  EXPECT_EQ(run.out, Crlf(Analyse(input) + Total(3) + "\n Output folder refused: " +
-                          (m_work / "dump") + " is a link.\n\n" + kPrompt));
+  EXPECT_EQ(run.out, Crlf(Analyse(input) + "\n Output folder refused: " + (m_work / "dump") +
+                          " is a link.\n\n" + kPrompt));
   EXPECT_EQ(run.status, 1u);
   EXPECT_EQ(ReadFileBytes(m_work / "docs\\letter.txt"), "keep me");
   EXPECT_FALSE(IsFile(m_work / "docs\\00.png"));
+  EXPECT_TRUE(RemoveSymbolicLink(m_work.path(), "dump"));
+
+  // A link to nothing: Wine shows no such name at all, yet cannot make the
+  // folder there. Refused all the same (once the images are counted: only
+  // making the folder tells), and nothing is made where it leads.
+  // Made by the host's ln, and known made once its marker is there: Wine
+  // shows the link itself as nothing.
+  const bool linked =
+      RunHostCommand(m_work.path(), "/bin/sh -c \"ln -s nowhere/deeper dump && : >linked\"",
+                     m_work / "linked", true) ||
+      CreateSymbolicLinkA((m_work / "dump").c_str(), "nowhere\\deeper",
+                          SYMBOLIC_LINK_FLAG_DIRECTORY | 0x2 /* unprivileged */);
+  ASSERT_TRUE(linked);
+  DeleteFileA((m_work / "linked").c_str());
+  const RunResult dangling = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
+  EXPECT_EQ(dangling.out, Crlf(Analyse(input) + Total(3) + "\n Output folder refused: " +
+                               (m_work / "dump") + " is a link.\n\n" + kPrompt));
+  EXPECT_EQ(dangling.status, 1u);
+  EXPECT_FALSE(IsDirectory(m_work / "nowhere"));
   EXPECT_TRUE(RemoveSymbolicLink(m_work.path(), "dump"));
 }
 
@@ -328,7 +428,7 @@ TEST_F(LumvaneWindowsRun, AnOutputFolderNameWindowsWouldChangeIsRefused) {
     WriteSample(input, 2, nullptr);
     const std::string folder = input.substr(0, input.rfind('.'));
     const RunResult run = RunLumvane({name}, m_work.path(), m_logs);
-    EXPECT_EQ(run.out, Crlf(Analyse(input) + Total(2) + "\n Output folder refused: " + folder +
+    EXPECT_EQ(run.out, Crlf(Analyse(input) + "\n Output folder refused: " + folder +
                             " is a name Windows would change.\n\n" + kPrompt))
         << name;
     EXPECT_EQ(run.status, 1u) << name;
