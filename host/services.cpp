@@ -3,7 +3,9 @@
 // printing and the list of partition maps.
 
 #include "host/kelb_host.h"
+#ifdef KELB_HOST_FAULTS
 #include "host/kelb_host_faults.h"
+#endif
 
 #include <cctype>
 #include <climits>
@@ -20,9 +22,11 @@ namespace {
 
 std::string g_message;
 
+#ifdef KELB_HOST_FAULTS
 unsigned long g_malloc_calls = 0;
 unsigned long g_malloc_fail_at = 0;  // call number that fails; 0: none
 long g_live = 0;
+#endif
 
 bool g_debug_set = false;  // false: KELB_DEBUG decides
 std::string g_debug;
@@ -81,24 +85,30 @@ kelb_err_t kelb_error(kelb_err_t code, const char *fmt, ...) {
 }
 
 void *kelb_malloc(size_t size) {
+#ifdef KELB_HOST_FAULTS
   g_malloc_calls++;
   if (g_malloc_fail_at != 0 && g_malloc_calls == g_malloc_fail_at) {
     g_malloc_fail_at = 0;
     kelb_error(KELB_ERR_OUT_OF_MEMORY, "out of memory (allocation of %zu bytes)", size);
     return nullptr;
   }
+#endif
   void *p = malloc(size ? size : 1);
   if (!p) {
     kelb_error(KELB_ERR_OUT_OF_MEMORY, "out of memory (allocation of %zu bytes)", size);
     return nullptr;
   }
+#ifdef KELB_HOST_FAULTS
   g_live++;
+#endif
   return p;
 }
 
 void kelb_free(void *ptr) {
   if (!ptr) return;
+#ifdef KELB_HOST_FAULTS
   g_live--;
+#endif
   free(ptr);
 }
 
@@ -206,6 +216,7 @@ void clear_error() {
   g_message.clear();
 }
 
+#ifdef KELB_HOST_FAULTS
 void fail_nth_malloc(unsigned long n) { g_malloc_fail_at = n ? g_malloc_calls + n : 0; }
 
 unsigned long malloc_calls() { return g_malloc_calls; }
@@ -216,6 +227,7 @@ void reset_counters() {
   g_malloc_calls = 0;
   g_malloc_fail_at = 0;
 }
+#endif
 
 void set_debug(const std::string &conditions) {
   g_debug_set = true;
