@@ -23,11 +23,22 @@ constexpr int kHostByteOrder =
 // The services the boot loader offers its modules: the kelb_ names of
 // partmap/kelb.h, and the four memory functions compilers emit calls to even
 // in freestanding code.
-const char *const kLoaderServices[] = {
-    "kelb_disk_read", "kelb_malloc",  "kelb_free",          "kelb_error",
-    "kelb_errno",     "kelb_strtoul", "kelb_sprintf",       "kelb_memmove",
-    "kelb_strcmp",    "kelb_real_dprintf", "kelb_partition_map_register",
-    "kelb_partition_map_unregister", "memcpy", "memmove", "memset", "memcmp"};
+const char *const kLoaderServices[] = {"kelb_disk_read",
+                                       "kelb_malloc",
+                                       "kelb_free",
+                                       "kelb_error",
+                                       "kelb_errno",
+                                       "kelb_strtoul",
+                                       "kelb_sprintf",
+                                       "kelb_memmove",
+                                       "kelb_strcmp",
+                                       "kelb_real_dprintf",
+                                       "kelb_partition_map_register",
+                                       "kelb_partition_map_unregister",
+                                       "memcpy",
+                                       "memmove",
+                                       "memset",
+                                       "memcmp"};
 
 std::string hex(uint64_t v) {
   char text[24];
@@ -174,7 +185,8 @@ class elf_image {
   // there to their end; 0 when no segment holds it.
   uint64_t room(uint64_t addr) const {
     for (const GElf_Phdr &p : loads_)
-      if (addr >= p.p_vaddr && addr - p.p_vaddr < p.p_filesz) return p.p_filesz - (addr - p.p_vaddr);
+      if (addr >= p.p_vaddr && addr - p.p_vaddr < p.p_filesz)
+        return p.p_filesz - (addr - p.p_vaddr);
     return 0;
   }
 
@@ -233,7 +245,8 @@ bool elf_image::segments(std::string &error) {
                         " bytes) lies outside the file (" + std::to_string(copy_.size()) +
                         " bytes)",
                     error);
-    if (p.p_filesz > p.p_memsz) return refuse(which + " is larger in the file than in memory", error);
+    if (p.p_filesz > p.p_memsz)
+      return refuse(which + " is larger in the file than in memory", error);
     if ((p.p_flags & (PF_W | PF_X)) == (PF_W | PF_X))
       return refuse(which + " is both writable and executable", error);
     loads_.push_back(p);
@@ -527,8 +540,7 @@ bool is_loader_service(const std::string &name) {
 
 bool read_elf_section(const std::string &path, const std::string &name, std::string &out,
                       std::string &error) {
-  return with_elf_file(path, error,
-                       [&](elf_image &elf) { return elf.section(name, out, error); });
+  return with_elf_file(path, error, [&](elf_image &elf) { return elf.section(name, out, error); });
 }
 
 bool read_elf_symbols(const std::string &path, elf_symbols &out, std::string &error) {
