@@ -29,8 +29,11 @@ const std::string kUnshare = "/usr/bin/unshare";  // util-linux
 
 // Entries 1 and 2 of 32 sectors each, 3 the whole disk.
 std::vector<uint8_t> SunSample() {
-  return kelb_label::SunLabel(2, 16).Entry(0, 2, 0, 32).Entry(1, 3, 1, 32).Entry(2, 5, 0, 64).Bytes(
-      64);
+  return kelb_label::SunLabel(2, 16)
+      .Entry(0, 2, 0, 32)
+      .Entry(1, 3, 1, 32)
+      .Entry(2, 5, 0, 64)
+      .Bytes(64);
 }
 
 // How many times `what` occurs in `text`.
@@ -75,8 +78,7 @@ class ProbeLoadingTest : public ProbeRunTest {
   // The probe's run on the sample disk with the module folder, modules'
   // debug lines on.
   ProgramRun Run(const RunOptions &options = {}, std::vector<std::string> before = {}) {
-    before.insert(before.end(),
-                  {KELB_PROBE, "--debug=modules", "--modules", mods_, img_});
+    before.insert(before.end(), {KELB_PROBE, "--debug=modules", "--modules", mods_, img_});
     return RunProgram(before, options);
   }
 
@@ -256,8 +258,7 @@ TEST_F(ProbeLoadingTest, HugeFilesAreRefusedWithoutRunningOutOfMemory) {
   r = Run(limited);
   EXPECT_EQ(r.signal, 0) << r.err;
   EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(r.err.rfind("kelb-probe: cannot load module '" + fake + "': damaged ELF header", 0),
-            0u)
+  EXPECT_EQ(r.err.rfind("kelb-probe: cannot load module '" + fake + "': damaged ELF header", 0), 0u)
       << r.err;
 }
 
@@ -286,10 +287,10 @@ TEST_F(ProbeLoadingTest, RefusalsNameTheMachineAModuleWasBuiltFor) {
   ASSERT_TRUE(WriteFileBytes(foreign, header));
   ProgramRun r = Run();
   EXPECT_EQ(r.status, 1) << r.err;
-  const std::string built_for = powerpc32be ? "x86-64 (64-bit, little-endian)"
-                                            : "PowerPC (32-bit, big-endian)";
-  EXPECT_EQ(r.err.rfind("kelb-probe: cannot load module '" + foreign + "': built for " +
-                            built_for + "; this host loads ",
+  const std::string built_for =
+      powerpc32be ? "x86-64 (64-bit, little-endian)" : "PowerPC (32-bit, big-endian)";
+  EXPECT_EQ(r.err.rfind("kelb-probe: cannot load module '" + foreign + "': built for " + built_for +
+                            "; this host loads ",
                         0),
             0u)
       << r.err;
@@ -302,7 +303,8 @@ bool CanUnshare(const std::vector<std::string> &args, std::string &why) {
   cmd.insert(cmd.end(), args.begin(), args.end());
   cmd.push_back("true");
   const ProgramRun r = RunProgram(cmd);
-  why = "unshare " + args.front() + " fails here (status " + std::to_string(r.status) + "): " + r.err;
+  why =
+      "unshare " + args.front() + " fails here (status " + std::to_string(r.status) + "): " + r.err;
   return r.status == 0;
 }
 
@@ -318,8 +320,13 @@ TEST_F(ProbeLoadingTest, LoadsWithoutProc) {
   ASSERT_EQ(mkdir(tmp.c_str(), 0755), 0);
   RunOptions options;
   options.env = {{"TMPDIR", tmp}};
-  const std::vector<std::string> no_proc = {kUnshare, "--mount", "--propagation", "private", "/bin/sh",
-                                            "-c", "mount -t tmpfs none /proc && exec \"$0\" \"$@\""};
+  const std::vector<std::string> no_proc = {kUnshare,
+                                            "--mount",
+                                            "--propagation",
+                                            "private",
+                                            "/bin/sh",
+                                            "-c",
+                                            "mount -t tmpfs none /proc && exec \"$0\" \"$@\""};
   ProgramRun r = Run(options, no_proc);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
@@ -394,7 +401,8 @@ TEST_F(ProbeLoadingTest, LoadsUnderAFileSizeLimit) {
 TEST_F(ProbeLoadingTest, ManyModulesLoadUnderADescriptorLimit) {
   constexpr int kCount = 600;
   const std::string numbered = ReadFileBytes(kFaulty + "/numbered.mod");
-  const size_t name_at = numbered.find("numbered_0000"), map_at = numbered.find("numbered_map_0000");
+  const size_t name_at = numbered.find("numbered_0000"),
+               map_at = numbered.find("numbered_map_0000");
   ASSERT_NE(name_at, std::string::npos);
   ASSERT_NE(map_at, std::string::npos);
   for (int i = 0; i < kCount; i++) {
