@@ -532,7 +532,7 @@ bool is_loader_service(const std::string &name) {
 #ifdef KELB_HOST_SANITIZED
   // An instrumented module calls its sanitizer's runtime, which this
   // instrumented host carries.
-  for (const char *prefix : {"__asan_", "__ubsan_", "__sanitizer_", "__lsan_"})
+  for (const char *prefix : {"__asan_", "__ubsan_", "__sanitizer_", "__sancov_"})
     if (name.rfind(prefix, 0) == 0) return true;
 #endif
   return false;
