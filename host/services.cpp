@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 extern "C" {
 kelb_err_t kelb_errno = KELB_ERR_NONE;
@@ -71,14 +72,39 @@ int digit_value(char c) {
   return 99;
 }
 
+// kelb_real_dprintf's work, which may run out of memory.
+void debug_line(const char *file, int line, const char *condition, const char *fmt, va_list ap)
+    KELB_PRINTF(4, 0);
+void debug_line(const char *file, int line, const char *condition, const char *fmt, va_list ap) {
+  if (!kelb_host::debug_enabled(condition)) return;
+  std::string text =
+      std::string(file ? file : "?") + ":" + std::to_string(line) + ": " + vformat(fmt, ap);
+  if (g_debug_sink) {
+    g_debug_sink(text);
+  } else {
+    // Names and types in these lines come from the disk.
+    const bool newline = !text.empty() && text.back() == '\n';
+    if (newline) text.pop_back();
+    fputs((kelb_host::printable(text) + (newline ? "\n" : "")).c_str(), stderr);
+    fflush(stderr);
+  }
+}
+
 }  // namespace
 
 extern "C" {
 
+// The services below are called from modules, built without exceptions:
+// nothing may be thrown through them, so memory running out is caught here.
+
 kelb_err_t kelb_error(kelb_err_t code, const char *fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  g_message = fmt ? vformat(fmt, ap) : std::string();
+  try {
+    g_message = fmt ? vformat(fmt, ap) : std::string();
+  } catch (const std::bad_alloc &) {
+    g_message.assign("out of memory");  // within the string's own room: no allocation
+  }
   va_end(ap);
   kelb_errno = code;
   return code;
@@ -166,21 +192,14 @@ void *kelb_memmove(void *dest, const void *src, size_t n) { return memmove(dest,
 int kelb_strcmp(const char *s1, const char *s2) { return strcmp(s1, s2); }
 
 void kelb_real_dprintf(const char *file, int line, const char *condition, const char *fmt, ...) {
-  if (!kelb_host::debug_enabled(condition)) return;
   va_list ap;
   va_start(ap, fmt);
-  std::string text =
-      std::string(file ? file : "?") + ":" + std::to_string(line) + ": " + vformat(fmt, ap);
-  va_end(ap);
-  if (g_debug_sink) {
-    g_debug_sink(text);
-  } else {
-    // Names and types in these lines come from the disk.
-    const bool newline = !text.empty() && text.back() == '\n';
-    if (newline) text.pop_back();
-    fputs((kelb_host::printable(text) + (newline ? "\n" : "")).c_str(), stderr);
-    fflush(stderr);
+  try {
+    debug_line(file, line, condition, fmt, ap);
+  } catch (const std::bad_alloc &) {
+    // A debug line that cannot be made is left out.
   }
+  va_end(ap);
 }
 
 void kelb_partition_map_register(kelb_partition_map *map) {

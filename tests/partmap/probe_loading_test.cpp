@@ -9,6 +9,7 @@
 
 #include <gelf.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -114,27 +115,20 @@ Elf_Scn *SectionOfType(Elf *elf, unsigned type, size_t *index = nullptr) {
   return nullptr;
 }
 
-// The section table's .dynsym turned into plain bytes, and a forged copy
-// added at the end of the file in which kelb_mod_init and kelb_mod_fini are
-// functions at the start of the first executable section; the dynamic
-// section, which the loader reads, still points at the true symbols.
-bool ForgeDynsym(Elf *elf) {
-  size_t size = 0, text = 0;
+// The section table's .dynsym moved to the end of the file and forged
+// there: kelb_mod_init and kelb_mod_fini made functions at the start of the
+// first executable section. The dynamic section, which the loader reads,
+// still points at the true symbols, left where they were.
+bool ForgeDynsym(Elf *elf, size_t file_size) {
+  size_t text = 0;
   Elf_Scn *dynsym = SectionOfType(elf, SHT_DYNSYM);
   GElf_Shdr sh, text_sh{};
-  if (!dynsym || !gelf_getshdr(dynsym, &sh) || elf_getshdrnum(elf, &size) != 0) return false;
+  if (!dynsym || !gelf_getshdr(dynsym, &sh)) return false;
   for (Elf_Scn *scn = elf_nextscn(elf, nullptr); scn && !text; scn = elf_nextscn(elf, scn))
     if (gelf_getshdr(scn, &text_sh) && (text_sh.sh_flags & SHF_EXECINSTR)) text = elf_ndxscn(scn);
-  Elf_Data *old = elf_getdata(dynsym, nullptr);
-  if (!old || !text) return false;
-  static std::vector<char> forged;
-  forged.assign(static_cast<char *>(old->d_buf), static_cast<char *>(old->d_buf) + old->d_size);
-  Elf_Scn *scn = elf_newscn(elf);
-  Elf_Data *data = scn ? elf_newdata(scn) : nullptr;
-  if (!data) return false;
-  *data = *old;
-  data->d_buf = forged.data();
-  for (int i = 1; i < static_cast<int>(old->d_size / sh.sh_entsize); i++) {
+  Elf_Data *data = elf_getdata(dynsym, nullptr);
+  if (!data || !text) return false;
+  for (int i = 1; i < static_cast<int>(sh.sh_size / sh.sh_entsize); i++) {
     GElf_Sym sym;
     if (!gelf_getsym(data, i, &sym)) return false;
     const char *name = elf_strptr(elf, sh.sh_link, sym.st_name);
@@ -147,14 +141,9 @@ bool ForgeDynsym(Elf *elf) {
   }
   GElf_Ehdr eh;
   if (!gelf_getehdr(elf, &eh)) return false;
-  // The forged symbols after the section table, the table moved after them.
-  const uint64_t end = eh.e_shoff + size * eh.e_shentsize;
-  GElf_Shdr forged_sh = sh;
-  forged_sh.sh_offset = (end + 15) & ~uint64_t{15};
-  eh.e_shoff = (forged_sh.sh_offset + old->d_size + 15) & ~uint64_t{15};
-  sh.sh_type = SHT_PROGBITS;
-  return gelf_update_shdr(scn, &forged_sh) && gelf_update_shdr(dynsym, &sh) &&
-         gelf_update_ehdr(elf, &eh);
+  sh.sh_offset = (std::max<uint64_t>(file_size, eh.e_shoff + eh.e_shnum * eh.e_shentsize) + 15) &
+                 ~uint64_t{15};
+  return elf_flagdata(data, ELF_C_SET, ELF_F_DIRTY) && gelf_update_shdr(dynsym, &sh);
 }
 
 // What the loader resolves is judged, not the section table: a forged
@@ -169,7 +158,11 @@ TEST_F(ProbeLoadingTest, RefusesWhatTheDynamicLoaderWouldMap) {
     std::function<bool(Elf *)> change;
     std::string reason, reason_end;
   } kCases[] = {
-      {"data_entries", ForgeDynsym, "kelb_mod_init is a data object, not a function\n", ""},
+      {"data_entries",
+       [&](Elf *elf) {
+         return ForgeDynsym(elf, ReadFileBytes(kFaulty + "/data_entries.mod").size());
+       },
+       "kelb_mod_init is a data object, not a function\n", ""},
       {"amiga",
        [&](Elf *elf) {
          return ChangeSegment(elf, PT_LOAD, PF_X, [&](GElf_Phdr &p) {
