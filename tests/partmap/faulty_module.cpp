@@ -9,7 +9,10 @@
  *   KELB_ERR_READ_ERROR without a message.
  * - KELB_FAULT_SUN_TWIN: a module of its own name registering a map named
  *   "sun_partition_map", as the sun module does; KELB_FAULT_NODELETE_TWIN
- *   the same, linked so that it cannot be unloaded.
+ *   the same, linked so that it cannot be unloaded, and
+ *   KELB_FAULT_UNIQUE_TWIN the same with a template's static member, which
+ *   GCC makes a unique symbol (STB_GNU_UNIQUE) that keeps the module
+ *   loaded.
  * - KELB_FAULT_LIBC_CALL: a sound map whose kelb_mod_init calls the C
  *   library's write, which no boot loader offers.
  * - KELB_FAULT_NUMBERED: a sound module named "numbered_0000" registering
@@ -55,6 +58,9 @@ const char kMapName[] = "sun_partition_map";
 #elif defined(KELB_FAULT_NODELETE_TWIN)
 KELB_MOD_NAME("nodelete_twin");
 const char kMapName[] = "sun_partition_map";
+#elif defined(KELB_FAULT_UNIQUE_TWIN)
+KELB_MOD_NAME("unique_twin");
+const char kMapName[] = "sun_partition_map";
 #elif defined(KELB_FAULT_LIBC_CALL)
 KELB_MOD_NAME("libc_call");
 const char kMapName[] = "libc_map";
@@ -65,7 +71,23 @@ const char kMapName[] = "numbered_map_0000";
 #error "faulty_module.cpp: choose a KELB_FAULT_ variant"
 #endif
 
-#if !defined(KELB_FAULT_SILENT_FAILURE)
+#if defined(KELB_FAULT_UNIQUE_TWIN)
+}  // namespace
+
+template <int N>
+struct __attribute__((visibility("default"))) twin_walks {
+  static int count;
+};
+template <int N>
+int twin_walks<N>::count = 0;
+
+namespace {
+
+kelb_err_t faulty_for_each(kelb_disk *, kelb_partition_hook_t, void *) {
+  twin_walks<0>::count++;
+  return KELB_ERR_NONE;
+}
+#elif !defined(KELB_FAULT_SILENT_FAILURE)
 kelb_err_t faulty_for_each(kelb_disk *, kelb_partition_hook_t, void *) { return KELB_ERR_NONE; }
 #endif
 

@@ -202,24 +202,27 @@ TEST_F(ProbeLoadingTest, OffersOnlyTheBootLoadersServices) {
                        "': it imports 'write', which the boot loader does not offer\n");
 }
 
-// A module that cannot be unloaded, refused for its map's name, stays
-// mapped; the next module still loads and the run goes on with the first.
+// Modules that cannot be unloaded (linked so, or holding a unique symbol),
+// refused for their map's name, stay mapped; the next module still loads
+// and the run goes on with the first.
 TEST_F(ProbeLoadingTest, AModuleThatStaysMappedDoesNotStopTheNext) {
   Put("a.mod", kModules + "/sun.mod");
-  const std::string twin = Put("b.mod", kFaulty + "/nodelete_twin.mod");
-  const std::string next = Put("c.mod", kModules + "/amiga.mod");
-  Put("d.mod", kModules + "/apple.mod");
+  const std::string nodelete = Put("b.mod", kFaulty + "/nodelete_twin.mod");
+  const std::string unique = Put("c.mod", kFaulty + "/unique_twin.mod");
+  const std::string next = Put("d.mod", kModules + "/amiga.mod");
+  Put("e.mod", kModules + "/apple.mod");
   ProgramRun r = Run();
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Table(r.out, "sun_partition_map").size(), 2u) << r.out;
-  EXPECT_NE(r.err.find("kelb-probe: cannot load module '" + twin +
-                       "': partition map 'sun_partition_map' is registered already by '" + mods_ +
-                       "/a.mod'\n"),
-            std::string::npos)
-      << r.err;
+  for (const std::string &twin : {nodelete, unique})
+    EXPECT_NE(r.err.find("kelb-probe: cannot load module '" + twin +
+                         "': partition map 'sun_partition_map' is registered already by '" + mods_ +
+                         "/a.mod'\n"),
+              std::string::npos)
+        << r.err;
   EXPECT_NE(r.err.find("module 'amiga' loaded from '" + next + "'"), std::string::npos) << r.err;
   EXPECT_EQ(Count(r.err, "loaded from"), 3u) << r.err;
-  EXPECT_EQ(Count(r.err, "kelb-probe: "), 1u) << r.err;
+  EXPECT_EQ(Count(r.err, "kelb-probe: "), 2u) << r.err;
 }
 
 // A file larger than any module is refused before it is read, one that is
