@@ -102,13 +102,17 @@ struct module_info {
 //   ("partition map 'MAP' is registered already by 'OTHER'"); the module
 //   loaded first stays as it is;
 // - KELB_ERR_BAD_MODULE otherwise: a file read_module_file or
-//   inspect_module refuses, one no way above can load, one dlopen refuses, or one whose kelb_mod_init registers no map, or a map
-//   without a name, for_each_partition, find_partition or partition_name.
+//   inspect_module refuses; one no way above can load ("no way to load the
+//   bytes checked (in-memory copy: WHY; private copy: WHY; the file itself:
+//   WHY)"); one dlopen refuses; or one whose kelb_mod_init registers no map,
+//   or a map without a name, for_each_partition, find_partition or
+//   partition_name.
 // A module loaded writes the debug line "module 'NAME' loaded from 'PATH'
 // WAY" under the condition "modules", WAY one of "through a sealed
-// in-memory copy", "through a private copy in FOLDER" or "from the file
-// itself (only its owner may write it)". Memory running out is
-// KELB_ERR_OUT_OF_MEMORY ("out of memory"), never an exception.
+// in-memory copy", "through a private copy in TMP" (the temporary folder it
+// was made in) or "from the file itself (only its owner may write it)".
+// Memory running out is KELB_ERR_OUT_OF_MEMORY ("out of memory"), never an
+// exception.
 // A module refused after it was mapped is unloaded again (kelb_mod_fini,
 // dlclose) before any operation of its maps is called.
 kelb_module *load_module(const std::string &path);
