@@ -73,6 +73,40 @@ struct dynamic_info {
   bool has_symtab = false, has_strtab = false, has_hash = false, has_gnu_hash = false;
   bool textrel = false;
   std::vector<uint64_t> needed;  // offsets into the string table
+  // The relocation tables: DT_RELA, DT_REL and the PLT's DT_JMPREL.
+  struct relocations {
+    uint64_t addr = 0, size = 0;
+    bool present = false, rela = true;
+  } rela, rel, plt;
+
+  // Takes a relocation table's entry; false for any other tag.
+  bool note_relocations(int64_t tag, uint64_t v) {
+    switch (tag) {
+      case DT_RELA:
+        rela.addr = v, rela.present = true;
+        return true;
+      case DT_RELASZ:
+        rela.size = v;
+        return true;
+      case DT_REL:
+        rel.addr = v, rel.present = true, rel.rela = false;
+        return true;
+      case DT_RELSZ:
+        rel.size = v;
+        return true;
+      case DT_JMPREL:
+        plt.addr = v, plt.present = true;
+        return true;
+      case DT_PLTRELSZ:
+        plt.size = v;
+        return true;
+      case DT_PLTREL:
+        plt.rela = v == DT_RELA;
+        return true;
+      default:
+        return false;
+    }
+  }
 };
 
 // An ELF file held in memory, read through libelf. Every failure leaves a
@@ -202,6 +236,8 @@ class elf_image {
 
   bool dynamic_entries(std::string &error);
   bool symbol_count(uint64_t &count, std::string &error);
+  bool relocations_within(const dynamic_info::relocations &table, uint64_t count,
+                          std::string &error);
   bool sysv_hash_count(uint64_t &count, std::string &error);
   bool gnu_hash_count(uint64_t &count, std::string &error);
   bool name_at(uint64_t offset, std::string &out) const;
@@ -270,6 +306,7 @@ bool elf_image::dynamic_entries(std::string &error) {
     if (!gelf_getdyn(d, static_cast<int>(i), &e)) return fail("damaged dynamic section", error);
     const uint64_t v = e.d_un.d_val;
     if (e.d_tag == DT_NULL) break;
+    if (dyn_.note_relocations(e.d_tag, v)) continue;
     switch (e.d_tag) {
       case DT_NEEDED:
         dyn_.needed.push_back(v);
@@ -383,6 +420,29 @@ bool elf_image::symbol_count(uint64_t &count, std::string &error) {
   return refuse("no symbol hash table in the dynamic section", error);
 }
 
+bool elf_image::relocations_within(const dynamic_info::relocations &table, uint64_t count,
+                                   std::string &error) {
+  if (!table.present || table.size == 0) return true;
+  const Elf_Type type = table.rela ? ELF_T_RELA : ELF_T_REL;
+  const size_t each = gelf_fsize(elf_, type, 1, EV_CURRENT);
+  Elf_Data *d =
+      each && table.size % each == 0 ? chunk(table.addr, table.size / each, type) : nullptr;
+  if (!d) return refuse("the relocations lie outside the loaded segments", error);
+  for (uint64_t i = 0; i < table.size / each; i++) {
+    GElf_Rela rela{};
+    GElf_Rel rel{};
+    const bool read = table.rela ? gelf_getrela(d, static_cast<int>(i), &rela) != nullptr
+                                 : gelf_getrel(d, static_cast<int>(i), &rel) != nullptr;
+    if (!read) return fail("damaged relocations", error);
+    const uint64_t sym = GELF_R_SYM(table.rela ? rela.r_info : rel.r_info);
+    if (sym >= count)
+      return refuse("a relocation binds symbol " + std::to_string(sym) + ", beyond the " +
+                        std::to_string(count) + " the hash table covers",
+                    error);
+  }
+  return true;
+}
+
 bool elf_image::read_dynamic(std::string &error) {
   if (!dynamic_entries(error)) return false;
   for (uint64_t at : dyn_.needed) {
@@ -392,6 +452,10 @@ bool elf_image::read_dynamic(std::string &error) {
   }
   uint64_t count;
   if (!symbol_count(count, error)) return false;
+  // The loader finds the symbol a relocation binds by its index, not through
+  // the hash table: one beyond the symbols judged here would go unchecked.
+  for (const auto *table : {&dyn_.rela, &dyn_.rel, &dyn_.plt})
+    if (!relocations_within(*table, count, error)) return false;
   Elf_Data *d = count ? chunk(dyn_.symtab, count, ELF_T_SYM) : nullptr;
   if (count && !d) return refuse("the dynamic symbols lie outside the loaded segments", error);
   // On SPARC a file declares the application registers it uses in symbols
