@@ -280,6 +280,36 @@ TEST_F(ProbeLoadingTest, HugeFilesAreRefusedWithoutRunningOutOfMemory) {
       << r.err;
 }
 
+// Memory running out while a module file is read and checked is an error
+// naming the file, never an abort: under limits from where the file fits
+// in memory to where it does not, each run ends with a message and status
+// 1, and the tightest says memory ran out.
+TEST_F(ProbeLoadingTest, RunningOutOfMemoryIsAnError) {
+#ifdef KELB_SANITIZED
+  GTEST_SKIP() << "a sanitizer's runtime reserves more address space than the limit allows";
+#endif
+  const std::string fake = mods_ + "/yy.mod";
+  ASSERT_TRUE(WriteFileBytes(fake, std::string(ELFMAG) + "junk"));
+  ASSERT_EQ(truncate(fake.c_str(), 15 << 20), 0);
+  const std::string head = "kelb-probe: cannot load module '" + fake + "': ";
+  std::string last;
+  for (const rlim_t kib : {60000, 40000, 30000, 25000}) {
+    SCOPED_TRACE(kib);
+    RunOptions limited;
+    limited.child_setup = [kib] {
+      const rlimit limit = {kib * 1024, kib * 1024};
+      return setrlimit(RLIMIT_AS, &limit) == 0;
+    };
+    const ProgramRun r = Run(limited);
+    EXPECT_EQ(r.signal, 0) << r.err;
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.err.rfind(head, 0), 0u) << r.err;
+    last = r.err.substr(std::min(head.size(), r.err.size()));
+    EXPECT_TRUE(last.rfind("damaged ELF header", 0) == 0 || last == "out of memory\n") << r.err;
+  }
+  EXPECT_EQ(last, "out of memory\n");
+}
+
 // A module of another machine, class and byte order is refused naming the
 // machine it was built for and the host's.
 TEST_F(ProbeLoadingTest, RefusalsNameTheMachineAModuleWasBuiltFor) {
