@@ -441,15 +441,14 @@ TEST_F(HostTest, DamagedModuleFilesAreRefusedWithTheReason) {
                                   kHostBuild + "); this host loads " + kHostMachineName +
                                   " modules");
 
-  // Seeds written by fuzz/make_seeds.py: small x86 files laid out as modules
-  // in their sections only, without the program headers the dynamic loader
-  // maps. A host of another machine, class or byte order refuses them for
-  // that first; this one for what the loader would find.
+  // Seeds written by fuzz/make_seeds.py: small x86 files laid out as
+  // modules. A host of another machine, class or byte order refuses them for
+  // that first, naming the machine they were built for.
   const bool wide = sizeof(void *) == 8;
   const bool bigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
-  const auto refusal = [&](bool seedWide, bool seedBig) {
+  const auto refusal = [&](bool seedWide, bool seedBig, const std::string &reason) {
     const std::string seed_machine = seedWide ? "x86-64" : "i386";
-    std::string why = "no program headers";
+    std::string why = reason;
     if (seedWide != wide || seedBig != bigEndian || seed_machine != kHostMachineName) {
       const std::string build = std::string(seedWide ? "64-bit" : "32-bit") + ", " +
                                 (seedBig ? "big-endian" : "little-endian");
@@ -457,21 +456,33 @@ TEST_F(HostTest, DamagedModuleFilesAreRefusedWithTheReason) {
             (seed_machine == kHostMachineName ? std::string(" (") + kHostBuild + ")" : "") +
             " modules";
     }
-    return "'x.mod': " + why;
+    return why.empty() ? std::string("accepted") : "'x.mod': " + why;
   };
   const std::string seeds = KELB_SOURCE_DIR "/fuzz/corpus/module_file/";
   const struct {
     const char *seed;
     bool wide, big;
-  } kSeeds[] = {{"sound", true, false},
-                {"wrong_class", false, false},
-                {"sound_big_endian", true, true},
-                {"entry_points_are_data", true, false},
-                {"entry_points_not_executable", true, false},
-                {"entry_points_in_no_section", true, false},
-                {"entry_points_past_their_section", true, false}};
+    const char *reason;  // empty: a sound module
+  } kSeeds[] = {
+      {"sound", true, false, ""},
+      {"wrong_class", false, false, ""},
+      {"sound_big_endian", true, true, ""},
+      {"no_program_headers", true, false, "no program headers"},
+      {"segment_past_the_end", true, false,
+       "segment 0 (offset 0x0, 66440 bytes) lies outside the file (904 bytes)"},
+      {"writable_code", true, false, "segment 0 is both writable and executable"},
+      {"needs_a_library", true, false,
+       "it needs the library 'libc.so.6'; a module links against nothing"},
+      {"imports_the_c_library", true, false,
+       "it imports 'write', which the boot loader does not offer"},
+      // Entry points the loader would call that are no code.
+      {"entry_points_are_data", true, false, "kelb_mod_init is a data object, not a function"},
+      {"entry_points_not_executable", true, false,
+       "kelb_mod_init lies outside the module's executable segments"},
+      {"entry_points_past_the_code", true, false,
+       "kelb_mod_init lies outside the module's executable segments"}};
   for (const auto &k : kSeeds)
-    EXPECT_EQ(Refusal(ReadFileBytes(seeds + k.seed)), refusal(k.wide, k.big)) << k.seed;
+    EXPECT_EQ(Refusal(ReadFileBytes(seeds + k.seed)), refusal(k.wide, k.big, k.reason)) << k.seed;
 
   // load_module checks the same, and says which file it refused.
   TempDir dir;
