@@ -2,7 +2,10 @@
 # Thin driver over CMake. Every target checks its tools first (scripts/require).
 BUILD      ?= build
 GENERATOR  ?= Ninja
-WERROR     ?= ON
+# Warnings as errors: CMake's LUMVANE_WERROR (off) unless WERROR=ON or OFF is given;
+# CI gives WERROR=ON.
+WERROR     ?=
+WERROR_FLAG = $(if $(WERROR),-DLUMVANE_WERROR=$(WERROR))
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
 # libelf-dev: the host reads module files through libelf.
@@ -12,7 +15,7 @@ BUILD_PACKAGES := cmake ninja-build g++ make googletest libgtest-dev libgmock-de
 # losetup, which gives root a block device to open where the machine has no
 # readable one. tmux: a terminal's finished screen, for the progress line's
 # test.
-TEST_PACKAGES  := $(BUILD_PACKAGES) parted python3 util-linux mount tmux
+TEST_PACKAGES  := $(BUILD_PACKAGES) parted pngcheck python3 util-linux mount tmux
 BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev foremost time python3
 # The Windows build: MinGW-w64 cross compiler, GoogleTest's sources, and Wine
 # to run the tests. flock (util-linux) serialises making the Wine prefix; tmux and
@@ -79,13 +82,13 @@ BENCH_COLD_RUNS ?= 1
 
 .PHONY: all build test test-native test-sanitize fuzz windows test-windows demo demo-lumvane demo-kelb \
         bench bench-build bench-cold clean install package windows-zip test-package test-windows-zip \
-        lint format cross test-cross
+        lint format cross test-cross test-release
 
 all: build
 
 build:
 	@scripts/require $(BUILD_PACKAGES)
-	cmake -S . -B $(BUILD) -G $(GENERATOR) -DLUMVANE_WERROR=$(WERROR)
+	cmake -S . -B $(BUILD) -G $(GENERATOR) $(WERROR_FLAG)
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The native suite, then the Windows suite under Wine.
@@ -100,10 +103,9 @@ test-native: build
 # (warnings are errors there too: the optimiser finds some that a debug build
 # does not).
 RELBUILD ?= build-release
-.PHONY: test-release
 test-release:
 	@scripts/require $(TEST_PACKAGES)
-	cmake -S . -B $(RELBUILD) -G $(GENERATOR) -DLUMVANE_WERROR=$(WERROR) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(RELBUILD) -G $(GENERATOR) $(WERROR_FLAG) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(RELBUILD) -j $(JOBS)
 	ctest --test-dir $(RELBUILD) --output-on-failure -j $(JOBS)
 
@@ -121,7 +123,7 @@ format:
 # UndefinedBehaviorSanitizer (modules included); any report fails its test.
 test-sanitize:
 	@scripts/require $(SANITIZE_PACKAGES)
-	cmake -S . -B $(SANBUILD) -G $(GENERATOR) -DLUMVANE_WERROR=$(WERROR) \
+	cmake -S . -B $(SANBUILD) -G $(GENERATOR) $(WERROR_FLAG) \
 	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DLUMVANE_SANITIZE=ON
 	cmake --build $(SANBUILD) -j $(JOBS)
 	$(SANITIZER_ENV) ctest --test-dir $(SANBUILD) --output-on-failure -j $(JOBS)
@@ -131,7 +133,7 @@ test-sanitize:
 # $(FUZZBUILD)/crashes/. Fails on the first crash, leak or sanitizer report.
 fuzz:
 	@scripts/require $(SANITIZE_PACKAGES)
-	cmake -S . -B $(FUZZBUILD) -G $(GENERATOR) -DLUMVANE_WERROR=$(WERROR) \
+	cmake -S . -B $(FUZZBUILD) -G $(GENERATOR) $(WERROR_FLAG) \
 	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
 	  -DLUMVANE_FUZZ=ON -DLUMVANE_TESTS=OFF
 	cmake --build $(FUZZBUILD) -j $(JOBS)
@@ -141,7 +143,7 @@ fuzz:
 # needs no DLL beyond those Windows ships.
 windows:
 	@scripts/require $(WINDOWS_PACKAGES)
-	cmake -S . -B $(WINBUILD) -G $(GENERATOR) -DLUMVANE_WERROR=$(WERROR) \
+	cmake -S . -B $(WINBUILD) -G $(GENERATOR) $(WERROR_FLAG) \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(WINBUILD) -j $(JOBS)
 	scripts/check-windows-imports $(WINBUILD)
@@ -156,7 +158,7 @@ install: build
 # $(PKGBUILD)/lumvane_VERSION_ARCH.deb
 package:
 	@scripts/require $(PACKAGE_PACKAGES)
-	cmake -S . -B $(PKGBUILD) -G $(GENERATOR) -DLUMVANE_WERROR=$(WERROR) \
+	cmake -S . -B $(PKGBUILD) -G $(GENERATOR) $(WERROR_FLAG) \
 	  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DLUMVANE_TESTS=OFF \
 	  -DCMAKE_C_FLAGS="$$($(PACKAGE_FLAGS) CPPFLAGS) $$($(PACKAGE_FLAGS) CFLAGS)" \
 	  -DCMAKE_CXX_FLAGS="$$($(PACKAGE_FLAGS) CPPFLAGS) $$($(PACKAGE_FLAGS) CXXFLAGS)" \
@@ -187,7 +189,7 @@ test-windows-zip: windows-zip
 # The sample writers are test material, built in $(BUILD) (target testdata).
 test-package: package
 	@scripts/require $(PACKAGE_TEST_PACKAGES)
-	cmake -S . -B $(BUILD) -G $(GENERATOR) -DLUMVANE_WERROR=$(WERROR)
+	cmake -S . -B $(BUILD) -G $(GENERATOR) $(WERROR_FLAG)
 	cmake --build $(BUILD) -j $(JOBS) --target testdata
 	tests/package/test-package.sh $(PKGBUILD) $(BUILD)
 
@@ -215,8 +217,9 @@ demo-kelb: build
 
 cross:
 	@scripts/cross-setup $(ARCH) $(CROSSBUILD)/deps
-	cmake -S . -B $(CROSSBUILD) -G $(GENERATOR) -DLUMVANE_WERROR=$(WERROR) \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/cross-$(ARCH).cmake -DLUMVANE_CROSS_DEPS=$(abspath $(CROSSBUILD)/deps)
+	cmake -S . -B $(CROSSBUILD) -G $(GENERATOR) $(WERROR_FLAG) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/cross-$(ARCH).cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DLUMVANE_CROSS_DEPS=$(abspath $(CROSSBUILD)/deps)
 	cmake --build $(CROSSBUILD) -j $(JOBS) $(CROSS_TARGET_$(CROSS_TESTS))
 
 test-cross: cross
@@ -226,7 +229,7 @@ test-cross: cross
 bench-build:
 	@scripts/require $(BENCH_PACKAGES)
 	cmake -S . -B $(BENCH_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release \
-	  -DLUMVANE_WERROR=$(WERROR) -DLUMVANE_TESTS=OFF -DLUMVANE_BENCH=ON
+	  $(WERROR_FLAG) -DLUMVANE_TESTS=OFF -DLUMVANE_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 
 bench: bench-build

@@ -35,8 +35,8 @@ namespace {
 const char kModuleDirVariable[] = "KELB_MODULE_DIR";
 
 const char kUsage[] =
-    "Usage: kelb-probe [--debug=COND] [--map NAME] [--json] [--modules DIR]\n"
-    "                  IMAGE [PARTITION]\n"
+    "Usage: kelb-probe [--debug=COND] [--map NAME] [--json] [--bytes]\n"
+    "                  [--modules DIR] IMAGE [PARTITION]\n"
     "\n"
     "Lists the partitions of IMAGE (a disk image file or block device, opened\n"
     "read-only) as seen by every kelb partition-map module that accepts it.\n"
@@ -47,7 +47,9 @@ const char kUsage[] =
     "  --map NAME      use only the map NAME (\"sun_partition_map\") or the maps\n"
     "                  of module NAME (\"sun\"); a comma list, or the option given\n"
     "                  again, uses every map any of the names selects\n"
-    "  --json          print JSON instead of a table\n"
+    "  --json          print JSON instead of a table (sector and byte values)\n"
+    "  --bytes         START, END and LENGTH in bytes instead of sectors, as\n"
+    "                  mount -o offset= and losetup -o/--sizelimit take them\n"
     "  --modules DIR   load the modules (*.mod) from DIR; without it, from\n"
     "                  $KELB_MODULE_DIR, else from where kelb-probe is installed\n"
     "                  or built\n"
@@ -159,13 +161,136 @@ std::string json_string(const std::string &s) {
   return out + "\"";
 }
 
+// A number of up to 96 bits, exact: a partition's byte positions (sectors
+// times 512) and its end (start plus length) pass 64 bits on a hostile
+// label. Limbs of 32 bits, lowest first, so that every step fits in 64.
+struct wide {
+  uint32_t limb[3] = {0, 0, 0};
+};
+
+wide wide_of(uint64_t v) {
+  wide w;
+  w.limb[0] = static_cast<uint32_t>(v);
+  w.limb[1] = static_cast<uint32_t>(v >> 32);
+  return w;
+}
+
+wide add(wide w, uint64_t v) {
+  uint64_t carry = v;
+  for (uint32_t &l : w.limb) {
+    carry += l;
+    l = static_cast<uint32_t>(carry);
+    carry >>= 32;
+  }
+  return w;
+}
+
+wide times(wide w, uint32_t factor) {
+  uint64_t carry = 0;
+  for (uint32_t &l : w.limb) {
+    carry += uint64_t{l} * factor;
+    l = static_cast<uint32_t>(carry);
+    carry >>= 32;
+  }
+  return w;
+}
+
+// w - 1, for a w that is not 0.
+wide minus_one(wide w) {
+  for (uint32_t &l : w.limb)
+    if (l-- != 0) break;
+  return w;
+}
+
+std::string decimal(wide w) {
+  std::string digits;
+  do {
+    uint64_t rest = 0;
+    for (int i = 2; i >= 0; i--) {
+      const uint64_t cur = rest << 32 | w.limb[i];
+      w.limb[i] = static_cast<uint32_t>(cur / 10);
+      rest = cur % 10;
+    }
+    digits.insert(digits.begin(), static_cast<char>('0' + rest));
+  } while (w.limb[0] | w.limb[1] | w.limb[2]);
+  return digits;
+}
+
+const uint32_t kSectorBytes = 512;
+
+// A partition's place in sectors and in bytes, as text; the ends are "-"
+// for a partition of no sectors, which has no last sector.
+struct extent {
+  std::string start, end, length;  // sectors
+  std::string start_byte, end_byte, length_bytes;
+};
+
+extent extent_of(const kelb_partition &p) {
+  extent e;
+  e.start = std::to_string(p.start);
+  e.length = std::to_string(p.length);
+  e.start_byte = decimal(times(wide_of(p.start), kSectorBytes));
+  e.length_bytes = decimal(times(wide_of(p.length), kSectorBytes));
+  const wide past = add(wide_of(p.start), p.length);  // the first sector after it
+  e.end = p.length ? decimal(minus_one(past)) : "-";
+  e.end_byte = p.length ? decimal(minus_one(times(past, kSectorBytes))) : "-";
+  return e;
+}
+
+// `sectors` sectors in binary units as partx and lsblk show sizes: the
+// largest unit of B, K, M, G, ... (powers of 1024) that holds at least 1,
+// its whole number, and one decimal when that tenth, rounded half up from
+// the thousandths (which are cut), is not 0: "512B", "992K", "31.5K", "2M".
+std::string human_size(uint64_t sectors) {
+  static const char kUnits[] = "BKMGTPEZ";
+  // Bytes are sectors * 2^9: the unit 2^(10u) holds at least 1 when
+  // sectors >= 2^(10u - 9).
+  int unit = 0;
+  while (unit < 7 && 10 * (unit + 1) - 9 < 64 && (sectors >> (10 * (unit + 1) - 9)) != 0) unit++;
+  if (unit == 0) return std::to_string(sectors * kSectorBytes) + "B";
+  const int shift = 10 * unit - 9;
+  uint64_t whole = sectors >> shift;
+  const uint64_t frac = sectors & ((uint64_t{1} << shift) - 1);
+  // (frac * 1000) >> shift, exact, in wide arithmetic.
+  wide w = times(wide_of(frac), 1000);
+  uint64_t thousandths = 0;
+  for (int bit = shift; bit < shift + 10; bit++)  // frac < 2^shift: below 1000 << shift
+    if ((w.limb[bit / 32] >> (bit % 32)) & 1) thousandths |= uint64_t{1} << (bit - shift);
+  uint64_t tenth = (thousandths + 50) / 100;
+  if (tenth == 10) {
+    whole++;
+    tenth = 0;
+  }
+  std::string text = std::to_string(whole);
+  if (tenth) {
+    text += '.';
+    text += static_cast<char>('0' + tenth);
+  }
+  return text + kUnits[unit];
+}
+
 std::string json_partition(const row &r) {
   char buf[160];
   snprintf(buf, sizeof buf,
            "\"index\": %" PRId32 ", \"start\": %" PRIu64 ", \"length\": %" PRIu64
-           ", \"offset\": %" PRIu64 "}",
+           ", \"offset\": %" PRIu64,
            r.part.index, r.part.start, r.part.length, r.part.offset);
-  return "{\"name\": " + json_string(r.name) + ", " + buf;
+  const extent e = extent_of(r.part);
+  const auto number = [](const std::string &v) { return v == "-" ? std::string("null") : v; };
+  return "{\"name\": " + json_string(r.name) + ", " + buf + ", \"end\": " + number(e.end) +
+         ", \"start_byte\": " + e.start_byte + ", \"end_byte\": " + number(e.end_byte) +
+         ", \"length_bytes\": " + e.length_bytes + "}";
+}
+
+// What a map's OFFSET is: each module's rule, so that the table's header
+// says it; "" for a map of no module known here.
+const char *offset_meaning(const char *map) {
+  const std::string name = map;
+  if (name == "sun_partition_map") return "the label's sector";
+  if (name == "Linux/ADFS partition map") return "the ADFS boot block's sector";
+  if (name == "amiga_partition_map") return "the partition block's byte position";
+  if (name == "apple_partition_map") return "the map entry's byte position";
+  return "";
 }
 
 // Characters `text` takes on a terminal, for text printable() made.
@@ -176,20 +301,29 @@ size_t width_of(const std::string &text) {
 }
 
 // The map's header line and its table; each column as wide as its widest
-// cell.
-void print_table(const std::string &image, const map_result &m) {
-  std::vector<std::vector<std::string>> lines = {{"NAME", "START", "LENGTH", "OFFSET"}};
-  for (const row &r : m.rows)
-    lines.push_back({kelb_host::printable(r.name), std::to_string(r.part.start),
-                     std::to_string(r.part.length), std::to_string(r.part.offset)});
-  size_t width[4] = {6, 12, 12, 12};
+// cell. `bytes`: START, END and LENGTH in bytes instead of sectors.
+void print_table(const std::string &image, const map_result &m, bool bytes) {
+  const size_t kColumns = 6;
+  std::vector<std::vector<std::string>> lines = {
+      {"NAME", "START", "END", "LENGTH", "SIZE", "OFFSET"}};
+  for (const row &r : m.rows) {
+    const extent e = extent_of(r.part);
+    lines.push_back({kelb_host::printable(r.name), bytes ? e.start_byte : e.start,
+                     bytes ? e.end_byte : e.end, bytes ? e.length_bytes : e.length,
+                     human_size(r.part.length), std::to_string(r.part.offset)});
+  }
+  size_t width[kColumns] = {6, 12, 12, 12, 6, 12};
   for (const auto &cells : lines)
-    for (size_t i = 0; i < 4; i++) width[i] = std::max(width[i], width_of(cells[i]));
-  out("%s: %s\n", kelb_host::printable(image).c_str(), kelb_host::printable(m.map->name).c_str());
+    for (size_t i = 0; i < kColumns; i++) width[i] = std::max(width[i], width_of(cells[i]));
+  std::string units = bytes ? "START, END and LENGTH in bytes" : "sectors of 512 bytes";
+  const std::string offset = offset_meaning(m.map->name);
+  if (!offset.empty()) units += "; OFFSET: " + offset;
+  out("%s: %s (%s)\n", kelb_host::printable(image).c_str(),
+      kelb_host::printable(m.map->name).c_str(), units.c_str());
   for (const auto &cells : lines) {
     std::string line = cells[0];
     line.append(width[0] - width_of(cells[0]), ' ');
-    for (size_t i = 1; i < 4; i++) {
+    for (size_t i = 1; i < kColumns; i++) {
       line.append(1 + width[i] - cells[i].size(), ' ');  // the blank between, then the padding
       line += cells[i];
     }
@@ -202,6 +336,7 @@ struct options {
   bool debug_set = false;
   std::vector<std::string> maps;  // the names --map gave; none: every map
   bool json = false;
+  bool bytes = false;  // --bytes
   std::string modules;
   std::string image;
   std::string partition;
@@ -390,7 +525,7 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
       out("{\"disk\": %s, \"map\": %s, \"partition\": %s}\n", json_string(o.image).c_str(),
           json_string(map->name).c_str(), json_partition(r).c_str());
     else
-      print_table(o.image, one);
+      print_table(o.image, one, o.bytes);
     kelb_host::close_disk(disk);
     // Found and printed: what another map said about the disk went to
     // standard error and does not undo that.
@@ -411,7 +546,7 @@ int run(const options &o, std::vector<kelb_module *> &mods) {
   } else {
     for (size_t i = 0; i < accepted.size(); i++) {
       if (i) out("\n");
-      print_table(o.image, accepted[i]);
+      print_table(o.image, accepted[i], o.bytes);
     }
   }
   kelb_host::close_disk(disk);
@@ -447,6 +582,8 @@ int probe(int argc, char **argv) {
       return 0;
     } else if (a == "--json") {
       o.json = true;
+    } else if (a == "--bytes") {
+      o.bytes = true;
     } else if (!name.empty()) {
       std::string v, error;
       if (a.size() > name.size())

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Lumvane's driver: banner, framework, paths, the locator's single pass (with
-// the progress line on a terminal), the writer, and the key prompt.
+// the progress line on a terminal), the writer, and the key prompt; and the
+// options (command_line.h), which print no banner and wait for no key.
+#include "tool/command_line.h"
 #include "tool/lumvane.h"
+#include "tool/png_list.h"
 #include "tool/progress.h"
 
 #include <iostream>
@@ -28,11 +31,60 @@ void OnOutOfMemory() {
   throw std::bad_alloc();
 }
 
+// The banner's version line: its first line that is not empty.
+CString VersionLine() {
+  CString banner;
+  banner.LoadString(IDS_BANNER);
+  const std::string& text = banner.str();
+  const size_t from = text.find_first_not_of('\n');
+  if (from == std::string::npos) return CString();
+  const size_t to = text.find('\n', from);
+  return CString(text.substr(from, to - from).c_str());
+}
+
+// Standard output failed somewhere (a pipe whose reader went away, a full
+// disk): what was asked for was not shown, so it did not succeed.
+int CheckedOutput(int status) {
+  std::cout << std::flush;
+  if (std::cout) return status;
+  std::cerr << "\n Console Write Failed!\n" << std::endl;
+  return 1;
+}
+
+// Every form but the run: no banner, no key prompt.
+int RunOption(const CommandLine& command) {
+  switch (command.action) {
+    case CommandLine::kHelp:
+      std::cout << HelpText();
+      return CheckedOutput(0);
+    case CommandLine::kVersion:
+      std::cout << VersionLine().GetString() << "\n";
+      return CheckedOutput(0);
+    case CommandLine::kListUsage:
+      std::cerr << "\n Usage:\n\n      Lumvane.exe --list [--json] FILE\n" << std::endl;
+      return 1;
+    default:
+      break;
+  }
+  if (!AfxWinInit(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), 0)) {
+    std::cerr << " Fatal Error: MFC initialization failed" << std::endl;
+    return 1;
+  }
+  try {
+    return CheckedOutput(ListImages(command.file, command.json));
+  } catch (const std::bad_alloc&) {
+    std::cerr << "\n Not enough memory!\n" << std::endl;
+    return 1;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   g_memoryReserve = new (std::nothrow) char[kMemoryReserve];
   std::set_new_handler(OnOutOfMemory);
+  const CommandLine command = ParseCommandLine(argc, argv);
+  if (command.action != CommandLine::kRun) return RunOption(command);
   int status = 1;
   try {
     CString banner;
@@ -44,10 +96,10 @@ int main(int argc, char* argv[]) {
       return 1;
     }
 
-    if (argc < 2) {
+    if (command.file == nullptr) {
       std::cerr << "\n Usage:\n\n      Lumvane.exe FILE\n" << std::endl;
     } else {
-      g_strInputPath = MakeFullInputPath(argv[1]);
+      g_strInputPath = MakeFullInputPath(command.file);
       g_strOutputDir = MakeOutputDir(g_strInputPath);
       g_offsetTable.clear();
 
@@ -62,7 +114,7 @@ int main(int argc, char* argv[]) {
         progress.Update(bytesRead, total, images);
       };
       // One read of the input finds the starts and the ends together.
-      if (LocateImages(g_strInputPath, report)) status = DumpPNGs(argv[1]) ? 0 : 1;
+      if (LocateImages(g_strInputPath, report)) status = DumpPNGs(command.file) ? 0 : 1;
     }
   } catch (const std::bad_alloc&) {
     // Whatever was under way has been undone on the way here: the table is

@@ -57,6 +57,18 @@ inline constexpr uint64_t kNoEnd = ~uint64_t{0};
 // The offset table: entry number i is image number i.
 using COffsetTable = std::vector<PNGOffset>;
 
+// The bytes the writer copies for entry i of a final table, over an input
+// of inputLength bytes: [start, end), an entry without an end running up to
+// the next entry's start (the last one to the end of the input), and no
+// range reaching past the end of the input.
+inline PNGOffset ImageExtent(const COffsetTable& table, size_t i, uint64_t inputLength) {
+  const PNGOffset& entry = table[i];
+  uint64_t end = entry.end;
+  if (end == kNoEnd) end = i + 1 < table.size() ? table[i + 1].start : inputLength;
+  if (end > inputLength) end = inputLength;
+  return {entry.start, end > entry.start ? end : entry.start};
+}
+
 // The patterns searched for: the signature in start mode, "IEND" in end mode.
 inline constexpr unsigned char kPNGSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 inline constexpr unsigned char kIENDTag[4] = {'I', 'E', 'N', 'D'};

@@ -165,14 +165,8 @@ int DumpPNGs(LPCTSTR inputName) {
   const ULONGLONG inputLength =
       g_scannedLength != kNotScanned ? g_scannedLength : input.GetLength();
   for (int i = 0; i < count; ++i) {
-    const PNGOffset& entry = g_offsetTable[static_cast<size_t>(i)];
-    // An entry without an end runs up to the next image, or to the end
-    // of the input; nothing runs past the end of the input.
-    ULONGLONG end = entry.end;
-    if (end == kNoEnd)
-      end = i + 1 < count ? g_offsetTable[static_cast<size_t>(i) + 1].start : inputLength;
-    end = std::min(end, inputLength);
-    const ULONGLONG length = end > entry.start ? end - entry.start : 0;
+    const PNGOffset extent = ImageExtent(g_offsetTable, static_cast<size_t>(i), inputLength);
+    const ULONGLONG length = extent.end - extent.start;
 
     CString name;
     name.Format("%02d.png", i);
@@ -189,7 +183,7 @@ int DumpPNGs(LPCTSTR inputName) {
       partial.Arm(output, folder, name);
     }
 
-    CopyResult result = CopyRange(input, output, entry.start, length, buffer.get());
+    CopyResult result = CopyRange(input, output, extent.start, length, buffer.get());
     if (result == CopyResult::Done && !partial.Keep()) result = CopyResult::WriteFailed;
     if (result != CopyResult::Done) {
       partial.Remove();

@@ -23,6 +23,7 @@ src=$(cd "$(dirname "$0")/../.." && pwd)
 pkg=lumvane
 
 fail() { echo "test-package: FAIL: $*" >&2; exit 1; }
+. "$src/tests/package/check-images.sh"
 note() { echo "test-package: $*"; }
 
 set -- "$build"/${pkg}_*.deb
@@ -166,11 +167,11 @@ done
 # The Sun sample's partitions, as the sample writes them, by a relative name.
 (cd "$work/data" && kelb-probe sun.img) >"$work/sun-rel.out"
 cat >"$work/sun-rel.expected" <<'EOF'
-sun.img: sun_partition_map
-NAME          START       LENGTH       OFFSET
-1                 0         1024            0
-2              1024          512            0
-5              1536         2560            0
+sun.img: sun_partition_map (sectors of 512 bytes; OFFSET: the label's sector)
+NAME          START          END       LENGTH   SIZE       OFFSET
+1                 0         1023         1024   512K            0
+2              1024         1535          512   256K            0
+5              1536         4095         2560   1.3M            0
 EOF
 cmp -s "$work/sun-rel.expected" "$work/sun-rel.out" ||
   { diff "$work/sun-rel.expected" "$work/sun-rel.out" >&2 || true; fail "kelb-probe sun.img"; }
@@ -217,19 +218,6 @@ status=0
 count=$(wc -l <"$work/ranges")
 [ "$count" -eq 5 ] || fail "make_sample gave $count ranges, not 5"
 
-check_images() { # FOLDER: the images equal the recorded ranges, and only they
-  i=0
-  while read -r start end; do
-    name=$(printf '%s/%02d.png' "$1" "$i")
-    [ -f "$name" ] || fail "lumvane wrote no $name"
-    tail -c +"$((start + 1))" "$work/data/dump.bin" | head -c "$((end - start))" >"$work/range"
-    cmp -s "$work/range" "$name" || fail "$name is not bytes $start to $end of the input"
-    i=$((i + 1))
-  done <"$work/ranges"
-  n=$(find "$1" -mindepth 1 | wc -l)
-  [ "$n" -eq "$count" ] || fail "$1 holds $n entries, not $count images"
-}
-
 status=0
 (cd "$work/elsewhere" && lumvane "$work/data/dump.bin" </dev/null) \
   >"$work/lumvane.out" 2>"$work/lumvane.err" || status=$?
@@ -238,7 +226,7 @@ grep -q "Begin Dumping PNGs, (total: $count)" "$work/lumvane.out" ||
   fail "lumvane did not report $count images: $(cat "$work/lumvane.out")"
 grep -q "PNGs saved to: $work/data/dump\." "$work/lumvane.out" ||
   fail "lumvane did not name $work/data/dump: $(cat "$work/lumvane.out")"
-check_images "$work/data/dump"
+check_images "$work/data/dump" "$work/data/dump.bin" "$work/ranges"
 [ -z "$(ls -A "$work/elsewhere")" ] || fail "lumvane wrote into the current folder: $(ls -A "$work/elsewhere")"
 
 # Again by a bare name in the input's folder: the folder is emptied and
@@ -247,7 +235,7 @@ echo stale >"$work/data/dump/07.png"
 status=0
 (cd "$work/data" && lumvane dump.bin </dev/null) >"$work/lumvane2.out" 2>&1 || status=$?
 [ "$status" -eq 0 ] || fail "lumvane dump.bin: status $status: $(cat "$work/lumvane2.out")"
-check_images "$work/data/dump"
+check_images "$work/data/dump" "$work/data/dump.bin" "$work/ranges"
 
 # ---- Manual pages and the README ---------------------------------------------
 # A file as installed, or as packaged where dpkg left it out.

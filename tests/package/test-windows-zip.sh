@@ -13,6 +13,7 @@ build=$(cd "$1" && pwd)
 src=$(cd "$(dirname "$0")/../.." && pwd)
 
 fail() { echo "test-windows-zip: FAIL: $*" >&2; exit 1; }
+. "$src/tests/package/check-images.sh"
 
 set -- "$build"/Lumvane-*-win64.zip
 [ $# -eq 1 ] && [ -f "$1" ] || fail "expected one Lumvane-*-win64.zip in $build, found: $*"
@@ -44,13 +45,5 @@ status=0
   >"$work/out" 2>&1 || status=$?
 [ "$status" -eq 0 ] || fail "Lumvane.exe dump.bin: status $status: $(cat "$work/out")"
 grep -q "Begin Dumping PNGs, (total: 4)" "$work/out" || fail "Lumvane.exe did not report 4 images: $(cat "$work/out")"
-i=0
-while read -r start end; do
-  name=$(printf '%s/%02d.png' "$work/data/dump" "$i")
-  [ -f "$name" ] || fail "Lumvane.exe wrote no $name"
-  tail -c +"$((start + 1))" "$work/data/dump.bin" | head -c "$((end - start))" >"$work/range"
-  cmp -s "$work/range" "$name" || fail "$name is not bytes $start to $end of the input"
-  i=$((i + 1))
-done <"$work/ranges"
-[ "$(find "$work/data/dump" -mindepth 1 | wc -l)" -eq 4 ] || fail "the output folder holds more than the 4 images"
+check_images "$work/data/dump" "$work/data/dump.bin" "$work/ranges"
 echo "test-windows-zip: PASS ($zip)"

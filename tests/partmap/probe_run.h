@@ -16,6 +16,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -45,21 +46,33 @@ inline std::vector<std::string> Words(const std::string &line) {
 using Rows = std::vector<std::vector<std::string>>;
 
 // The table kelb-probe prints for `map` (name, start, length, offset per
-// row), and whether it printed one at all.
-inline Rows Table(const std::string &out, const std::string &map, bool *found = nullptr) {
+// row, whatever other columns it has), and whether it printed one at all.
+// `columns` picks other columns, by their headings.
+inline Rows Table(const std::string &out, const std::string &map, bool *found = nullptr,
+                  const std::vector<std::string> &columns = {"NAME", "START", "LENGTH", "OFFSET"}) {
   Rows rows;
   bool in = false;
+  std::vector<size_t> picked;
   if (found) *found = false;
   for (const std::string &line : Split(out, '\n')) {
     if (!in) {
-      const std::string head = ": " + map;
-      in = line.size() >= head.size() &&
-           line.compare(line.size() - head.size(), head.size(), head) == 0;
+      // "IMAGE: MAP (what the numbers are)"
+      const size_t at = line.find(": " + map + " (");
+      in = at != std::string::npos && line.back() == ')';
       if (in && found) *found = true;
       continue;
     }
     if (line.empty()) break;
-    if (line.rfind("NAME", 0) != 0) rows.push_back(Words(line));
+    const std::vector<std::string> words = Words(line);
+    if (line.rfind("NAME", 0) == 0) {
+      picked.clear();
+      for (const std::string &c : columns)
+        picked.push_back(std::find(words.begin(), words.end(), c) - words.begin());
+      continue;
+    }
+    std::vector<std::string> row;
+    for (size_t i : picked) row.push_back(i < words.size() ? words[i] : "(no such column)");
+    rows.push_back(row);
   }
   return rows;
 }

@@ -4,6 +4,7 @@
 
 #include "tests/partmap/probe_run.h"
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <utility>
@@ -179,6 +180,62 @@ TEST_F(ProbeSchemesTest, AppleMapWrittenByParted) {
   for (size_t i = expected.partitions.size(); i < rows.size(); i++)
     listed_free.insert({rows[i][1], rows[i][2]});
   EXPECT_EQ(listed_free, free_space);
+}
+
+// The byte columns of --bytes and of the JSON form against parted's own
+// figures, and END and SIZE against partx's, on the Amiga and Apple labels
+// parted writes (partx reads Apple maps, not Amiga ones).
+TEST_F(ProbeSchemesTest, ByteColumnsAgreeWithPartedAndSizesWithPartx) {
+  struct Label {
+    std::vector<std::string> parted;
+    const char *map;
+  };
+  const Label labels[] = {{{"mklabel", "amiga", "mkpart", "p1", "ext2", "1MiB", "3MiB", "mkpart",
+                            "p2", "ext2", "3MiB", "9MiB", "mkpart", "p3", "ext2", "10MiB", "100%"},
+                           "amiga_partition_map"},
+                          {{"mklabel", "mac", "mkpart", "p1", "ext2", "1MiB", "3MiB", "mkpart",
+                            "p2", "ext2", "3MiB", "9000KiB"},
+                           "apple_partition_map"}};
+  for (const Label &label : labels) {
+    SCOPED_TRACE(label.map);
+    const std::string img = Parted(std::string(label.map) + ".img", 16, label.parted);
+    // "number:startB:endB:sizeB:..." per partition.
+    ProgramRun printed = RunProgram({PARTED, "-m", "-s", img, "unit", "B", "print"});
+    ASSERT_EQ(printed.status, 0) << printed.err;
+    std::vector<std::vector<std::string>> parted;
+    for (const std::string &line : Split(printed.out, '\n')) {
+      std::vector<std::string> f = Split(line, ':');
+      if (f.size() < 4 || f[0].empty() || f[0].find_first_not_of("0123456789") != std::string::npos)
+        continue;
+      for (size_t i = 1; i < 4; i++) f[i].pop_back();  // the unit, "B"
+      parted.push_back({f[0], f[1], f[2], f[3]});
+    }
+    ASSERT_FALSE(parted.empty()) << printed.out;
+    ProgramRun r = Probe({"--bytes", img});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Rows rows = Table(r.out, label.map, nullptr, {"NAME", "START", "END", "LENGTH"});
+    ProgramRun json = Probe({"--json", img});
+    ASSERT_EQ(json.status, 0) << json.err;
+    for (const auto &p : parted) {
+      SCOPED_TRACE(p[0]);
+      EXPECT_NE(std::find(rows.begin(), rows.end(), p), rows.end()) << r.out;
+      EXPECT_NE(json.out.find("\"start_byte\": " + p[1] + ", \"end_byte\": " + p[2] +
+                              ", \"length_bytes\": " + p[3] + "}"),
+                std::string::npos)
+          << json.out;
+    }
+    if (std::string(label.map) != "apple_partition_map") continue;
+    // partx lists every entry of the map, as the walk does.
+    ProgramRun partx = RunProgram({"/usr/bin/partx", "-g", "-o", "START,END,SIZE", img});
+    ASSERT_EQ(partx.status, 0) << partx.err;
+    Rows sizes;
+    for (const std::string &line : Split(partx.out, '\n'))
+      if (!line.empty()) sizes.push_back(Words(line));
+    Rows ours = Table(Probe({img}).out, label.map, nullptr, {"START", "END", "SIZE"});
+    std::sort(sizes.begin(), sizes.end());
+    std::sort(ours.begin(), ours.end());
+    EXPECT_EQ(ours, sizes) << partx.out;
+  }
 }
 
 }  // namespace

@@ -90,7 +90,7 @@ TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
   EXPECT_NE(r.out.find("{\"name\": \"" + expected[1][0] +
                        "\", \"index\": " + std::to_string(std::stoi(expected[1][0]) - 1) +
                        ", \"start\": " + expected[1][1] + ", \"length\": " + expected[1][2] +
-                       ", \"offset\": 0}"),
+                       ", \"offset\": 0, \"end\": "),
             std::string::npos)
       << r.out;
 }
@@ -108,7 +108,8 @@ TEST_F(ProbeTest, PartitionArgumentGoesThroughFindPartition) {
   EXPECT_EQ(r.out, "{\"disk\": \"" + img +
                        "\", \"map\": \"sun_partition_map\", "
                        "\"partition\": {\"name\": \"1\", \"index\": 0, \"start\": 0, "
-                       "\"length\": 32, \"offset\": 0}}\n");
+                       "\"length\": 32, \"offset\": 0, \"end\": 31, \"start_byte\": 0, "
+                       "\"end_byte\": 16383, \"length_bytes\": 16384}}\n");
 
   r = Probe({img, "3"});  // the whole-disk entry is no partition
   EXPECT_EQ(r.status, 1);
@@ -179,8 +180,7 @@ TEST_F(ProbeTest, ErrorsGoToStandardErrorWithStatusOne) {
 
   r = Probe({"--help"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(
-      r.out.rfind("Usage: kelb-probe [--debug=COND] [--map NAME] [--json] [--modules DIR]", 0), 0u)
+  EXPECT_EQ(r.out.rfind("Usage: kelb-probe [--debug=COND] [--map NAME] [--json] [--bytes]", 0), 0u)
       << r.out;
   EXPECT_NE(r.out.find("looked up by its name (\"1\", ...)\n"
                        "                  in the first map that accepts the disk\n"),
@@ -504,7 +504,7 @@ TEST_F(ProbeTest, OneModuleAndOneMapOfEachName) {
     SCOPED_TRACE(args.size());
     ProgramRun r = Probe(args);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out.find(": sun_partition_map\n"), r.out.rfind(": sun_partition_map\n")) << r.out;
+    EXPECT_EQ(r.out.find(": sun_partition_map ("), r.out.rfind(": sun_partition_map (")) << r.out;
     EXPECT_EQ(Table(r.out, "sun_partition_map").size(), args.size() == 3 ? 2u : 1u) << r.out;
     ProgramRun debug = Probe({"--debug=modules", args[0], args[1], args[2]});
     const std::string loaded =
@@ -530,7 +530,7 @@ TEST_F(ProbeTest, ControlBytesNeverReachTheTerminal) {
   const std::string img = WriteImage(name + ".img", SunSample());
   ProgramRun r = Probe({img});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.rfind(dir_ + "/" + shown + ".img: sun_partition_map\n", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.rfind(dir_ + "/" + shown + ".img: sun_partition_map (", 0), 0u) << r.out;
   r = Probe({"--json", img});
   EXPECT_NE(r.out.find("e\\u001b[31mRED\\u0007\\\\.img"), std::string::npos) << r.out;
   r = Probe({dir_ + "/" + name + ".missing"});
@@ -551,7 +551,8 @@ TEST_F(ProbeTest, ControlBytesNeverReachTheTerminal) {
     EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int(c);
 }
 
-// Every column is as wide as its widest cell: a start of 20 digits.
+// Every column is as wide as its widest cell: a start of 20 digits, and an
+// end and byte values past 64 bits, exact.
 TEST_F(ProbeTest, ColumnsWidenToFit) {
   const std::string img = WriteImage("wide.img", kelb_label::SunLabel(0xFFFF, 0xFFFF)
                                                      .Entry(0, 2, 0xFFFFFFFF, 0xFFFFFFFF)
@@ -560,10 +561,29 @@ TEST_F(ProbeTest, ColumnsWidenToFit) {
   ProgramRun r = Probe({img});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, img +
-                       ": sun_partition_map\n"
-                       "NAME                  START       LENGTH       OFFSET\n"
-                       "1      18446181123756261375   4294967295            0\n"
-                       "2                         0            1            0\n");
+                       ": sun_partition_map (sectors of 512 bytes; OFFSET: the label's sector)\n"
+                       "NAME                  START                  END       LENGTH   SIZE"
+                       "       OFFSET\n"
+                       "1      18446181123756261375 18446181128051228669   4294967295     2T"
+                       "            0\n"
+                       "2                         0                    0            1   512B"
+                       "            0\n");
+  r = Probe({"--bytes", img});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, img +
+                       ": sun_partition_map (START, END and LENGTH in bytes; OFFSET: the label's "
+                       "sector)\n"
+                       "NAME                    START                    END        LENGTH   SIZE"
+                       "       OFFSET\n"
+                       "1      9444444735363205824000 9444444737562229079039 2199023255040     2T"
+                       "            0\n"
+                       "2                           0                    511           512   512B"
+                       "            0\n");
+  r = Probe({"--json", img});
+  EXPECT_NE(r.out.find("\"end\": 18446181128051228669, \"start_byte\": 9444444735363205824000, "
+                       "\"end_byte\": 9444444737562229079039, \"length_bytes\": 2199023255040}"),
+            std::string::npos)
+      << r.out;
 }
 
 TEST_F(ProbeTest, VersionPrintsTheNameAndVersionAlone) {

@@ -14,6 +14,7 @@
 #include "tests/support/system_text.h"
 #include "testdata/pngdraw.h"
 #include "tests/support/transcript.h"
+#include "tests/tool/list_sample.h"
 
 namespace {
 
@@ -405,6 +406,38 @@ TEST_F(LumvaneWindowsRun, SwappingTheFolderForALinkWhileItIsEmptiedChangesNothin
   ASSERT_TRUE(disk.ListFiles(m_work.path().c_str(), files, LIST_BARE_NAMES));
   EXPECT_EQ(files.GetSize(), 1);  // dump.bin alone: no image beside the input
   EXPECT_TRUE(RemoveSymbolicLink(m_work.path(), "dump"));
+}
+
+// --list names the files a run writes and their byte ranges, and writes,
+// makes and waits for nothing; the run then writes exactly those.
+TEST_F(LumvaneWindowsRun, ListingNamesWhatTheRunWrites) {
+  const std::string input = m_work / "dump.bin";
+  std::vector<list_sample::Expected> expected;
+  const pngdraw::Bytes bytes = list_sample::MakeSample(expected);
+  ASSERT_TRUE(WriteFileBytes(input, bytes));
+
+  const RunResult list = RunLumvane({"--list", "dump.bin"}, m_work.path(), m_logs);
+  EXPECT_EQ(list.status, 0u) << list.err;
+  EXPECT_EQ(list.err, "");
+  EXPECT_FALSE(IsDirectory(m_work / "dump"));
+  std::vector<list_sample::Row> rows;
+  ASSERT_TRUE(list_sample::ParseListing(list.out, rows)) << list.out;
+  ASSERT_EQ(rows.size(), expected.size()) << list.out;
+  std::vector<pngdraw::Range> ranges;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].offset, expected[i].range.start) << rows[i].name;
+    EXPECT_EQ(rows[i].end, expected[i].end) << rows[i].name;
+    EXPECT_EQ(rows[i].health, expected[i].health) << rows[i].name;
+    ranges.push_back({rows[i].offset, rows[i].offset + rows[i].length});
+  }
+
+  const RunResult run = RunLumvane({"dump.bin"}, m_work.path(), m_logs);
+  EXPECT_EQ(run.status, 0u) << run.out;
+  ExpectImages(m_work / "dump", bytes, ranges);
+
+  const RunResult version = RunLumvane({"--version"}, m_work.path(), m_logs);
+  EXPECT_EQ(version.out, Crlf("Lumvane Version 2.01-bld-060413\n"));
+  EXPECT_EQ(version.status, 0u);
 }
 
 }  // namespace
