@@ -347,6 +347,18 @@ TEST_F(ProbeLoadingTest, RefusalsNameTheMachineAModuleWasBuiltFor) {
       << r.err;
 }
 
+// A set-up step limiting the files the program writes to half the sun
+// module's size (`limit`, in bytes; `ulimit -f 8` on our x86-64 modules):
+// no copy of the module fits.
+std::function<bool()> FileSizeLimitBelowTheModule(rlim_t &limit) {
+  limit = ReadFileBytes(kModules + "/sun.mod").size() / 2;
+  const rlim_t bytes = limit;
+  return [bytes] {
+    const rlimit l = {bytes, bytes};
+    return setrlimit(RLIMIT_FSIZE, &l) == 0;
+  };
+}
+
 // Whether `unshare` with `args` can run a program here (root, namespaces
 // allowed); the reason in `why` when not.
 bool CanUnshare(const std::vector<std::string> &args, std::string &why) {
@@ -392,16 +404,15 @@ TEST_F(ProbeLoadingTest, LoadsWithoutProc) {
       << r.err;
   EXPECT_EQ(RunProgram({"/usr/bin/find", tmp, "-mindepth", "1"}).out, "") << "copies left behind";
 
-  options.child_setup = [] {
-    const rlimit limit = {8 * 1024, 8 * 1024};
-    return setrlimit(RLIMIT_FSIZE, &limit) == 0;
-  };
+  rlim_t limit;
+  options.child_setup = FileSizeLimitBelowTheModule(limit);
   r = Run(options, no_proc);
   EXPECT_EQ(r.signal, 0) << r.err;
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("kelb-probe: cannot load module '" + mods_ +
                        "/sun.mod': no way to load the bytes checked (in-memory copy: the "
-                       "file-size limit (8192 bytes) is below its size; private copy: "),
+                       "file-size limit (" +
+                       std::to_string(limit) + " bytes) is below its size; private copy: "),
             std::string::npos)
       << r.err;
 }
@@ -431,10 +442,8 @@ TEST_F(ProbeLoadingTest, LoadsUnderAFileSizeLimit) {
   const std::string sun = Put("sun.mod", kModules + "/sun.mod");
   ASSERT_EQ(chmod(sun.c_str(), 0644), 0);
   RunOptions limited;
-  limited.child_setup = [] {
-    const rlimit limit = {8 * 1024, 8 * 1024};
-    return setrlimit(RLIMIT_FSIZE, &limit) == 0;
-  };
+  rlim_t limit;
+  limited.child_setup = FileSizeLimitBelowTheModule(limit);
   ProgramRun r = Run(limited);
   EXPECT_EQ(r.signal, 0) << r.err;
   EXPECT_EQ(r.status, 0) << r.err;
