@@ -16,4 +16,5 @@ set(LUMVANE_QEMU_LIMITS
   # runs out of memory somewhere else than natively, or not at all, where
   # these cases need it to fail at a point they can name.
   "tool_faults_test|ToolFaultsTest.AnOffsetTableBeyondTheMemoryLimitIsAMessage:ToolFaultsTest.EveryMemoryLimitEndsCleanly|a memory limit under qemu-user limits the emulator, not the program"
+  "kelb_probe_loading_test|ProbeLoadingTest.RunningOutOfMemoryIsAnError|a memory limit under qemu-user limits the emulator, not the program"
 )

@@ -60,9 +60,13 @@ write("png_scan", "one_byte_pattern", scan_seed(b"a" * 40 + b"\0\0\0\0b" + b"a" 
 # ---- module files: the file itself ------------------------------------------
 def elf_module(cls=64, order="<", modname=b"sun\0", exports=(b"kelb_mod_init", b"kelb_mod_fini"),
                imports=(b"kelb_disk_read",), modname_section=b".modname", shoff=None, shnum=None,
-               export_info=0x12, export_section=5, export_value=0, machine=None):
+               export_info=0x12, export_section=5, export_value=0, machine=None, phdrs=True,
+               load_flags=5, load_extra=0, needed=None):
     """A small ELF file laid out as a module: .modname, .dynsym, .dynstr, .shstrtab, and .text
-    holding the exports (functions, 0x12, in section 5 unless told otherwise)."""
+    holding the exports (functions, 0x12, in section 5 unless told otherwise), then a SysV hash
+    table and the dynamic section. Its program headers map the whole file as one segment (read
+    and execute unless told otherwise; load_extra bytes more than the file holds), addresses
+    being file offsets, and name the dynamic section; `needed` adds a library it needs."""
     wide = cls == 64
     shstr = b"\0" + modname_section + b"\0.dynsym\0.dynstr\0.shstrtab\0.text\0"
     n_mod, n_sym = 1, 2 + len(modname_section)
@@ -73,6 +77,9 @@ def elf_module(cls=64, order="<", modname=b"sun\0", exports=(b"kelb_mod_init", b
     for sym in exports + imports:
         names.append(len(dynstr))
         dynstr += sym + b"\0"
+    needed_at = len(dynstr)
+    if needed:
+        dynstr += needed + b"\0"
     syms = [(0, 0, 0)] + [(names[i], export_info, export_section) for i in range(len(exports))] + \
         [(names[len(exports) + i], 0x12, 0) for i in range(len(imports))]
     if wide:
@@ -81,12 +88,23 @@ def elf_module(cls=64, order="<", modname=b"sun\0", exports=(b"kelb_mod_init", b
     else:
         dynsym = b"".join(struct.pack(order + "IIIBBH", nm, ndx and export_value, 0, info, 0, ndx)
                           for nm, info, ndx in syms)
+    # One bucket; every chain ends at once: the checks need the count only.
+    hashtab = struct.pack(order + "II", 1, len(syms)) + bytes(4 * (1 + len(syms)))
     ehsize, shentsize, symsize = (64, 64, 24) if wide else (52, 40, 16)
+    phentsize = (56 if wide else 32) if phdrs else 0
+    start = ehsize + 2 * phentsize
     body, offsets = b"", []
-    for data in (modname, dynsym, dynstr, shstr, text):
-        offsets.append(ehsize + len(body))
+    for data in (modname, dynsym, dynstr, shstr, text, hashtab):
+        offsets.append(start + len(body))
         body += data + bytes((-len(data)) % 8)
-    table_at = ehsize + len(body)
+    # DT_HASH, DT_STRTAB, DT_SYMTAB, DT_STRSZ, DT_SYMENT, DT_NEEDED, DT_NULL
+    entries = [(4, offsets[5]), (5, offsets[2]), (6, offsets[1]), (10, len(dynstr)), (11, symsize)]
+    entries += [(1, needed_at)] if needed else []
+    dynamic = b"".join(struct.pack(order + ("qQ" if wide else "iI"), tag, val)
+                       for tag, val in entries + [(0, 0)])
+    dynamic_at = start + len(body)
+    body += dynamic
+    table_at = start + len(body)
     # name, type, flags (6: alloc and execute), offset, size, link, entry size
     sections = [(0, 0, 0, 0, 0, 0, 0), (n_mod, 1, 0, offsets[0], len(modname), 0, 0),
                 (n_sym, 11, 0, offsets[1], len(dynsym), 3, symsize),
@@ -98,13 +116,24 @@ def elf_module(cls=64, order="<", modname=b"sun\0", exports=(b"kelb_mod_init", b
             table += struct.pack(order + "IIQQQQIIQQ", name, typ, flags, 0, off, size, link, 0, 1, entsize)
         else:
             table += struct.pack(order + "IIIIIIIIII", name, typ, flags, 0, off, size, link, 0, 1, entsize)
+    total = table_at + len(table)
+    # type, flags, offset, address, size in the file and in memory, alignment
+    segments = [(1, load_flags, 0, 0, total + load_extra, 0x1000),
+                (2, 6, dynamic_at, dynamic_at, len(dynamic), 8)] if phdrs else []
+    program = b""
+    for typ, flags, off, addr, size, align in segments:
+        if wide:
+            program += struct.pack(order + "IIQQQQQQ", typ, flags, off, addr, addr, size, size, align)
+        else:
+            program += struct.pack(order + "IIIIIIII", typ, off, addr, addr, size, size, flags, align)
     ident = b"\x7fELF" + bytes([1 if not wide else 2, 1 if order == "<" else 2, 1]) + bytes(9)
     if machine is None:
         machine = 62 if wide else 3
-    fields = (3, machine, 1, 0, 0, table_at if shoff is None else shoff, 0, ehsize, 0, 0,
-              shentsize, len(sections) if shnum is None else shnum, 4)
+    fields = (3, machine, 1, 0, ehsize if phdrs else 0, table_at if shoff is None else shoff, 0,
+              ehsize, phentsize, len(segments), shentsize,
+              len(sections) if shnum is None else shnum, 4)
     head = struct.pack(order + ("HHIQQQIHHHHHH" if wide else "HHIIIIIHHHHHH"), *fields)
-    return ident + head + body + table
+    return ident + head + program + body + table
 
 
 module = elf_module()
@@ -121,9 +150,13 @@ write("module_file", "no_modname", elf_module(modname_section=b".comment"))
 write("module_file", "empty_modname", elf_module(modname=b"\0\0"))
 write("module_file", "no_fini", elf_module(exports=(b"kelb_mod_init",)))
 write("module_file", "entry_points_are_data", elf_module(export_info=0x11))
-write("module_file", "entry_points_not_executable", elf_module(export_section=1))
-write("module_file", "entry_points_in_no_section", elf_module(export_section=0xfff1))
-write("module_file", "entry_points_past_their_section", elf_module(export_value=16))
+write("module_file", "entry_points_not_executable", elf_module(load_flags=4))
+write("module_file", "entry_points_past_the_code", elf_module(export_value=1 << 20))
+write("module_file", "no_program_headers", elf_module(phdrs=False))
+write("module_file", "segment_past_the_end", elf_module(load_extra=1 << 16))
+write("module_file", "writable_code", elf_module(load_flags=7))
+write("module_file", "imports_the_c_library", elf_module(imports=(b"kelb_disk_read", b"write")))
+write("module_file", "needs_a_library", elf_module(needed=b"libc.so.6"))
 write("module_file", "other_machine", elf_module(machine=183))
 write("module_file", "not_elf", b"MZ" + bytes(200))
 

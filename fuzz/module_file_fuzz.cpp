@@ -2,10 +2,11 @@
 // Fuzz target: the host's checks on a module file, run on any bytes before
 // anything of the file is loaded (kelb_host::inspect_module, through
 // libelf). Truncated files, the wrong ELF class, byte order or machine,
-// section tables and sections lying outside the file, missing or empty
-// .modname sections, damaged dynamic symbols and entry points that are no
-// function in an executable section must each be refused with a message
-// naming the file, and never crash.
+// section tables, segments, dynamic sections and the tables they name lying
+// outside the file, writable code, missing or empty .modname sections,
+// damaged dynamic symbols, imports the boot loader does not offer and entry
+// points that are no function in an executable segment must each be refused
+// with a message naming the file, and never crash.
 //
 // Input: the module file itself.
 //

@@ -3,7 +3,9 @@
 // memory, read in 512-byte sectors through kelb_disk handles.
 
 #include "host/kelb_host.h"
+#ifdef KELB_HOST_FAULTS
 #include "host/kelb_host_faults.h"
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -19,8 +21,10 @@ struct kelb_host_device {
   int fd = -1;                     // image file or block device, or -1
   std::vector<unsigned char> mem;  // memory disk
   uint64_t sectors = 0;
+#ifdef KELB_HOST_FAULTS
   std::set<uint64_t> failing;  // sectors whose reads fail
   uint64_t reads = 0;
+#endif
   unsigned handles = 0;
 };
 
@@ -78,7 +82,9 @@ extern "C" kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector, uint64_t 
   if (!disk || !disk->device || (!buf && size))
     return kelb_error(KELB_ERR_BAD_ARGUMENT, "read from no disk");
   kelb_host_device *dev = disk->device;
+#ifdef KELB_HOST_FAULTS
   dev->reads++;
+#endif
 
   // Byte position relative to the handle, checked against overflow: a module
   // may ask for any sector a damaged table names.
@@ -119,12 +125,13 @@ extern "C" kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector, uint64_t 
         static_cast<unsigned long long>((pos > disk_bytes ? pos : disk_bytes) / kSector),
         static_cast<unsigned long long>(dev->sectors));
   if (size == 0) return KELB_ERR_NONE;
-
+#ifdef KELB_HOST_FAULTS
   const uint64_t first = pos / kSector, last = (pos + size - 1) / kSector;
   auto bad = dev->failing.lower_bound(first);
   if (bad != dev->failing.end() && *bad <= last)
     return kelb_error(KELB_ERR_READ_ERROR, "read error at sector %llu of '%s': injected failure",
                       static_cast<unsigned long long>(*bad), dev->name.c_str());
+#endif
   return read_bytes(dev, pos, size, buf);
 }
 
@@ -202,10 +209,12 @@ void close_disk(kelb_disk *disk) {
   }
 }
 
+#ifdef KELB_HOST_FAULTS
 void fail_reads_at(kelb_disk *disk, uint64_t sector) { disk->device->failing.insert(sector); }
 
 void clear_read_failures(kelb_disk *disk) { disk->device->failing.clear(); }
 
 uint64_t read_count(const kelb_disk *disk) { return disk->device->reads; }
+#endif
 
 }  // namespace kelb_host

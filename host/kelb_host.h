@@ -5,7 +5,8 @@
 // device or bytes in memory, loads modules with dlopen and keeps the list of
 // registered partition maps. kelb-probe and the tests drive it through the
 // functions below. The knobs that make reads and allocations fail, and the
-// counters the tests check, are in host/kelb_host_faults.h.
+// counters the tests check, are in host/kelb_host_faults.h, built only into
+// the tests' copy of the host (kelb_host_faults).
 //
 // Nothing here is thread-safe: the loader is single-threaded by design.
 #ifndef KELB_HOST_H
@@ -77,9 +78,15 @@ struct module_info {
 };
 
 // Loads the module file `path`: opens it once, reads it whole through that
-// descriptor, checks the bytes read (inspect_module), copies them into a
-// sealed in-memory file and dlopens that copy, so what runs is exactly what
-// was checked, whatever happens to the file or its name meanwhile. Then it
+// descriptor (read_module_file), checks the bytes read (inspect_module) and
+// dlopens them, so what runs is exactly what was checked, whatever happens
+// to the file or its name meanwhile: a sealed in-memory copy through /proc;
+// where that cannot be made or reached (no /proc, in-memory files barred
+// from running, a file-size limit below the module's size), a copy in a
+// fresh folder of a temporary folder that lets programs run, only this user
+// writing it, removed once open; failing that, the file itself through the
+// descriptor read, when only its owner, this user or the administrator, may
+// write it. No descriptor stays open once the module is loaded. Then it
 // calls kelb_mod_init with the handle.
 //
 // A file loaded already (the same file through another name or link) is not
@@ -94,11 +101,18 @@ struct module_info {
 //   kelb_mod_init registers a map named as one registered already
 //   ("partition map 'MAP' is registered already by 'OTHER'"); the module
 //   loaded first stays as it is;
-// - KELB_ERR_BAD_MODULE otherwise: a file inspect_module refuses, one
-//   dlopen refuses, or one whose kelb_mod_init registers no map, or a map
-//   without a name, for_each_partition, find_partition or partition_name.
-// A module loaded writes the debug line "module 'NAME' loaded from 'PATH'"
-// under the condition "modules".
+// - KELB_ERR_BAD_MODULE otherwise: a file read_module_file or
+//   inspect_module refuses; one no way above can load ("no way to load the
+//   bytes checked (in-memory copy: WHY; private copy: WHY; the file itself:
+//   WHY)"); one dlopen refuses; or one whose kelb_mod_init registers no map,
+//   or a map without a name, for_each_partition, find_partition or
+//   partition_name.
+// A module loaded writes the debug line "module 'NAME' loaded from 'PATH'
+// WAY" under the condition "modules", WAY one of "through a sealed
+// in-memory copy", "through a private copy in TMP" (the temporary folder it
+// was made in) or "from the file itself (only its owner may write it)".
+// Memory running out is KELB_ERR_OUT_OF_MEMORY ("out of memory"), never an
+// exception.
 // A module refused after it was mapped is unloaded again (kelb_mod_fini,
 // dlclose) before any operation of its maps is called.
 kelb_module *load_module(const std::string &path);
@@ -116,7 +130,8 @@ void *module_symbol(const kelb_module *module, const std::string &name);
 bool module_files(const std::string &dir, std::vector<std::string> &files, std::string &error);
 
 // The directories searched for modules when none is named, all from the
-// running program's own location (/proc/self/exe): the installed module
+// running program's own location (/proc/self/exe, or without /proc the
+// path it was started by): the installed module
 // folder relative to it (bin/../lib/kelb), the program's directory, and
 // ../partmap beside it (a build tree's host/ and partmap/). No build path is
 // compiled in. Empty when the program's location cannot be read.
@@ -128,7 +143,8 @@ struct elf_symbols {
   std::vector<std::string> defined;    // global or weak dynamic symbols
   std::vector<std::string> undefined;  // dynamic symbols the file imports
 };
-// Reads the dynamic symbols of an ELF file. False, with `error` naming the
+// Reads the dynamic symbols of an ELF shared object, those the dynamic
+// loader resolves (through the dynamic section's tables). False, with `error` naming the
 // path and the reason, when the file cannot be read or is not a sound ELF
 // file.
 bool read_elf_symbols(const std::string &path, elf_symbols &out, std::string &error);
@@ -136,16 +152,26 @@ bool read_elf_symbols(const std::string &path, elf_symbols &out, std::string &er
 // the path, when the file cannot be read, is damaged or has no such section.
 bool read_elf_section(const std::string &path, const std::string &section, std::string &out,
                       std::string &error);
-// Checks a module file held in memory before anything of it is loaded: an
-// ELF file of the host's own class, byte order and machine (the machine of
-// /proc/self/exe; unchecked when that cannot be read), whose header and
-// section table lie within it, with a non-empty .modname section and sound
-// dynamic symbols that define kelb_mod_init and kelb_mod_fini, each a
-// function (STT_FUNC) lying within an executable section of the file. True
-// with `name` set to the text of .modname (up to its first NUL); otherwise
-// false with `error` "'PATH': reason", `path` naming the file in messages
-// only. A foreign machine reads "built for AArch64; this host loads x86-64
-// modules".
+// Opens the file at `path` once and reads it whole, refusing before the
+// read a file that is not a regular file, is larger than any module (16 MiB)
+// or does not start as an ELF file. False with `error` "'PATH': reason".
+bool read_module_file(const std::string &path, std::string &bytes, std::string &error);
+// Whether a module may import `name`: the services the boot loader offers
+// (the kelb_ names of partmap/kelb.h, memcpy, memmove, memset and memcmp),
+// and in a sanitized host its sanitizer runtime's entries.
+bool is_loader_service(const std::string &name);
+// Checks a module file held in memory before anything of it is loaded, on
+// what the dynamic loader uses: an ELF shared object of the host's own
+// class, byte order and machine (else "built for PowerPC (32-bit,
+// big-endian); this host loads x86-64 modules"); every loadable segment
+// within the file and none both writable and executable, no executable
+// stack; a dynamic section inside a loaded segment whose symbol, string and
+// hash tables lie there too; no library needed and no text relocations; a
+// non-empty .modname section; imports only among is_loader_service; and
+// kelb_mod_init and kelb_mod_fini defined, each a function (STT_FUNC) lying
+// within the file's bytes of an executable segment. True with `name` set
+// to the text of .modname (up to its first NUL); otherwise false with
+// `error` "'PATH': reason", `path` naming the file in messages only.
 bool inspect_module(const void *bytes, size_t size, const std::string &path, std::string &name,
                     std::string &error);
 

@@ -2,12 +2,17 @@
 // The stand-in loader's failure knobs and counters, for the tests and the fuzz
 // targets: a failing sector, a failing allocation, and the counts of reads,
 // allocations and blocks not yet freed, so that every failure path of a
-// module can be reached and every block it takes checked back. kelb-probe
-// uses none of them.
+// module can be reached and every block it takes checked back. They exist
+// only in the tests' copy of the host (kelb_host_faults, which defines
+// KELB_HOST_FAULTS); the installed kelb-probe carries none of them.
 #ifndef KELB_HOST_FAULTS_H
 #define KELB_HOST_FAULTS_H
 
 #include "host/kelb_host.h"
+
+#ifndef KELB_HOST_FAULTS
+#error "the failure knobs are in the tests' host only: link kelb_host_faults"
+#endif
 
 #include <cstdint>
 

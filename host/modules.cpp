@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Module loading (dlopen, kelb_mod_init, kelb_mod_fini, dlclose), and the
-// checks made on a module file, through libelf, before any of its code runs.
+// Module loading (dlopen, kelb_mod_init, kelb_mod_fini, dlclose) of the bytes
+// checked (host/elf_check.cpp), and the list of loaded modules.
 
 #include "host/kelb_host.h"
 
@@ -10,10 +10,15 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <gelf.h>
-#include <link.h>
+#include <elf.h>
+#include <memory>
+#include <new>
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/auxv.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #ifndef MFD_EXEC  // Linux 6.3; older C libraries lack the name
@@ -22,14 +27,10 @@
 
 struct kelb_module {
   void *dl = nullptr;
-  // The module file, held open so that no other file takes its device and
-  // inode while it is loaded: those say whether a path names a loaded file.
-  int file_fd = -1;
+  // The module file's identity; no descriptor stays open once it is loaded.
   dev_t dev = 0;
   ino_t ino = 0;
-  // The sealed copy dlopen mapped, held open so that its name
-  // /proc/self/fd/N, which the dynamic loader keeps, is this module's alone.
-  int copy_fd = -1;
+  struct timespec changed = {};
   unsigned loads = 1;  // load_module calls not yet given back
   kelb_host::module_info info;
 };
@@ -41,17 +42,19 @@ namespace {
 using mod_init_fn = void (*)(kelb_module_t);
 using mod_fini_fn = void (*)(void);
 
-// Far beyond any module; a file this large is refused rather than read.
-constexpr off_t kMaxModuleFile = 64 << 20;
+// Far beyond any module (ours are tens of KiB, sanitized ones some
+// hundreds); a file this large is refused rather than read.
+constexpr off_t kMaxModuleFile = 16 << 20;
 
-// The ELF class of the modules this host can load.
-constexpr int kHostClass = sizeof(void *) == 8 ? ELFCLASS64 : ELFCLASS32;
-
-// A module file read whole through one descriptor, which stays open.
+// A module file opened once and read whole; closed once the module is
+// loaded, its identity kept.
 struct module_file {
   int fd = -1;
   dev_t dev = 0;
   ino_t ino = 0;
+  struct timespec changed = {};  // with dev and ino, tells a rewritten file apart
+  uid_t owner = 0;
+  mode_t mode = 0;
   std::string bytes;
 
   module_file() = default;
@@ -62,42 +65,15 @@ struct module_file {
   }
 };
 
-// Opens the file at `path` without waiting on a FIFO or device and reads it
-// whole. False with `error` set ("'PATH': reason") and `err` the system's
-// code, or 0.
-bool read_file(const std::string &path, module_file &file, std::string &error, int &err) {
-  err = 0;
-  file.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (file.fd < 0) {
-    err = errno;
-    error = "'" + path + "': " + strerror(err);
-    return false;
-  }
-  struct stat st;
-  if (fstat(file.fd, &st) != 0) {
-    err = errno;
-    error = "'" + path + "': " + strerror(err);
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    error = "'" + path + "': not a regular file";
-    return false;
-  }
-  if (st.st_size > kMaxModuleFile) {
-    error = "'" + path + "': too large for a module (" + std::to_string(st.st_size) + " bytes)";
-    return false;
-  }
-  file.dev = st.st_dev;
-  file.ino = st.st_ino;
-  file.bytes.resize(static_cast<size_t>(st.st_size));
+// Reads `size` bytes from the start of `fd` into `out`. False with `err`
+// set (0: the file ended early).
+bool read_all(int fd, char *out, size_t size, int &err) {
   size_t done = 0;
-  while (done < file.bytes.size()) {
-    const ssize_t n = pread(file.fd, file.bytes.data() + done, file.bytes.size() - done,
-                            static_cast<off_t>(done));
+  while (done < size) {
+    const ssize_t n = pread(fd, out + done, size - done, static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       err = n < 0 ? errno : 0;
-      error = "'" + path + "': " + (n < 0 ? strerror(err) : "file shrank while read");
       return false;
     }
     done += static_cast<size_t>(n);
@@ -105,207 +81,35 @@ bool read_file(const std::string &path, module_file &file, std::string &error, i
   return true;
 }
 
-// An ELF file held in memory, read through libelf. Every failure leaves a
-// reason in `error`, without the file's name.
-class elf_image {
- public:
-  elf_image(const void *bytes, size_t size) : copy_(static_cast<const char *>(bytes), size) {}
-  ~elf_image() {
-    if (elf_) elf_end(elf_);
-  }
-  elf_image(const elf_image &) = delete;
-  elf_image &operator=(const elf_image &) = delete;
-
-  // Opens the image and finds its section names. False when it is not an
-  // ELF file or its header or section table is damaged.
-  bool open(std::string &error) {
-    if (copy_.size() < SELFMAG || memcmp(copy_.data(), ELFMAG, SELFMAG) != 0) {
-      error = "not an ELF file";
-      return false;
-    }
-    if (elf_version(EV_CURRENT) == EV_NONE) return fail("libelf", error);
-    // libelf may convert the image in place, so it gets our own copy.
-    elf_ = elf_memory(copy_.data(), copy_.size());
-    if (!elf_ || elf_kind(elf_) != ELF_K_ELF || gelf_getclass(elf_) == ELFCLASSNONE)
-      return fail("damaged ELF header", error);
-    GElf_Ehdr eh;
-    if (!gelf_getehdr(elf_, &eh)) return fail("damaged ELF header", error);
-    machine_ = eh.e_machine;
-    // A file cut short or whose table points nowhere is damaged, not merely
-    // without sections.
-    if (elf_getshdrnum(elf_, &count_) != 0) return fail("damaged section table", error);
-    // libelf counts no sections at all when the table lies past the end.
-    if (count_ == 0 && eh.e_shnum == 0) return true;  // no sections at all
-    if (count_ == 0) {
-      error = "section table lies outside the file";
-      return false;
-    }
-    const size_t entry = gelf_fsize(elf_, ELF_T_SHDR, 1, EV_CURRENT);
-    if (entry == 0 || eh.e_shentsize != entry) {
-      error = "damaged section table (entries of " + std::to_string(eh.e_shentsize) + " bytes)";
-      return false;
-    }
-    if (eh.e_shoff > copy_.size() || count_ > (copy_.size() - eh.e_shoff) / entry) {
-      error = "section table lies outside the file";
-      return false;
-    }
-    if (elf_getshdrstrndx(elf_, &names_) != 0 || names_ >= count_)
-      return fail("damaged section table", error);
-    return true;
-  }
-
-  int elf_class() const { return gelf_getclass(elf_); }
-  int byte_order() const { return static_cast<unsigned char>(copy_[EI_DATA]); }
-  int machine() const { return machine_; }
-
-  // The bytes of the section called `name`. False when there is none
-  // (`found` false) or it is damaged.
-  bool section(const std::string &name, std::string &out, bool &found, std::string &error) {
-    found = false;
-    for (size_t i = 1; i < count_; i++) {
-      Elf_Scn *scn = elf_getscn(elf_, i);
-      GElf_Shdr sh;
-      if (!scn || !gelf_getshdr(scn, &sh)) return fail("damaged section table", error);
-      const char *n = elf_strptr(elf_, names_, sh.sh_name);
-      if (!n) return fail("damaged section names", error);
-      if (name != n) continue;
-      found = true;
-      Elf_Data *data = sh.sh_type == SHT_NOBITS ? nullptr : elf_getdata(scn, nullptr);
-      if (!data || (!data->d_buf && data->d_size)) return fail("damaged section " + name, error);
-      out.assign(static_cast<const char *>(data->d_buf), data->d_size);
-      return true;
-    }
-    error = "no " + name + " section";
+// Opens the file at `path` without waiting on a FIFO or device and reads it
+// whole, after its first bytes say it is an ELF file. False with `error` set
+// ("'PATH': reason") and `err` the system's code, or 0.
+bool read_file(const std::string &path, module_file &file, std::string &error, int &err) {
+  err = 0;
+  const auto refuse = [&](const std::string &why) {
+    error = "'" + path + "': " + why;
     return false;
-  }
-
-  // The global and weak dynamic symbols, defined and undefined.
-  bool symbols(elf_symbols &out, std::string &error) {
-    out = elf_symbols();
-    std::vector<symbol> all;
-    if (!dynamic_symbols(all, error)) return false;
-    for (const symbol &s : all)
-      (s.sym.st_shndx == SHN_UNDEF ? out.undefined : out.defined).push_back(s.name);
-    return true;
-  }
-
-  // Whether every definition of `name` among the dynamic symbols is a
-  // function lying within an executable section, which is what the loader
-  // may call. False with the reason in `error` when one is not, or when
-  // there is none.
-  bool entry_point(const char *name, std::string &error) {
-    std::vector<symbol> all;
-    if (!dynamic_symbols(all, error)) return false;
-    bool found = false;
-    for (const symbol &s : all) {
-      if (s.name != name || s.sym.st_shndx == SHN_UNDEF) continue;
-      found = true;
-      const unsigned type = GELF_ST_TYPE(s.sym.st_info);
-      if (type != STT_FUNC) {
-        error = std::string(name) + " is " + symbol_kind(type) + ", not a function";
-        return false;
-      }
-      // Reserved indices (absolute, common, extended) name no section here.
-      Elf_Scn *scn = s.sym.st_shndx < SHN_LORESERVE ? elf_getscn(elf_, s.sym.st_shndx) : nullptr;
-      GElf_Shdr sh;
-      if (!scn || !gelf_getshdr(scn, &sh)) {
-        error = std::string(name) + " lies in no section of the file";
-        return false;
-      }
-      const char *section = elf_strptr(elf_, names_, sh.sh_name);
-      const std::string label =
-          section && *section ? section : "section " + std::to_string(s.sym.st_shndx);
-      if (sh.sh_type == SHT_NOBITS ||
-          (sh.sh_flags & (SHF_ALLOC | SHF_EXECINSTR)) != (SHF_ALLOC | SHF_EXECINSTR)) {
-        error = std::string(name) + " lies in " + label + ", which is not executable";
-        return false;
-      }
-      if (s.sym.st_value < sh.sh_addr || s.sym.st_value - sh.sh_addr >= sh.sh_size) {
-        error = std::string(name) + " lies outside its section " + label;
-        return false;
-      }
-    }
-    if (!found) error = std::string(name) + " missing";
-    return found;
-  }
-
- private:
-  static bool fail(const std::string &what, std::string &error) {
-    const int code = elf_errno();
-    error = what;
-    if (code != 0) {
-      error += " (";
-      error += elf_errmsg(code);
-      error += ")";
-    }
-    return false;
-  }
-
-  // A global or weak dynamic symbol.
-  struct symbol {
-    std::string name;
-    GElf_Sym sym;
   };
-
-  bool dynamic_symbols(std::vector<symbol> &out, std::string &error) {
-    out.clear();
-    // On SPARC a file declares the application registers it uses in
-    // symbols of a type of their own (STT_SPARC_REGISTER): not names to
-    // resolve, so neither imports nor exports.
-    GElf_Ehdr eh;
-    const bool sparc =
-        gelf_getehdr(elf_, &eh) &&
-        (eh.e_machine == EM_SPARC || eh.e_machine == EM_SPARCV9 || eh.e_machine == EM_SPARC32PLUS);
-    for (size_t i = 1; i < count_; i++) {
-      Elf_Scn *scn = elf_getscn(elf_, i);
-      GElf_Shdr sh;
-      if (!scn || !gelf_getshdr(scn, &sh)) return fail("damaged section table", error);
-      if (sh.sh_type != SHT_DYNSYM) continue;
-      const size_t entry = gelf_fsize(elf_, ELF_T_SYM, 1, EV_CURRENT);
-      Elf_Data *data = elf_getdata(scn, nullptr);
-      if (!data || entry == 0 || sh.sh_entsize != entry)
-        return fail("damaged dynamic symbols", error);
-      const size_t count = data->d_size / entry;
-      for (size_t k = 1; k < count; k++) {
-        GElf_Sym sym;
-        if (!gelf_getsym(data, static_cast<int>(k), &sym))
-          return fail("damaged dynamic symbols", error);
-        const unsigned bind = GELF_ST_BIND(sym.st_info);
-        if (bind != STB_GLOBAL && bind != STB_WEAK) continue;
-        if (sparc && GELF_ST_TYPE(sym.st_info) == STT_SPARC_REGISTER) continue;
-        const char *name = elf_strptr(elf_, sh.sh_link, sym.st_name);
-        if (!name) return fail("damaged dynamic symbol names", error);
-        out.push_back({name, sym});
-      }
-      return true;
-    }
-    return true;  // no dynamic symbols at all
-  }
-
-  static std::string symbol_kind(unsigned type) {
-    switch (type) {
-      case STT_NOTYPE:
-        return "a symbol without a type";
-      case STT_OBJECT:
-        return "a data object";
-      case STT_TLS:
-        return "thread-local data";
-      case STT_GNU_IFUNC:
-        return "an indirect function";
-      default:
-        return "a symbol of type " + std::to_string(type);
-    }
-  }
-
-  std::string copy_;
-  Elf *elf_ = nullptr;
-  int machine_ = EM_NONE;
-  size_t count_ = 0;  // sections, the null section 0 included
-  size_t names_ = 0;  // the section holding the section names
-};
-
-bool defines(const elf_symbols &syms, const char *name) {
-  return std::find(syms.defined.begin(), syms.defined.end(), name) != syms.defined.end();
+  file.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st;
+  if (file.fd < 0 || fstat(file.fd, &st) != 0) return err = errno, refuse(strerror(err));
+  if (!S_ISREG(st.st_mode)) return refuse("not a regular file");
+  if (st.st_size > kMaxModuleFile)
+    return refuse("too large for a module (" + std::to_string(st.st_size) +
+                  " bytes; a module is at most " + std::to_string(kMaxModuleFile >> 20) + " MiB)");
+  file.dev = st.st_dev;
+  file.ino = st.st_ino;
+  file.changed = st.st_ctim;
+  file.owner = st.st_uid;
+  file.mode = st.st_mode;
+  char magic[SELFMAG];
+  if (st.st_size < SELFMAG || !read_all(file.fd, magic, SELFMAG, err) ||
+      memcmp(magic, ELFMAG, SELFMAG) != 0)
+    return refuse(err ? strerror(err) : "not an ELF file");
+  file.bytes.resize(static_cast<size_t>(st.st_size));
+  if (!read_all(file.fd, file.bytes.data(), file.bytes.size(), err))
+    return refuse(err ? strerror(err) : "file shrank while read");
+  return true;
 }
 
 // What is missing from a registered map, or null when nothing is.
@@ -317,143 +121,148 @@ const char *incomplete(const kelb_partition_map *map) {
   return nullptr;
 }
 
-}  // namespace
-
-namespace {
-
-// Reads the module file at `path` and hands it, opened, to `use`, which
-// returns false with the reason in `error`. Every failure names the file.
-template <class Use>
-bool with_elf_file(const std::string &path, std::string &error, Use use) {
-  module_file file;
-  int err;
-  if (!read_file(path, file, error, err)) return false;
-  elf_image elf(file.bytes.data(), file.bytes.size());
-  if (elf.open(error) && use(elf)) return true;
-  error = "'" + path + "': " + error;
-  return false;
-}
-
-}  // namespace
-
-bool read_elf_section(const std::string &path, const std::string &name, std::string &out,
-                      std::string &error) {
-  bool found;
-  return with_elf_file(path, error,
-                       [&](elf_image &elf) { return elf.section(name, out, found, error); });
-}
-
-bool read_elf_symbols(const std::string &path, elf_symbols &out, std::string &error) {
-  return with_elf_file(path, error, [&](elf_image &elf) { return elf.symbols(out, error); });
-}
-
-// The ELF header of the running program, of the host's own class (defined
-// by the linker).
-extern "C" const ElfW(Ehdr) __ehdr_start;
-
-namespace {
-
-constexpr int kHostByteOrder =
-    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? ELFDATA2LSB : ELFDATA2MSB;
-
-// The machine (e_machine) of the running program, which is the machine of
-// every module it can load: read from its own ELF header, which the linker
-// places in memory and names __ehdr_start (so it holds under an emulator,
-// where /proc/self/exe may be the emulator's or unreadable).
-int host_machine() { return __ehdr_start.e_machine; }
-
-std::string machine_name(int machine) {
-  static const struct {
-    int machine;
-    const char *name;
-  } kNames[] = {{EM_386, "i386"},        {EM_X86_64, "x86-64"},      {EM_ARM, "ARM"},
-                {EM_AARCH64, "AArch64"}, {EM_RISCV, "RISC-V"},       {EM_PPC, "PowerPC"},
-                {EM_PPC64, "PowerPC64"}, {EM_S390, "S/390"},         {EM_MIPS, "MIPS"},
-                {EM_SPARC, "SPARC"},     {EM_SPARCV9, "SPARC V9"},   {EM_IA_64, "IA-64"},
-                {EM_68K, "m68k"},        {EM_SH, "SuperH"},          {EM_PARISC, "PA-RISC"},
-                {EM_ALPHA, "Alpha"},     {EM_LOONGARCH, "LoongArch"}};
-  for (const auto &k : kNames)
-    if (k.machine == machine) return k.name;
-  return "machine " + std::to_string(machine);
-}
-
-// inspect_module without the path: false with the reason in `error`.
-bool check_module(const void *bytes, size_t size, std::string &name, std::string &error) {
-  elf_image elf(bytes, size);
-  if (!elf.open(error)) return false;
-  if (elf.elf_class() != kHostClass) {
-    error = std::string(elf.elf_class() == ELFCLASS32 ? "a 32-bit" : "a 64-bit") +
-            " ELF file; this host loads " + (kHostClass == ELFCLASS64 ? "64-bit" : "32-bit") +
-            " modules";
-    return false;
-  }
-  if (elf.byte_order() != kHostByteOrder) {
-    const auto order = [](int data) {
-      return data == ELFDATA2MSB ? "big-endian" : "little-endian";
-    };
-    error = std::string("a ") + order(elf.byte_order()) + " ELF file; this host loads " +
-            order(kHostByteOrder) + " modules";
-    return false;
-  }
-  const int host = host_machine();
-  if (elf.machine() != host) {
-    error = "built for " + machine_name(elf.machine()) + "; this host loads " + machine_name(host) +
-            " modules";
-    return false;
-  }
-  std::string section;
-  bool found;
-  if (!elf.section(".modname", section, found, error)) return false;
-  section.resize(strnlen(section.c_str(), section.size()));
-  if (section.empty()) {
-    error = "empty .modname section";
-    return false;
-  }
-  elf_symbols syms;
-  if (!elf.symbols(syms, error)) return false;
-  if (!defines(syms, "kelb_mod_init") || !defines(syms, "kelb_mod_fini")) {
-    error = "kelb_mod_init or kelb_mod_fini missing";
-    return false;
-  }
-  // The loader calls these two: data under their names would be run as code.
-  if (!elf.entry_point("kelb_mod_init", error) || !elf.entry_point("kelb_mod_fini", error))
-    return false;
-  name = section;
-  return true;
-}
-
 // Every module loaded and not yet unloaded, in load order.
 std::vector<kelb_module *> g_loaded;
 
-// A sealed in-memory file holding `bytes`, its name `label` (what
-// /proc/self/maps shows): no one can change, grow or shrink it. -1 with
-// `error` set on failure.
-int sealed_copy(const std::string &bytes, const std::string &label, std::string &error) {
+// A name for the object at `file` (a descriptor's /proc/self/fd/N, or a
+// path), unique in this process: the dynamic loader knows objects by the
+// name they were opened with and hands back one still mapped (a module that
+// cannot be unloaded) for a name reused. The serial number is spelt in
+// "./" and "/" steps that the system reads as nothing.
+std::string unique_name(const std::string &folder, const std::string &file) {
+  static unsigned long serial = 0;
+  std::string name = folder + "/";
+  for (unsigned long s = ++serial; s; s >>= 1) name += s & 1 ? "./" : "/";
+  return name + file;
+}
+
+// A path under which dlopen finds the object of descriptor `fd` through
+// /proc, or "" when /proc does not show it (not mounted, as in a chroot).
+std::string proc_name(int fd) {
+  const std::string name = unique_name("/proc/self/fd", std::to_string(fd));
+  struct stat via, held;
+  if (stat(name.c_str(), &via) != 0 || fstat(fd, &held) != 0 || via.st_dev != held.st_dev ||
+      via.st_ino != held.st_ino)
+    return std::string();
+  return name;
+}
+
+// Writes `bytes` to `fd` whole. A file-size limit makes the write fail
+// rather than end the process: a program that only reads must not die
+// writing its copy. The reason in `error` on failure.
+bool write_copy(int fd, const std::string &bytes, std::string &error) {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      bytes.size() > limit.rlim_cur) {
+    error = "the file-size limit (" + std::to_string(limit.rlim_cur) + " bytes) is below its size";
+    return false;
+  }
+  struct sigaction ignore = {}, old;
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &old);
+  size_t done = 0;
+  int err = 0;
+  while (done < bytes.size() && err == 0) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0)
+      done += static_cast<size_t>(n);
+    else if (n == 0 || errno != EINTR)
+      err = n < 0 ? errno : EIO;
+  }
+  sigaction(SIGXFSZ, &old, nullptr);
+  if (err != 0) error = strerror(err);
+  return err == 0;
+}
+
+// One way of giving dlopen the checked bytes: the name to open, what to
+// undo once it is open, and the words --debug=modules uses for it.
+struct loadable {
+  std::string name;
+  int fd = -1;
+  std::string folder, file;  // a private copy's, removed once open
+  std::string way;
+
+  loadable() = default;
+  loadable(const loadable &) = delete;
+  loadable &operator=(const loadable &) = delete;
+  ~loadable() {
+    if (fd >= 0) close(fd);
+    if (!file.empty()) unlink((folder + "/" + file).c_str());
+    if (!folder.empty()) rmdir(folder.c_str());
+  }
+};
+
+// A sealed in-memory file holding the bytes, its name `label` (what
+// /proc/self/maps shows): no one can change, grow or shrink it.
+bool in_memory(const module_file &src, const std::string &label, loadable &out,
+               std::string &error) {
   // Where memfd files are made non-executable unless asked, the copy must
   // say it is code; kernels that predate the flag refuse it.
-  int fd = memfd_create(label.c_str(), MFD_CLOEXEC | MFD_ALLOW_SEALING | MFD_EXEC);
-  if (fd < 0 && errno == EINVAL) fd = memfd_create(label.c_str(), MFD_CLOEXEC | MFD_ALLOW_SEALING);
-  if (fd < 0) {
-    error = std::string("cannot make an in-memory copy: ") + strerror(errno);
-    return -1;
+  out.fd = memfd_create(label.c_str(), MFD_CLOEXEC | MFD_ALLOW_SEALING | MFD_EXEC);
+  if (out.fd < 0 && errno == EINVAL)
+    out.fd = memfd_create(label.c_str(), MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (out.fd < 0) return error = strerror(errno), false;
+  if (!write_copy(out.fd, src.bytes, error)) return false;
+  if (fcntl(out.fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0)
+    return error = std::string("cannot seal it: ") + strerror(errno), false;
+  out.name = proc_name(out.fd);
+  if (out.name.empty()) return error = "/proc does not show it", false;
+  out.way = "through a sealed in-memory copy";
+  return true;
+}
+
+// A copy in a folder of its own that only this user can write, in the
+// first temporary folder that takes one and lets programs run from it.
+bool private_copy(const module_file &src, const std::string &label, loadable &out,
+                  std::string &error) {
+  const char *env = getenv("TMPDIR");
+  for (const std::string base : {env && *env ? env : "/tmp", "/var/tmp", "/dev/shm"}) {
+    struct statvfs fs;
+    if (statvfs(base.c_str(), &fs) != 0 || (fs.f_flag & ST_NOEXEC)) continue;
+    std::string folder = base + "/kelb-probe-XXXXXX";
+    if (!mkdtemp(folder.data())) continue;
+    out.folder = folder;
+    const int fd = open((folder + "/" + label).c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0500);
+    if (fd < 0) return error = folder + ": " + strerror(errno), false;
+    out.file = label;
+    const bool written = write_copy(fd, src.bytes, error);
+    if (close(fd) != 0 && written) error = strerror(errno);
+    if (!written || !error.empty()) return error = folder + ": " + error, false;
+    out.name = unique_name(folder, label);
+    out.way = "through a private copy in " + base;
+    return true;
   }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = std::string("cannot make an in-memory copy: ") + strerror(n < 0 ? errno : EIO);
-      close(fd);
-      return -1;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
-    error = std::string("cannot seal the in-memory copy: ") + strerror(errno);
-    close(fd);
-    return -1;
-  }
-  return fd;
+  return error = "no temporary folder takes one", false;
+}
+
+// The module file itself, through the descriptor its bytes were read from,
+// when none but its owner, who is this user or the administrator, can
+// write it: no one else can change it between the check and the load.
+bool file_itself(const module_file &src, loadable &out, std::string &error) {
+  if ((src.owner != 0 && src.owner != geteuid()) || (src.mode & (S_IWGRP | S_IWOTH)))
+    return error = "others may write it", false;
+  out.name = proc_name(src.fd);
+  if (out.name.empty()) return error = "/proc does not show it", false;
+  out.way = "from the file itself (only its owner may write it)";
+  return true;
+}
+
+// Readies the checked bytes of `src` for dlopen, the first way that works;
+// null with every way's reason in `error`.
+std::unique_ptr<loadable> make_loadable(const module_file &src, const std::string &path,
+                                        std::string &error) {
+  const std::string label = path.substr(path.find_last_of('/') + 1).substr(0, 200);
+  std::string memory, folder, itself;
+  auto out = std::make_unique<loadable>();
+  if (in_memory(src, label, *out, memory)) return out;
+  out = std::make_unique<loadable>();
+  if (private_copy(src, label, *out, folder)) return out;
+  out = std::make_unique<loadable>();
+  if (file_itself(src, *out, itself)) return out;
+  error = "no way to load the bytes checked (in-memory copy: " + memory +
+          "; private copy: " + folder + "; the file itself: " + itself + ")";
+  return nullptr;
 }
 
 // dlerror()'s text without the name dlopen was given, which is the copy's
@@ -517,16 +326,39 @@ bool refused(const kelb_module *m, std::string &why, kelb_err_t &code) {
   return false;
 }
 
-}  // namespace
+// Runs the kelb_mod_init of the module `m` just opened, and keeps it
+// unless what it registered is refused.
+kelb_module *start(std::unique_ptr<kelb_module> m, const std::string &way) {
+  const std::string path = m->info.path;
+  auto init = reinterpret_cast<mod_init_fn>(dlsym(m->dl, "kelb_mod_init"));
+  auto fini = reinterpret_cast<mod_fini_fn>(dlsym(m->dl, "kelb_mod_fini"));
+  if (!init || !fini) {
+    dlclose(m->dl);
+    kelb_error(KELB_ERR_BAD_MODULE,
+               "cannot load module '%s': kelb_mod_init or kelb_mod_fini missing", path.c_str());
+    return nullptr;
+  }
+  std::vector<kelb_partition_map *> before;
+  for (kelb_partition_map *p = maps(); p; p = p->next) before.push_back(p);
+  init(m.get());
+  for (kelb_partition_map *p = maps(); p; p = p->next)
+    if (std::find(before.begin(), before.end(), p) == before.end()) m->info.maps.push_back(p);
 
-bool inspect_module(const void *bytes, size_t size, const std::string &path, std::string &name,
-                    std::string &error) {
-  if (check_module(bytes, size, name, error)) return true;
-  error = "'" + path + "': " + error;
-  return false;
+  std::string why;
+  kelb_err_t code;
+  if (refused(m.get(), why, code)) {
+    unload_module(m.release());
+    kelb_error(code, "cannot load module '%s': %s", path.c_str(), why.c_str());
+    return nullptr;
+  }
+  g_loaded.push_back(m.get());
+  kelb_real_dprintf("host/modules", __LINE__, "modules", "module '%s' loaded from '%s' %s\n",
+                    m->info.name.c_str(), path.c_str(), way.c_str());
+  return m.release();
 }
 
-kelb_module *load_module(const std::string &path) {
+// load_module, which may run out of memory.
+kelb_module *load(const std::string &path) {
   module_file file;
   std::string name, error;
   int err;
@@ -536,7 +368,8 @@ kelb_module *load_module(const std::string &path) {
     return nullptr;
   }
   for (kelb_module *m : g_loaded) {
-    if (m->dev == file.dev && m->ino == file.ino) {  // the same file by another name
+    if (m->dev == file.dev && m->ino == file.ino && m->changed.tv_sec == file.changed.tv_sec &&
+        m->changed.tv_nsec == file.changed.tv_nsec) {  // the same file by another name
       m->loads++;
       return m;
     }
@@ -552,70 +385,48 @@ kelb_module *load_module(const std::string &path) {
                name.c_str(), other->info.path.c_str());
     return nullptr;
   }
-
   // What dlopen maps is the checked bytes themselves, not the file again: a
   // file renamed over this one or written meanwhile changes nothing.
-  const std::string base = path.substr(path.find_last_of('/') + 1);
-  const int copy = sealed_copy(file.bytes, base.substr(0, 200), error);
-  if (copy < 0) {
+  const std::unique_ptr<loadable> copy = make_loadable(file, path, error);
+  if (!copy) {
     kelb_error(KELB_ERR_BAD_MODULE, "cannot load module '%s': %s", path.c_str(), error.c_str());
     return nullptr;
   }
-  const std::string opened = "/proc/self/fd/" + std::to_string(copy);
-  // The dynamic loader knows objects by the name they were opened with; one
-  // still mapped under this name would be handed back instead of the copy.
-  if (void *stale = dlopen(opened.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
-    dlclose(stale);
-    close(copy);
-    kelb_error(KELB_ERR_BAD_MODULE, "cannot load module '%s': %s names an object still loaded",
-               path.c_str(), opened.c_str());
-    return nullptr;
-  }
-  // RTLD_NOW: a module calling a service the host lacks fails here, not in
-  // the middle of a walk.
-  void *dl = dlopen(opened.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!dl) {
-    const std::string why = load_error(opened);
-    close(copy);
-    kelb_error(KELB_ERR_BAD_MODULE, "cannot load module '%s': %s", path.c_str(), why.c_str());
-    return nullptr;
-  }
-  auto init = reinterpret_cast<mod_init_fn>(dlsym(dl, "kelb_mod_init"));
-  auto fini = reinterpret_cast<mod_fini_fn>(dlsym(dl, "kelb_mod_fini"));
-  if (!init || !fini) {
-    dlclose(dl);
-    close(copy);
-    kelb_error(KELB_ERR_BAD_MODULE,
-               "cannot load module '%s': kelb_mod_init or kelb_mod_fini missing", path.c_str());
-    return nullptr;
-  }
-
-  kelb_module *m = new kelb_module();
-  m->dl = dl;
-  m->copy_fd = copy;
-  m->file_fd = file.fd;
-  file.fd = -1;
+  auto m = std::make_unique<kelb_module>();
   m->dev = file.dev;
   m->ino = file.ino;
+  m->changed = file.changed;
   m->info.path = path;
   m->info.name = name;
-  std::vector<kelb_partition_map *> before;
-  for (kelb_partition_map *p = maps(); p; p = p->next) before.push_back(p);
-  init(m);
-  for (kelb_partition_map *p = maps(); p; p = p->next)
-    if (std::find(before.begin(), before.end(), p) == before.end()) m->info.maps.push_back(p);
-
-  std::string why;
-  kelb_err_t code;
-  if (refused(m, why, code)) {
-    unload_module(m);
-    kelb_error(code, "cannot load module '%s': %s", path.c_str(), why.c_str());
+  // RTLD_NOW: a module calling a service the host lacks fails here, not in
+  // the middle of a walk.
+  m->dl = dlopen(copy->name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!m->dl) {
+    kelb_error(KELB_ERR_BAD_MODULE, "cannot load module '%s': %s", path.c_str(),
+               load_error(copy->name).c_str());
     return nullptr;
   }
-  g_loaded.push_back(m);
-  kelb_real_dprintf("host/modules", __LINE__, "modules", "module '%s' loaded from '%s'\n",
-                    name.c_str(), path.c_str());
-  return m;
+  const std::string way = copy->way;
+  return start(std::move(m), way);
+}
+
+}  // namespace
+
+bool read_module_file(const std::string &path, std::string &bytes, std::string &error) {
+  module_file file;
+  int err;
+  if (!read_file(path, file, error, err)) return false;
+  bytes.swap(file.bytes);
+  return true;
+}
+
+kelb_module *load_module(const std::string &path) {
+  try {
+    return load(path);
+  } catch (const std::bad_alloc &) {
+    kelb_error(KELB_ERR_OUT_OF_MEMORY, "cannot load module '%s': out of memory", path.c_str());
+    return nullptr;
+  }
 }
 
 void unload_module(kelb_module *module) {
@@ -625,8 +436,6 @@ void unload_module(kelb_module *module) {
   // A map left in the list would point into unmapped memory after dlclose.
   for (kelb_partition_map *map : module->info.maps) kelb_partition_map_unregister(map);
   dlclose(module->dl);
-  close(module->copy_fd);
-  close(module->file_fd);
   g_loaded.erase(std::remove(g_loaded.begin(), g_loaded.end(), module), g_loaded.end());
   delete module;
 }
@@ -666,9 +475,15 @@ std::vector<std::string> default_module_dirs() {
   std::vector<std::string> dirs;
   char self[4096];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return dirs;
-  self[n] = '\0';
-  std::string dir(self);
+  std::string dir;
+  if (n > 0) {
+    dir.assign(self, static_cast<size_t>(n));
+  } else {
+    // Without /proc (a chroot), the path the program was started by.
+    const char *started = reinterpret_cast<const char *>(getauxval(AT_EXECFN));
+    if (!started || !strchr(started, '/')) return dirs;
+    dir = started;
+  }
   dir.erase(dir.find_last_of('/'));
   // Installed: bin/kelb-probe finds lib/kelb (or the multiarch library
   // folder) through the path between the two, whatever the prefix.

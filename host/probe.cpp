@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -626,5 +627,11 @@ int main(int argc, char **argv) {
   // standard output then fail as they should instead of landing in a file.
   for (int fd = 0; fd <= 2; fd++)
     if (fcntl(fd, F_GETFD) < 0) open("/dev/null", O_RDONLY);
-  return close_output(probe(argc, argv));
+  try {
+    return close_output(probe(argc, argv));
+  } catch (const std::bad_alloc &) {
+    // Memory ran out outside the module loader, which says so itself.
+    fputs("kelb-probe: out of memory\n", stderr);
+    return 1;
+  }
 }

@@ -3,7 +3,9 @@
 // printing and the list of partition maps.
 
 #include "host/kelb_host.h"
+#ifdef KELB_HOST_FAULTS
 #include "host/kelb_host_faults.h"
+#endif
 
 #include <cctype>
 #include <climits>
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 extern "C" {
 kelb_err_t kelb_errno = KELB_ERR_NONE;
@@ -20,9 +23,11 @@ namespace {
 
 std::string g_message;
 
+#ifdef KELB_HOST_FAULTS
 unsigned long g_malloc_calls = 0;
 unsigned long g_malloc_fail_at = 0;  // call number that fails; 0: none
 long g_live = 0;
+#endif
 
 bool g_debug_set = false;  // false: KELB_DEBUG decides
 std::string g_debug;
@@ -67,38 +72,69 @@ int digit_value(char c) {
   return 99;
 }
 
+// kelb_real_dprintf's work, which may run out of memory.
+void debug_line(const char *file, int line, const char *condition, const char *fmt, va_list ap)
+    KELB_PRINTF(4, 0);
+void debug_line(const char *file, int line, const char *condition, const char *fmt, va_list ap) {
+  if (!kelb_host::debug_enabled(condition)) return;
+  std::string text =
+      std::string(file ? file : "?") + ":" + std::to_string(line) + ": " + vformat(fmt, ap);
+  if (g_debug_sink) {
+    g_debug_sink(text);
+  } else {
+    // Names and types in these lines come from the disk.
+    const bool newline = !text.empty() && text.back() == '\n';
+    if (newline) text.pop_back();
+    fputs((kelb_host::printable(text) + (newline ? "\n" : "")).c_str(), stderr);
+    fflush(stderr);
+  }
+}
+
 }  // namespace
 
 extern "C" {
 
+// The services below are called from modules, built without exceptions:
+// nothing may be thrown through them, so memory running out is caught here.
+
 kelb_err_t kelb_error(kelb_err_t code, const char *fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  g_message = fmt ? vformat(fmt, ap) : std::string();
+  try {
+    g_message = fmt ? vformat(fmt, ap) : std::string();
+  } catch (const std::bad_alloc &) {
+    g_message.assign("out of memory");  // within the string's own room: no allocation
+  }
   va_end(ap);
   kelb_errno = code;
   return code;
 }
 
 void *kelb_malloc(size_t size) {
+#ifdef KELB_HOST_FAULTS
   g_malloc_calls++;
   if (g_malloc_fail_at != 0 && g_malloc_calls == g_malloc_fail_at) {
     g_malloc_fail_at = 0;
     kelb_error(KELB_ERR_OUT_OF_MEMORY, "out of memory (allocation of %zu bytes)", size);
     return nullptr;
   }
+#endif
   void *p = malloc(size ? size : 1);
   if (!p) {
     kelb_error(KELB_ERR_OUT_OF_MEMORY, "out of memory (allocation of %zu bytes)", size);
     return nullptr;
   }
+#ifdef KELB_HOST_FAULTS
   g_live++;
+#endif
   return p;
 }
 
 void kelb_free(void *ptr) {
   if (!ptr) return;
+#ifdef KELB_HOST_FAULTS
   g_live--;
+#endif
   free(ptr);
 }
 
@@ -156,21 +192,14 @@ void *kelb_memmove(void *dest, const void *src, size_t n) { return memmove(dest,
 int kelb_strcmp(const char *s1, const char *s2) { return strcmp(s1, s2); }
 
 void kelb_real_dprintf(const char *file, int line, const char *condition, const char *fmt, ...) {
-  if (!kelb_host::debug_enabled(condition)) return;
   va_list ap;
   va_start(ap, fmt);
-  std::string text =
-      std::string(file ? file : "?") + ":" + std::to_string(line) + ": " + vformat(fmt, ap);
-  va_end(ap);
-  if (g_debug_sink) {
-    g_debug_sink(text);
-  } else {
-    // Names and types in these lines come from the disk.
-    const bool newline = !text.empty() && text.back() == '\n';
-    if (newline) text.pop_back();
-    fputs((kelb_host::printable(text) + (newline ? "\n" : "")).c_str(), stderr);
-    fflush(stderr);
+  try {
+    debug_line(file, line, condition, fmt, ap);
+  } catch (const std::bad_alloc &) {
+    // A debug line that cannot be made is left out.
   }
+  va_end(ap);
 }
 
 void kelb_partition_map_register(kelb_partition_map *map) {
@@ -206,6 +235,7 @@ void clear_error() {
   g_message.clear();
 }
 
+#ifdef KELB_HOST_FAULTS
 void fail_nth_malloc(unsigned long n) { g_malloc_fail_at = n ? g_malloc_calls + n : 0; }
 
 unsigned long malloc_calls() { return g_malloc_calls; }
@@ -216,6 +246,7 @@ void reset_counters() {
   g_malloc_calls = 0;
   g_malloc_fail_at = 0;
 }
+#endif
 
 void set_debug(const std::string &conditions) {
   g_debug_set = true;

@@ -176,14 +176,20 @@ EOF
 cmp -s "$work/sun-rel.expected" "$work/sun-rel.out" ||
   { diff "$work/sun-rel.expected" "$work/sun-rel.out" >&2 || true; fail "kelb-probe sun.img"; }
 
-# The modules it loaded are the installed ones, found beside the program.
+# The modules it loaded are the installed ones, found beside the program,
+# each from a sealed in-memory copy of the bytes checked.
 KELB_DEBUG=modules kelb-probe "$work/data/sun.img" 2>"$work/loaded.log" >/dev/null
-sed -n "s/.*: module '[^']*' loaded from '\(.*\)'\$/\1/p" "$work/loaded.log" | sort -u >"$work/loaded"
+sed -n "s/.*: module '[^']*' loaded from '\(.*\)' through a sealed in-memory copy\$/\1/p" \
+  "$work/loaded.log" | sort -u >"$work/loaded"
 [ "$(wc -l <"$work/loaded")" -eq 4 ] || fail "kelb-probe loaded $(wc -l <"$work/loaded") modules, not 4"
 while read -r mod; do
   [ "$(realpath "$(dirname "$mod")")" = "$(realpath "$root$module_dir")" ] ||
     fail "kelb-probe loaded $mod, not a module of $root$module_dir"
 done <"$work/loaded"
+
+# The installed program carries no failure knobs for the tests.
+knobs=$(nm -DC "$root/usr/bin/kelb-probe" | grep -E 'fail_reads_at|fail_nth_malloc|live_allocations|malloc_calls|read_count' || true)
+[ -z "$knobs" ] || fail "kelb-probe exports the tests' failure knobs: $knobs"
 
 # KELB_MODULE_DIR and --modules still override the installed folder.
 status=0

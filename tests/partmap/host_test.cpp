@@ -81,6 +81,10 @@ const char kHostMachineName[] = "ARM";
 #error "name this machine as the host names it"
 #endif
 #endif
+// The host's class and byte order, as refusals name them.
+const std::string kHostBuild =
+    std::string(sizeof(void *) == 8 ? "64-bit" : "32-bit") + ", " +
+    (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? "big-endian" : "little-endian");
 
 TEST_F(HostTest, ReadsMayStartInsideASectorAndRunAcrossSectors) {
   std::vector<uint8_t> bytes = Numbered(4);
@@ -433,26 +437,25 @@ TEST_F(HostTest, DamagedModuleFilesAreRefusedWithTheReason) {
   std::string foreign = sound;
   const uint16_t machine = kOtherMachine;  // e_machine, in the file's (the host's) byte order
   memcpy(foreign.data() + offsetof(Elf64_Ehdr, e_machine), &machine, sizeof machine);
-  EXPECT_EQ(Refusal(foreign), std::string("'x.mod': built for ") + kOtherMachineName +
-                                  "; this host loads " + kHostMachineName + " modules");
+  EXPECT_EQ(Refusal(foreign), std::string("'x.mod': built for ") + kOtherMachineName + " (" +
+                                  kHostBuild + "); this host loads " + kHostMachineName +
+                                  " modules");
 
   // Seeds written by fuzz/make_seeds.py: small x86 files laid out as
-  // modules. A host of another class, byte order or machine refuses them for
-  // that first, in that order.
+  // modules. A host of another machine, class or byte order refuses them for
+  // that first, naming the machine they were built for.
   const bool wide = sizeof(void *) == 8;
   const bool bigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
   const auto refusal = [&](bool seedWide, bool seedBig, const std::string &reason) {
+    const std::string seed_machine = seedWide ? "x86-64" : "i386";
     std::string why = reason;
-    if (seedWide != wide)
-      why = std::string(seedWide ? "a 64-bit" : "a 32-bit") + " ELF file; this host loads " +
-            (wide ? "64-bit" : "32-bit") + " modules";
-    else if (seedBig != bigEndian)
-      why = std::string(seedBig ? "a big-endian" : "a little-endian") +
-            " ELF file; this host loads " + (bigEndian ? "big-endian" : "little-endian") +
+    if (seedWide != wide || seedBig != bigEndian || seed_machine != kHostMachineName) {
+      const std::string build = std::string(seedWide ? "64-bit" : "32-bit") + ", " +
+                                (seedBig ? "big-endian" : "little-endian");
+      why = "built for " + seed_machine + " (" + build + "); this host loads " + kHostMachineName +
+            (seed_machine == kHostMachineName ? std::string(" (") + kHostBuild + ")" : "") +
             " modules";
-    else if (std::string(seedWide ? "x86-64" : "i386") != kHostMachineName)
-      why = std::string("built for ") + (seedWide ? "x86-64" : "i386") + "; this host loads " +
-            kHostMachineName + " modules";
+    }
     return why.empty() ? std::string("accepted") : "'x.mod': " + why;
   };
   const std::string seeds = KELB_SOURCE_DIR "/fuzz/corpus/module_file/";
@@ -464,13 +467,20 @@ TEST_F(HostTest, DamagedModuleFilesAreRefusedWithTheReason) {
       {"sound", true, false, ""},
       {"wrong_class", false, false, ""},
       {"sound_big_endian", true, true, ""},
+      {"no_program_headers", true, false, "no program headers"},
+      {"segment_past_the_end", true, false,
+       "segment 0 (offset 0x0, 66440 bytes) lies outside the file (904 bytes)"},
+      {"writable_code", true, false, "segment 0 is both writable and executable"},
+      {"needs_a_library", true, false,
+       "it needs the library 'libc.so.6'; a module links against nothing"},
+      {"imports_the_c_library", true, false,
+       "it imports 'write', which the boot loader does not offer"},
       // Entry points the loader would call that are no code.
       {"entry_points_are_data", true, false, "kelb_mod_init is a data object, not a function"},
       {"entry_points_not_executable", true, false,
-       "kelb_mod_init lies in .modname, which is not executable"},
-      {"entry_points_in_no_section", true, false, "kelb_mod_init lies in no section of the file"},
-      {"entry_points_past_their_section", true, false,
-       "kelb_mod_init lies outside its section .text"}};
+       "kelb_mod_init lies outside the module's executable segments"},
+      {"entry_points_past_the_code", true, false,
+       "kelb_mod_init lies outside the module's executable segments"}};
   for (const auto &k : kSeeds)
     EXPECT_EQ(Refusal(ReadFileBytes(seeds + k.seed)), refusal(k.wide, k.big, k.reason)) << k.seed;
 

@@ -461,7 +461,10 @@ TEST_F(ProbeTest, MessagesSayWhatHappened) {
   EXPECT_EQ(r.status, 1);
   const std::string built_for =
       "kelb-probe: cannot load module '" + arm + "/sun.mod': built for " + machine_name;
-  EXPECT_EQ(r.err.rfind(built_for + "; this host loads ", 0), 0u) << r.err;
+  const std::string build =
+      std::string(sizeof(void *) == 8 ? "64-bit" : "32-bit") + ", " +
+      (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? "big-endian" : "little-endian");
+  EXPECT_EQ(r.err.rfind(built_for + " (" + build + "); this host loads ", 0), 0u) << r.err;
   EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
 
   const std::vector<std::pair<std::string, std::string>> refused = {
@@ -504,7 +507,8 @@ TEST_F(ProbeTest, OneModuleAndOneMapOfEachName) {
     EXPECT_EQ(r.out.find(": sun_partition_map ("), r.out.rfind(": sun_partition_map (")) << r.out;
     EXPECT_EQ(Table(r.out, "sun_partition_map").size(), args.size() == 3 ? 2u : 1u) << r.out;
     ProgramRun debug = Probe({"--debug=modules", args[0], args[1], args[2]});
-    const std::string loaded = ": module 'sun' loaded from '" + dir + "/sun-again.mod'\n";
+    const std::string loaded =
+        ": module 'sun' loaded from '" + dir + "/sun-again.mod' through a sealed in-memory copy\n";
     EXPECT_NE(debug.err.find(loaded), std::string::npos) << debug.err;
     EXPECT_EQ(debug.err.find("loaded from"), debug.err.rfind("loaded from")) << debug.err;
     EXPECT_EQ(r.err, "kelb-probe: cannot load module '" + dir +
