@@ -2,10 +2,10 @@
 #include "tool/lumvane.h"
 
 #include "diskobject/DiskObject.h"
+#include "platform/blockreader.h"
 #include "platform/folder.h"
 #include "platform/fsinfo.h"
 #include "platform/interrupt.h"
-#include "platform/iobuffer.h"
 #include "platform/path_traits.h"
 
 #include <algorithm>
@@ -13,24 +13,21 @@
 
 namespace {
 
-// Images are copied through a buffer of this size, so memory stays the same
-// whatever the size of an image or of the input.
-constexpr size_t kCopyBufferSize = 1024 * 1024;
-
 enum class CopyResult { Done, ReadFailed, WriteFailed };
 
-// Copies [start, start + length) of input to output. An input that ends
-// before the range does (it became shorter since the scan) is a failed read.
-CopyResult CopyRange(CFile& input, CFile& output, ULONGLONG start, ULONGLONG length,
-                     unsigned char* buffer) {
-  if (length == 0) return CopyResult::Done;
-  if (input.Seek(static_cast<LONGLONG>(start), CFile::begin) < 0) return CopyResult::ReadFailed;
+// Copies [start, start + length) of input to output, a piece at a time, so
+// memory stays the same whatever the size of an image or of the input. An
+// input that ends before the range does (it became shorter since the scan)
+// is a failed read.
+CopyResult CopyRange(CRangeReader& input, CFile& output, ULONGLONG start, ULONGLONG length) {
   while (length > 0) {
-    const ULONGLONG want = std::min<ULONGLONG>(length, kCopyBufferSize);
-    const LONGLONG got = input.Read(buffer, want);
-    if (got <= 0) return CopyResult::ReadFailed;
-    if (!output.Write(buffer, static_cast<ULONGLONG>(got))) return CopyResult::WriteFailed;
-    length -= static_cast<ULONGLONG>(got);
+    const size_t want = static_cast<size_t>(std::min<ULONGLONG>(length, CRangeReader::kPieceSize));
+    const unsigned char* data;
+    size_t got;
+    if (!input.Read(start, want, data, got) || got == 0) return CopyResult::ReadFailed;
+    if (!output.Write(data, got)) return CopyResult::WriteFailed;
+    start += got;
+    length -= got;
   }
   return CopyResult::Done;
 }
@@ -94,8 +91,10 @@ CString Printable(const CString& text) {
 }  // namespace
 
 int DumpPNGs(LPCTSTR inputName) {
-  CFile input;
-  if (!input.Open(inputName, CFile::modeRead)) {
+  // Read as the scan read it: around the cache after a direct scan, which
+  // left the cache as it was.
+  CRangeReader input;
+  if (!input.Open(inputName, g_scannedDirect)) {
     std::cout << "\n File Open Failed!\n" << std::endl;
     return 0;
   }
@@ -105,14 +104,10 @@ int DumpPNGs(LPCTSTR inputName) {
   text.Format("\n Begin Dumping PNGs, (total: %d)\n ", count);
   std::cout << text.GetString();
 
-  // One page-aligned buffer for every image, obtained once and not
-  // cleared: one allocation at its full size costs no reallocation, page
-  // faults or copy per image, and the reads fill whatever is used. Pages
-  // that no read reaches (all images small) never become resident.
-  // Obtained before the folder is touched, so that a failure leaves it as
-  // it was; with no image there is nothing to copy, so none is obtained.
-  const CIOBuffer buffer = count > 0 ? AfxAllocIOBuffer(kCopyBufferSize) : CIOBuffer();
-  if (count > 0 && !buffer) {
+  // The reader's one buffer for every image, obtained before the folder is
+  // touched, so that a failure leaves it as it was; with no image there is
+  // nothing to copy, so none is obtained.
+  if (count > 0 && !input.ObtainBuffer()) {
     std::cout << "\n Not enough memory!\n" << std::endl;
     return 0;
   }
@@ -189,7 +184,7 @@ int DumpPNGs(LPCTSTR inputName) {
       partial.Arm(output, folder, name);
     }
 
-    CopyResult result = CopyRange(input, output, entry.start, length, buffer.get());
+    CopyResult result = CopyRange(input, output, entry.start, length);
     if (result == CopyResult::Done && !partial.Keep()) result = CopyResult::WriteFailed;
     if (result != CopyResult::Done) {
       partial.Remove();

@@ -9,4 +9,26 @@ void CBlockReader::AdviseSequential() {}
 // cache: nothing to do, and no size needed for it.
 ULONGLONG CBlockReader::MemorySize() { return 0; }
 
+void CBlockReader::NoteResident(ULONGLONG /*offset*/, ULONGLONG /*length*/) {}
 void CBlockReader::DropCached(ULONGLONG /*offset*/, ULONGLONG /*length*/) {}
+
+// The system tells no program which of a file's pages it has cached.
+BOOL CBlockReader::MostlyCached() { return TRUE; }
+
+class CBlockReader::CDirect {};
+
+CBlockReader::DirectPtr CBlockReader::OpenDirect(const CFile& /*file*/, ULONGLONG /*length*/) {
+  return nullptr;
+}
+
+void CBlockReader::CDirectDelete::operator()(CDirect* direct) const noexcept { delete direct; }
+
+BOOL CBlockReader::NextDirect(CDirect& /*direct*/, const unsigned char*& /*data*/, size_t& /*n*/) {
+  return FALSE;
+}
+
+BOOL CRangeReader::EnableDirect() { return FALSE; }
+
+LONGLONG CRangeReader::ReadDirect(ULONGLONG /*offset*/, unsigned char* /*buffer*/, size_t /*n*/) {
+  return -1;
+}

@@ -131,46 +131,82 @@ TEST(CFile, IOBuffersArePageAlignedAndHoldTheirBytes) {
 }
 
 // The block reader hands out exactly the file's bytes, in order, in blocks
-// of at most kBlockSize, and then the end.
+// of at most kBlockSize, and then the end, whichever way it reads them.
 TEST(CBlockReader, GivesTheFilesBytesInBlocks) {
   TempDir dir;
   const std::string path = dir / "in.bin";
-  for (std::size_t size :
-       {std::size_t{0}, std::size_t{1}, CBlockReader::kBlockSize + 3, (std::size_t{9} << 20) + 5}) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 + i / 4096);
-    ASSERT_TRUE(WriteFileBytes(path, bytes));
-    CBlockReader reader;
-    ASSERT_TRUE(reader.Open(path.c_str()));
-    EXPECT_EQ(reader.GetLength(), size);
-    std::string got;
-    const unsigned char* data = nullptr;
-    std::size_t n = 0;
-    while (true) {
-      ASSERT_TRUE(reader.Next(data, n));
-      if (n == 0) break;
-      EXPECT_LE(n, CBlockReader::kBlockSize);
-      got.append(reinterpret_cast<const char*>(data), n);
+  for (const auto way : {CBlockReader::Way::Buffered, CBlockReader::Way::Direct}) {
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, CBlockReader::kBlockSize + 3,
+                             (std::size_t{9} << 20) + 5}) {
+      std::string bytes(size, '\0');
+      for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 + i / 4096);
+      ASSERT_TRUE(WriteFileBytes(path, bytes));
+      CBlockReader reader;
+      ASSERT_TRUE(reader.Open(path.c_str(), way));
+      EXPECT_EQ(reader.GetLength(), size);
+      std::string got;
+      const unsigned char* data = nullptr;
+      std::size_t n = 0;
+      while (true) {
+        ASSERT_TRUE(reader.Next(data, n));
+        if (n == 0) break;
+        EXPECT_LE(n, CBlockReader::kBlockSize);
+        got.append(reinterpret_cast<const char*>(data), n);
+      }
+      EXPECT_TRUE(got == bytes) << size << (reader.IsDirect() ? " direct" : " buffered");
+      ASSERT_TRUE(reader.Next(data, n));  // the end stays the end
+      EXPECT_EQ(n, 0u);
+      reader.Close();
     }
-    EXPECT_TRUE(got == bytes) << size;
-    ASSERT_TRUE(reader.Next(data, n));  // the end stays the end
-    EXPECT_EQ(n, 0u);
-    reader.Close();
   }
   CBlockReader reader;
   EXPECT_FALSE(reader.Open((dir / "missing.bin").c_str()));
   EXPECT_FALSE(reader.Open(dir.str().c_str()));  // a directory
 }
 
-// A file cut short while it is read ends where it was cut: the block that
-// the cut falls in holds the file's bytes up to it, and then the end comes.
+// The range reader gives any range of the file, from any offset, whichever
+// way it reads: pieces that start and end off the direct reads' alignment,
+// and short only at the file's end.
+TEST(CRangeReader, GivesAnyRangeOfTheFile) {
+  TempDir dir;
+  const std::string path = dir / "in.bin";
+  const std::size_t size = (std::size_t{3} << 20) + 77;
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + i / 4093);
+  ASSERT_TRUE(WriteFileBytes(path, bytes));
+  for (const BOOL direct : {FALSE, TRUE}) {
+    CRangeReader reader;
+    ASSERT_TRUE(reader.Open(path.c_str(), direct));
+    const std::size_t cases[][2] = {{0, 1},
+                                    {1, 4095},
+                                    {4095, 2},
+                                    {12345, CRangeReader::kPieceSize},
+                                    {size - 100, 100},
+                                    {size - 10, 4096},
+                                    {size + 5, 10}};
+    for (const auto& c : cases) {
+      const unsigned char* data = nullptr;
+      std::size_t n = 0;
+      ASSERT_TRUE(reader.Read(c[0], c[1], data, n));
+      const std::size_t expected = c[0] >= size ? 0 : std::min(c[1], size - c[0]);
+      ASSERT_EQ(n, expected) << c[0] << (reader.IsDirect() ? " direct" : " buffered");
+      EXPECT_TRUE(n == 0 ||
+                  std::string(reinterpret_cast<const char*>(data), n) == bytes.substr(c[0], n))
+          << c[0];
+    }
+  }
+}
+
+// A file cut short while it is read through the cache ends where it was
+// cut: the block that the cut falls in holds the file's bytes up to it, and
+// then the end comes.
 TEST(CBlockReader, AFileThatShrinksEndsWhereItWasCut) {
   TempDir dir;
   const std::string path = dir / "in.bin";
   const std::size_t size = 6 * CBlockReader::kBlockSize, cut = CBlockReader::kBlockSize + 1000;
   ASSERT_TRUE(WriteFileBytes(path, std::string(size, 'b')));
   CBlockReader reader;
-  ASSERT_TRUE(reader.Open(path.c_str()));
+  ASSERT_TRUE(reader.Open(path.c_str(), CBlockReader::Way::Buffered));
   const unsigned char* data = nullptr;
   std::size_t n = 0;
   ASSERT_TRUE(reader.Next(data, n));
