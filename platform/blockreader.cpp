@@ -156,6 +156,7 @@ BOOL CRangeReader::ObtainBuffer() {
 }
 
 void CRangeReader::Close() {
+  CloseDirect();
   m_direct = FALSE;
   m_file.Close();
   m_buffer.reset();

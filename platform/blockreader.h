@@ -170,15 +170,19 @@ class CRangeReader {
   void Close();
 
  private:
-  // Platform part: m_file, open, read around the cache from now on; FALSE
+  // Platform part: m_file, open, read around the cache from now on (through
+  // m_native where the system needs a handle of its own for that); FALSE
   // when the system refuses it.
   BOOL EnableDirect();
+  // Platform part: closes what EnableDirect opened.
+  void CloseDirect();
   // Platform part: reads n bytes at offset (both multiples of
   // kDirectAlignment) into buffer (page-aligned) around the cache: the count
   // read, short only at the file's end, or -1.
   LONGLONG ReadDirect(ULONGLONG offset, unsigned char* buffer, size_t n);
 
   CFile m_file;
+  void* m_native = nullptr;
   BOOL m_direct = FALSE;
   CIOBuffer m_buffer;
 };

@@ -281,6 +281,9 @@ BOOL CRangeReader::EnableDirect() {
   return flags >= 0 && fcntl(fd, F_SETFL, flags | O_DIRECT) == 0;
 }
 
+// The file's own descriptor reads around the cache: nothing more to close.
+void CRangeReader::CloseDirect() {}
+
 LONGLONG CRangeReader::ReadDirect(ULONGLONG offset, unsigned char* buffer, size_t n) {
   const ssize_t got = ReadWhole(Fd(m_file), buffer, n, offset);
   if (got < 0) FailWithErrno();
