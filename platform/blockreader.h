@@ -33,7 +33,8 @@ class CBlockReader {
 
   // How the file is read: chosen by what the system has cached (ByCache:
   // through the cache when at least half of the file is there, around it
-  // otherwise), or asked for. Direct reads fall back to reads through the
+  // otherwise; where the system cannot tell, as on Windows, a file no larger
+  // than the machine's memory counts as cached), or asked for. Direct reads fall back to reads through the
   // cache wherever the file system or device refuses them, and where the
   // file reports no length.
   enum class Way { ByCache, Buffered, Direct };
