@@ -98,8 +98,9 @@ class CBlockReader {
   // Platform part: the machine's memory in bytes, 0 when unknown.
   static ULONGLONG MemorySize();
   // Platform part: whether at least half of the open file is in the
-  // system's cache (judged from samples spread over it); FALSE when the
-  // system cannot tell.
+  // system's cache (judged from samples spread over it); where the system
+  // cannot tell, whether the file is no larger than the machine's memory
+  // (Windows), or FALSE (a file that cannot be mapped).
   BOOL MostlyCached();
   // Platform part: the direct reads of the open file, whose length is
   // fixed, through a handle of their own to the same file; null when the
