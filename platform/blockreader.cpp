@@ -24,7 +24,14 @@ BOOL CBlockReader::Open(LPCTSTR fileName, Way way) {
   // copied out of the cache faster than the device delivers it.
   const bool direct =
       m_hasLength && (way == Way::Direct || (way == Way::ByCache && !MostlyCached()));
-  if (direct) m_direct = OpenDirect(m_file, m_length);
+  if (direct) {
+    const ULONGLONG length = m_length;
+    m_direct =
+        AfxOpenDirectReads(m_file, (length + kBlockSize - 1) / kBlockSize, [length](ULONGLONG i) {
+          const ULONGLONG offset = i * kBlockSize;
+          return CFilePiece{offset, std::min<ULONGLONG>(kBlockSize, length - offset)};
+        });
+  }
   if (m_direct) {
     // Every byte comes from the direct reads' own handle.
     m_file.Close();
@@ -39,7 +46,7 @@ BOOL CBlockReader::Open(LPCTSTR fileName, Way way) {
 BOOL CBlockReader::Next(const unsigned char*& data, size_t& n) {
   data = nullptr;
   n = 0;
-  if (m_direct) return NextDirect(*m_direct, data, n);
+  if (m_direct) return AfxNextDirectPiece(*m_direct, data, n);
   return NextBuffered(data, n);
 }
 
@@ -116,48 +123,61 @@ void CBlockReader::Close() {
 CRangeReader::CRangeReader() = default;
 CRangeReader::~CRangeReader() { Close(); }
 
-BOOL CRangeReader::Open(LPCTSTR fileName, BOOL direct) {
+BOOL CRangeReader::Open(LPCTSTR fileName) {
   Close();
-  if (!m_file.Open(fileName, CFile::modeRead)) return FALSE;
-  m_direct = direct && EnableDirect();
-  return TRUE;
+  return m_file.Open(fileName, CFile::modeRead);
 }
 
-BOOL CRangeReader::Read(ULONGLONG offset, size_t want, const unsigned char*& data, size_t& n) {
-  data = nullptr;
-  n = 0;
-  want = std::min(want, kPieceSize);
-  if (!ObtainBuffer()) return FALSE;
-  if (!m_direct) {
-    if (m_file.Seek(static_cast<LONGLONG>(offset), CFile::begin) < 0) return FALSE;
-    const LONGLONG got = m_file.Read(m_buffer.get(), want);
-    if (got < 0) return FALSE;
-    data = m_buffer.get();
-    n = static_cast<size_t>(got);
-    return TRUE;
-  }
-  const ULONGLONG from = offset / kDirectAlignment * kDirectAlignment;
-  const ULONGLONG to = (offset + want + kDirectAlignment - 1) / kDirectAlignment * kDirectAlignment;
-  const LONGLONG got = ReadDirect(from, m_buffer.get(), static_cast<size_t>(to - from));
-  if (got < 0) return FALSE;
-  const ULONGLONG skip = offset - from;
-  data = m_buffer.get() + skip;
-  n = static_cast<ULONGLONG>(got) > skip
-          ? static_cast<size_t>(std::min<ULONGLONG>(want, static_cast<ULONGLONG>(got) - skip))
-          : 0;
-  return TRUE;
-}
-
-BOOL CRangeReader::ObtainBuffer() {
-  // Direct reads start and end on the alignment: room for one more unit at
-  // each end.
-  if (!m_buffer) m_buffer = AfxAllocIOBuffer(kPieceSize + 2 * kDirectAlignment);
+BOOL CRangeReader::Plan(std::vector<CFilePiece> ranges, BOOL direct) {
+  m_direct.reset();
+  m_ranges = std::move(ranges);
+  m_firstPiece.assign(1, 0);
+  for (const CFilePiece& range : m_ranges)
+    m_firstPiece.push_back(m_firstPiece.back() + (range.length + kPieceSize - 1) / kPieceSize);
+  m_next = 0;
+  if (direct && m_firstPiece.back() > 0)
+    m_direct = AfxOpenDirectReads(m_file, m_firstPiece.back(),
+                                  [this](ULONGLONG index) { return Piece(index); });
+  if (m_direct || m_buffer) return TRUE;
+  m_buffer = AfxAllocIOBuffer(kPieceSize);
   return m_buffer != nullptr;
 }
 
+CFilePiece CRangeReader::Piece(ULONGLONG index) const {
+  // The last range whose first piece is at or before index.
+  const auto after = std::upper_bound(m_firstPiece.begin(), m_firstPiece.end(), index);
+  const size_t range = static_cast<size_t>(after - m_firstPiece.begin()) - 1;
+  const ULONGLONG into = (index - m_firstPiece[range]) * kPieceSize;
+  const CFilePiece& r = m_ranges[range];
+  return {r.offset + into, std::min<ULONGLONG>(kPieceSize, r.length - into)};
+}
+
+BOOL CRangeReader::Next(const unsigned char*& data, size_t& n) {
+  data = nullptr;
+  n = 0;
+  if (m_firstPiece.empty() || m_next >= m_firstPiece.back()) return TRUE;
+  const CFilePiece piece = Piece(m_next++);
+  if (m_direct) {
+    if (!AfxNextDirectPiece(*m_direct, data, n)) return FALSE;
+  } else {
+    if (m_file.Seek(static_cast<LONGLONG>(piece.offset), CFile::begin) < 0) return FALSE;
+    const LONGLONG got = m_file.Read(m_buffer.get(), piece.length);
+    if (got < 0) return FALSE;
+    data = m_buffer.get();
+    n = static_cast<size_t>(got);
+  }
+  if (n < piece.length) {
+    SetLastError(ERROR_HANDLE_EOF);
+    return FALSE;
+  }
+  return TRUE;
+}
+
 void CRangeReader::Close() {
-  CloseDirect();
-  m_direct = FALSE;
+  m_direct.reset();
   m_file.Close();
   m_buffer.reset();
+  m_ranges.clear();
+  m_firstPiece.clear();
+  m_next = 0;
 }

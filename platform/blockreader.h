@@ -22,7 +22,40 @@
 #include "platform/iobuffer.h"
 
 #include <deque>
+#include <functional>
 #include <memory>
+#include <vector>
+
+// Offsets and sizes of direct reads are multiples of this (a device's
+// sector, or a page).
+inline constexpr ULONGLONG kDirectAlignment = 4096;
+
+// A stretch of a file: length bytes from offset.
+struct CFilePiece {
+  ULONGLONG offset = 0;
+  ULONGLONG length = 0;
+};
+
+// Platform part: pieces of a file read around the system's cache, several
+// in flight, handed out in order.
+class CDirectReads;
+struct CDirectReadsDelete {
+  void operator()(CDirectReads* reads) const noexcept;  // platform part
+};
+using CDirectReadsPtr = std::unique_ptr<CDirectReads, CDirectReadsDelete>;
+
+// Platform part: reads around the cache of count pieces of the open file
+// (each of at most CBlockReader::kBlockSize bytes; piece(i) gives the i-th,
+// and is called on other threads), through a handle of its own to the same
+// file; null when the system refuses such reads (a first read tells) or
+// lacks the memory or a thread for them.
+CDirectReadsPtr AfxOpenDirectReads(const CFile& file, ULONGLONG count,
+                                   std::function<CFilePiece(ULONGLONG)> piece);
+// Platform part: the next piece's bytes in data and n, n = 0 after the last;
+// n is short where the file ended within the piece (it became shorter), and
+// 0 for every piece after that one. Valid until the next call. FALSE when a
+// read failed, with GetLastError set.
+BOOL AfxNextDirectPiece(CDirectReads& reads, const unsigned char*& data, size_t& n);
 
 class CBlockReader {
  public:
@@ -83,13 +116,6 @@ class CBlockReader {
   // Releases the buffers and the file.
   void Close();
 
-  // Platform part: the reads around the cache in flight.
-  class CDirect;
-  struct CDirectDelete {
-    void operator()(CDirect* direct) const noexcept;  // platform part
-  };
-  using DirectPtr = std::unique_ptr<CDirect, CDirectDelete>;
-
  private:
   // Platform part: tells the system that the file is read from start to
   // end, so that it reads further ahead of the reads. A hint: ignored where
@@ -102,12 +128,6 @@ class CBlockReader {
   // cannot tell, whether the file is no larger than the machine's memory
   // (Windows), or FALSE (a file that cannot be mapped).
   BOOL MostlyCached();
-  // Platform part: the direct reads of the open file, whose length is
-  // fixed, through a handle of their own to the same file; null when the
-  // system refuses them (or lacks the memory or a thread).
-  static DirectPtr OpenDirect(const CFile& file, ULONGLONG length);
-  // Platform part: the next block of the direct reads, as Next.
-  static BOOL NextDirect(CDirect& direct, const unsigned char*& data, size_t& n);
   // Platform part: notes, before the bytes [offset, offset + length) are
   // read through the cache, which of their pages, and of the pages the
   // system may read ahead of them, it holds already (m_residentBefore, one
@@ -119,7 +139,7 @@ class CBlockReader {
   BOOL NextBuffered(const unsigned char*& data, size_t& n);
 
   CFile m_file;
-  DirectPtr m_direct;
+  CDirectReadsPtr m_direct;
   ULONGLONG m_length = 0;
   ULONGLONG m_offset = 0;  // stream offset of the next block
   CIOBuffer m_buffer;
@@ -136,59 +156,50 @@ class CBlockReader {
 };
 
 // Ranges of a file read again after a scan (the writer's copies of the
-// images), one at a time, through the system's cache or around it.
+// images), in order, through the system's cache or around it with several
+// reads in flight.
 class CRangeReader {
  public:
   // Largest piece handed out.
-  static constexpr size_t kPieceSize = 1024 * 1024;
+  static constexpr size_t kPieceSize = CBlockReader::kBlockSize;
 
   CRangeReader();
   ~CRangeReader();
   CRangeReader(const CRangeReader&) = delete;
   CRangeReader& operator=(const CRangeReader&) = delete;
 
-  // Opens fileName for reading, as CFile::Open with modeRead; direct: around
-  // the system's cache where the file system or device takes such reads,
-  // through it otherwise. FALSE on failure, with GetLastError set.
-  BOOL Open(LPCTSTR fileName, BOOL direct);
-  // TRUE when the open file is read around the system's cache.
-  BOOL IsDirect() const { return m_direct; }
+  // Opens fileName for reading, as CFile::Open with modeRead. FALSE on
+  // failure, with GetLastError set.
+  BOOL Open(LPCTSTR fileName);
   // The open file's length, as CFile::GetLength.
   ULONGLONG GetLength() const { return m_file.GetLength(); }
 
-  // Obtains the one page-aligned buffer every piece is read into, if not
-  // yet: one allocation at its full size costs no reallocation, page faults
-  // or copy per piece, and pages that no read reaches (all pieces small)
-  // never become resident. FALSE when the memory cannot be had
-  // (ERROR_NOT_ENOUGH_MEMORY). Read obtains it too.
-  BOOL ObtainBuffer();
+  // The ranges that Next hands out, in this order, each in pieces of up to
+  // kPieceSize bytes; direct: read around the system's cache where the file
+  // system or device takes such reads (the reads start at once, several in
+  // flight), through it otherwise. Obtains the memory for the reads: FALSE
+  // when it cannot be had (ERROR_NOT_ENOUGH_MEMORY).
+  BOOL Plan(std::vector<CFilePiece> ranges, BOOL direct);
+  // TRUE when the planned ranges are read around the system's cache.
+  BOOL IsDirect() const { return m_direct != nullptr; }
 
-  // The bytes from offset on, at most want (1 to kPieceSize) of them, in
-  // data and n; n < want only where the file ends. Valid until the next
-  // call or Close. FALSE when reading failed, or when the buffer could not
-  // be had (GetLastError set).
-  BOOL Read(ULONGLONG offset, size_t want, const unsigned char*& data, size_t& n);
+  // The next piece of the planned ranges, in data and n (n = 0 after the
+  // last); a range of length 0 gives no piece. Valid until the next call or
+  // Close. FALSE when reading failed, or when the file ends before the
+  // piece does (it became shorter; ERROR_HANDLE_EOF).
+  BOOL Next(const unsigned char*& data, size_t& n);
 
   void Close();
 
  private:
-  // Platform part: m_file, open, read around the cache from now on (through
-  // m_native where the system needs a handle of its own for that); FALSE
-  // when the system refuses it.
-  BOOL EnableDirect();
-  // Platform part: closes what EnableDirect opened.
-  void CloseDirect();
-  // Platform part: reads n bytes at offset (both multiples of
-  // kDirectAlignment) into buffer (page-aligned) around the cache: the count
-  // read, short only at the file's end, or -1.
-  LONGLONG ReadDirect(ULONGLONG offset, unsigned char* buffer, size_t n);
+  // The piece of the ranges numbered index: the pieces of each range in
+  // turn. m_firstPiece[i] is the number of range i's first piece.
+  CFilePiece Piece(ULONGLONG index) const;
 
   CFile m_file;
-  void* m_native = nullptr;
-  BOOL m_direct = FALSE;
+  CDirectReadsPtr m_direct;
+  std::vector<CFilePiece> m_ranges;
+  std::vector<ULONGLONG> m_firstPiece;  // one more than ranges: the count at the end
+  ULONGLONG m_next = 0;                 // the piece Next gives next
   CIOBuffer m_buffer;
 };
-
-// Offsets and sizes of direct reads are multiples of this (a device's
-// sector, or a page).
-inline constexpr ULONGLONG kDirectAlignment = 4096;

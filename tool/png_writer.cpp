@@ -10,26 +10,41 @@
 
 #include <algorithm>
 #include <iostream>
+#include <vector>
 
 namespace {
 
 enum class CopyResult { Done, ReadFailed, WriteFailed };
 
-// Copies [start, start + length) of input to output, a piece at a time, so
-// memory stays the same whatever the size of an image or of the input. An
+// Copies the next length bytes of input's planned ranges to output. An
 // input that ends before the range does (it became shorter since the scan)
 // is a failed read.
-CopyResult CopyRange(CRangeReader& input, CFile& output, ULONGLONG start, ULONGLONG length) {
+CopyResult CopyRange(CRangeReader& input, CFile& output, ULONGLONG length) {
   while (length > 0) {
-    const size_t want = static_cast<size_t>(std::min<ULONGLONG>(length, CRangeReader::kPieceSize));
     const unsigned char* data;
     size_t got;
-    if (!input.Read(start, want, data, got) || got == 0) return CopyResult::ReadFailed;
+    if (!input.Next(data, got) || got == 0) return CopyResult::ReadFailed;
     if (!output.Write(data, got)) return CopyResult::WriteFailed;
-    start += got;
     length -= got;
   }
   return CopyResult::Done;
+}
+
+// The bytes of the input each entry of g_offsetTable is written from, in
+// the table's order. An entry without an end runs up to the next image, or
+// to the end of the input; nothing runs past the end of the input.
+std::vector<CFilePiece> ImageRanges(ULONGLONG inputLength) {
+  std::vector<CFilePiece> ranges;
+  ranges.reserve(g_offsetTable.size());
+  for (size_t i = 0; i < g_offsetTable.size(); ++i) {
+    const PNGOffset& entry = g_offsetTable[i];
+    ULONGLONG end = entry.end;
+    if (end == kNoEnd)
+      end = i + 1 < g_offsetTable.size() ? g_offsetTable[i + 1].start : inputLength;
+    end = std::min(end, inputLength);
+    ranges.push_back({entry.start, end > entry.start ? end - entry.start : 0});
+  }
+  return ranges;
 }
 
 // True when emptying the held output folder could delete the input or the
@@ -91,10 +106,8 @@ CString Printable(const CString& text) {
 }  // namespace
 
 int DumpPNGs(LPCTSTR inputName) {
-  // Read as the scan read it: around the cache after a direct scan, which
-  // left the cache as it was.
   CRangeReader input;
-  if (!input.Open(inputName, g_scannedDirect)) {
+  if (!input.Open(inputName)) {
     std::cout << "\n File Open Failed!\n" << std::endl;
     return 0;
   }
@@ -104,10 +117,16 @@ int DumpPNGs(LPCTSTR inputName) {
   text.Format("\n Begin Dumping PNGs, (total: %d)\n ", count);
   std::cout << text.GetString();
 
-  // The reader's one buffer for every image, obtained before the folder is
-  // touched, so that a failure leaves it as it was; with no image there is
-  // nothing to copy, so none is obtained.
-  if (count > 0 && !input.ObtainBuffer()) {
+  // The input as the locator read it: a file that reports no size has the
+  // length that was read, and one that became shorter since must fail.
+  const ULONGLONG inputLength =
+      g_scannedLength != kNotScanned ? g_scannedLength : input.GetLength();
+  const std::vector<CFilePiece> ranges = ImageRanges(inputLength);
+  // Read as the scan read it: around the cache after a direct scan, which
+  // left the cache as it was. The memory for the reads is obtained before
+  // the folder is touched, so that a failure leaves it as it was; with no
+  // image there is nothing to copy, so none is obtained.
+  if (count > 0 && !input.Plan(ranges, g_scannedDirect)) {
     std::cout << "\n Not enough memory!\n" << std::endl;
     return 0;
   }
@@ -155,19 +174,8 @@ int DumpPNGs(LPCTSTR inputName) {
     std::cout << text.GetString();
   }
 
-  // The input as the locator read it: a file that reports no size has the
-  // length that was read, and one that became shorter since must fail.
-  const ULONGLONG inputLength =
-      g_scannedLength != kNotScanned ? g_scannedLength : input.GetLength();
   for (int i = 0; i < count; ++i) {
-    const PNGOffset& entry = g_offsetTable[static_cast<size_t>(i)];
-    // An entry without an end runs up to the next image, or to the end
-    // of the input; nothing runs past the end of the input.
-    ULONGLONG end = entry.end;
-    if (end == kNoEnd)
-      end = i + 1 < count ? g_offsetTable[static_cast<size_t>(i) + 1].start : inputLength;
-    end = std::min(end, inputLength);
-    const ULONGLONG length = end > entry.start ? end - entry.start : 0;
+    const ULONGLONG length = ranges[static_cast<size_t>(i)].length;
 
     CString name;
     name.Format("%02d.png", i);
@@ -184,7 +192,7 @@ int DumpPNGs(LPCTSTR inputName) {
       partial.Arm(output, folder, name);
     }
 
-    CopyResult result = CopyRange(input, output, entry.start, length);
+    CopyResult result = CopyRange(input, output, length);
     if (result == CopyResult::Done && !partial.Keep()) result = CopyResult::WriteFailed;
     if (result != CopyResult::Done) {
       partial.Remove();

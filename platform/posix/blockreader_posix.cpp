@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -37,14 +38,13 @@ ssize_t ReadWhole(int fd, unsigned char* buffer, size_t n, ULONGLONG offset) {
 // The open file's descriptor as one of its own, reading around the cache;
 // -1 when the file system or device refuses that. A first read tells: some
 // take the flag and refuse the reads.
-int DirectDescriptor(const CFile& file, ULONGLONG length) {
+int DirectDescriptor(const CFile& file) {
   const int fd = fcntl(Fd(file), F_DUPFD_CLOEXEC, 0);
   if (fd < 0) return -1;
   const int flags = fcntl(fd, F_GETFL);
   CIOBuffer probe = AfxAllocIOBuffer(kDirectAlignment);
   if (flags < 0 || fcntl(fd, F_SETFL, flags | O_DIRECT) != 0 || !probe ||
-      ReadWhole(fd, probe.get(), kDirectAlignment, 0) !=
-          static_cast<ssize_t>(std::min(length, kDirectAlignment))) {
+      ReadWhole(fd, probe.get(), kDirectAlignment, 0) < 0) {
     close(fd);
     return -1;
   }
@@ -70,15 +70,14 @@ bool ResidentPages(int fd, ULONGLONG offset, size_t length, std::vector<unsigned
 // Reader threads, each issuing one pread at a time: a read around the cache
 // blocks its thread until the device delivers, so kBlocksInFlight threads
 // keep that many reads in flight, with no library beyond the C library on
-// every processor we build for. Blocks go to slots in turn; one slot more
-// than the reads in flight holds the block the caller looks at.
-class CBlockReader::CDirect {
+// every processor we build for. Pieces go to slots in turn; one slot more
+// than the reads in flight holds the piece the caller looks at.
+class CDirectReads {
  public:
-  CDirect(int fd, ULONGLONG length, CIOBuffer buffers)
-      : m_fd(fd), m_length(length), m_buffers(std::move(buffers)) {
-    m_blocks = (length + kBlockSize - 1) / kBlockSize;
-  }
-  ~CDirect() {
+  CDirectReads(int fd, ULONGLONG count, std::function<CFilePiece(ULONGLONG)> piece,
+               CIOBuffer buffers)
+      : m_fd(fd), m_count(count), m_piece(std::move(piece)), m_buffers(std::move(buffers)) {}
+  ~CDirectReads() {
     {
       std::lock_guard<std::mutex> lock(m_mutex);
       m_stop = true;
@@ -89,12 +88,13 @@ class CBlockReader::CDirect {
   }
 
   // Starts the threads with every signal blocked, so that the process's
-  // handlers run on the caller's thread only; FALSE when none could start.
+  // handlers run on the caller's thread only; false when none could start.
   bool Start() {
     sigset_t all, old;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &old);
-    const size_t threads = static_cast<size_t>(std::min<ULONGLONG>(kBlocksInFlight, m_blocks));
+    const size_t threads =
+        static_cast<size_t>(std::min<ULONGLONG>(CBlockReader::kBlocksInFlight, m_count));
     try {
       while (m_threads.size() < threads) m_threads.emplace_back([this] { Work(); });
     } catch (const std::system_error&) {
@@ -106,95 +106,108 @@ class CBlockReader::CDirect {
 
   BOOL Next(const unsigned char*& data, size_t& n);
 
+  // Each slot holds a piece read from the alignment below its start to the
+  // alignment above its end.
+  static constexpr size_t kSlots = CBlockReader::kBlocksInFlight + 1;
+  static constexpr size_t kSlotSize = CBlockReader::kBlockSize + 2 * kDirectAlignment;
+
  private:
-  static constexpr size_t kSlots = kBlocksInFlight + 1;
   struct Slot {
-    ULONGLONG block = ~ULONGLONG{0};  // the block it holds once read
-    ssize_t got = 0;
+    ULONGLONG index = ~ULONGLONG{0};  // the piece it holds once read
+    CFilePiece piece;
+    ssize_t got = 0;  // bytes of the piece read, or -1
     int error = 0;
   };
 
   void Work();
 
   int m_fd;
-  ULONGLONG m_length;
-  ULONGLONG m_blocks;
-  CIOBuffer m_buffers;  // kSlots blocks
+  ULONGLONG m_count;
+  std::function<CFilePiece(ULONGLONG)> m_piece;
+  CIOBuffer m_buffers;  // kSlots of kSlotSize
   Slot m_slots[kSlots];
   std::mutex m_mutex;
   std::condition_variable m_filled, m_freed;
-  ULONGLONG m_issued = 0;   // blocks handed to a thread
-  ULONGLONG m_current = 0;  // the block the caller has or waits for
+  ULONGLONG m_issued = 0;   // pieces handed to a thread
+  ULONGLONG m_current = 0;  // the piece the caller has or waits for
   bool m_holding = false;   // the caller has m_current
   bool m_ended = false;
   bool m_stop = false;
   std::vector<std::thread> m_threads;
 };
 
-void CBlockReader::CDirect::Work() {
+void CDirectReads::Work() {
   for (;;) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_freed.wait(lock, [this] {
-      return m_stop || m_issued >= m_blocks || m_issued < m_current + kBlocksInFlight + 1;
-    });
-    if (m_stop || m_issued >= m_blocks) return;
-    const ULONGLONG block = m_issued++;
+    m_freed.wait(lock,
+                 [this] { return m_stop || m_issued >= m_count || m_issued < m_current + kSlots; });
+    if (m_stop || m_issued >= m_count) return;
+    const ULONGLONG index = m_issued++;
+    const CFilePiece piece = m_piece(index);
     lock.unlock();
-    const ULONGLONG offset = block * kBlockSize;
-    const ULONGLONG want = std::min<ULONGLONG>(kBlockSize, m_length - offset);
-    const size_t size =
-        static_cast<size_t>((want + kDirectAlignment - 1) / kDirectAlignment * kDirectAlignment);
-    const ssize_t got =
-        ReadWhole(m_fd, m_buffers.get() + block % kSlots * kBlockSize, size, offset);
+    const ULONGLONG from = piece.offset / kDirectAlignment * kDirectAlignment;
+    const ULONGLONG to =
+        (piece.offset + piece.length + kDirectAlignment - 1) / kDirectAlignment * kDirectAlignment;
+    const ssize_t got = ReadWhole(m_fd, m_buffers.get() + index % kSlots * kSlotSize,
+                                  static_cast<size_t>(to - from), from);
     const int error = errno;
+    const ULONGLONG skip = piece.offset - from;
     lock.lock();
-    Slot& slot = m_slots[block % kSlots];
-    slot.got = got;
+    Slot& slot = m_slots[index % kSlots];
+    slot.piece = piece;
+    slot.got = got < 0 ? -1
+               : static_cast<ULONGLONG>(got) <= skip
+                   ? 0
+                   : static_cast<ssize_t>(std::min<ULONGLONG>(piece.length, got - skip));
     slot.error = error;
-    slot.block = block;
+    slot.index = index;
     m_filled.notify_all();
   }
 }
 
-BOOL CBlockReader::CDirect::Next(const unsigned char*& data, size_t& n) {
+BOOL CDirectReads::Next(const unsigned char*& data, size_t& n) {
+  data = nullptr;
+  n = 0;
   std::unique_lock<std::mutex> lock(m_mutex);
   if (m_holding) {
     m_holding = false;
     ++m_current;
     m_freed.notify_all();
   }
-  if (m_ended || m_current >= m_blocks) return TRUE;
-  const ULONGLONG block = m_current;
-  const Slot& slot = m_slots[block % kSlots];
-  m_filled.wait(lock, [&] { return slot.block == block; });
+  if (m_ended || m_current >= m_count) return TRUE;
+  const ULONGLONG index = m_current;
+  const Slot& slot = m_slots[index % kSlots];
+  m_filled.wait(lock, [&] { return slot.index == index; });
   if (slot.got < 0) return FailWith(slot.error);
-  const ULONGLONG want = std::min<ULONGLONG>(kBlockSize, m_length - block * kBlockSize);
-  n = static_cast<size_t>(std::min<ULONGLONG>(want, static_cast<ULONGLONG>(slot.got)));
+  n = static_cast<size_t>(slot.got);
   // Short: the file became shorter, and ends here.
-  if (n < want) m_ended = true;
+  if (n < slot.piece.length) m_ended = true;
   if (n == 0) return TRUE;
-  data = m_buffers.get() + block % kSlots * kBlockSize;
+  data = m_buffers.get() + index % kSlots * kSlotSize +
+         (slot.piece.offset - slot.piece.offset / kDirectAlignment * kDirectAlignment);
   m_holding = true;
   return TRUE;
 }
 
-CBlockReader::DirectPtr CBlockReader::OpenDirect(const CFile& file, ULONGLONG length) {
-  const int fd = DirectDescriptor(file, length);
+CDirectReadsPtr AfxOpenDirectReads(const CFile& file, ULONGLONG count,
+                                   std::function<CFilePiece(ULONGLONG)> piece) {
+  if (count == 0) return nullptr;
+  const int fd = DirectDescriptor(file);
   if (fd < 0) return nullptr;
-  CIOBuffer buffers = AfxAllocIOBuffer(kBlockSize * (kBlocksInFlight + 1));
+  CIOBuffer buffers = AfxAllocIOBuffer(CDirectReads::kSlots * CDirectReads::kSlotSize);
   if (!buffers) {
     close(fd);
     return nullptr;
   }
-  DirectPtr direct(new CDirect(fd, length, std::move(buffers)));
-  if (!direct->Start()) return nullptr;
-  return direct;
+  CDirectReadsPtr reads(new CDirectReads(fd, count, std::move(piece), std::move(buffers)));
+  if (!reads->Start()) return nullptr;
+  return reads;
 }
 
-void CBlockReader::CDirectDelete::operator()(CDirect* direct) const noexcept { delete direct; }
+void CDirectReadsDelete::operator()(CDirectReads* reads) const noexcept { delete reads; }
 
-BOOL CBlockReader::NextDirect(CDirect& direct, const unsigned char*& data, size_t& n) {
-  return direct.Next(data, n);
+BOOL AfxNextDirectPiece(CDirectReads& reads, const unsigned char*& data, size_t& n) {
+  return reads.Next(data, n);
 }
 
 // Told so, Linux reads twice as far ahead as by default, so that a cold
@@ -273,19 +286,4 @@ void CBlockReader::DropCached(ULONGLONG offset, ULONGLONG length) {
                   POSIX_FADV_DONTNEED);
     p = q;
   }
-}
-
-BOOL CRangeReader::EnableDirect() {
-  const int fd = Fd(m_file);
-  const int flags = fcntl(fd, F_GETFL);
-  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_DIRECT) == 0;
-}
-
-// The file's own descriptor reads around the cache: nothing more to close.
-void CRangeReader::CloseDirect() {}
-
-LONGLONG CRangeReader::ReadDirect(ULONGLONG offset, unsigned char* buffer, size_t n) {
-  const ssize_t got = ReadWhole(Fd(m_file), buffer, n, offset);
-  if (got < 0) FailWithErrno();
-  return got;
 }

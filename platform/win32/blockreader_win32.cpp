@@ -2,6 +2,7 @@
 #include "platform/blockreader.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -24,6 +25,24 @@ OVERLAPPED At(ULONGLONG offset, HANDLE event) {
   return overlapped;
 }
 
+// Whether a first read around the cache works: some file systems take the
+// flag and refuse the reads. handle reads overlapped; buffer holds
+// kDirectAlignment bytes.
+bool ReadsAroundTheCache(HANDLE handle, unsigned char* buffer) {
+  const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (event == nullptr) return false;
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = event;
+  DWORD got = 0;
+  bool read =
+      ReadFile(handle, buffer, static_cast<DWORD>(kDirectAlignment), nullptr, &overlapped) ||
+      GetLastError() == ERROR_IO_PENDING;
+  if (read) read = GetOverlappedResult(handle, &overlapped, &got, TRUE) != 0;
+  if (!read) read = GetLastError() == ERROR_HANDLE_EOF;
+  CloseHandle(event);
+  return read;
+}
+
 // The bytes size rounded up to the alignment of direct reads.
 DWORD Aligned(ULONGLONG size) {
   return static_cast<DWORD>((size + kDirectAlignment - 1) / kDirectAlignment * kDirectAlignment);
@@ -33,15 +52,17 @@ DWORD Aligned(ULONGLONG size) {
 
 // Overlapped reads on one handle: the system keeps kBlocksInFlight of them
 // outstanding, each with its event, and the caller waits for the one it
-// needs next. Blocks go to slots in turn; one slot more than the reads in
-// flight holds the block the caller looks at.
-class CBlockReader::CDirect {
+// needs next. Pieces go to slots in turn; one slot more than the reads in
+// flight holds the piece the caller looks at.
+class CDirectReads {
  public:
-  CDirect(HANDLE handle, ULONGLONG length, CIOBuffer buffers)
-      : m_handle(handle), m_length(length), m_buffers(std::move(buffers)) {
-    m_blocks = (length + kBlockSize - 1) / kBlockSize;
-  }
-  ~CDirect() {
+  CDirectReads(HANDLE handle, ULONGLONG count, std::function<CFilePiece(ULONGLONG)> piece,
+               CIOBuffer buffers)
+      : m_handle(handle),
+        m_count(count),
+        m_piece(std::move(piece)),
+        m_buffers(std::move(buffers)) {}
+  ~CDirectReads() {
     // No read may still write into the buffers once they are freed.
     CancelIoEx(m_handle, nullptr);
     for (Slot& slot : m_slots) {
@@ -62,38 +83,44 @@ class CBlockReader::CDirect {
 
   BOOL Next(const unsigned char*& data, size_t& n);
 
+  // Each slot holds a piece read from the alignment below its start to the
+  // alignment above its end.
+  static constexpr size_t kSlots = CBlockReader::kBlocksInFlight + 1;
+  static constexpr size_t kSlotSize = CBlockReader::kBlockSize + 2 * kDirectAlignment;
+
  private:
-  static constexpr size_t kSlots = kBlocksInFlight + 1;
   struct Slot {
     HANDLE event = nullptr;
     OVERLAPPED overlapped = {};
+    CFilePiece piece;
     bool pending = false;  // issued, not yet waited for
     DWORD error = 0;       // a read that failed when it was issued
   };
 
-  void Issue(ULONGLONG block);
-  // The bytes the block's read gave, or -1 with the last error set.
-  LONGLONG Wait(ULONGLONG block);
+  void Issue(ULONGLONG index);
+  // The bytes of the piece the read gave, or -1 with the last error set.
+  LONGLONG Wait(ULONGLONG index);
 
   HANDLE m_handle;
-  ULONGLONG m_length;
-  ULONGLONG m_blocks;
-  CIOBuffer m_buffers;  // kSlots blocks
+  ULONGLONG m_count;
+  std::function<CFilePiece(ULONGLONG)> m_piece;
+  CIOBuffer m_buffers;  // kSlots of kSlotSize
   Slot m_slots[kSlots];
-  ULONGLONG m_issued = 0;   // blocks whose read was issued
-  ULONGLONG m_current = 0;  // the block the caller has or waits for
+  ULONGLONG m_issued = 0;   // pieces whose read was issued
+  ULONGLONG m_current = 0;  // the piece the caller has or waits for
   bool m_holding = false;   // the caller has m_current
   bool m_ended = false;
 };
 
-void CBlockReader::CDirect::Issue(ULONGLONG block) {
-  Slot& slot = m_slots[block % kSlots];
-  const ULONGLONG offset = block * kBlockSize;
-  slot.overlapped = At(offset, slot.event);
+void CDirectReads::Issue(ULONGLONG index) {
+  Slot& slot = m_slots[index % kSlots];
+  slot.piece = m_piece(index);
+  const ULONGLONG from = slot.piece.offset / kDirectAlignment * kDirectAlignment;
+  slot.overlapped = At(from, slot.event);
   slot.error = 0;
   slot.pending = true;
-  const DWORD size = Aligned(std::min<ULONGLONG>(kBlockSize, m_length - offset));
-  if (!ReadFile(m_handle, m_buffers.get() + block % kSlots * kBlockSize, size, nullptr,
+  const DWORD size = Aligned(slot.piece.offset + slot.piece.length - from);
+  if (!ReadFile(m_handle, m_buffers.get() + index % kSlots * kSlotSize, size, nullptr,
                 &slot.overlapped) &&
       GetLastError() != ERROR_IO_PENDING) {
     slot.pending = false;
@@ -101,8 +128,8 @@ void CBlockReader::CDirect::Issue(ULONGLONG block) {
   }
 }
 
-LONGLONG CBlockReader::CDirect::Wait(ULONGLONG block) {
-  Slot& slot = m_slots[block % kSlots];
+LONGLONG CDirectReads::Wait(ULONGLONG index) {
+  Slot& slot = m_slots[index % kSlots];
   DWORD got = 0, error = slot.error;
   if (slot.pending) {
     slot.pending = false;
@@ -114,46 +141,52 @@ LONGLONG CBlockReader::CDirect::Wait(ULONGLONG block) {
     SetLastError(error);
     return -1;
   }
-  return got;
+  const ULONGLONG skip = slot.piece.offset % kDirectAlignment;
+  return got <= skip ? 0
+                     : static_cast<LONGLONG>(std::min<ULONGLONG>(slot.piece.length, got - skip));
 }
 
-BOOL CBlockReader::CDirect::Next(const unsigned char*& data, size_t& n) {
+BOOL CDirectReads::Next(const unsigned char*& data, size_t& n) {
+  data = nullptr;
+  n = 0;
   if (m_holding) {
     m_holding = false;
     ++m_current;
   }
-  if (m_ended || m_current >= m_blocks) return TRUE;
-  while (m_issued < m_blocks && m_issued < m_current + kSlots) Issue(m_issued++);
-  const ULONGLONG block = m_current;
-  const LONGLONG got = Wait(block);
+  if (m_ended || m_current >= m_count) return TRUE;
+  while (m_issued < m_count && m_issued < m_current + kSlots) Issue(m_issued++);
+  const ULONGLONG index = m_current;
+  const LONGLONG got = Wait(index);
   if (got < 0) return FALSE;
-  const ULONGLONG want = std::min<ULONGLONG>(kBlockSize, m_length - block * kBlockSize);
-  n = static_cast<size_t>(std::min<ULONGLONG>(want, static_cast<ULONGLONG>(got)));
+  const CFilePiece& piece = m_slots[index % kSlots].piece;
+  n = static_cast<size_t>(got);
   // Short: the file became shorter, and ends here.
-  if (n < want) m_ended = true;
+  if (n < piece.length) m_ended = true;
   if (n == 0) return TRUE;
-  data = m_buffers.get() + block % kSlots * kBlockSize;
+  data = m_buffers.get() + index % kSlots * kSlotSize + piece.offset % kDirectAlignment;
   m_holding = true;
   return TRUE;
 }
 
-CBlockReader::DirectPtr CBlockReader::OpenDirect(const CFile& file, ULONGLONG length) {
+CDirectReadsPtr AfxOpenDirectReads(const CFile& file, ULONGLONG count,
+                                   std::function<CFilePiece(ULONGLONG)> piece) {
+  if (count == 0) return nullptr;
   const HANDLE handle = ReopenDirect(file, FILE_FLAG_OVERLAPPED);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  CIOBuffer buffers = AfxAllocIOBuffer(kBlockSize * (kBlocksInFlight + 1));
-  if (!buffers) {
+  CIOBuffer buffers = AfxAllocIOBuffer(CDirectReads::kSlots * CDirectReads::kSlotSize);
+  if (!buffers || !ReadsAroundTheCache(handle, buffers.get())) {
     CloseHandle(handle);
     return nullptr;
   }
-  DirectPtr direct(new CDirect(handle, length, std::move(buffers)));
-  if (!direct->Start()) return nullptr;
-  return direct;
+  CDirectReadsPtr reads(new CDirectReads(handle, count, std::move(piece), std::move(buffers)));
+  if (!reads->Start()) return nullptr;
+  return reads;
 }
 
-void CBlockReader::CDirectDelete::operator()(CDirect* direct) const noexcept { delete direct; }
+void CDirectReadsDelete::operator()(CDirectReads* reads) const noexcept { delete reads; }
 
-BOOL CBlockReader::NextDirect(CDirect& direct, const unsigned char*& data, size_t& n) {
-  return direct.Next(data, n);
+BOOL AfxNextDirectPiece(CDirectReads& reads, const unsigned char*& data, size_t& n) {
+  return reads.Next(data, n);
 }
 
 // The cache manager notices reads from start to end by itself and reads
@@ -174,23 +207,4 @@ BOOL CBlockReader::MostlyCached() {
   MEMORYSTATUSEX status = {};
   status.dwLength = sizeof status;
   return !GlobalMemoryStatusEx(&status) || m_length <= status.ullTotalPhys;
-}
-
-BOOL CRangeReader::EnableDirect() {
-  const HANDLE handle = ReopenDirect(m_file, 0);
-  if (handle == INVALID_HANDLE_VALUE) return FALSE;
-  m_native = handle;
-  return TRUE;
-}
-
-void CRangeReader::CloseDirect() {
-  if (m_native != nullptr) CloseHandle(static_cast<HANDLE>(m_native));
-  m_native = nullptr;
-}
-
-LONGLONG CRangeReader::ReadDirect(ULONGLONG offset, unsigned char* buffer, size_t n) {
-  OVERLAPPED at = At(offset, nullptr);
-  DWORD got = 0;
-  if (ReadFile(static_cast<HANDLE>(m_native), buffer, static_cast<DWORD>(n), &got, &at)) return got;
-  return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
 }

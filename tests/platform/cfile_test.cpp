@@ -164,36 +164,35 @@ TEST(CBlockReader, GivesTheFilesBytesInBlocks) {
   EXPECT_FALSE(reader.Open(dir.str().c_str()));  // a directory
 }
 
-// The range reader gives any range of the file, from any offset, whichever
-// way it reads: pieces that start and end off the direct reads' alignment,
-// and short only at the file's end.
-TEST(CRangeReader, GivesAnyRangeOfTheFile) {
+// The range reader gives the ranges planned, in order, whichever way it
+// reads: ranges that start and end off the direct reads' alignment, longer
+// than a piece, empty, and up to the file's end; a range past the end is a
+// failed read.
+TEST(CRangeReader, GivesTheRangesPlanned) {
   TempDir dir;
   const std::string path = dir / "in.bin";
-  const std::size_t size = (std::size_t{3} << 20) + 77;
+  const std::size_t size = (std::size_t{3} << 20) + 77, piece = CRangeReader::kPieceSize;
   std::string bytes(size, '\0');
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + i / 4093);
   ASSERT_TRUE(WriteFileBytes(path, bytes));
+  const std::vector<CFilePiece> ranges = {
+      {0, 1}, {1, 4095}, {4095, 2}, {12345, 2 * piece + 100}, {5, 0}, {size - 100, 100}};
   for (const BOOL direct : {FALSE, TRUE}) {
     CRangeReader reader;
-    ASSERT_TRUE(reader.Open(path.c_str(), direct));
-    const std::size_t cases[][2] = {{0, 1},
-                                    {1, 4095},
-                                    {4095, 2},
-                                    {12345, CRangeReader::kPieceSize},
-                                    {size - 100, 100},
-                                    {size - 10, 4096},
-                                    {size + 5, 10}};
-    for (const auto& c : cases) {
-      const unsigned char* data = nullptr;
-      std::size_t n = 0;
-      ASSERT_TRUE(reader.Read(c[0], c[1], data, n));
-      const std::size_t expected = c[0] >= size ? 0 : std::min(c[1], size - c[0]);
-      ASSERT_EQ(n, expected) << c[0] << (reader.IsDirect() ? " direct" : " buffered");
-      EXPECT_TRUE(n == 0 ||
-                  std::string(reinterpret_cast<const char*>(data), n) == bytes.substr(c[0], n))
-          << c[0];
+    ASSERT_TRUE(reader.Open(path.c_str()));
+    ASSERT_TRUE(reader.Plan(ranges, direct));
+    std::string got, expected;
+    const unsigned char* data = nullptr;
+    std::size_t n = 0;
+    while (reader.Next(data, n) && n > 0) {
+      EXPECT_LE(n, piece);
+      got.append(reinterpret_cast<const char*>(data), n);
     }
+    for (const CFilePiece& r : ranges) expected += bytes.substr(r.offset, r.length);
+    EXPECT_TRUE(got == expected) << (reader.IsDirect() ? "direct" : "buffered");
+
+    ASSERT_TRUE(reader.Plan({{size - 10, 20}}, direct));
+    EXPECT_FALSE(reader.Next(data, n));
   }
 }
 
