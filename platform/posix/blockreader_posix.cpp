@@ -10,7 +10,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <system_error>
+#include <exception>
 #include <thread>
 #include <vector>
 
@@ -37,14 +37,20 @@ ssize_t ReadWhole(int fd, unsigned char* buffer, size_t n, ULONGLONG offset) {
 
 // The open file's descriptor as one of its own, reading around the cache;
 // -1 when the file system or device refuses that. A first read tells: some
-// take the flag and refuse the reads.
+// take the flag and refuse the reads. The two descriptors share the flag:
+// refused, it is taken back, and the file's own reads go through the cache.
 int DirectDescriptor(const CFile& file) {
   const int fd = fcntl(Fd(file), F_DUPFD_CLOEXEC, 0);
   if (fd < 0) return -1;
   const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) {
+    close(fd);
+    return -1;
+  }
   CIOBuffer probe = AfxAllocIOBuffer(kDirectAlignment);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_DIRECT) != 0 || !probe ||
+  if (!probe || fcntl(fd, F_SETFL, flags | O_DIRECT) != 0 ||
       ReadWhole(fd, probe.get(), kDirectAlignment, 0) < 0) {
+    fcntl(fd, F_SETFL, flags);
     close(fd);
     return -1;
   }
@@ -97,8 +103,9 @@ class CDirectReads {
         static_cast<size_t>(std::min<ULONGLONG>(CBlockReader::kBlocksInFlight, m_count));
     try {
       while (m_threads.size() < threads) m_threads.emplace_back([this] { Work(); });
-    } catch (const std::system_error&) {
-      // Fewer reads in flight, or none: those that started will do.
+    } catch (const std::exception&) {
+      // No thread or no memory for one: fewer reads in flight, or none;
+      // those that started will do, and the signals are unblocked again.
     }
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     return !m_threads.empty();
