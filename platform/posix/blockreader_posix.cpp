@@ -59,15 +59,19 @@ int DirectDescriptor(const CFile& file) {
 
 // Pages of [offset, offset + length) of fd in the cache, one entry each,
 // added to pages; FALSE when the system cannot tell (the file cannot be
-// mapped). offset is a multiple of the page size.
+// mapped). offset is a multiple of the page size. mincore is given room for
+// an entry per 4 KiB, the smallest page there is: an emulator whose pages
+// are larger than its host's (qemu-user for sparc64, 8 KiB on 4 KiB) writes
+// an entry per page of the host.
 bool ResidentPages(int fd, ULONGLONG offset, size_t length, std::vector<unsigned char>& pages) {
   const size_t page = AfxGetPageSize();
   void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(offset));
   if (map == MAP_FAILED) return false;
   const size_t from = pages.size();
-  pages.resize(from + (length + page - 1) / page);
+  pages.resize(from + (length + 4095) / 4096);
   const bool told = mincore(map, length, pages.data() + from) == 0;
   munmap(map, length);
+  pages.resize(from + (length + page - 1) / page);
   return told;
 }
 

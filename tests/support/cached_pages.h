@@ -19,10 +19,12 @@ inline size_t CachedPages(const std::string& path, size_t length) {
   close(fd);
   if (map == MAP_FAILED) return 0;
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  std::vector<unsigned char> in((length + page - 1) / page);
+  // Room for an entry per 4 KiB: qemu-user for sparc64 writes one per page
+  // of its host.
+  std::vector<unsigned char> in((length + 4095) / 4096);
   size_t cached = 0;
   if (mincore(map, length, in.data()) == 0)
-    for (unsigned char c : in) cached += c & 1;
+    for (size_t i = 0; i < (length + page - 1) / page; ++i) cached += in[i] & 1;
   munmap(map, length);
   return cached;
 }
