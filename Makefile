@@ -16,7 +16,8 @@ BUILD_PACKAGES := cmake ninja-build g++ make googletest libgtest-dev libgmock-de
 # readable one. tmux: a terminal's finished screen, for the progress line's
 # test.
 TEST_PACKAGES  := $(BUILD_PACKAGES) parted pngcheck python3 util-linux mount tmux
-BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev foremost time python3
+# fio: the direct reads make bench-cold sets lumvane against; util-linux: fincore.
+BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev foremost time python3 fio util-linux
 # The Windows build: MinGW-w64 cross compiler, GoogleTest's sources, and Wine
 # to run the tests. flock (util-linux) serialises making the Wine prefix; tmux and
 # python3: Lumvane.exe interrupted on a terminal (tests/win32/interrupt_under_wine.sh).
@@ -73,12 +74,13 @@ BENCH_DATA      ?= /var/tmp/lumvane-bench
 BENCH_OUT       ?= /dev/shm
 BENCH_RUNS      ?= 5
 BENCH_WORKLOADS ?= many-64m,few-64m,many-1g,few-1g,many-1g-random,few-1g-random
-# make bench-cold (on demand, never in CI): an input larger than memory, the
-# page cache dropped before each run; needs root and BENCH_COLD_SIZE of free
-# disk in BENCH_COLD_DATA (plus the images' 3% in BENCH_OUT).
-BENCH_COLD_DATA ?= /var/tmp/lumvane-bench-cold
-BENCH_COLD_SIZE ?= 28G
-BENCH_COLD_RUNS ?= 1
+# make bench-cold (on demand, never in CI): an input smaller than memory and
+# one larger (BENCH_COLD_SIZES, the second may be made smaller for a quick
+# run), the caches dropped before each run; needs root and the inputs' sizes
+# of free disk in BENCH_COLD_DATA (plus the images' 3% in BENCH_OUT).
+BENCH_COLD_DATA  ?= /var/tmp/lumvane-bench-cold
+BENCH_COLD_SIZES ?= 4G,28G
+BENCH_COLD_RUNS  ?= 3
 
 .PHONY: all build test test-native test-sanitize fuzz windows test-windows demo demo-lumvane demo-kelb \
         bench bench-build bench-cold clean install package windows-zip test-package test-windows-zip \
@@ -239,10 +241,10 @@ bench: bench-build
 	python3 bench/run.py --build $(BENCH_BUILD) --data $(BENCH_DATA) --out $(BENCH_OUT) \
 	  --runs $(BENCH_RUNS) --workloads $(BENCH_WORKLOADS) --markdown $(BENCH_BUILD)/results.md
 
-# Times cat, lumvane and foremost reading BENCH_COLD_SIZE from the disk.
+# Times lumvane against fio, cat and foremost reading each input from the disk.
 bench-cold: bench-build
 	python3 bench/cold.py --build $(BENCH_BUILD) --data $(BENCH_COLD_DATA) --out $(BENCH_OUT) \
-	  --size $(BENCH_COLD_SIZE) --runs $(BENCH_COLD_RUNS) --markdown $(BENCH_BUILD)/cold.md
+	  --sizes $(BENCH_COLD_SIZES) --runs $(BENCH_COLD_RUNS) --markdown $(BENCH_BUILD)/cold.md
 
 clean:
 	rm -rf $(BUILD) $(WINBUILD) $(BENCH_BUILD) $(PKGBUILD) $(SANBUILD) $(FUZZBUILD) $(RELBUILD) build-cross-*

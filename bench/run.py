@@ -107,12 +107,14 @@ def read_io(pid):
     return found["rchar"], found["read_bytes"]
 
 
-def timed(cmd, cwd, stdout=subprocess.DEVNULL):
+def timed(cmd, cwd, stdout=subprocess.DEVNULL, system_time=False):
     """Runs cmd under /usr/bin/time -v.
 
     Returns (wall seconds, CPU seconds, peak KiB, exit status, stderr, bytes
-    read (rchar), bytes read from the storage (read_bytes)). The CPU time (user + system, from wait4, so to the microsecond)
-    does not grow when other jobs share the cores; the wall time does.
+    read (rchar), bytes read from the storage (read_bytes)), and with
+    system_time the system part of the CPU seconds after them. The CPU time
+    (user + system, from wait4, so to the microsecond) does not grow when
+    other jobs share the cores; the wall time does.
     """
     fd, report = tempfile.mkstemp(prefix="lumvane-time-")
     os.close(fd)
@@ -134,7 +136,8 @@ def timed(cmd, cwd, stdout=subprocess.DEVNULL):
                 if "Maximum resident set size" in line:
                     peak = int(line.rsplit(":", 1)[1])
         cpu = usage.ru_utime + usage.ru_stime
-        return wall, cpu, peak, proc.returncode, err.decode(errors="replace"), chars, disk
+        found = (wall, cpu, peak, proc.returncode, err.decode(errors="replace"), chars, disk)
+        return found + (usage.ru_stime,) if system_time else found
     finally:
         os.unlink(report)
 

@@ -24,6 +24,10 @@ extern COffsetTable g_offsetTable;
 // The writer copies no range past it.
 extern ULONGLONG g_scannedLength;
 inline constexpr ULONGLONG kNotScanned = ~ULONGLONG{0};
+// Whether the last locator pass read the input around the system's cache
+// (platform/blockreader.h): the writer then reads the images so too, and
+// the cache stays as it was.
+extern bool g_scannedDirect;
 
 // The full input path for the command-line argument: the argument itself when
 // it holds a path separator, otherwise the current directory, a separator and

@@ -10,6 +10,7 @@
 #include <new>
 
 ULONGLONG g_scannedLength = kNotScanned;
+bool g_scannedDirect = false;
 
 namespace {
 
@@ -28,6 +29,7 @@ int ReadInput(const CString& path, Begin begin, Feed feed) {
     return 0;
   }
   const ULONGLONG length = reader.HasLength() ? reader.GetLength() : kUnknownLength;
+  g_scannedDirect = reader.IsDirect() != FALSE;
   begin(length);
   ULONGLONG done = 0;
   for (;;) {

@@ -2,39 +2,47 @@
 #include "tool/lumvane.h"
 
 #include "diskobject/DiskObject.h"
+#include "platform/blockreader.h"
 #include "platform/folder.h"
 #include "platform/fsinfo.h"
 #include "platform/interrupt.h"
-#include "platform/iobuffer.h"
 #include "platform/path_traits.h"
 #include "platform/printable.h"
 
 #include <algorithm>
 #include <iostream>
+#include <vector>
 
 namespace {
 
-// Images are copied through a buffer of this size, so memory stays the same
-// whatever the size of an image or of the input.
-constexpr size_t kCopyBufferSize = 1024 * 1024;
-
 enum class CopyResult { Done, ReadFailed, InputEnded, WriteFailed };
 
-// Copies [start, start + length) of input to output. An input that ends
-// before the range does (it became shorter since the scan) is InputEnded.
-CopyResult CopyRange(CFile& input, CFile& output, ULONGLONG start, ULONGLONG length,
-                     unsigned char* buffer) {
-  if (length == 0) return CopyResult::Done;
-  if (input.Seek(static_cast<LONGLONG>(start), CFile::begin) < 0) return CopyResult::ReadFailed;
+// Copies the next length bytes of input's planned ranges to output. An
+// input that ends before the range does (it became shorter since the scan)
+// is InputEnded.
+CopyResult CopyRange(CRangeReader& input, CFile& output, ULONGLONG length) {
   while (length > 0) {
-    const ULONGLONG want = std::min<ULONGLONG>(length, kCopyBufferSize);
-    const LONGLONG got = input.Read(buffer, want);
-    if (got < 0) return CopyResult::ReadFailed;
+    const unsigned char* data;
+    size_t got;
+    if (!input.Next(data, got))
+      return GetLastError() == ERROR_HANDLE_EOF ? CopyResult::InputEnded : CopyResult::ReadFailed;
     if (got == 0) return CopyResult::InputEnded;
-    if (!output.Write(buffer, static_cast<ULONGLONG>(got))) return CopyResult::WriteFailed;
-    length -= static_cast<ULONGLONG>(got);
+    if (!output.Write(data, got)) return CopyResult::WriteFailed;
+    length -= got;
   }
   return CopyResult::Done;
+}
+
+// The bytes of the input each entry of g_offsetTable is written from, in
+// the table's order (ImageExtent's).
+std::vector<CFilePiece> ImageRanges(ULONGLONG inputLength) {
+  std::vector<CFilePiece> ranges;
+  ranges.reserve(g_offsetTable.size());
+  for (size_t i = 0; i < g_offsetTable.size(); ++i) {
+    const PNGOffset extent = ImageExtent(g_offsetTable, i, inputLength);
+    ranges.push_back({extent.start, extent.end - extent.start});
+  }
+  return ranges;
 }
 
 // True when emptying the held output folder could delete the input or the
@@ -129,11 +137,11 @@ BOOL PrepareOutputFolder(COutputFolder& out, LPCTSTR inputName) {
   return TRUE;
 }
 
-// Writes the image numbered index, [start, start + length) of input, into
-// the output folder. FALSE after writing the failure's message; the image
-// is then removed.
-BOOL WriteImage(CFile& input, LPCTSTR inputName, const COutputFolder& out, size_t index,
-                ULONGLONG start, ULONGLONG length, unsigned char* buffer) {
+// Writes the image numbered index, the next length bytes of input's planned
+// ranges, into the output folder. FALSE after writing the failure's
+// message; the image is then removed.
+BOOL WriteImage(CRangeReader& input, LPCTSTR inputName, const COutputFolder& out, size_t index,
+                ULONGLONG length) {
   CString name;
   name.Format("%02llu.png", static_cast<unsigned long long>(index));
   CFile output;
@@ -151,7 +159,7 @@ BOOL WriteImage(CFile& input, LPCTSTR inputName, const COutputFolder& out, size_
     }
     partial.Arm(output, out.folder, name);
   }
-  CopyResult result = CopyRange(input, output, start, length, buffer);
+  CopyResult result = CopyRange(input, output, length);
   DWORD code = GetLastError();
   if (result == CopyResult::Done && !partial.Keep()) {
     result = CopyResult::WriteFailed;
@@ -209,8 +217,8 @@ int CheckOutputFolder(LPCTSTR inputName) {
 }
 
 int DumpPNGs(LPCTSTR inputName) {
-  CFile input;
-  if (!input.Open(inputName, CFile::modeRead)) {
+  CRangeReader input;
+  if (!input.Open(inputName)) {
     ReportFailure("\n File Open Failed!\n", inputName, GetLastError());
     return 0;
   }
@@ -221,14 +229,16 @@ int DumpPNGs(LPCTSTR inputName) {
   // Flushed: an interruption while the folder is emptied must not lose it.
   std::cout << text.GetString() << std::flush;
 
-  // One page-aligned buffer for every image, obtained once and not
-  // cleared: one allocation at its full size costs no reallocation, page
-  // faults or copy per image, and the reads fill whatever is used. Pages
-  // that no read reaches (all images small) never become resident.
-  // Obtained before the folder is touched, so that a failure leaves it as
-  // it was; with no image there is nothing to copy, so none is obtained.
-  const CIOBuffer buffer = count > 0 ? AfxAllocIOBuffer(kCopyBufferSize) : CIOBuffer();
-  if (count > 0 && !buffer) {
+  // The input as the locator read it: a file that reports no size has the
+  // length that was read, and one that became shorter since must fail.
+  const ULONGLONG inputLength =
+      g_scannedLength != kNotScanned ? g_scannedLength : input.GetLength();
+  const std::vector<CFilePiece> ranges = ImageRanges(inputLength);
+  // Read as the scan read it: around the cache after a direct scan, which
+  // left the cache as it was. The memory for the reads is obtained before
+  // the folder is touched, so that a failure leaves it as it was; with no
+  // image there is nothing to copy, so none is obtained.
+  if (count > 0 && !input.Plan(ranges, g_scannedDirect)) {
     std::cout << "\n Not enough memory!\n" << std::endl;
     return 0;
   }
@@ -245,15 +255,8 @@ int DumpPNGs(LPCTSTR inputName) {
     std::cout << text.GetString() << std::flush;  // kept by an interruption too
   }
 
-  // The input as the locator read it: a file that reports no size has the
-  // length that was read, and one that became shorter since must fail.
-  const ULONGLONG inputLength =
-      g_scannedLength != kNotScanned ? g_scannedLength : input.GetLength();
   for (size_t i = 0; i < count; ++i) {
-    const PNGOffset extent = ImageExtent(g_offsetTable, i, inputLength);
-    if (!WriteImage(input, inputName, out, i, extent.start, extent.end - extent.start,
-                    buffer.get()))
-      return 0;
+    if (!WriteImage(input, inputName, out, i, ranges[i].length)) return 0;
     // One dot per finished image.
     std::cout << "." << std::flush;
   }

@@ -3,6 +3,7 @@
 // standard input from /dev/null: the exact bytes on standard output and
 // standard error, the exit status, and the files left behind.
 #include "testdata/pngdraw.h"
+#include "tests/support/cached_pages.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
@@ -302,6 +303,41 @@ TEST_F(LumvaneRun, ImagesAcrossReadBoundaries) {
   const ProgramRun r = Lumvane({"edges.bin"}, m_dir);
   EXPECT_EQ(r.status, 0);
   ExpectImages(m_dir / "edges", input, ranges);
+}
+
+// An input out of the system's cache on a disk is read around the cache,
+// its images too, and the cache is left as it was; the same input on tmpfs
+// (all in memory) is read through it. The images, the output and the
+// status are the same either way. Images lie across the direct reads'
+// blocks and alignment, and the input ends off it.
+TEST_F(LumvaneRun, AColdInputIsReadAroundTheCacheAndLeftOutOfIt) {
+  const size_t block = 512 * 1024;
+  Bytes input(12 * block + 1234);
+  for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<unsigned char>(i * 29 + i / 777);
+  std::vector<pngdraw::Range> ranges;
+  const size_t starts[] = {100, block - 40, 5 * block + 4095, 11 * block - 7};
+  for (size_t k = 0; k < 4; ++k) {
+    const Bytes png =
+        pngdraw::MakePicture(static_cast<unsigned>(k), 40 + 30 * static_cast<uint32_t>(k), 9);
+    std::copy(png.begin(), png.end(), input.begin() + static_cast<std::ptrdiff_t>(starts[k]));
+    ranges.push_back({starts[k], starts[k] + png.size()});
+  }
+  for (const char* base : {"/var/tmp", "/dev/shm"}) {
+    TempDir tmp(base);
+    const fs::path dir = tmp.MakeDir("work");
+    const std::string path = (dir / "cold.bin").string();
+    WriteFileBytes(path, input);
+    ASSERT_TRUE(EvictFromCache(path));
+    const ProgramRun r = Lumvane({"cold.bin"}, dir);
+    EXPECT_EQ(r.out,
+              Analyse(dir / "cold.bin") + Total(4) + SavedTo(dir / "cold") + "...." + kPrompt);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    ExpectImages(dir / "cold", input, ranges);
+    if (std::string(base) == "/var/tmp") {
+      EXPECT_EQ(CachedPages(path, input.size()), 0u);
+    }
+  }
 }
 
 }  // namespace

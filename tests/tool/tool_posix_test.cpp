@@ -2,7 +2,8 @@
 // The writer and the driver's path rule in-process, on POSIX failures that no
 // run of the built program can be made to meet: closing an image file that
 // fails (as on a full network or quota-bound file system), a return to the
-// current directory that fails, and a current directory that cannot be read.
+// current directory that fails, and a current directory that cannot be read;
+// and the locator and the writer on a cold input, read around the cache.
 // The test program is linked with close and fchdir wrapped (-Wl,--wrap), so
 // that a test can make them fail.
 #include "tool/lumvane.h"
@@ -15,10 +16,15 @@
 #include <filesystem>
 #include <iostream>
 #include <sstream>
+#include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "testdata/png_reference.h"
+#include "testdata/pngdraw.h"
+#include "tests/support/cached_pages.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/system_text.h"
 #include "tests/support/temp_dir.h"
@@ -121,6 +127,62 @@ TEST(FullInputPath, AnUnreadableCurrentDirectoryLeavesTheNameAsTyped) {
   ASSERT_EQ(rmdir((tmp / "gone").c_str()), 0);
   ASSERT_TRUE(AfxGetCurrentDirectory().IsEmpty());
   EXPECT_EQ(MakeFullInputPath("dump.bin"), "dump.bin");
+}
+
+// Read around the cache (a cold input on a disk) or through it (the same
+// input cached), the locator gives the reference scanner's table, and the
+// same progress after the same reads; around the cache it leaves the cache
+// as it was. Images and damaged images lie across the direct reads' blocks.
+TEST(LocateImagesCold, ReadAroundTheCacheTheTableAndProgressAreTheSame) {
+  std::mt19937 rng(7);
+  pngdraw::Bytes input;
+  for (unsigned i = 0; input.size() < (5u << 20); ++i) {
+    input.resize(input.size() + rng() % 300000, static_cast<unsigned char>(rng()));
+    pngdraw::Bytes png = pngdraw::MakePicture(i, 5 + i % 40, 9);
+    if (i % 4 == 1) png.resize(png.size() - 3);  // CRC cut
+    input.insert(input.end(), png.begin(), png.end());
+  }
+  TempDir disk("/var/tmp");
+  const std::string path = disk / "in.bin";
+  WriteFileBytes(path, input);
+  const COffsetTable want = png_reference::Scan(input.data(), input.size());
+  ASSERT_GT(want.size(), 10u);
+  std::vector<ULONGLONG> progress[2];
+  for (int cold = 1; cold >= 0; --cold) {
+    if (cold) {
+      ASSERT_TRUE(EvictFromCache(path));
+    }
+    ASSERT_EQ(LocateImages(path.c_str(), [&](ULONGLONG done, ULONGLONG,
+                                             size_t) { progress[cold].push_back(done); }),
+              1);
+    EXPECT_EQ(g_scannedDirect, cold == 1);
+    EXPECT_EQ(g_offsetTable, want) << (cold ? "cold" : "cached");
+    if (cold) {
+      EXPECT_EQ(CachedPages(path, input.size()), 0u);
+      WriteFileBytes(path, input);  // cached again
+    }
+  }
+  EXPECT_EQ(progress[0], progress[1]);
+}
+
+// After a scan read around the cache the writer reads the images so too; an
+// input that became shorter since is a failed read, and the image it cuts
+// is removed.
+TEST(WriterFaults, AfterADirectScanAShorterInputIsAFailedRead) {
+  TempDir disk("/var/tmp");
+  const std::string input = disk.WriteFile("dump.bin", std::string(3 << 20, 'p'));
+  ASSERT_TRUE(EvictFromCache(input));
+  g_scannedDirect = true;
+  g_scannedLength = 4 << 20;
+  const WriterRun r = RunWriter(input, disk / "dump", {{4096 - 5, 8192}, {1 << 20, 4 << 20}});
+  g_scannedDirect = false;
+  g_scannedLength = kNotScanned;
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.out, transcript::Total(2) + transcript::SavedTo(disk / "dump") +
+                       ".\n File Read Failed!\n\n");
+  EXPECT_EQ(ReadFileBytes(disk / "dump/00.png"), std::string(8192 - 4091, 'p'));
+  EXPECT_FALSE(fs::exists(disk / "dump/01.png"));
+  EXPECT_EQ(CachedPages(input, 3 << 20), 0u);
 }
 
 }  // namespace
