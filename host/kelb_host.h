@@ -116,12 +116,12 @@ const module_info &module_of(const kelb_module *module);
 // folder cannot be read.
 bool module_files(const std::string &dir, std::vector<std::string> &files, std::string &error);
 
-// The directories searched for modules when none is named, all from the
-// running program's own location (/proc/self/exe, or without /proc the
-// path it was started by): the installed module
-// folder relative to it (bin/../lib/kelb), the program's directory, and
-// ../partmap beside it (a build tree's host/ and partmap/). No build path is
-// compiled in. Empty when the program's location cannot be read.
+// The directories searched for modules when none is named, all from the running
+// program's own location (/proc/self/exe, or without /proc the path it was
+// started by): the installed module folder relative to it (bin/../lib/kelb),
+// the program's directory, and ../partmap beside it (a build tree's host/ and
+// partmap/). No build path is compiled in. Empty when the program's location
+// cannot be read.
 std::vector<std::string> default_module_dirs();
 
 // ---- Module checks --------------------------------------------------------
@@ -130,20 +130,20 @@ std::vector<std::string> default_module_dirs();
 // (the kelb_ names of partmap/kelb.h, memcpy, memmove, memset and memcmp),
 // and in a sanitized host its sanitizer runtime's entries.
 bool is_loader_service(const std::string &name);
-// Checks a module file held in memory before anything of it is loaded, on
-// what the dynamic loader uses (host/elf_image.h): an ELF shared object of
-// the host's own class, byte order and machine (else "built for PowerPC
-// (32-bit, big-endian); this host loads x86-64 modules"), the machine being
-// the running program's own, read from its ELF header in memory, so that it
-// is known, and checked, under an emulator and without /proc too; every loadable segment
-// within the file and none both writable and executable, no executable
-// stack; a dynamic section inside a loaded segment whose symbol, string and
-// hash tables lie there too; no library needed and no text relocations; a
-// non-empty .modname section; imports only among is_loader_service; and
-// kelb_mod_init and kelb_mod_fini defined, each a function (STT_FUNC) lying
-// within the file's bytes of an executable segment. True with `name` set
-// to the text of .modname (up to its first NUL); otherwise false with
-// `error` "'PATH': reason", `path` naming the file in messages only.
+// Checks a module file held in memory before anything of it is loaded, on what
+// the dynamic loader uses (host/elf_image.h): an ELF shared object of the
+// host's own class, byte order and machine (else "built for PowerPC (32-bit,
+// big-endian); this host loads x86-64 modules"), the machine being the running
+// program's own, read from its ELF header in memory, so that it is known, and
+// checked, under an emulator and without /proc too; every loadable segment
+// within the file and none both writable and executable, no executable stack; a
+// dynamic section inside a loaded segment whose symbol, string and hash tables
+// lie there too; no library needed and no text relocations; a non-empty
+// .modname section; imports only among is_loader_service; and kelb_mod_init and
+// kelb_mod_fini defined, each a function (STT_FUNC) lying within the file's
+// bytes of an executable segment. True with `name` set to the text of .modname
+// (up to its first NUL); otherwise false with `error` "'PATH': reason", `path`
+// naming the file in messages only.
 bool inspect_module(const void *bytes, size_t size, const std::string &path, std::string &name,
                     std::string &error);
 
