@@ -164,7 +164,7 @@ extern "C" kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector, uint64_t 
 #ifdef KELB_HOST_FAULTS
   dev->reads++;
 #endif
-  uint64_t pos;
+  uint64_t pos = 0;
   if (device_position(disk, sector, offset, size, pos) != KELB_ERR_NONE) return kelb_errno;
   if (size == 0) return KELB_ERR_NONE;
 #ifdef KELB_HOST_FAULTS
