@@ -148,6 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const long liveBefore = kelb_host::live_allocations();
 
   kelb_disk* disk = kelb_host::open_memory(bytes.data(), bytes.size(), "fuzz.img");
+  FUZZ_CHECK(disk != nullptr, "no memory disk: %s", kelb_host::error_message().c_str());
   kelb_disk* handle = disk;
   if (flags & 4) {
     kelb_partition p{};

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Disks: image files and block devices opened read-only, or bytes in
-// memory, read in 512-byte sectors through kelb_disk handles.
+// Disks: image files and block devices opened read-only, read in 512-byte
+// sectors through kelb_disk handles.
 
 #include "host/kelb_host.h"
 #ifdef KELB_HOST_FAULTS
@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <set>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,8 +19,7 @@
 // points to the same device as the whole-disk handle it came from.
 struct kelb_host_device {
   std::string name;
-  int fd = -1;                     // image file or block device, or -1
-  std::vector<unsigned char> mem;  // memory disk
+  int fd = -1;  // image file or block device
   uint64_t sectors = 0;
 #ifdef KELB_HOST_FAULTS
   std::set<uint64_t> failing;  // sectors whose reads fail
@@ -51,10 +51,6 @@ kelb_disk *new_handle(kelb_host_device *dev) {
 handle *handle_of(kelb_disk *disk) { return reinterpret_cast<handle *>(disk); }
 
 kelb_err_t read_bytes(kelb_host_device *dev, uint64_t pos, size_t size, void *buf) {
-  if (dev->fd < 0) {
-    memcpy(buf, dev->mem.data() + pos, size);
-    return KELB_ERR_NONE;
-  }
   unsigned char *out = static_cast<unsigned char *>(buf);
   size_t done = 0;
   while (done < size) {
@@ -75,19 +71,13 @@ kelb_err_t read_bytes(kelb_host_device *dev, uint64_t pos, size_t size, void *bu
   return KELB_ERR_NONE;
 }
 
-}  // namespace
-
-extern "C" kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector, uint64_t offset, size_t size,
-                                     void *buf) {
-  if (!disk || !disk->device || (!buf && size))
-    return kelb_error(KELB_ERR_BAD_ARGUMENT, "read from no disk");
-  kelb_host_device *dev = disk->device;
-#ifdef KELB_HOST_FAULTS
-  dev->reads++;
-#endif
-
-  // Byte position relative to the handle, checked against overflow: a module
-  // may ask for any sector a damaged table names.
+// Sets `pos` to the device's byte position of the `size` bytes at byte
+// `offset` of `sector` of the handle `disk`, when they lie within its
+// partition and the disk; the error otherwise. Every sum and product is
+// checked: a module may ask for any sector a damaged table names.
+kelb_err_t device_position(const kelb_disk *disk, uint64_t sector, uint64_t offset, size_t size,
+                           uint64_t &pos) {
+  const kelb_host_device *dev = disk->device;
   const uint64_t max = UINT64_MAX;
   if (sector > max / kSector || offset > max - sector * kSector ||
       size > max - (sector * kSector + offset))
@@ -96,7 +86,7 @@ extern "C" kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector, uint64_t 
                       "byte offset %llu)",
                       dev->name.c_str(), static_cast<unsigned long long>(sector),
                       static_cast<unsigned long long>(offset));
-  uint64_t pos = sector * kSector + offset;
+  pos = sector * kSector + offset;
 
   if (const kelb_partition *p = disk->partition) {
     const uint64_t part_bytes = p->length > max / kSector ? max : p->length * kSector;
@@ -124,32 +114,14 @@ extern "C" kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector, uint64_t 
         dev->name.c_str(),
         static_cast<unsigned long long>((pos > disk_bytes ? pos : disk_bytes) / kSector),
         static_cast<unsigned long long>(dev->sectors));
-  if (size == 0) return KELB_ERR_NONE;
-#ifdef KELB_HOST_FAULTS
-  const uint64_t first = pos / kSector, last = (pos + size - 1) / kSector;
-  auto bad = dev->failing.lower_bound(first);
-  if (bad != dev->failing.end() && *bad <= last)
-    return kelb_error(KELB_ERR_READ_ERROR, "read error at sector %llu of '%s': injected failure",
-                      static_cast<unsigned long long>(*bad), dev->name.c_str());
-#endif
-  return read_bytes(dev, pos, size, buf);
+  return KELB_ERR_NONE;
 }
 
-namespace kelb_host {
-
-kelb_disk *open_image(const std::string &path) {
-  // Non-blocking for the open itself: a FIFO would otherwise wait for a
-  // writer before its type could be checked.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    const int err = errno;
-    // A socket cannot be opened at all; say what it is rather than ENXIO.
-    struct stat st;
-    const bool socket = err == ENXIO && stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
-    kelb_error(KELB_ERR_FILE_NOT_FOUND, "cannot open '%s': %s", path.c_str(),
-               socket ? kNotADisk : strerror(err));
-    return nullptr;
-  }
+// A disk over the descriptor `fd` of the file or device `path`, opened
+// without waiting (O_NONBLOCK), which it takes: refused (null, `fd`
+// closed) when it is no regular file or block device or its size cannot
+// be read.
+kelb_disk *open_descriptor(int fd, const std::string &path) {
   struct stat st;
   const char *refusal = nullptr;
   if (fstat(fd, &st) != 0)
@@ -182,21 +154,45 @@ kelb_disk *open_image(const std::string &path) {
   return new_handle(dev);
 }
 
-kelb_disk *open_memory(const void *bytes, size_t size, const std::string &name) {
-  kelb_host_device *dev = new kelb_host_device();
-  dev->name = name;
-  dev->sectors = size / kSector;
-  dev->mem.assign(static_cast<const unsigned char *>(bytes),
-                  static_cast<const unsigned char *>(bytes) + dev->sectors * kSector);
-  return new_handle(dev);
+}  // namespace
+
+extern "C" kelb_err_t kelb_disk_read(kelb_disk *disk, uint64_t sector, uint64_t offset, size_t size,
+                                     void *buf) {
+  if (!disk || !disk->device || (!buf && size))
+    return kelb_error(KELB_ERR_BAD_ARGUMENT, "read from no disk");
+  kelb_host_device *dev = disk->device;
+#ifdef KELB_HOST_FAULTS
+  dev->reads++;
+#endif
+  uint64_t pos = 0;
+  if (device_position(disk, sector, offset, size, pos) != KELB_ERR_NONE) return kelb_errno;
+  if (size == 0) return KELB_ERR_NONE;
+#ifdef KELB_HOST_FAULTS
+  const uint64_t first = pos / kSector, last = (pos + size - 1) / kSector;
+  auto bad = dev->failing.lower_bound(first);
+  if (bad != dev->failing.end() && *bad <= last)
+    return kelb_error(KELB_ERR_READ_ERROR, "read error at sector %llu of '%s': injected failure",
+                      static_cast<unsigned long long>(*bad), dev->name.c_str());
+#endif
+  return read_bytes(dev, pos, size, buf);
 }
 
-kelb_disk *open_partition(kelb_disk *disk, const kelb_partition &partition) {
-  kelb_disk *d = new_handle(disk->device);
-  handle *h = handle_of(d);
-  h->part = partition;
-  d->partition = &h->part;
-  return d;
+namespace kelb_host {
+
+kelb_disk *open_image(const std::string &path) {
+  // Non-blocking for the open itself: a FIFO would otherwise wait for a
+  // writer before its type could be checked.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    const int err = errno;
+    // A socket cannot be opened at all; say what it is rather than ENXIO.
+    struct stat st;
+    const bool socket = err == ENXIO && stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+    kelb_error(KELB_ERR_FILE_NOT_FOUND, "cannot open '%s': %s", path.c_str(),
+               socket ? kNotADisk : strerror(err));
+    return nullptr;
+  }
+  return open_descriptor(fd, path);
 }
 
 void close_disk(kelb_disk *disk) {
@@ -210,6 +206,36 @@ void close_disk(kelb_disk *disk) {
 }
 
 #ifdef KELB_HOST_FAULTS
+kelb_disk *open_memory(const void *bytes, size_t size, const std::string &name) {
+  const int fd = memfd_create(name.c_str(), MFD_CLOEXEC);
+  if (fd < 0) {
+    kelb_error(KELB_ERR_OUT_OF_MEMORY, "cannot make '%s' in memory: %s", name.c_str(),
+               strerror(errno));
+    return nullptr;
+  }
+  for (size_t done = 0; done < size;) {
+    const ssize_t n =
+        pwrite(fd, static_cast<const char *>(bytes) + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      kelb_error(KELB_ERR_OUT_OF_MEMORY, "cannot make '%s' in memory: %s", name.c_str(),
+                 strerror(n < 0 ? errno : EIO));
+      close(fd);
+      return nullptr;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return open_descriptor(fd, name);
+}
+
+kelb_disk *open_partition(kelb_disk *disk, const kelb_partition &partition) {
+  kelb_disk *d = new_handle(disk->device);
+  handle *h = handle_of(d);
+  h->part = partition;
+  d->partition = &h->part;
+  return d;
+}
+
 void fail_reads_at(kelb_disk *disk, uint64_t sector) { disk->device->failing.insert(sector); }
 
 void clear_read_failures(kelb_disk *disk) { disk->device->failing.clear(); }

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The stand-in kelb loader: the host side of partmap/kelb.h.
 //
-// It serves the kelb_ services to the modules over a disk image, a block
-// device or bytes in memory, loads modules with dlopen and keeps the list of
-// registered partition maps. kelb-probe and the tests drive it through the
-// functions below. The knobs that make reads and allocations fail, and the
-// counters the tests check, are in host/kelb_host_faults.h, built only into
-// the tests' copy of the host (kelb_host_faults).
+// It serves the kelb_ services to the modules over a disk image or a block
+// device, loads modules with dlopen and keeps the list of registered
+// partition maps. kelb-probe drives it through the functions below. What
+// only the tests and fuzz targets use (memory disks, handles on a partition,
+// a debug-line sink, the knobs that make reads and allocations fail and the
+// counters they check) is in host/kelb_host_faults.h, built only into the
+// tests' copy of the host (kelb_host_faults).
 //
 // Nothing here is thread-safe: the loader is single-threaded by design.
 #ifndef KELB_HOST_H
@@ -15,7 +16,6 @@
 #include "partmap/kelb.h"
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,16 +28,9 @@ namespace kelb_host {
 // with kelb_errno KELB_ERR_FILE_NOT_FOUND and the message "cannot open
 // 'PATH': REASON": the system's text when the open or fstat fails, "is a
 // directory", or "not a regular file or block device" for anything else
-// (character device, FIFO, socket).
+// (character device, FIFO, socket); KELB_ERR_READ_ERROR ("cannot find the
+// size of 'PATH': REASON") when its size cannot be read.
 kelb_disk *open_image(const std::string &path);
-
-// A disk over a copy of `size` bytes, cut down to whole sectors. `name`
-// appears in messages.
-kelb_disk *open_memory(const void *bytes, size_t size, const std::string &name = "memory disk");
-
-// A new handle on the same device opened on `partition` (a copy is kept):
-// reads count from the partition's start and may not pass its end.
-kelb_disk *open_partition(kelb_disk *disk, const kelb_partition &partition);
 
 // Closes a handle. The device goes with the last handle that uses it.
 void close_disk(kelb_disk *disk);
@@ -54,20 +47,15 @@ void clear_error();
 // Conditions for kelb_real_dprintf: a comma list, or "all"; "" for none.
 // Until this is called the KELB_DEBUG environment variable decides.
 void set_debug(const std::string &conditions);
-// Hands the choice back to KELB_DEBUG, read at each debug call.
-void use_debug_environment();
+// Whether debug lines of `condition` are printed. They go to standard
+// error as "file:line: text", through printable() (each line's closing
+// newline kept).
 bool debug_enabled(const char *condition);
-// Where enabled debug lines go ("file:line: text"), as the module wrote
-// them; an empty function sends them to standard error through printable()
-// (each line's closing newline kept).
-void set_debug_sink(std::function<void(const std::string &)> sink);
 
 // ---- Partition maps ---------------------------------------------------------
 
 // Head of the list of registered maps, linked through `next`.
 kelb_partition_map *maps();
-// The registered map called `name`, or null.
-kelb_partition_map *find_map(const std::string &name);
 
 // ---- Modules ----------------------------------------------------------------
 
@@ -78,7 +66,7 @@ struct module_info {
 };
 
 // Loads the module file `path`: opens it once, reads it whole through that
-// descriptor (read_module_file), checks the bytes read (inspect_module) and
+// descriptor, checks the bytes read (inspect_module) and
 // dlopens them, so what runs is exactly what was checked, whatever happens
 // to the file or its name meanwhile: a sealed in-memory copy through /proc;
 // where that cannot be made or reached (no /proc, in-memory files barred
@@ -101,8 +89,10 @@ struct module_info {
 //   kelb_mod_init registers a map named as one registered already
 //   ("partition map 'MAP' is registered already by 'OTHER'"); the module
 //   loaded first stays as it is;
-// - KELB_ERR_BAD_MODULE otherwise: a file read_module_file or
-//   inspect_module refuses; one no way above can load ("no way to load the
+// - KELB_ERR_BAD_MODULE otherwise: a file that is not a regular file, is
+//   larger than any module (16 MiB), does not start as an ELF file or
+//   cannot be read whole ("'PATH': REASON"), or that inspect_module
+//   refuses; one no way above can load ("no way to load the
 //   bytes checked (in-memory copy: WHY; private copy: WHY; the file itself:
 //   WHY)"); one dlopen refuses; or one whose kelb_mod_init registers no map,
 //   or a map without a name, for_each_partition, find_partition or
@@ -120,58 +110,40 @@ kelb_module *load_module(const std::string &path);
 // unlinks the maps the module left registered, and dlcloses it.
 void unload_module(kelb_module *module);
 const module_info &module_of(const kelb_module *module);
-// The address of the dynamic symbol `name` of a loaded module (dlsym), or
-// null.
-void *module_symbol(const kelb_module *module, const std::string &name);
 
 // The module files (*.mod) in `dir`, sorted by name, in `files`. False with
 // `error` ("cannot read module folder 'DIR': the system's text") when the
 // folder cannot be read.
 bool module_files(const std::string &dir, std::vector<std::string> &files, std::string &error);
 
-// The directories searched for modules when none is named, all from the
-// running program's own location (/proc/self/exe, or without /proc the
-// path it was started by): the installed module
-// folder relative to it (bin/../lib/kelb), the program's directory, and
-// ../partmap beside it (a build tree's host/ and partmap/). No build path is
-// compiled in. Empty when the program's location cannot be read.
+// The directories searched for modules when none is named, all from the running
+// program's own location (/proc/self/exe, or without /proc the path it was
+// started by): the installed module folder relative to it (bin/../lib/kelb),
+// the program's directory, and ../partmap beside it (a build tree's host/ and
+// partmap/). No build path is compiled in. Empty when the program's location
+// cannot be read.
 std::vector<std::string> default_module_dirs();
 
-// ---- ELF inspection (libelf: 32- and 64-bit files alike) --------------------
+// ---- Module checks --------------------------------------------------------
 
-struct elf_symbols {
-  std::vector<std::string> defined;    // global or weak dynamic symbols
-  std::vector<std::string> undefined;  // dynamic symbols the file imports
-};
-// Reads the dynamic symbols of an ELF shared object, those the dynamic
-// loader resolves (through the dynamic section's tables). False, with `error` naming the
-// path and the reason, when the file cannot be read or is not a sound ELF
-// file.
-bool read_elf_symbols(const std::string &path, elf_symbols &out, std::string &error);
-// The bytes of section `section` of an ELF file. False, with `error` naming
-// the path, when the file cannot be read, is damaged or has no such section.
-bool read_elf_section(const std::string &path, const std::string &section, std::string &out,
-                      std::string &error);
-// Opens the file at `path` once and reads it whole, refusing before the
-// read a file that is not a regular file, is larger than any module (16 MiB)
-// or does not start as an ELF file. False with `error` "'PATH': reason".
-bool read_module_file(const std::string &path, std::string &bytes, std::string &error);
 // Whether a module may import `name`: the services the boot loader offers
 // (the kelb_ names of partmap/kelb.h, memcpy, memmove, memset and memcmp),
 // and in a sanitized host its sanitizer runtime's entries.
 bool is_loader_service(const std::string &name);
-// Checks a module file held in memory before anything of it is loaded, on
-// what the dynamic loader uses: an ELF shared object of the host's own
-// class, byte order and machine (else "built for PowerPC (32-bit,
-// big-endian); this host loads x86-64 modules"); every loadable segment
-// within the file and none both writable and executable, no executable
-// stack; a dynamic section inside a loaded segment whose symbol, string and
-// hash tables lie there too; no library needed and no text relocations; a
-// non-empty .modname section; imports only among is_loader_service; and
-// kelb_mod_init and kelb_mod_fini defined, each a function (STT_FUNC) lying
-// within the file's bytes of an executable segment. True with `name` set
-// to the text of .modname (up to its first NUL); otherwise false with
-// `error` "'PATH': reason", `path` naming the file in messages only.
+// Checks a module file held in memory before anything of it is loaded, on what
+// the dynamic loader uses (host/elf_image.h): an ELF shared object of the
+// host's own class, byte order and machine (else "built for PowerPC (32-bit,
+// big-endian); this host loads x86-64 modules"), the machine being the running
+// program's own, read from its ELF header in memory, so that it is known, and
+// checked, under an emulator and without /proc too; every loadable segment
+// within the file and none both writable and executable, no executable stack; a
+// dynamic section inside a loaded segment whose symbol, string and hash tables
+// lie there too; no library needed and no text relocations; a non-empty
+// .modname section; imports only among is_loader_service; and kelb_mod_init and
+// kelb_mod_fini defined, each a function (STT_FUNC) lying within the file's
+// bytes of an executable segment. True with `name` set to the text of .modname
+// (up to its first NUL); otherwise false with `error` "'PATH': reason", `path`
+// naming the file in messages only.
 bool inspect_module(const void *bytes, size_t size, const std::string &path, std::string &name,
                     std::string &error);
 

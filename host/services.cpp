@@ -31,7 +31,9 @@ long g_live = 0;
 
 bool g_debug_set = false;  // false: KELB_DEBUG decides
 std::string g_debug;
+#ifdef KELB_HOST_FAULTS
 std::function<void(const std::string &)> g_debug_sink;
+#endif
 
 kelb_partition_map *g_maps = nullptr;
 
@@ -79,15 +81,14 @@ void debug_line(const char *file, int line, const char *condition, const char *f
   if (!kelb_host::debug_enabled(condition)) return;
   std::string text =
       std::string(file ? file : "?") + ":" + std::to_string(line) + ": " + vformat(fmt, ap);
-  if (g_debug_sink) {
-    g_debug_sink(text);
-  } else {
-    // Names and types in these lines come from the disk.
-    const bool newline = !text.empty() && text.back() == '\n';
-    if (newline) text.pop_back();
-    fputs((kelb_host::printable(text) + (newline ? "\n" : "")).c_str(), stderr);
-    fflush(stderr);
-  }
+#ifdef KELB_HOST_FAULTS
+  if (g_debug_sink) return g_debug_sink(text);
+#endif
+  // Names and types in these lines come from the disk.
+  const bool newline = !text.empty() && text.back() == '\n';
+  if (newline) text.pop_back();
+  fputs((kelb_host::printable(text) + (newline ? "\n" : "")).c_str(), stderr);
+  fflush(stderr);
 }
 
 }  // namespace
@@ -246,16 +247,21 @@ void reset_counters() {
   g_malloc_calls = 0;
   g_malloc_fail_at = 0;
 }
+
+void set_debug_sink(std::function<void(const std::string &)> sink) {
+  g_debug_sink = std::move(sink);
+}
+
+kelb_partition_map *find_map(const std::string &name) {
+  for (kelb_partition_map *m = g_maps; m; m = m->next)
+    if (m->name && name == m->name) return m;
+  return nullptr;
+}
 #endif
 
 void set_debug(const std::string &conditions) {
   g_debug_set = true;
   g_debug = conditions;
-}
-
-void use_debug_environment() {
-  g_debug_set = false;
-  g_debug.clear();
 }
 
 bool debug_enabled(const char *condition) {
@@ -267,16 +273,6 @@ bool debug_enabled(const char *condition) {
   return list_has(g_debug, condition);
 }
 
-void set_debug_sink(std::function<void(const std::string &)> sink) {
-  g_debug_sink = std::move(sink);
-}
-
 kelb_partition_map *maps() { return g_maps; }
-
-kelb_partition_map *find_map(const std::string &name) {
-  for (kelb_partition_map *m = g_maps; m; m = m->next)
-    if (m->name && name == m->name) return m;
-  return nullptr;
-}
 
 }  // namespace kelb_host

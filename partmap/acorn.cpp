@@ -12,6 +12,8 @@
 
 KELB_MOD_NAME("acorn");
 
+KELB_PARTMAP_ENTRY_POINTS(acorn, acorn_partition_map)
+
 namespace {
 
 /* The ADFS boot block. */
@@ -36,8 +38,6 @@ constexpr size_t kEntryStartOffset = 4;
 constexpr size_t kEntrySizeOffset = 8;
 constexpr uint32_t kEntryMagicA = 0xDEAFA1DE;
 constexpr uint32_t kEntryMagicB = 0xDEAFAB1E;
-
-extern kelb_partition_map acorn_partition_map;
 
 /* Each byte before the checksum byte is added with the carry of the previous
  * addition folded back in; the carry of the last addition is dropped. */
@@ -130,12 +130,6 @@ kelb_partition *acorn_find_partition(kelb_disk *disk, const char *name) {
   fill_partition(part, entry, map_sector, wanted);
   return part;
 }
-
-}  // namespace
-
-KELB_PARTMAP_ENTRY_POINTS(acorn, acorn_partition_map)
-
-namespace {
 
 /* The only record name that is a phrase rather than an identifier. */
 kelb_partition_map acorn_partition_map = {"Linux/ADFS partition map", acorn_for_each_partition,

@@ -11,6 +11,8 @@
 
 KELB_MOD_NAME("amiga");
 
+KELB_PARTMAP_ENTRY_POINTS(amiga, amiga_partition_map)
+
 namespace {
 
 /* Block numbers count 512-byte sectors from the start of the whole disk. */
@@ -38,50 +40,60 @@ constexpr int32_t kEndOfList = -1;
  * partition blocks at most. */
 constexpr unsigned kMaxChainBlocks = 128;
 
-extern kelb_partition_map amiga_partition_map;
-
 /* A link is a signed 32-bit block number: all ones ends the chain, and any
  * other value widens with its sign to the sector that is read next. */
 int32_t read_link(const uint8_t *p) { return int32_t(read_be32(p)); }
 
 uint64_t link_sector(int32_t link) { return uint64_t(int64_t(link)); }
 
-kelb_err_t amiga_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook, void *hook_data) {
-  kelb_disk whole = partmap_whole_disk(disk);
-
-  int32_t link = kEndOfList;
+/* Finds the rigid disk block and sets `link` to the first partition block's.
+ * A failed read's error, or "not found" when no block in sectors 0 to 14 is
+ * one or its list is empty. */
+kelb_err_t first_link(kelb_disk *whole, int32_t *link) {
   /* One byte more than is read, so the identifier test always meets a NUL. */
   uint8_t rdb[kRdbReadSize + 1];
   rdb[kRdbReadSize] = 0;
   for (uint64_t sector = 0; sector <= kRdbLastSector; sector++) {
-    if (kelb_disk_read(&whole, sector, 0, kRdbReadSize, rdb) != KELB_ERR_NONE) return kelb_errno;
+    if (kelb_disk_read(whole, sector, 0, kRdbReadSize, rdb) != KELB_ERR_NONE) return kelb_errno;
     /* Compared as a string: byte 4, the top byte of the block size, must be
      * 0 as it is in every real rigid disk block. */
     if (kelb_strcmp(reinterpret_cast<const char *>(rdb), kRdbIdentifier) == 0) {
-      link = read_link(rdb + kRdbPartitionListOffset);
+      *link = read_link(rdb + kRdbPartitionListOffset);
       break;
     }
   }
-  if (link == kEndOfList)
+  if (*link == kEndOfList)
     return kelb_error(KELB_ERR_BAD_PART_TABLE, "Amiga partition map not found.");
+  return KELB_ERR_NONE;
+}
+
+/* The error of a chain that reaches `link` after the `count` blocks `seen`:
+ * one of them again, or one block too many; none otherwise. */
+kelb_err_t chain_error(const int32_t *seen, unsigned count, int32_t link) {
+  for (unsigned i = 0; i < count; i++)
+    if (seen[i] == link)
+      return kelb_error(KELB_ERR_BAD_PART_TABLE,
+                        "Amiga partition map: the partition block chain "
+                        "loops back to block %u.",
+                        unsigned(uint32_t(link)));
+  if (count == kMaxChainBlocks)
+    return kelb_error(KELB_ERR_BAD_PART_TABLE,
+                      "Amiga partition map: the partition block chain is "
+                      "longer than %u blocks.",
+                      kMaxChainBlocks);
+  return KELB_ERR_NONE;
+}
+
+kelb_err_t amiga_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook, void *hook_data) {
+  kelb_disk whole = partmap_whole_disk(disk);
+  int32_t link = kEndOfList;
+  if (first_link(&whole, &link) != KELB_ERR_NONE) return kelb_errno;
 
   int32_t seen[kMaxChainBlocks];
-  unsigned count = 0;
   uint8_t block[kPartReadSize];
-  for (;;) {
-    for (unsigned i = 0; i < count; i++)
-      if (seen[i] == link)
-        return kelb_error(KELB_ERR_BAD_PART_TABLE,
-                          "Amiga partition map: the partition block chain "
-                          "loops back to block %u.",
-                          unsigned(uint32_t(link)));
-    if (count == kMaxChainBlocks)
-      return kelb_error(KELB_ERR_BAD_PART_TABLE,
-                        "Amiga partition map: the partition block chain is "
-                        "longer than %u blocks.",
-                        kMaxChainBlocks);
+  for (unsigned count = 0;; count++) {
+    if (chain_error(seen, count, link) != KELB_ERR_NONE) return kelb_errno;
     seen[count] = link;
-
     if (kelb_disk_read(&whole, link_sector(link), 0, kPartReadSize, block) != KELB_ERR_NONE)
       return kelb_errno;
 
@@ -98,22 +110,12 @@ kelb_err_t amiga_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
     if (hook(disk, &part, hook_data) != 0) return kelb_errno;
 
     link = read_link(block + kPartNextOffset);
-    count++;
     if (link == kEndOfList) return KELB_ERR_NONE;
   }
 }
 
-kelb_partition *amiga_find_partition(kelb_disk *disk, const char *name) {
-  return partmap_find_by_walk(disk, name, amiga_for_each_partition);
-}
-
-}  // namespace
-
-KELB_PARTMAP_ENTRY_POINTS(amiga, amiga_partition_map)
-
-namespace {
-
 kelb_partition_map amiga_partition_map = {"amiga_partition_map", amiga_for_each_partition,
-                                          amiga_find_partition, partmap_number_name, nullptr};
+                                          partmap_find_through_walk<amiga_for_each_partition>,
+                                          partmap_number_name, nullptr};
 
 }  // namespace

@@ -11,6 +11,8 @@
 
 KELB_MOD_NAME("apple");
 
+KELB_PARTMAP_ENTRY_POINTS(apple, apple_partition_map)
+
 namespace {
 
 /* Block numbers count 512-byte sectors from the start of the whole disk. */
@@ -31,8 +33,6 @@ constexpr uint32_t kLastEntryFirstBlock = 1024;
 
 constexpr char kSource[] = "partmap/apple";
 constexpr char kCondition[] = "partition";
-
-extern kelb_partition_map apple_partition_map;
 
 /* A text field of the entry up to its first NUL and never past its 32 bytes,
  * as a NUL-terminated string the printer cannot read beyond. */
@@ -91,17 +91,8 @@ kelb_err_t apple_for_each_partition(kelb_disk *disk, kelb_partition_hook_t hook,
   }
 }
 
-kelb_partition *apple_find_partition(kelb_disk *disk, const char *name) {
-  return partmap_find_by_walk(disk, name, apple_for_each_partition);
-}
-
-}  // namespace
-
-KELB_PARTMAP_ENTRY_POINTS(apple, apple_partition_map)
-
-namespace {
-
 kelb_partition_map apple_partition_map = {"apple_partition_map", apple_for_each_partition,
-                                          apple_find_partition, partmap_number_name, nullptr};
+                                          partmap_find_through_walk<apple_for_each_partition>,
+                                          partmap_number_name, nullptr};
 
 }  // namespace

@@ -87,6 +87,13 @@ static inline kelb_partition *partmap_find_by_walk(
   return state.found;
 }
 
+/* find_partition through the module's own walk `Walk`, by partmap_find_by_walk:
+ * one instance per module, as internal as the walk it names. */
+template <kelb_err_t (*Walk)(kelb_disk *, kelb_partition_hook_t, void *)>
+static inline kelb_partition *partmap_find_through_walk(kelb_disk *disk, const char *name) {
+  return partmap_find_by_walk(disk, name, Walk);
+}
+
 /* The partition's name: its one-based entry number in decimal. */
 static inline char *partmap_number_name(const kelb_partition *partition) {
   char *name = static_cast<char *>(kelb_malloc(KELB_PARTITION_NAME_SIZE));
@@ -97,12 +104,16 @@ static inline char *partmap_number_name(const kelb_partition *partition) {
 
 /* The module's four exported entry points: kelb_mod_init and kelb_mod_fini,
  * which the loader calls, and kelb_SCHEME_partition_map_init and _fini, which
- * register and unregister `map_record` the same way. All four call the
+ * register and unregister `map_record` the same way. It declares the record,
+ * which the module defines in its unnamed namespace, last in its file. All four call the
  * module's own internal functions, never each other: a call to an exported
  * name goes through the symbol table, where another module loaded into the
  * same global scope (or linked into the same image) may supply it, and the
  * wrong map would be registered. */
 #define KELB_PARTMAP_ENTRY_POINTS(scheme, map_record)                                            \
+  namespace {                                                                                    \
+  extern kelb_partition_map map_record;                                                          \
+  }                                                                                              \
   static void partmap_register_own_map(void) { kelb_partition_map_register(&(map_record)); }     \
   static void partmap_unregister_own_map(void) { kelb_partition_map_unregister(&(map_record)); } \
   KELB_EXTERN_C KELB_EXPORT void kelb_mod_init(kelb_module_t) { partmap_register_own_map(); }    \

@@ -10,6 +10,8 @@
 
 KELB_MOD_NAME("sun");
 
+KELB_PARTMAP_ENTRY_POINTS(sun, sun_partition_map)
+
 namespace {
 
 constexpr size_t kLabelSize = 512;
@@ -26,8 +28,6 @@ constexpr size_t kMagicOffset = 508;
 constexpr uint16_t kMagic = 0xDABE;
 constexpr uint8_t kTypeUnused = 0;
 constexpr uint8_t kTypeWholeDisk = 5;
-
-extern kelb_partition_map sun_partition_map;
 
 /* The XOR of every 16-bit word, checksum word included, is 0 in a sound label. */
 bool checksum_ok(const uint8_t *label) {
@@ -87,12 +87,6 @@ kelb_partition *sun_find_partition(kelb_disk *disk, const char *name_text) {
   kelb_errno = KELB_ERR_NONE;
   return partmap_find_by_walk(disk, name_text, sun_for_each_partition);
 }
-
-}  // namespace
-
-KELB_PARTMAP_ENTRY_POINTS(sun, sun_partition_map)
-
-namespace {
 
 kelb_partition_map sun_partition_map = {"sun_partition_map", sun_for_each_partition,
                                         sun_find_partition, partmap_number_name, nullptr};

@@ -6,8 +6,12 @@
 
 #include "tests/partmap/kelb_fixture.h"
 #include "tests/partmap/typical_disks.h"
+#include "host/elf_image.h"
+#include "tests/support/file_bytes.h"
 
 #include <algorithm>
+#include <dlfcn.h>
+#include <link.h>
 
 using namespace kelb_test;
 
@@ -36,6 +40,21 @@ struct Scheme {
 };
 
 void PrintTo(const Scheme &s, std::ostream *os) { *os << s.module; }
+
+// The address of the dynamic symbol `name` of `symbols` in the loaded
+// object that holds `inside`: the object's load bias plus the symbol's
+// value. Null when the object or the symbol is not found.
+void *LoadedAddress(const void *inside, const std::vector<kelb_host::dynamic_symbol> &symbols,
+                    const std::string &name) {
+  Dl_info info;
+  link_map *object = nullptr;
+  if (!dladdr1(inside, &info, reinterpret_cast<void **>(&object), RTLD_DL_LINKMAP) || !object)
+    return nullptr;
+  for (const kelb_host::dynamic_symbol &s : symbols)
+    if (s.name == name && s.sym.st_shndx != SHN_UNDEF)
+      return reinterpret_cast<void *>(object->l_addr + s.sym.st_value);
+  return nullptr;
+}
 
 kelb_partition On(uint64_t start, uint64_t length, int32_t index = 0) {
   kelb_partition p{};
@@ -145,30 +164,38 @@ class EveryMapTest : public MapTest, public ::testing::WithParamInterface<Scheme
 // The built module file exports kelb_mod_init, kelb_mod_fini and
 // kelb_MODULE_partition_map_init and _fini and nothing else, imports only
 // what the host accepts, the boot loader's services, and its .modname
-// section holds the module's name. The named entries do the work of
-// kelb_mod_fini and kelb_mod_init: the map goes and comes back.
+// section holds the module's name: its dynamic symbols as the dynamic loader
+// reads them (host/elf_image.h). The named entries, found at their addresses
+// in the module loaded, do the work of kelb_mod_fini and kelb_mod_init: the
+// map goes and comes back.
 TEST_P(EveryMapTest, ModuleFileAndRegisteredRecord) {
   const std::string module = GetParam().module;
   const std::string path = ModulePath(module);
   const std::string prefix = "kelb_" + module + "_partition_map_";
-  kelb_host::elf_symbols syms;
+  const std::string bytes = ReadFileBytes(path);
+  ASSERT_FALSE(bytes.empty()) << path;
+  kelb_host::elf_image elf(bytes.data(), bytes.size());
   std::string error;
-  ASSERT_TRUE(kelb_host::read_elf_symbols(path, syms, error)) << error;
-  std::sort(syms.defined.begin(), syms.defined.end());
-  std::vector<std::string> exports = {"kelb_mod_init", "kelb_mod_fini", prefix + "init",
-                                      prefix + "fini"};
+  ASSERT_TRUE(elf.open(error) && elf.segments(error) && elf.read_dynamic(error)) << error;
+  std::vector<std::string> exports,
+      expected = {"kelb_mod_init", "kelb_mod_fini", prefix + "init", prefix + "fini"};
+  for (const kelb_host::dynamic_symbol &s : elf.symbols()) {
+    if (s.sym.st_shndx != SHN_UNDEF)
+      exports.push_back(s.name);
+    else
+      EXPECT_TRUE(kelb_host::is_loader_service(s.name)) << path << " imports " << s.name;
+  }
   std::sort(exports.begin(), exports.end());
-  EXPECT_EQ(syms.defined, exports) << path;
-  for (const std::string &u : syms.undefined)
-    EXPECT_TRUE(kelb_host::is_loader_service(u)) << path << " imports " << u;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(exports, expected) << path;
   std::string name;
-  ASSERT_TRUE(kelb_host::read_elf_section(path, ".modname", name, error)) << error;
+  ASSERT_TRUE(elf.section(".modname", name, error)) << error;
   EXPECT_EQ(std::string(name.c_str()), module);
 
   EXPECT_STREQ(map->name, GetParam().map);
   EXPECT_EQ(map->next, nullptr);
-  auto fini = reinterpret_cast<void (*)()>(LastModuleSymbol(prefix + "fini"));
-  auto init = reinterpret_cast<void (*)()>(LastModuleSymbol(prefix + "init"));
+  auto fini = reinterpret_cast<void (*)()>(LoadedAddress(map, elf.symbols(), prefix + "fini"));
+  auto init = reinterpret_cast<void (*)()>(LoadedAddress(map, elf.symbols(), prefix + "init"));
   ASSERT_TRUE(fini && init);
   fini();
   EXPECT_EQ(kelb_host::maps(), nullptr);

@@ -96,13 +96,9 @@ class KelbTest : public ::testing::Test {
     return map;
   }
 
-  // The address of `name` in the module LoadMap loaded last.
-  void *LastModuleSymbol(const std::string &name) const {
-    return modules_.empty() ? nullptr : kelb_host::module_symbol(modules_.back(), name);
-  }
-
   kelb_disk *Disk(const std::vector<uint8_t> &bytes, const std::string &name = "test.img") {
     kelb_disk *d = kelb_host::open_memory(bytes.data(), bytes.size(), name);
+    EXPECT_NE(d, nullptr) << Message();
     disks_.push_back(d);
     return d;
   }

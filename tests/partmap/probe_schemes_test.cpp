@@ -120,6 +120,24 @@ TEST_F(ProbeSchemesTest, AppleSampleWithDebugLines) {
       << r.err;
 }
 
+// Without --debug the KELB_DEBUG environment variable chooses the
+// conditions, a comma list of whole words.
+TEST_F(ProbeSchemesTest, DebugLinesFromTheEnvironment) {
+  const std::string img = dir_ + "/apple.img";
+  ASSERT_EQ(RunProgram({KELB_SAMPLE_APPLE, img}).status, 0);
+  RunOptions chosen;
+  chosen.env = {{"KELB_DEBUG", "foo,partition"}};
+  ProgramRun r = Probe({"--map", "apple", img}, chosen);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Split(r.err, '\n').size(), 4u) << r.err;
+  EXPECT_EQ(r.err.rfind("partmap/apple:", 0), 0u) << r.err;
+  RunOptions other;
+  other.env = {{"KELB_DEBUG", "partitions"}};
+  r = Probe({"--map", "apple", img}, other);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+}
+
 TEST_F(ProbeSchemesTest, AmigaLabelWrittenByParted) {
   const std::string img =
       Parted("amiga.img", 16,

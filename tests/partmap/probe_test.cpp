@@ -57,14 +57,24 @@ std::vector<uint8_t> SunSample() {
       .Bytes(64);
 }
 
-TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
-  const std::string img =
-      Parted("parted.img", 64,
-             {"mklabel", "sun", "mkpart", "ext2", "0", "12MiB", "mkpart", "ext2", "12MiB", "30MiB",
-              "mkpart", "linux-swap", "30MiB", "40MiB", "mkpart", "ext2", "48MiB", "100%"});
-  const Rows expected = PartedPrint(img).partitions;
-  ASSERT_GE(expected.size(), 4u);
+// A disk labelled by parted, an independent tool, with four partitions, and
+// the partitions as parted reads them back (number, start, size).
+class PartedSunTest : public ProbeTest {
+ protected:
+  void SetUp() override {
+    img = Parted(
+        "parted.img", 64,
+        {"mklabel", "sun", "mkpart", "ext2", "0", "12MiB", "mkpart", "ext2", "12MiB", "30MiB",
+         "mkpart", "linux-swap", "30MiB", "40MiB", "mkpart", "ext2", "48MiB", "100%"});
+    expected = PartedPrint(img).partitions;
+    ASSERT_GE(expected.size(), 4u);
+  }
 
+  std::string img;
+  Rows expected;
+};
+
+TEST_F(PartedSunTest, ListsPartitionsAsPartedPlacedThem) {
   ProgramRun r = Probe({img});
   ASSERT_EQ(r.status, 0) << r.err;
   std::vector<std::vector<std::string>> rows = Table(r.out, "sun_partition_map");
@@ -76,23 +86,28 @@ TEST_F(ProbeTest, ListsPartitionsAsPartedPlacedThem) {
     EXPECT_EQ(rows[i][2], expected[i][2]) << r.out;
     EXPECT_EQ(rows[i][3], "0");
   }
+}
 
-  // One partition through find_partition, and the JSON form.
-  r = Probe({img, expected[1][0]});
+TEST_F(PartedSunTest, FindsOnePartitionWherePartedPlacedIt) {
+  ProgramRun r = Probe({img, expected[1][0]});
   ASSERT_EQ(r.status, 0) << r.err;
-  rows = Table(r.out, "sun_partition_map");
+  const Rows rows = Table(r.out, "sun_partition_map");
   ASSERT_EQ(rows.size(), 1u) << r.out;
-  EXPECT_EQ(rows[0][1], expected[1][1]);
-  r = Probe({"--json", img});
+  EXPECT_EQ(rows[0],
+            (std::vector<std::string>{expected[1][0], expected[1][1], expected[1][2], "0"}));
+}
+
+TEST_F(PartedSunTest, JsonPlacesPartitionsAsPartedDid) {
+  ProgramRun r = Probe({"--json", img});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("{\"name\": \"sun_partition_map\", \"partitions\": ["), std::string::npos)
       << r.out;
-  EXPECT_NE(r.out.find("{\"name\": \"" + expected[1][0] +
-                       "\", \"index\": " + std::to_string(std::stoi(expected[1][0]) - 1) +
-                       ", \"start\": " + expected[1][1] + ", \"length\": " + expected[1][2] +
-                       ", \"offset\": 0, \"end\": "),
-            std::string::npos)
-      << r.out;
+  for (const std::vector<std::string> &want : expected)
+    EXPECT_NE(r.out.find("{\"name\": \"" + want[0] + "\", \"index\": " +
+                         std::to_string(std::stoi(want[0]) - 1) + ", \"start\": " + want[1] +
+                         ", \"length\": " + want[2] + ", \"offset\": 0, \"end\": "),
+              std::string::npos)
+        << r.out;
 }
 
 TEST_F(ProbeTest, PartitionArgumentGoesThroughFindPartition) {
@@ -551,8 +566,9 @@ TEST_F(ProbeTest, ControlBytesNeverReachTheTerminal) {
     EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int(c);
 }
 
-// Every column is as wide as its widest cell: a start of 20 digits, and an
-// end and byte values past 64 bits, exact.
+// A column is as wide as its widest cell when that passes its least width
+// (12 for START, END and LENGTH): a start of 20 digits, and an end and byte
+// values past 64 bits, exact.
 TEST_F(ProbeTest, ColumnsWidenToFit) {
   const std::string img = WriteImage("wide.img", kelb_label::SunLabel(0xFFFF, 0xFFFF)
                                                      .Entry(0, 2, 0xFFFFFFFF, 0xFFFFFFFF)

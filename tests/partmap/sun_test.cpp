@@ -42,9 +42,8 @@ TEST_F(SunTest, ReportsEntriesInLabelOrderSkippingWholeDiskUnusedAndEmpty) {
     EXPECT_EQ(p.map, map);
     EXPECT_EQ(Name(map, p), names[i]);
   }
-  // One allocation per walk, and one read.
+  // One allocation per walk (its one read is checked with every map's).
   EXPECT_EQ(MallocCalls(), 1u + 4u);  // the walk's record, then the 4 names
-  EXPECT_EQ(kelb_host::read_count(disk), 1u);
 }
 
 TEST_F(SunTest, StartIsExact64BitProduct) {
