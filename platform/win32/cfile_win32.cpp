@@ -211,15 +211,6 @@ LONGLONG CFile::Seek(LONGLONG offset, UINT from) {
   return position.QuadPart;
 }
 
-ULONGLONG CFile::GetPosition() const {
-  if (!IsOpen()) return 0;
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  LARGE_INTEGER position;
-  if (!SetFilePointerEx(Handle(m_handle), zero, &position, FILE_CURRENT)) return 0;
-  return static_cast<ULONGLONG>(position.QuadPart);
-}
-
 ULONGLONG CFile::GetLength() const {
   if (!IsOpen()) {
     FailWith(ERROR_INVALID_HANDLE);
