@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -92,8 +93,10 @@ class CString {
 
   friend bool operator==(const CString& a, const CString& b) { return a.m_text == b.m_text; }
   // A null b counts as the empty string; a ends at its first zero byte.
-  friend bool operator==(const CString& a, const char* b) { return a.EqualsText(b); }
-  friend bool operator==(const char* a, const CString& b) { return b.EqualsText(a); }
+  friend bool operator==(const CString& a, const char* b) {
+    return std::strcmp(a.GetString(), b ? b : "") == 0;
+  }
+  friend bool operator==(const char* a, const CString& b) { return b == a; }
   friend bool operator!=(const CString& a, const CString& b) { return !(a == b); }
   friend bool operator!=(const CString& a, const char* b) { return !(a == b); }
   friend bool operator!=(const char* a, const CString& b) { return !(a == b); }
@@ -104,8 +107,6 @@ class CString {
   friend CString operator+(const CString& a, char b);
 
  private:
-  bool EqualsText(const char* text) const;
-
   std::string m_text;
 };
 

@@ -52,10 +52,6 @@ CString& CString::operator+=(char ch) {
   return *this;
 }
 
-bool CString::EqualsText(const char* text) const {
-  return std::strcmp(m_text.c_str(), text ? text : "") == 0;
-}
-
 CString CString::Left(int count) const {
   return CString(m_text.substr(0, Clamp(count, m_text.size())));
 }
