@@ -15,9 +15,10 @@
 //
 // What the handler acts on (the armed file, the terminal's settings) is
 // changed only while interruptions are held back (CInterruptionsHeld):
-// CPartialFile's Arm (by its caller), Keep and Remove, and the key wait as
-// it arms and disarms the terminal's restoring. An interruption therefore
-// finds a file either armed, and removes it, or kept, and leaves it.
+// CPartialFile's Arm (by its caller), Keep and Remove, and on POSIX the key
+// wait as it arms and disarms the terminal's restoring. An interruption
+// therefore finds a file either armed, and removes it, or kept, and leaves
+// it.
 // POSIX: the handler does the work itself, with async-signal-safe calls
 // only (fstatat, unlinkat, tcsetattr, sigaction, raise); so it acts at
 // once, wherever the program is (in a long write, a read, the key wait).
