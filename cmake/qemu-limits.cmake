@@ -14,8 +14,8 @@ set(LUMVANE_QEMU_LIMITS
   # nothing: qemu-user accepts the guest's setrlimit and applies none of it
   # to the guest's allocations, so the program never runs out of memory
   # where these cases need it to fail at a point they can name.
-  "tool_faults_test|ToolFaultsTest.AnOffsetTableBeyondTheMemoryLimitIsAMessage:ToolFaultsTest.EveryMemoryLimitEndsCleanly|a memory limit under qemu-user limits the emulator, not the program"
-  "kelb_probe_loading_test|ProbeLoadingTest.RunningOutOfMemoryIsAnError|a memory limit under qemu-user limits the emulator, not the program"
+  "tool_faults_test|ToolFaultsTest.AnOffsetTableBeyondTheMemoryLimitIsAMessage:ToolFaultsTest.EveryMemoryLimitEndsCleanly|qemu-user accepts a memory limit and applies none of it"
+  "kelb_probe_loading_test|ProbeLoadingTest.RunningOutOfMemoryIsAnError|qemu-user accepts a memory limit and applies none of it"
 )
 if(LUMVANE_CROSS_PROCESSOR STREQUAL "sparc64")
   # qemu-user passes mincore to its host, which answers one entry per page
