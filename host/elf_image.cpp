@@ -31,6 +31,13 @@ std::string symbol_kind(unsigned type) {
   }
 }
 
+// Whether the machine's ABI puts the procedure linkage table, which the
+// dynamic loader writes, among the data and runs it there: SPARC's does, so
+// its loader maps every module's data segment writable and executable.
+bool plt_in_data(unsigned machine) {
+  return machine == EM_SPARC || machine == EM_SPARC32PLUS || machine == EM_SPARCV9;
+}
+
 }  // namespace
 
 bool elf_image::segments(std::string &error) {
@@ -43,6 +50,7 @@ bool elf_image::segments(std::string &error) {
       n > (copy_.size() - eh_.e_phoff) / entry)
     return refuse("program headers lie outside the file", error);
   bool dynamic = false;
+  std::vector<size_t> writable_code;  // program header numbers
   for (size_t i = 0; i < n; i++) {
     GElf_Phdr p;
     if (!gelf_getphdr(elf_, static_cast<int>(i), &p)) return fail("damaged program headers", error);
@@ -61,12 +69,23 @@ bool elf_image::segments(std::string &error) {
                     error);
     if (p.p_filesz > p.p_memsz)
       return refuse(which + " is larger in the file than in memory", error);
-    if ((p.p_flags & (PF_W | PF_X)) == (PF_W | PF_X))
-      return refuse(which + " is both writable and executable", error);
+    if ((p.p_flags & (PF_W | PF_X)) == (PF_W | PF_X)) {
+      if (!plt_in_data(eh_.e_machine))
+        return refuse(which + " is both writable and executable", error);
+      writable_code.push_back(i);
+    }
     loads_.push_back(p);
   }
   if (loads_.empty()) return refuse("no loadable segment", error);
   if (!dynamic) return refuse("no dynamic segment", error);
+  // Where the ABI wants it, one writable and executable segment: the data
+  // segment, which holds the dynamic section beside the linkage table.
+  for (const size_t i : writable_code) {
+    GElf_Phdr p;
+    gelf_getphdr(elf_, static_cast<int>(i), &p);
+    if (dynamic_.p_vaddr < p.p_vaddr || dynamic_.p_vaddr - p.p_vaddr >= p.p_filesz)
+      return refuse("segment " + std::to_string(i) + " is both writable and executable", error);
+  }
   uint64_t offset;
   if (!file_offset(dynamic_.p_vaddr, dynamic_.p_filesz, offset) || offset != dynamic_.p_offset)
     return refuse("the dynamic segment lies outside the loaded segments", error);
@@ -375,7 +394,7 @@ bool elf_image::entry_point(const char *name, std::string &error) const {
       return refuse(std::string(name) + " is " + symbol_kind(type) + ", not a function", error);
     bool code = false;
     for (const GElf_Phdr &p : loads_)
-      code = code || ((p.p_flags & PF_X) && s.sym.st_value >= p.p_vaddr &&
+      code = code || ((p.p_flags & (PF_X | PF_W)) == PF_X && s.sym.st_value >= p.p_vaddr &&
                       s.sym.st_value - p.p_vaddr < p.p_filesz);
     if (!code)
       return refuse(std::string(name) + " lies outside the module's executable segments", error);

@@ -67,8 +67,9 @@ class elf_image {
   bool section(const std::string &name, std::string &out, std::string &error);
 
   // Checks the program headers: a shared object whose loadable segments
-  // lie within the file, none both writable and executable, with a dynamic
-  // segment inside one of them.
+  // lie within the file, none both writable and executable (but, on a
+  // machine whose ABI keeps the linkage table among the data, the segment
+  // holding the dynamic section), with a dynamic segment inside one of them.
   bool segments(std::string &error);
 
   // Reads the dynamic section and, through it, the dynamic symbols the
@@ -80,7 +81,8 @@ class elf_image {
   bool text_relocations() const { return dyn_.textrel; }
 
   // Whether every definition of `name` is a function lying within the
-  // file's bytes of an executable segment: what the loader may call.
+  // file's bytes of an executable segment that is not writable: what the
+  // loader may call.
   bool entry_point(const char *name, std::string &error) const;
 
  private:
