@@ -51,14 +51,25 @@ inline std::vector<uint64_t> Occurrences(const uint8_t* s, uint64_t n,
 }
 
 // Runs f(kernel) once with each byte-search kernel this build and processor
-// have made the active one (portable always; SSE2 on x86-64; AVX2 where the
-// processor has it), then makes the one active before active again.
+// have (portable always; SSE2 on x86-64; AVX2 where the processor has it), in
+// that order: the last is the fastest.
 template <class F>
 void ForEachKernel(F f) {
-  const ScanKernel before = ActiveScanKernel();
   for (ScanKernel k : {ScanKernel::kPortable, ScanKernel::kSSE2, ScanKernel::kAVX2})
-    if (SelectScanKernel(k)) f(k);
-  SelectScanKernel(before);
+    if (HasScanKernel(k)) f(k);
+}
+
+// "portable", "sse2" or "avx2".
+inline const char* KernelName(ScanKernel kernel) {
+  switch (kernel) {
+    case ScanKernel::kPortable:
+      return "portable";
+    case ScanKernel::kSSE2:
+      return "sse2";
+    case ScanKernel::kAVX2:
+      return "avx2";
+  }
+  return "unknown";
 }
 
 // The table the rules give for the n bytes at s, with startPat for the
@@ -117,16 +128,16 @@ class Reads {
   size_t m_n, m_k = 0, m_zeroRun = 0;
 };
 
-// The single pass over the n bytes at s in reads of the given sizes (as
-// Reads cuts them), then Finish; returns the table. The locator starts from
-// a table that is not empty, which it must empty. afterRead, if set, is
-// called once the locator is made (at 0) and after each read with the
-// locator, its table and the bytes fed so far.
+// The single pass with the given byte-search kernel over the n bytes at s
+// in reads of the given sizes (as Reads cuts them), then Finish; returns the
+// table. The locator starts from a table that is not empty, which it must
+// empty. afterRead, if set, is called once the locator is made (at 0) and
+// after each read with the locator, its table and the bytes fed so far.
 inline COffsetTable LocateInReads(
-    const uint8_t* s, size_t n, const std::vector<size_t>& sizes,
+    const uint8_t* s, size_t n, const std::vector<size_t>& sizes, ScanKernel kernel,
     const std::function<void(const CPNGLocator&, const COffsetTable&, size_t)>& afterRead = {}) {
   COffsetTable t{{1, 2}};
-  CPNGLocator locator(t);
+  CPNGLocator locator(t, kernel);
   if (afterRead) afterRead(locator, t, 0);
   Reads reads(sizes, n);
   for (size_t at = 0; at < n;) {
@@ -139,8 +150,9 @@ inline COffsetTable LocateInReads(
   return t;
 }
 
-// What a search for one pattern alone (as ScanFile runs it) reports over the
-// n bytes at s in reads of the given sizes (as Reads cuts them): its sink
+// What a search for one pattern alone, with the given byte-search kernel,
+// reports over the n bytes at s in reads of the given sizes (as Reads cuts
+// them): its sink
 // ends the search once it has heard of stopAfter occurrences, and the reads
 // go on to the end all the same.
 struct SearchedAlone {
@@ -149,8 +161,8 @@ struct SearchedAlone {
   uint64_t streamLength;        // the search's count of the bytes fed
 };
 inline SearchedAlone SearchInReads(const uint8_t* s, size_t n, const std::vector<size_t>& sizes,
-                                   const std::vector<uint8_t>& pat, bool startMode,
-                                   size_t stopAfter = SIZE_MAX) {
+                                   ScanKernel kernel, const std::vector<uint8_t>& pat,
+                                   bool startMode, size_t stopAfter = SIZE_MAX) {
   struct Sink : CPatternSearch::CSink {
     std::vector<uint64_t> found;
     size_t stopAfter = 0;
@@ -160,7 +172,7 @@ inline SearchedAlone SearchInReads(const uint8_t* s, size_t n, const std::vector
     }
   } sink;
   sink.stopAfter = stopAfter;
-  CPatternSearch search(pat.data(), pat.size(), startMode, sink);
+  CPatternSearch search({{pat.data(), pat.size(), startMode, &sink}}, kernel);
   Reads reads(sizes, n);
   for (size_t at = 0; at < n;) {
     const size_t piece = reads.Next(at);

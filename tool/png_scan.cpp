@@ -12,10 +12,10 @@ constexpr size_t kIHDRSpan = kIHDROffset + sizeof kIHDRTag;
 
 }  // namespace
 
-CPatternSearch::CPatternSearch(std::initializer_list<Pattern> patterns)
+CPatternSearch::CPatternSearch(std::initializer_list<Pattern> patterns, ScanKernel kernel)
     : m_count(std::min(patterns.size(), kMaxPatterns)),
       m_test{},
-      m_find(png_scan_kernels::ActiveFind()) {
+      m_find(png_scan_kernels::KernelFind(kernel)) {
   if (m_count == 0) m_ended = true;
   for (size_t k = 0; k < m_count; ++k) {
     const Pattern& from = patterns.begin()[k];
@@ -38,10 +38,6 @@ CPatternSearch::CPatternSearch(std::initializer_list<Pattern> patterns)
     m_reach = std::max(m_reach, s.length - 1);
   }
 }
-
-CPatternSearch::CPatternSearch(const unsigned char* pattern, size_t patternLength, bool startMode,
-                               CSink& sink)
-    : CPatternSearch({{pattern, patternLength, startMode, &sink}}) {}
 
 uint64_t CPatternSearch::Decided() const {
   uint64_t decided = ~uint64_t{0};
@@ -174,11 +170,12 @@ void CEndPairing::Offer(uint64_t p) {
   }
 }
 
-CPNGLocator::CPNGLocator(COffsetTable& table)
+CPNGLocator::CPNGLocator(COffsetTable& table, ScanKernel kernel)
     : m_table(table),
       m_startSink(table),
       m_search({{kPNGSignature, sizeof kPNGSignature, true, &m_startSink},
-                {kIENDTag, sizeof kIENDTag, false, this}}),
+                {kIENDTag, sizeof kIENDTag, false, this}},
+               kernel),
       m_pairing(table) {
   m_table.clear();
   m_kept.reserve(4);

@@ -12,8 +12,8 @@
 //
 // The byte search runs many positions per step (png_scan_kernels.h): SSE2 or,
 // where the processor has it, AVX2 on x86-64, a word at a time elsewhere. The
-// kernel never changes a result; SelectScanKernel lets tests and the
-// benchmark run each one.
+// kernel never changes a result: a search uses the fastest one unless it is
+// given another, so that tests and the benchmark can run each one.
 //
 // Rules (stream offsets p are 64-bit):
 //  - The pattern "occurs" at p when the bytes p .. p+len-1 equal it. After an
@@ -76,19 +76,13 @@ inline constexpr unsigned char kIENDTag[4] = {'I', 'E', 'N', 'D'};
 // The byte search's implementations, with the same results.
 enum class ScanKernel { kPortable, kSSE2, kAVX2 };
 
-// The kernel the searches made from now on use: at first the fastest this
-// build and processor have (AVX2, else SSE2 on x86-64; elsewhere portable).
-ScanKernel ActiveScanKernel();
+// Whether this build and processor have kernel: portable always; SSE2 on
+// x86-64; AVX2 on x86-64 where the processor has it.
+bool HasScanKernel(ScanKernel kernel);
 
-// Makes kernel the one that every search made from now on uses, so that
-// tests and the benchmark can run each. Returns false, changing nothing,
-// when this build or processor lacks it (SSE2 and AVX2 exist only on
-// x86-64; AVX2 only where the processor has it). Not to be called while
-// another thread makes a search.
-bool SelectScanKernel(ScanKernel kernel);
-
-// "portable", "sse2" or "avx2".
-const char* ScanKernelName(ScanKernel kernel);
+// The fastest kernel this build and processor have (AVX2, else SSE2 on
+// x86-64; elsewhere portable): the one a search uses unless given another.
+ScanKernel BestScanKernel();
 
 // One or two patterns searched at once over a stream fed in pieces, each
 // with the rules above for where occurrences are tried and which count (each
@@ -122,13 +116,11 @@ class CPatternSearch {
   static constexpr size_t kMaxPatterns = 2;
 
   // Searches for one or two patterns together (any after the first
-  // kMaxPatterns are ignored; none: the search is ended from the start), with
-  // the kernel active now. The bytes are copied; the sinks must outlive the
-  // search.
-  CPatternSearch(std::initializer_list<Pattern> patterns);
-
-  // One pattern.
-  CPatternSearch(const unsigned char* pattern, size_t patternLength, bool startMode, CSink& sink);
+  // kMaxPatterns are ignored; none: the search is ended from the start),
+  // with the given kernel, one this build and processor have. The bytes are
+  // copied; the sinks must outlive the search.
+  explicit CPatternSearch(std::initializer_list<Pattern> patterns,
+                          ScanKernel kernel = BestScanKernel());
 
   // Feeds the next n bytes of the stream; reports to the sinks every
   // counting occurrence whose bytes (all that its decision looks at) have
@@ -225,8 +217,9 @@ class CPNGLocator : private CPatternSearch::CSink {
   // Empties table and fills it from the stream: entries are appended as
   // their starts are found and get their ends as their markers are paired.
   // The table must outlive the locator and must not be changed by anyone
-  // else until Finish has returned.
-  explicit CPNGLocator(COffsetTable& table);
+  // else until Finish has returned. The byte search runs with the given
+  // kernel, one this build and processor have.
+  explicit CPNGLocator(COffsetTable& table, ScanKernel kernel = BestScanKernel());
 
   // Feeds the next n bytes of the stream. Between two calls the table holds
   // every start found so far; the last few markers fed (those within 23
