@@ -121,4 +121,3 @@ BOOL PrepareOutputFolder(COutputFolder& out, LPCTSTR inputName) {
   if (makeError != ERROR_SUCCESS && IsMissing(out.error)) out.error = makeError;
   return TRUE;
 }
-
