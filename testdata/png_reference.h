@@ -2,8 +2,8 @@
 // The reference scanner: the locator's rules (stated in tool/png_scan.h)
 // written plainly, for the scanning core's tests and its fuzz target: one
 // position at a time over the whole input held in memory, with none of the
-// core's tricks (pair search, window over read boundaries, early stop,
-// single pass). Also the cutting of a stream into reads of given sizes, the
+// core's tricks (pair search, window over read boundaries, single pass).
+// Also the cutting of a stream into reads of given sizes, the
 // core's search and single pass fed in such reads, and a run of the same
 // check with each byte-search kernel. Needs only png_scan.h (no test
 // framework), so that the fuzz build can include it.
@@ -152,26 +152,19 @@ inline COffsetTable LocateInReads(
 
 // What a search for one pattern alone, with the given byte-search kernel,
 // reports over the n bytes at s in reads of the given sizes (as Reads cuts
-// them): its sink
-// ends the search once it has heard of stopAfter occurrences, and the reads
-// go on to the end all the same.
+// them): every occurrence, in order, and the search's count of the bytes
+// fed.
 struct SearchedAlone {
-  std::vector<uint64_t> found;  // every occurrence reported, in order
-  bool ended;                   // whether the search was ended
-  uint64_t streamLength;        // the search's count of the bytes fed
+  std::vector<uint64_t> found;
+  uint64_t streamLength;
 };
 inline SearchedAlone SearchInReads(const uint8_t* s, size_t n, const std::vector<size_t>& sizes,
                                    ScanKernel kernel, const std::vector<uint8_t>& pat,
-                                   bool startMode, size_t stopAfter = SIZE_MAX) {
+                                   bool startMode) {
   struct Sink : CPatternSearch::CSink {
     std::vector<uint64_t> found;
-    size_t stopAfter = 0;
-    bool Found(uint64_t p) override {
-      found.push_back(p);
-      return found.size() < stopAfter;
-    }
+    void Found(uint64_t p) override { found.push_back(p); }
   } sink;
-  sink.stopAfter = stopAfter;
   CPatternSearch search({{pat.data(), pat.size(), startMode, &sink}}, kernel);
   Reads reads(sizes, n);
   for (size_t at = 0; at < n;) {
@@ -179,7 +172,7 @@ inline SearchedAlone SearchInReads(const uint8_t* s, size_t n, const std::vector
     search.Feed(s + at, piece);
     at += piece;
   }
-  return {sink.found, search.Ended(), search.StreamLength()};
+  return {sink.found, search.StreamLength()};
 }
 
 }  // namespace png_reference

@@ -96,9 +96,7 @@ class CPatternSearch {
     // pattern's occurrences come in rising order of p; how those of two
     // patterns interleave is only what Decided() tells: while a sink hears
     // of p, every occurrence below Decided() is p or one reported before.
-    // Returning false ends the search: it reports nothing more, for any
-    // pattern, and ignores later bytes.
-    virtual bool Found(uint64_t p) = 0;
+    virtual void Found(uint64_t p) = 0;
 
    protected:
     ~CSink() = default;
@@ -116,7 +114,7 @@ class CPatternSearch {
   static constexpr size_t kMaxPatterns = 2;
 
   // Searches for one or two patterns together (any after the first
-  // kMaxPatterns are ignored; none: the search is ended from the start),
+  // kMaxPatterns are ignored; none: nothing is found),
   // with the given kernel, one this build and processor have. The bytes are
   // copied; the sinks must outlive the search.
   explicit CPatternSearch(std::initializer_list<Pattern> patterns,
@@ -126,12 +124,6 @@ class CPatternSearch {
   // counting occurrence whose bytes (all that its decision looks at) have
   // all been fed.
   void Feed(const void* data, size_t n);
-
-  // True once the search was ended (by a sink or by End).
-  bool Ended() const { return m_ended; }
-
-  // Ends the search: nothing more is reported; later bytes are only counted.
-  void End() { m_ended = true; }
 
   // Bytes fed so far (the stream offset of the next byte).
   uint64_t StreamLength() const { return m_length; }
@@ -159,9 +151,8 @@ class CPatternSearch {
   // buf, which holds the stream from offset bufBase to bufEnd and every byte
   // those positions look at (kLookBehind before them, and their span).
   void ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t bufEnd, uint64_t cap);
-  // Tries every pattern at p (stream offset at) within its range; false
-  // when a sink ended the search.
-  bool TryAt(const unsigned char* p, uint64_t at);
+  // Tries every pattern at p (stream offset at) within its range.
+  void TryAt(const unsigned char* p, uint64_t at);
   // Whether the occurrence of pattern s at p (stream offset at) counts.
   // Occurrences at stream offset < 4 have no length field before them.
   static bool Counts(const Searched& s, const unsigned char* p, uint64_t at);
@@ -175,7 +166,6 @@ class CPatternSearch {
   size_t m_reach = 0;  // the kernel's largest distance
   png_scan_kernels::CandidateTest m_test;
   png_scan_kernels::FindFn m_find;
-  bool m_ended = false;
 
   uint64_t m_length = 0;            // bytes fed so far
   unsigned char m_tail[kTailSize];  // the last bytes of the stream
@@ -247,7 +237,7 @@ class CPNGLocator : private CPatternSearch::CSink {
  private:
   // The "IEND" pattern's sink: a marker is paired as soon as every start
   // that could matter to it (below p + 8) is known, and kept until then.
-  bool Found(uint64_t p) override;
+  void Found(uint64_t p) override;
   // Pairs the kept markers whose starts are all known (all when final).
   void PairKept(bool final);
 
@@ -255,7 +245,7 @@ class CPNGLocator : private CPatternSearch::CSink {
   class CStarts : public CPatternSearch::CSink {
    public:
     explicit CStarts(COffsetTable& table) : m_table(table) {}
-    bool Found(uint64_t p) override;
+    void Found(uint64_t p) override;
 
    private:
     COffsetTable& m_table;

@@ -68,10 +68,7 @@ COffsetTable Blocks(const Bytes& b) { return OnePassPieces(b, {65536}); }
 void PairEnds(const Bytes& b, COffsetTable& t) {
   struct Offers : CPatternSearch::CSink {
     explicit Offers(COffsetTable& t) : pairing(t) {}
-    bool Found(uint64_t p) override {
-      pairing.Offer(p);
-      return true;
-    }
+    void Found(uint64_t p) override { pairing.Offer(p); }
     CEndPairing pairing;
   } offers(t);
   CPatternSearch search({{kIENDTag, sizeof kIENDTag, false, &offers}});
@@ -229,29 +226,6 @@ TEST(ScanCore, IENDTextInsideAnImageNeedsAZeroLength) {
   COffsetTable t{{0, kNoEnd}};
   PairEnds(d, t);
   EXPECT_EQ(t[0].end, kNoEnd);
-}
-
-// A sink that returns false ends the search: nothing more is reported, for
-// either pattern, and later bytes are only counted.
-TEST(ScanCore, ASinkThatReturnsFalseEndsTheSearch) {
-  Bytes b = Head();
-  Put(b, Tail());
-  Put(b, Head());
-  Put(b, Tail());
-  struct Count : CPatternSearch::CSink {
-    bool Found(uint64_t) override { return ++heard < 2; }
-    int heard = 0;
-  } starts, ends;
-  CPatternSearch search({{kPNGSignature, sizeof kPNGSignature, true, &starts},
-                         {kIENDTag, sizeof kIENDTag, false, &ends}});
-  search.Feed(b.data(), 30);
-  EXPECT_FALSE(search.Ended());
-  search.Feed(b.data() + 30, b.size() - 30);
-  EXPECT_TRUE(search.Ended());
-  search.Feed(b.data(), b.size());
-  EXPECT_EQ(starts.heard, 2);
-  EXPECT_EQ(ends.heard, 1);
-  EXPECT_EQ(search.StreamLength(), 2 * b.size());
 }
 
 // Occurrences that cross a 65,536-byte read boundary are found like any other.
