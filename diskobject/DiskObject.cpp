@@ -18,6 +18,36 @@ bool StartsWithParentStep(const CString& dir) {
          dir.GetAt(2) == kSeparator;
 }
 
+// Splits a qualified directory path into the root its tree is built from
+// and the levels below it: the root is the drive, or "\\server" for a UNC
+// path, of which the share is the first level (empty on POSIX); the last
+// level is the name part, empty after qualifying, so that the last level
+// tried is the whole path with its trailing separator.
+void SplitLevels(const CString& path, CString& root, CStringArray& levels) {
+  CString drive, dir, name;
+  AfxSplitPath(path, &drive, &dir, &name, nullptr);
+  root = drive;
+  if (PathTraits::kHasUnc && drive.IsEmpty() && dir.GetLength() > 2 && dir.GetAt(0) == kSeparator &&
+      dir.GetAt(1) == kSeparator) {
+    // The server is never entered or made.
+    dir = dir.Mid(2);
+    const int end = dir.Find(kSeparator);
+    root = CString(kSeparator, 2) + (end < 0 ? dir : dir.Left(end));
+    dir = end < 0 ? CString() : dir.Mid(end + 1);
+  }
+  dir.TrimLeft(CString(kSeparator));
+  for (int start = 0;;) {
+    const int end = dir.Find(kSeparator, start);
+    if (end < 0) {
+      if (start < dir.GetLength()) levels.Add(dir.Mid(start));
+      break;
+    }
+    levels.Add(dir.Mid(start, end - start));
+    start = end + 1;
+  }
+  levels.Add(name);
+}
+
 }  // namespace
 
 CDiskObject::CDiskObject(CWnd* statusWnd) : m_pStatusWnd(statusWnd) {}
@@ -137,9 +167,6 @@ BOOL CDiskObject::MakeDirectoryTree(const CString& directory) {
   }
   if (!Qualify(path)) return FALSE;
 
-  CString drive, dir, name;
-  AfxSplitPath(path, &drive, &dir, &name, nullptr);
-
   // Without the current directory's path a relative path could not have
   // been qualified; without its handle the process could not come back
   // from the levels it enters.
@@ -153,50 +180,10 @@ BOOL CDiskObject::MakeDirectoryTree(const CString& directory) {
     ReportSystemError(GetLastError(), savedDir);
     return FALSE;
   }
-
-  CString root = drive;
-  if (PathTraits::kHasUnc && drive.IsEmpty() && dir.GetLength() > 2 && dir.GetAt(0) == kSeparator &&
-      dir.GetAt(1) == kSeparator) {
-    // "\\server\share\...": the server is never entered or made; the share is
-    // the first level.
-    dir = dir.Mid(2);
-    const int end = dir.Find(kSeparator);
-    if (end < 0) {
-      root = CString(kSeparator, 2) + dir;
-      dir.Empty();
-    } else {
-      root = CString(kSeparator, 2) + dir.Left(end);
-      dir = dir.Mid(end + 1);
-    }
-  }
-  dir.TrimLeft(CString(kSeparator));
-
-  CStringArray components;
-  for (int start = 0;;) {
-    const int end = dir.Find(kSeparator, start);
-    if (end < 0) {
-      if (start < dir.GetLength()) components.Add(dir.Mid(start));
-      break;
-    }
-    components.Add(dir.Mid(start, end - start));
-    start = end + 1;
-  }
-  // The name part, empty after normalizing: the last level is the whole path
-  // with its trailing separator.
-  components.Add(name);
-
-  BOOL result = TRUE;
-  CString level = root;
-  for (INT_PTR i = 0; i < components.GetSize(); ++i) {
-    level += kSeparator;
-    level += components[i];
-    ShowStatus(level);
-    if (SetCurrentDirectoryA(level)) continue;
-    if (CreateDirectoryA(level, nullptr)) continue;
-    ReportSystemError(GetLastError(), level);
-    result = FALSE;
-    break;
-  }
+  CString root;
+  CStringArray levels;
+  SplitLevels(path, root, levels);
+  const BOOL result = EnterOrCreateLevels(root, levels);
   // Going on from another folder would make every relative path name
   // something else: a failed return fails the operation whatever the levels
   // did.
@@ -204,58 +191,16 @@ BOOL CDiskObject::MakeDirectoryTree(const CString& directory) {
   return result;
 }
 
-BOOL CDiskObject::ListFiles(const CString& directory, CStringArray& files, int mode) {
-  return ListMatchingFiles("*.*", directory, files, mode);
-}
-
-BOOL CDiskObject::ListMatchingFiles(const CString& filter, const CString& directory,
-                                    CStringArray& files, int mode) {
-  ResetErrorText();
-  if (RefuseWhenLost()) return FALSE;
-  CString path(directory);
-  if (!Qualify(path)) return FALSE;
-  const CString pattern = path + filter;
-
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA(pattern, &entry);
-  if (search == INVALID_HANDLE_VALUE) {
-    ReportSystemError(GetLastError(), pattern);
+BOOL CDiskObject::EnterOrCreateLevels(const CString& root, CStringArray& levels) {
+  CString level = root;
+  for (INT_PTR i = 0; i < levels.GetSize(); ++i) {
+    level += kSeparator;
+    level += levels[i];
+    ShowStatus(level);
+    if (SetCurrentDirectoryA(level)) continue;
+    if (CreateDirectoryA(level, nullptr)) continue;
+    ReportSystemError(GetLastError(), level);
     return FALSE;
-  }
-  do {
-    // Also skips the entries for the directory itself and its parent.
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    CString text =
-        mode == LIST_PREFIXED_NAMES ? directory + entry.cFileName : CString(entry.cFileName);
-    files.Add(text);
-    ShowStatus(text);
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
-  return TRUE;
-}
-
-BOOL CDiskObject::DeleteDirectoryFiles(const CString& directory) {
-  ResetErrorText();
-  if (RefuseWhenLost()) return FALSE;
-  // An empty path would name the current directory, wherever that is; emptying
-  // it by accident must not be possible.
-  if (directory.IsEmpty()) {
-    ReportInternalError();
-    return FALSE;
-  }
-  CString path(directory);
-  if (!Qualify(path)) return FALSE;
-
-  CStringArray names;
-  if (!ListFiles(path, names, LIST_BARE_NAMES)) return FALSE;
-
-  for (INT_PTR i = 0; i < names.GetSize(); ++i) {
-    ShowStatus(names[i]);
-    const CString file = path + names[i];
-    if (!DeleteFileA(file)) {
-      ReportSystemError(GetLastError(), file);
-      return FALSE;
-    }
   }
   return TRUE;
 }

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // CDiskObject: the small utility through which the tool touches directories.
 // It qualifies a directory path against the current directory, creates a
-// directory with every missing parent, lists a directory's files and deletes
-// them, and keeps the text of the last failure in m_errorText instead of
+// directory with every missing parent, empties a held folder of its files,
+// and keeps the text of the last failure in m_errorText instead of
 // raising an error. Each text it has to show also goes to an optional status
 // window.
 //
@@ -20,10 +20,6 @@
 
 #include "platform/afx.h"
 #include "platform/folder.h"
-
-// Listing modes of ListFiles / ListMatchingFiles.
-constexpr int LIST_BARE_NAMES = 0;      // the entry's name alone (any mode other than 1)
-constexpr int LIST_PREFIXED_NAMES = 1;  // the caller's directory string, then the name
 
 class CDiskObject {
  public:
@@ -47,39 +43,20 @@ class CDiskObject {
   // directory (HasLostCurrentDirectory).
   BOOL MakeDirectoryTree(const CString& directory);
 
-  // Deletes every file of directory (qualified first): lists the files, then
-  // shows and deletes each, in listing order, stopping at the first file that
-  // cannot be deleted (read-only, in use, no right) with the system text and
-  // that file's full path in m_errorText. Directories, links to directories
-  // and their contents are never deleted; a link to a file is deleted itself,
-  // never its target. Nonzero when every file was deleted or there was none;
-  // 0 when the listing or a deletion failed. An empty path is an internal
-  // error and deletes nothing (it would name the current directory).
-  BOOL DeleteDirectoryFiles(const CString& directory);
-  // The same for a folder held open (platform/folder.h): lists it and
-  // deletes each file through the folder's handle, never by a path, so the
-  // folder's name may be swapped for a link meanwhile without any file
-  // elsewhere being touched. The texts shown and the results are those of
-  // the path form, with the folder's path, sep and "*.*" as the search
-  // pattern of a listing that fails, and the folder's path, sep and the
-  // name (as CFolder::DisplayName shows it) as the path of a file that
-  // cannot be deleted. Every name the system holds is deleted by that name
-  // (on Windows its UTF-16 name, whatever the ANSI code page).
+  // Deletes every file of a folder held open (platform/folder.h): lists it,
+  // shows each name (as CFolder::DisplayName shows it) in listing order, then
+  // shows and deletes each in the same order through the folder's handle,
+  // never by a path, so the folder's name may be swapped for a link
+  // meanwhile without any file elsewhere being touched. Stops at the first
+  // file that cannot be deleted (read-only, in use, no right) with the
+  // system text and the folder's path, sep and the name in m_errorText; a
+  // listing that fails gives the system text and the folder's path, sep and
+  // "*.*". Folders, links to folders and their contents are never deleted;
+  // a link to a file is deleted itself, never its target. Every name the
+  // system holds is deleted by that name (on Windows its UTF-16 name,
+  // whatever the ANSI code page). Nonzero when every file was deleted or
+  // there was none.
   BOOL DeleteDirectoryFiles(const CFolder& folder);
-
-  // ListMatchingFiles with the filter "*.*", which matches every name.
-  BOOL ListFiles(const CString& directory, CStringArray& files, int mode);
-
-  // Appends to files, without clearing it, each non-directory entry of
-  // directory (qualified first) whose name matches filter (the platform's
-  // wildcards), in the platform's search order; shows each appended text.
-  // With LIST_PREFIXED_NAMES the text is the caller's directory string
-  // exactly as passed, then the name (pass a directory ending in sep). 0 when
-  // the search cannot start (missing directory, nothing matches), with the
-  // system text and the search pattern (qualified directory and filter) in
-  // m_errorText; files is then unchanged.
-  BOOL ListMatchingFiles(const CString& filter, const CString& directory, CStringArray& files,
-                         int mode);
 
   // Qualifies a directory path in place: alternate separators become sep, a
   // missing trailing sep is added (to a non-empty path), and unless the path
@@ -138,6 +115,11 @@ class CDiskObject {
   // TRUE, with the lost directory's failure in m_errorText and shown, when
   // the current directory has been lost.
   BOOL RefuseWhenLost();
+  // Shows each level below root in turn (root, sep and the levels so far)
+  // and enters it, or creates it when it cannot be entered; FALSE, with the
+  // system's text and the level in m_errorText, at the first that can be
+  // neither.
+  BOOL EnterOrCreateLevels(const CString& root, CStringArray& levels);
 
   BOOL m_bQualifyFailed = FALSE;
   BOOL m_bLostCurrentDirectory = FALSE;

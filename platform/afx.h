@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -43,36 +44,29 @@ class CString {
   // The character at index; '\0' when index is out of range.
   char GetAt(int index) const;
   char operator[](int index) const { return GetAt(index); }
-  // Replaces the character at index; does nothing when out of range.
-  void SetAt(int index, char ch);
 
   operator LPCTSTR() const { return m_text.c_str(); }
   LPCTSTR GetString() const { return m_text.c_str(); }
   const std::string& str() const { return m_text; }
 
   CString& operator=(const char* text);
-  CString& operator=(char ch);
   CString& operator+=(const CString& text);
   CString& operator+=(const char* text);
   CString& operator+=(char ch);
 
-  // The first count characters / from first to the end / count from first /
-  // the last count characters. Clamped to the string.
+  // The first count characters / from first to the end / count from first.
+  // Clamped to the string.
   CString Left(int count) const;
   CString Mid(int first) const;
   CString Mid(int first, int count) const;
-  CString Right(int count) const;
 
   // Index of the first occurrence at or after start, or -1.
   int Find(char ch, int start = 0) const;
-  int Find(const char* sub, int start = 0) const;
   // Index of the last occurrence of ch, or -1.
   int ReverseFind(char ch) const;
 
-  // Replace every occurrence; returns the number replaced. An empty or null
-  // oldText replaces nothing.
+  // Replaces every occurrence; returns the number replaced.
   int Replace(char oldCh, char newCh);
-  int Replace(const char* oldText, const char* newText);
   // Removes characters from the start / end / both ends. Without an argument
   // the white space (blank, tab, CR, LF, VT, FF) is removed.
   CString& TrimLeft();
@@ -80,8 +74,6 @@ class CString {
   CString& TrimRight();
   CString& TrimRight(const char* targets);
   CString& Trim() { return TrimRight().TrimLeft(); }
-  void MakeUpper();
-  void MakeLower();
 
   // printf-style formatting into this string; any length.
   void Format(const char* format, ...) AFX_PRINTF_FORMAT(2, 3);
@@ -99,13 +91,12 @@ class CString {
   char* GetBuffer(int minLength);
   void ReleaseBuffer(int newLength = -1);
 
-  // strcmp-style: <0, 0, >0.
-  int Compare(const char* text) const;
-  int CompareNoCase(const char* text) const;
-
   friend bool operator==(const CString& a, const CString& b) { return a.m_text == b.m_text; }
-  friend bool operator==(const CString& a, const char* b) { return a.Compare(b) == 0; }
-  friend bool operator==(const char* a, const CString& b) { return b.Compare(a) == 0; }
+  // A null b counts as the empty string; a ends at its first zero byte.
+  friend bool operator==(const CString& a, const char* b) {
+    return std::strcmp(a.GetString(), b ? b : "") == 0;
+  }
+  friend bool operator==(const char* a, const CString& b) { return b == a; }
   friend bool operator!=(const CString& a, const CString& b) { return !(a == b); }
   friend bool operator!=(const CString& a, const char* b) { return !(a == b); }
   friend bool operator!=(const char* a, const CString& b) { return !(a == b); }
@@ -113,17 +104,15 @@ class CString {
 
   friend CString operator+(const CString& a, const CString& b);
   friend CString operator+(const CString& a, const char* b);
-  friend CString operator+(const char* a, const CString& b);
   friend CString operator+(const CString& a, char b);
-  friend CString operator+(char a, const CString& b);
 
  private:
   std::string m_text;
 };
 
 // ---------------------------------------------------------------------------
-// CStringArray: a growable array of strings. Indexes out of range are a
-// caller's fault; GetAt then returns an empty string rather than crashing.
+// CStringArray: a growable array of strings. An index out of range is a
+// caller's fault (operator[] then throws std::out_of_range).
 class CStringArray {
  public:
   INT_PTR GetSize() const { return static_cast<INT_PTR>(m_items.size()); }
@@ -131,10 +120,7 @@ class CStringArray {
   bool IsEmpty() const { return m_items.empty(); }
   // Appends text; returns its index.
   INT_PTR Add(const CString& text);
-  CString GetAt(INT_PTR index) const;
-  void SetAt(INT_PTR index, const CString& text);
   CString& operator[](INT_PTR index);
-  const CString& operator[](INT_PTR index) const;
   void RemoveAll() { m_items.clear(); }
 
  private:
@@ -144,7 +130,8 @@ class CStringArray {
 class CFolder;
 
 // ---------------------------------------------------------------------------
-// CFile: a file opened by name, closed by Close or the destructor. Positions
+// CFile: a file opened by name or made in a held folder (platform/folder.h),
+// closed by Close or the destructor. Positions
 // and lengths are 64-bit. No operation throws; each failure sets
 // GetLastError().
 class CFile {
@@ -162,26 +149,26 @@ class CFile {
   CFile(const CFile&) = delete;
   CFile& operator=(const CFile&) = delete;
 
-  // Opens fileName. modeRead: an existing regular file or block device,
-  // read only; a directory or any other kind of file is refused. modeWrite /
-  // modeReadWrite: an existing file, or with modeCreate a new one (an
-  // existing one is cut to length 0). On POSIX, modeCreate never writes
-  // through the name into another file: a name that is a symbolic link, or
-  // an existing file that is not a plain file or has other names (hard
-  // links), is refused and left untouched; and, as on Windows, an existing
-  // read-only file (owner-write bit clear) is refused with
-  // ERROR_ACCESS_DENIED and keeps its bytes, whoever the caller is (root
-  // too). On Windows, modeCreate refuses the same: a reparse point (the
-  // name is opened without following it and the attributes are checked on
-  // the handle), a file with more than one link, a read-only file, and a
-  // file that does not lie where it was named (Wine follows the host's
-  // symbolic links without showing them). Closes a file this object had
-  // open first. pError is accepted for the library's signature and ignored.
+  // Opens the existing file fileName for reading (modeRead), writing
+  // (modeWrite) or both (modeReadWrite): a regular file or a block device; a
+  // directory or any other kind of file is refused. modeCreate is refused
+  // (ERROR_INVALID_PARAMETER): files are made only in a held folder, through
+  // OpenIn. Closes a file this object had open first. pError is accepted
+  // for the library's signature and ignored.
   BOOL Open(LPCTSTR fileName, UINT openFlags, void* pError = nullptr);
   // Open for the file fileName (a bare name, no separator) of the held
   // folder, reached through the folder's handle and never by a path: on
   // POSIX openat, on Windows NtCreateFile relative to the folder. The same
-  // modes and refusals as Open.
+  // modes as Open, and modeCreate (with modeWrite or modeReadWrite): a new
+  // file, made exclusively, or an existing one cut to length 0. modeCreate
+  // never writes through the name into another file: a name that is a
+  // symbolic link (on Windows any reparse point, or a file that does not lie
+  // in the folder under that name: Wine follows the host's symbolic links
+  // without showing them), or an existing file that is not a plain file or
+  // has other names (hard links), is refused and left untouched; and an
+  // existing read-only file (POSIX: owner-write bit clear) is refused with
+  // ERROR_ACCESS_DENIED and keeps its bytes, whoever the caller is (root
+  // too).
   BOOL OpenIn(const CFolder& folder, LPCTSTR fileName, UINT openFlags);
   bool IsOpen() const;
 
@@ -195,8 +182,6 @@ class CFile {
   // Moves to offset from begin, current or end. Returns the new position, or
   // -1 on failure (a negative result position, not open).
   LONGLONG Seek(LONGLONG offset, UINT from);
-  // The current position; 0 when not open.
-  ULONGLONG GetPosition() const;
   // The length in bytes (of the device, for a block device); 0 when not open
   // or on failure, with GetLastError set then.
   ULONGLONG GetLength() const;
@@ -233,18 +218,16 @@ class CWnd {
 };
 
 // ---------------------------------------------------------------------------
-// CWinApp: the one application object of a program. AfxGetApp returns the
-// most recently constructed one still alive, or null.
+// CWinApp: the one application object of a program.
 class CWinApp {
  public:
-  explicit CWinApp(LPCTSTR appName = nullptr);
-  virtual ~CWinApp();
+  explicit CWinApp(LPCTSTR appName = nullptr) : m_appName(appName) {}
+  virtual ~CWinApp() = default;
   CWinApp(const CWinApp&) = delete;
   CWinApp& operator=(const CWinApp&) = delete;
 
   CString m_appName;
 };
-CWinApp* AfxGetApp();
 
 // Initialises the framework for this program. On POSIX it fails (FALSE,
 // GetLastError EBADF) when standard input, output or error is not open, since

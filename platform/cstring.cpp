@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -33,18 +32,8 @@ char CString::GetAt(int index) const {
   return m_text[static_cast<std::size_t>(index)];
 }
 
-void CString::SetAt(int index, char ch) {
-  if (index < 0 || static_cast<std::size_t>(index) >= m_text.size()) return;
-  m_text[static_cast<std::size_t>(index)] = ch;
-}
-
 CString& CString::operator=(const char* text) {
   m_text = text ? text : "";
-  return *this;
-}
-
-CString& CString::operator=(char ch) {
-  m_text.assign(1, ch);
   return *this;
 }
 
@@ -76,22 +65,9 @@ CString CString::Mid(int first, int count) const {
   return CString(m_text.substr(start, Clamp(count, m_text.size() - start)));
 }
 
-CString CString::Right(int count) const {
-  const std::size_t n = Clamp(count, m_text.size());
-  return CString(m_text.substr(m_text.size() - n));
-}
-
 int CString::Find(char ch, int start) const {
   if (start < 0) start = 0;
   const std::size_t pos = m_text.find(ch, static_cast<std::size_t>(start));
-  return pos == std::string::npos ? -1 : static_cast<int>(pos);
-}
-
-int CString::Find(const char* sub, int start) const {
-  if (sub == nullptr) return -1;
-  if (start < 0) start = 0;
-  if (static_cast<std::size_t>(start) > m_text.size()) return -1;
-  const std::size_t pos = m_text.find(sub, static_cast<std::size_t>(start));
   return pos == std::string::npos ? -1 : static_cast<int>(pos);
 }
 
@@ -111,27 +87,6 @@ int CString::Replace(char oldCh, char newCh) {
   return count;
 }
 
-int CString::Replace(const char* oldText, const char* newText) {
-  if (oldText == nullptr || *oldText == '\0') return 0;
-  const std::string from(oldText);
-  const std::string to(newText ? newText : "");
-  std::string result;
-  int count = 0;
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t hit = m_text.find(from, pos);
-    if (hit == std::string::npos) break;
-    result.append(m_text, pos, hit - pos);
-    result += to;
-    pos = hit + from.size();
-    ++count;
-  }
-  if (count == 0) return 0;
-  result.append(m_text, pos, std::string::npos);
-  m_text.swap(result);
-  return count;
-}
-
 CString& CString::TrimLeft() { return TrimLeft(kWhiteSpace); }
 CString& CString::TrimRight() { return TrimRight(kWhiteSpace); }
 
@@ -145,14 +100,6 @@ CString& CString::TrimRight(const char* targets) {
   const std::size_t pos = m_text.find_last_not_of(targets ? targets : "");
   m_text.erase(pos == std::string::npos ? 0 : pos + 1);
   return *this;
-}
-
-void CString::MakeUpper() {
-  for (char& c : m_text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-}
-
-void CString::MakeLower() {
-  for (char& c : m_text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 }
 
 void CString::Format(const char* format, ...) {
@@ -202,20 +149,6 @@ void CString::ReleaseBuffer(int newLength) {
   }
 }
 
-int CString::Compare(const char* text) const {
-  return std::strcmp(m_text.c_str(), text ? text : "");
-}
-
-int CString::CompareNoCase(const char* text) const {
-  const unsigned char* a = reinterpret_cast<const unsigned char*>(m_text.c_str());
-  const unsigned char* b = reinterpret_cast<const unsigned char*>(text ? text : "");
-  for (;; ++a, ++b) {
-    const int ca = std::tolower(*a);
-    const int cb = std::tolower(*b);
-    if (ca != cb || ca == 0) return ca - cb;
-  }
-}
-
 CString operator+(const CString& a, const CString& b) {
   CString r(a);
   r += b;
@@ -228,19 +161,7 @@ CString operator+(const CString& a, const char* b) {
   return r;
 }
 
-CString operator+(const char* a, const CString& b) {
-  CString r(a);
-  r += b;
-  return r;
-}
-
 CString operator+(const CString& a, char b) {
-  CString r(a);
-  r += b;
-  return r;
-}
-
-CString operator+(char a, const CString& b) {
   CString r(a);
   r += b;
   return r;

@@ -13,14 +13,19 @@
 // while the process is stopped, and the wait takes its raw mode again when
 // the process continues in the foreground (also after SIGSTOP).
 //
+// What the handler acts on (the armed file, the terminal's settings) is
+// changed only while interruptions are held back (CInterruptionsHeld):
+// CPartialFile's Arm (by its caller), Keep and Remove, and on POSIX the key
+// wait as it arms and disarms the terminal's restoring. An interruption
+// therefore finds a file either armed, and removes it, or kept, and leaves
+// it.
 // POSIX: the handler does the work itself, with async-signal-safe calls
-// only (fstatat, unlinkat, tcsetattr, sigaction, raise), on state that the
-// program changes only while interruptions are held back; so it acts at
+// only (fstatat, unlinkat, tcsetattr, sigaction, raise); so it acts at
 // once, wherever the program is (in a long write, a read, the key wait).
 // Windows: the console's control handler runs on a thread of its own; it
-// takes the lock that the program holds while it makes or closes a file,
-// marks the open file for deletion through its handle, puts the console
-// mode back and ends the process without leaving the lock.
+// takes the lock that holding interruptions back holds, marks the open
+// file for deletion through its handle, puts the console mode back and
+// ends the process without leaving the lock.
 //
 // Implemented per platform (platform/posix/, platform/win32/). One thread:
 // at most one file is armed at a time.
@@ -68,8 +73,10 @@ class CPartialFile {
   // fail half way; file, folder and name must outlive the arming.
   void Arm(CFile& file, const CFolder& folder, const CString& name);
 
-  // The file is complete: closes it and disarms; the file stays. FALSE when
-  // closing failed: the file is removed then, as by Remove.
+  // The file is complete: closes it and disarms, with interruptions held
+  // back, so that one coming meanwhile takes effect once the file is kept
+  // and leaves it. FALSE when closing failed: the file is removed then, by
+  // its name in the folder.
   BOOL Keep();
 
   // Closes the file and removes it; nothing once disarmed.

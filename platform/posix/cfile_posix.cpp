@@ -56,6 +56,38 @@ int OpenExisting(int at, const char* name, int flags, bool cut) {
   errno = refusal;
   return -1;
 }
+// The open(2) access mode for openFlags' access mode; -1 for none.
+int AccessFlags(UINT openFlags) {
+  switch (openFlags & 0x3) {
+    case CFile::modeRead:
+      return O_RDONLY;
+    case CFile::modeWrite:
+      return O_WRONLY;
+    case CFile::modeReadWrite:
+      return O_RDWR;
+    default:
+      return -1;
+  }
+}
+
+// Makes name in the folder at exclusively, or opens and cuts the plain file
+// of its own there. Never through a link: the name may lie in a folder the
+// caller empties and fills (the tool's output folder), and a link left
+// there must not let a write reach a file elsewhere. Made exclusively, an
+// old file is always known as old and is cut only after the checks of
+// OpenExisting. The descriptor, or -1 with errno set.
+int CreateOrCut(int at, const char* name, int flags) {
+  flags |= O_NOFOLLOW;
+  for (int attempt = 0;; ++attempt) {
+    int fd = openat(at, name, flags | O_CREAT | O_EXCL, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+    fd = OpenExisting(at, name, flags, true);
+    // Removed between the two calls: made again, a bounded number of times
+    // against a name that keeps coming and going.
+    if (fd >= 0 || errno != ENOENT || attempt == 16) return fd;
+  }
+}
+
 }  // namespace
 
 CFile::~CFile() { Close(); }
@@ -63,6 +95,8 @@ CFile::~CFile() { Close(); }
 bool CFile::IsOpen() const { return m_handle >= 0; }
 
 BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
+  Close();
+  if ((openFlags & modeCreate) != 0) return FailWith(EINVAL);
   return OpenRelative(AT_FDCWD, fileName, openFlags);
 }
 
@@ -76,46 +110,14 @@ BOOL CFile::OpenIn(const CFolder& folder, LPCTSTR fileName, UINT openFlags) {
 BOOL CFile::OpenRelative(INT_PTR folder, LPCTSTR fileName, UINT openFlags) {
   Close();
   if (fileName == nullptr) return FailWith(EINVAL);
-  const int at = Fd(folder);
-  int flags = O_CLOEXEC;
-  const UINT access = openFlags & 0x3;
-  if (access == modeWrite) {
-    flags |= O_WRONLY;
-  } else if (access == modeReadWrite) {
-    flags |= O_RDWR;
-  } else if (access == modeRead) {
-    flags |= O_RDONLY;
-  } else {
-    return FailWith(EINVAL);
-  }
+  const int access = AccessFlags(openFlags);
   const bool create = (openFlags & modeCreate) != 0;
-  if (create && access == modeRead) return FailWith(EINVAL);
-  if (!create) {
-    const int fd = OpenExisting(at, fileName, flags, false);
-    if (fd < 0) return FailWithErrno();
-    m_handle = fd;
-    return TRUE;
-  }
-  // Never through a link: the name may lie in a folder the caller empties
-  // and fills (the tool's output folder), and a link left there must not
-  // let a write reach a file elsewhere. A new file is made exclusively, so
-  // that an old one is always known as old, and is cut only after the
-  // checks of OpenExisting. A file made here is a plain file of its own.
-  flags |= O_NOFOLLOW;
-  for (int attempt = 0;; ++attempt) {
-    int fd = openat(at, fileName, flags | O_CREAT | O_EXCL, 0666);
-    if (fd < 0) {
-      if (errno != EEXIST) return FailWithErrno();
-      fd = OpenExisting(at, fileName, flags, true);
-    }
-    if (fd >= 0) {
-      m_handle = fd;
-      return TRUE;
-    }
-    // Removed between the two calls: make it again, a bounded number of
-    // times against a name that keeps coming and going.
-    if (errno != ENOENT || attempt == 16) return FailWithErrno();
-  }
+  if (access < 0 || (create && access == O_RDONLY)) return FailWith(EINVAL);
+  const int fd = create ? CreateOrCut(Fd(folder), fileName, access | O_CLOEXEC)
+                        : OpenExisting(Fd(folder), fileName, access | O_CLOEXEC, false);
+  if (fd < 0) return FailWithErrno();
+  m_handle = fd;
+  return TRUE;
 }
 
 LONGLONG CFile::Read(void* buffer, ULONGLONG count) {
@@ -183,16 +185,6 @@ LONGLONG CFile::Seek(LONGLONG offset, UINT from) {
     return -1;
   }
   return static_cast<LONGLONG>(pos);
-}
-
-ULONGLONG CFile::GetPosition() const {
-  if (!IsOpen()) return 0;
-  const off_t pos = lseek(Fd(m_handle), 0, SEEK_CUR);
-  if (pos < 0) {
-    FailWithErrno();
-    return 0;
-  }
-  return static_cast<ULONGLONG>(pos);
 }
 
 ULONGLONG CFile::GetLength() const {

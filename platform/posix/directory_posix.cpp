@@ -38,16 +38,3 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES /*security*/) {
   if (mkdir(path, 0777) != 0) return FailWithErrno();
   return TRUE;
 }
-
-BOOL DeleteFileA(LPCSTR path) {
-  if (path == nullptr) return FailWith(EINVAL);
-  struct stat info;
-  if (lstat(path, &info) != 0) return FailWithErrno();
-  if (S_ISDIR(info.st_mode)) return FailWith(EISDIR);
-  // A link is removed itself, whatever it points to; its own mode bits mean
-  // nothing. Any other file keeps Windows' read-only rule, which root would
-  // otherwise bypass.
-  if (!S_ISLNK(info.st_mode) && (info.st_mode & S_IWUSR) == 0) return FailWith(EACCES);
-  if (unlink(path) != 0) return FailWithErrno();
-  return TRUE;
-}

@@ -26,12 +26,6 @@ bool StatOf(const char* path, struct stat* info) {
 
 }  // namespace
 
-BOOL AfxIsDirectory(LPCTSTR path) {
-  struct stat info;
-  if (!StatOf(path, &info)) return FALSE;
-  return S_ISDIR(info.st_mode) ? TRUE : FALSE;
-}
-
 BOOL AfxResolveRealPath(LPCTSTR path, CString& realPath) {
   if (path == nullptr) return FailWith(EINVAL);
   char* resolved = realpath(path, nullptr);
@@ -39,12 +33,6 @@ BOOL AfxResolveRealPath(LPCTSTR path, CString& realPath) {
   realPath = resolved;
   std::free(resolved);
   return TRUE;
-}
-
-BOOL AfxIsSameFile(LPCTSTR a, LPCTSTR b) {
-  struct stat infoA, infoB;
-  if (!StatOf(a, &infoA) || !StatOf(b, &infoB)) return FALSE;
-  return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
 }
 
 namespace {
@@ -84,12 +72,6 @@ bool StatOfFolder(const CFolder& folder, struct stat* info) {
 }
 
 }  // namespace
-
-BOOL AfxIsDirectoryAtOrAbove(LPCTSTR directory, LPCTSTR file) {
-  struct stat target;
-  if (!StatOf(directory, &target)) return FALSE;
-  return IsAtOrAbove(target, file);
-}
 
 BOOL AfxIsSameFolder(const CFolder& folder, LPCTSTR path) {
   struct stat held, other;

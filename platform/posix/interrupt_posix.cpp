@@ -39,7 +39,8 @@ constexpr int kInterruptions[] = {
 };
 
 // What the handler puts right. Changed only while the interruptions are
-// held back, so the handler never sees it half made.
+// held back (CPartialFile's members, the key wait's arming and disarming),
+// so the handler never sees it half made.
 volatile sig_atomic_t g_fileArmed = 0;
 int g_fileFolder = -1;             // the folder it was made in
 const char* g_fileName = nullptr;  // its name there
@@ -197,16 +198,12 @@ void CPartialFile::Arm(CFile& file, const CFolder& folder, const CString& name) 
 
 BOOL CPartialFile::Keep() {
   if (m_file == nullptr) return TRUE;
-  // Not held: the handler removes by name, so an interruption before the
-  // disarming removes the closed file, which the caller has not counted as
-  // finished yet.
-  if (!m_file->Close()) {
-    Remove();
-    return FALSE;
-  }
+  CInterruptionsHeld held;
+  const BOOL closed = m_file->Close();
+  if (!closed) RemoveIfStillOurs(g_fileFolder, m_name->GetString(), g_fileDevice, g_fileInode);
   g_fileArmed = 0;
   m_file = nullptr;
-  return TRUE;
+  return closed;
 }
 
 void CPartialFile::Remove() {

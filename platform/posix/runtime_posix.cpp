@@ -2,10 +2,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <string>
 
 #include "platform/afx.h"
 #include "platform/interrupt.h"
@@ -14,14 +11,6 @@
 namespace {
 
 char g_moduleMark;
-
-// Copies part into a field of size chars (terminator included), cut to fit.
-void CopyField(const CString& part, char* field, std::size_t size) {
-  if (field == nullptr) return;
-  const std::size_t length = std::min(static_cast<std::size_t>(part.GetLength()), size - 1);
-  std::memcpy(field, part.GetString(), length);
-  field[length] = '\0';
-}
 
 }  // namespace
 
@@ -34,26 +23,8 @@ HMODULE GetModuleHandleA(LPCSTR name) {
 }
 
 LPSTR GetCommandLineA() {
-  static std::string commandLine = [] {
-    std::string text;
-    if (FILE* f = std::fopen("/proc/self/cmdline", "rb")) {
-      int c;
-      while ((c = std::fgetc(f)) != EOF) text += c == '\0' ? ' ' : static_cast<char>(c);
-      std::fclose(f);
-    }
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
-  }();
-  return commandLine.data();
-}
-
-void _splitpath(const char* path, char* drive, char* dir, char* fname, char* ext) {
-  CString d, p, n, e;
-  AfxSplitPath(CString(path), &d, &p, &n, &e);
-  CopyField(d, drive, _MAX_DRIVE);
-  CopyField(p, dir, _MAX_DIR);
-  CopyField(n, fname, _MAX_FNAME);
-  CopyField(e, ext, _MAX_EXT);
+  static char empty[] = "";
+  return empty;
 }
 
 int _getch() {

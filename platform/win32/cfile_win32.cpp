@@ -27,6 +27,8 @@ CFile::~CFile() { Close(); }
 bool CFile::IsOpen() const { return m_handle != -1; }
 
 BOOL CFile::Open(LPCTSTR fileName, UINT openFlags, void* /*pError*/) {
+  Close();
+  if ((openFlags & modeCreate) != 0) return FailWith(ERROR_INVALID_PARAMETER);
   return OpenRelative(-1, fileName, openFlags);
 }
 
@@ -38,108 +40,77 @@ BOOL CFile::OpenIn(const CFolder& folder, LPCTSTR fileName, UINT openFlags) {
 
 namespace {
 
-// The last name of path.
-const char* LastName(LPCTSTR path) {
-  const char* last = path;
-  for (const char* at = path; *at != '\0'; ++at)
-    if (*at == '\\' || *at == '/' || (at == path + 1 && *at == ':')) last = at + 1;
-  return last;
+// The access rights for openFlags' access mode; 0 for none.
+DWORD AccessOf(UINT openFlags) {
+  switch (openFlags & 0x3) {
+    case CFile::modeRead:
+      return GENERIC_READ;
+    case CFile::modeWrite:
+      return GENERIC_WRITE;
+    case CFile::modeReadWrite:
+      return GENERIC_READ | GENERIC_WRITE;
+    default:
+      return 0;
+  }
 }
 
-// The final path of the folder that holds the file path names (links there
-// followed), for a file opened by its path.
-bool FinalPathOfHolder(LPCTSTR path, std::string& holder) {
-  const char* last = LastName(path);
-  const std::string folder =
-      last == path ? std::string(".") : std::string(path, static_cast<size_t>(last - path));
-  HANDLE handle =
-      CreateFileA(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  const bool known = win32::FinalPathOf(handle, holder);
-  CloseHandle(handle);
-  return known;
+// Checks, on its handle, the old file name of folder that a create opened,
+// and cuts it: only a plain, writable file of its own, lying where it was
+// named, is cut. 0, or why it is refused.
+DWORD CheckAndCut(HANDLE file, HANDLE folder, const char* name) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return GetLastError();
+  if (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
+    return ERROR_CANT_RESOLVE_FILENAME;
+  // Another name of the same file lies elsewhere: cutting it would change
+  // that file too.
+  if (info.nNumberOfLinks > 1) return ERROR_TOO_MANY_LINKS;
+  // Checked here as well: the system leaves it to the caller's rights, and
+  // root under Wine has them.
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
+  // Wine follows a host's symbolic link without showing a reparse point:
+  // the file opened must lie where it was named.
+  std::string holder;
+  if (!win32::FinalPathOf(folder, holder) || !win32::LiesAt(file, holder, name))
+    return ERROR_CANT_RESOLVE_FILENAME;
+  return SetEndOfFile(file) ? 0 : GetLastError();
 }
 
 }  // namespace
 
 BOOL CFile::OpenRelative(INT_PTR folder, LPCTSTR fileName, UINT openFlags) {
   Close();
-  if (fileName == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
-  DWORD access;
-  switch (openFlags & 0x3) {
-    case modeRead:
-      access = GENERIC_READ;
-      break;
-    case modeWrite:
-      access = GENERIC_WRITE;
-      break;
-    case modeReadWrite:
-      access = GENERIC_READ | GENERIC_WRITE;
-      break;
-    default:
-      return FailWith(ERROR_INVALID_PARAMETER);
-  }
+  DWORD access = AccessOf(openFlags);
+  const bool reading = (openFlags & 0x3) == modeRead;
   const bool create = (openFlags & modeCreate) != 0;
-  if (create && (openFlags & 0x3) == modeRead) return FailWith(ERROR_INVALID_PARAMETER);
+  if (fileName == nullptr || access == 0 || (create && reading))
+    return FailWith(ERROR_INVALID_PARAMETER);
   // A file being made may have to be removed through its handle when the
   // run is interrupted (platform/interrupt.h).
   if (create) access |= DELETE;
   // A file being read may stay open for others (a dump still being written,
   // a mounted disk); a file being written is ours alone until it is closed.
-  const DWORD share = (openFlags & 0x3) == modeRead ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
-  const HANDLE within = reinterpret_cast<HANDLE>(folder);
+  const DWORD share = reading ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+  const HANDLE within = Handle(folder);
   // A new file is made exclusively, so that an old one is always known as
-  // old; an old one is opened without following a reparse point and cut only
-  // once it is known to be a plain, writable file of its own, lying where it
-  // was named. Without FILE_FLAG_BACKUP_SEMANTICS a directory cannot be
-  // opened at all.
-  const auto openAs = [&](DWORD disposition) {
-    if (folder != -1) return win32::OpenInFolder(within, fileName, access, share, disposition);
-    const DWORD pathDisposition = disposition == FILE_CREATE ? CREATE_NEW : OPEN_EXISTING;
-    return CreateFileA(fileName, access, share, nullptr, pathDisposition,
-                       FILE_ATTRIBUTE_NORMAL | (create ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
-                       nullptr);
-  };
+  // old, and is cut only after CheckAndCut. Without
+  // FILE_FLAG_BACKUP_SEMANTICS a directory cannot be opened at all.
+  HANDLE handle = folder == -1 ? CreateFileA(fileName, access, share, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr)
+                               : win32::OpenInFolder(within, fileName, access, share,
+                                                     create ? FILE_CREATE : FILE_OPEN);
   bool existed = !create;
-  HANDLE handle = openAs(create ? FILE_CREATE : FILE_OPEN);
   if (handle == INVALID_HANDLE_VALUE && create &&
       (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)) {
     existed = true;
-    handle = openAs(FILE_OPEN);
+    handle = win32::OpenInFolder(within, fileName, access, share, FILE_OPEN);
   }
   if (handle == INVALID_HANDLE_VALUE) return FALSE;
-  DWORD refusal = 0;
-  BY_HANDLE_FILE_INFORMATION info;
-  std::string holder;
   // Consoles, pipes and other character devices have no length to scan by;
   // files and disks (\\.\PhysicalDriveN) do.
-  if (GetFileType(handle) != FILE_TYPE_DISK) {
-    refusal = ERROR_INVALID_PARAMETER;
-  } else if (create && existed) {
-    if (!GetFileInformationByHandle(handle, &info)) {
-      refusal = GetLastError();
-    } else if (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
-      refusal = ERROR_CANT_RESOLVE_FILENAME;
-    } else if (info.nNumberOfLinks > 1) {
-      // Another name of the same file lies elsewhere: cutting it would
-      // change that file too.
-      refusal = ERROR_TOO_MANY_LINKS;
-    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-      // Checked here as well: the system leaves it to the caller's rights,
-      // and root under Wine has them.
-      refusal = ERROR_ACCESS_DENIED;
-    } else {
-      // Wine follows a host's symbolic link without showing a reparse
-      // point: the file opened must lie where it was named.
-      const bool placed =
-          folder != -1 ? win32::FinalPathOf(within, holder) : FinalPathOfHolder(fileName, holder);
-      if (!placed || !win32::LiesAt(handle, holder, LastName(fileName)))
-        refusal = ERROR_CANT_RESOLVE_FILENAME;
-      else if (!SetEndOfFile(handle))
-        refusal = GetLastError();
-    }
-  }
+  const DWORD refusal = GetFileType(handle) != FILE_TYPE_DISK ? ERROR_INVALID_PARAMETER
+                        : create && existed ? CheckAndCut(handle, within, fileName)
+                                            : 0;
   if (refusal != 0) {
     CloseHandle(handle);
     return FailWith(refusal);
@@ -209,15 +180,6 @@ LONGLONG CFile::Seek(LONGLONG offset, UINT from) {
   LARGE_INTEGER position;
   if (!SetFilePointerEx(Handle(m_handle), distance, &position, method)) return -1;
   return position.QuadPart;
-}
-
-ULONGLONG CFile::GetPosition() const {
-  if (!IsOpen()) return 0;
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  LARGE_INTEGER position;
-  if (!SetFilePointerEx(Handle(m_handle), zero, &position, FILE_CURRENT)) return 0;
-  return static_cast<ULONGLONG>(position.QuadPart);
 }
 
 ULONGLONG CFile::GetLength() const {

@@ -206,22 +206,60 @@ void CFolder::Close() {
   m_handle = -1;
 }
 
+namespace {
+
+// The folder above the last name of path (separators trimmed, a drive root
+// kept whole) and that name; "" for a root, which has no name.
+void SplitLastName(const std::string& path, std::string& parent, std::string& last) {
+  CString drive, dir, fname, ext;
+  AfxSplitPath(CString(path), &drive, &dir, &fname, &ext);
+  last = (fname + ext).str();
+  std::string above = dir.str();
+  while (above.size() > 1 && IsSeparator(above.back())) above.pop_back();
+  if (!above.empty()) {
+    parent = drive.str() + above;
+    return;
+  }
+  // Without a folder part the name is looked for in the current folder,
+  // drive and all: the levels MakeDirectoryTree makes of "E:name" lie at the
+  // drive's root, not in the drive's current folder that the system would
+  // open, so such a name is refused rather than another folder held.
+  parent.assign(1, '.');
+  last.insert(0, drive.str());
+}
+
+// Why the folder opened as handle for name may not be held: not a folder,
+// a reparse point, or not lying in the folder above under its last name
+// (Wine follows a host's symbolic link without showing a reparse point);
+// 0 when it may.
+DWORD RefusalOfHeld(HANDLE handle, const std::string& name) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return GetLastError();
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return CFolder::kLinkRefused;
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
+  std::string parent, last;
+  SplitLastName(name, parent, last);
+  if (last.empty() || last == "." || last == "..") return 0;
+  // Where the folder above leads (links there are followed) and where the
+  // held folder lies must agree.
+  HANDLE above =
+      CreateFileA(parent.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  std::string parentFinal;
+  const bool known = above != INVALID_HANDLE_VALUE && win32::FinalPathOf(above, parentFinal);
+  if (above != INVALID_HANDLE_VALUE) CloseHandle(above);
+  return known && win32::LiesAt(handle, parentFinal, last.c_str()) ? 0 : CFolder::kLinkRefused;
+}
+
+}  // namespace
+
 BOOL CFolder::Open(LPCTSTR path) {
   Close();
   if (path == nullptr || path[0] == '\0') return FailWith(ERROR_INVALID_PARAMETER);
-  // The last name and the folder above it, separators trimmed; a drive root
-  // keeps its separator.
+  // Trailing separators trimmed; a drive root keeps its separator.
   std::string name(path);
   while (name.size() > 1 && IsSeparator(name.back()) && !(name.size() == 3 && name[1] == ':'))
     name.pop_back();
-  size_t cut = name.size();
-  while (cut > 0 && !IsSeparator(name[cut - 1])) --cut;
-  const std::string last = name.substr(cut);
-  size_t parentEnd = cut;
-  while (parentEnd > 1 && IsSeparator(name[parentEnd - 1]) && !(parentEnd == 3 && name[1] == ':'))
-    --parentEnd;
-  const std::string parent = cut == 0 ? std::string(".") : name.substr(0, parentEnd);
-
   // Without FILE_SHARE_DELETE nobody may rename or remove the folder while
   // it is held.
   HANDLE handle =
@@ -229,26 +267,7 @@ BOOL CFolder::Open(LPCTSTR path) {
                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return FALSE;
-  BY_HANDLE_FILE_INFORMATION info;
-  DWORD refusal = 0;
-  std::string parentFinal;
-  if (!GetFileInformationByHandle(handle, &info)) {
-    refusal = GetLastError();
-  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    refusal = kLinkRefused;
-  } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    refusal = ERROR_DIRECTORY;
-  } else if (!last.empty() && last != "." && last != "..") {
-    // Where the folder above leads (links there are followed) and where the
-    // held folder lies must agree, or the last name led elsewhere: Wine
-    // follows a host's symbolic link without showing a reparse point.
-    HANDLE above =
-        CreateFileA(parent.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    const bool known = above != INVALID_HANDLE_VALUE && win32::FinalPathOf(above, parentFinal);
-    if (above != INVALID_HANDLE_VALUE) CloseHandle(above);
-    if (!known || !win32::LiesAt(handle, parentFinal, last.c_str())) refusal = kLinkRefused;
-  }
+  const DWORD refusal = RefusalOfHeld(handle, name);
   if (refusal != 0) {
     CloseHandle(handle);
     return FailWith(refusal);

@@ -56,24 +56,12 @@ std::size_t RootLength(const std::string& path) {
 
 }  // namespace
 
-BOOL AfxIsDirectory(LPCTSTR path) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!InfoOf(path, &info)) return FALSE;
-  return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? TRUE : FALSE;
-}
-
 BOOL AfxResolveRealPath(LPCTSTR path, CString& realPath) {
   CIdentityHandle handle(path);
   std::string text;
   if (!handle.IsValid() || !win32::FinalPathOf(handle.Get(), text)) return FALSE;
   realPath = CString(text);
   return TRUE;
-}
-
-BOOL AfxIsSameFile(LPCTSTR a, LPCTSTR b) {
-  BY_HANDLE_FILE_INFORMATION infoA, infoB;
-  if (!InfoOf(a, &infoA) || !InfoOf(b, &infoB)) return FALSE;
-  return SameIdentity(infoA, infoB) ? TRUE : FALSE;
 }
 
 namespace {
@@ -107,12 +95,6 @@ bool InfoOfFolder(const CFolder& folder, BY_HANDLE_FILE_INFORMATION* info) {
 }
 
 }  // namespace
-
-BOOL AfxIsDirectoryAtOrAbove(LPCTSTR directory, LPCTSTR file) {
-  BY_HANDLE_FILE_INFORMATION target;
-  if (!InfoOf(directory, &target)) return FALSE;
-  return IsAtOrAbove(target, file);
-}
 
 BOOL AfxIsSameFolder(const CFolder& folder, LPCTSTR path) {
   BY_HANDLE_FILE_INFORMATION held, other;

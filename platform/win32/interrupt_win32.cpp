@@ -60,18 +60,12 @@ void CPartialFile::Arm(CFile& file, const CFolder& folder, const CString& name) 
 
 BOOL CPartialFile::Keep() {
   if (m_file == nullptr) return TRUE;
-  BOOL closed;
-  {
-    CInterruptionsHeld held;
-    closed = m_file->Close();
-    g_file = INVALID_HANDLE_VALUE;
-    if (closed) m_file = nullptr;
-  }
-  if (!closed) {
-    // The handle is gone: the name is all that is left to remove it by.
-    m_folder->DeleteFile(*m_name);
-    m_file = nullptr;
-  }
+  CInterruptionsHeld held;
+  const BOOL closed = m_file->Close();
+  // The handle is gone: the name is all that is left to remove it by.
+  if (!closed) m_folder->DeleteFile(*m_name);
+  g_file = INVALID_HANDLE_VALUE;
+  m_file = nullptr;
   return closed;
 }
 

@@ -7,12 +7,14 @@ Usage: check_examples.py --root SRC --lumvane BIN --probe BIN --samples DIR
 
 Each checked example is a command line after "$ " in a document; its output
 is the lines after it up to the next "$ " or "# " line or the end of the
-block. The command runs through sh in a scratch folder laid out as the
-documents assume (the sample disks, the demo sample, a memory card reached
-through a link, build/ paths), with standard error merged into standard
-output as a terminal shows them. Line breaks count as blanks, so a long line
-may be wrapped in a manual page; everything else must match exactly. A
-checked example missing from its document fails too.
+block (blank lines inside an indented Markdown block belong to it). The
+command runs through sh in a scratch folder laid out as the documents assume
+(the sample disks, the demo sample, a memory card reached through a link,
+build/ paths), with standard error merged into standard output as a
+terminal shows them; the documents show that folder as /tmp/demo. Line
+breaks count as blanks, so a long line may be wrapped in a manual page, and
+blanks at the end of a line are not seen; everything else must match
+exactly. A checked example missing from its document fails too.
 """
 import argparse
 import os
@@ -28,9 +30,9 @@ CHECKS = [
     ("man/kelb-probe.1.in", "kelb-probe --bytes --map amiga amiga.img"),
     ("man/kelb-probe.1.in", "kelb-probe --debug=partition --map apple sample-apple.img"),
     ("man/lumvane.1.in", "lumvane --list card.img"),
-    ("README.md", "build/testdata/kelb-sample-sun sample.img && build/host/kelb-probe sample.img"),
-    ("README.md", "build/host/kelb-probe --debug=partition --map apple build/sample-apple.img"),
-    ("README.md", "build/tool/lumvane --list testdata/sample.bin"),
+    ("README.md", "lumvane sample.bin"),
+    ("README.md", "lumvane --list sample.bin"),
+    ("README.md", "kelb-probe sample.img"),
 ]
 
 
@@ -40,6 +42,13 @@ def man_text(line):
                          ("\\&", "")):
         line = line.replace(escape, text)
     return line
+
+
+def continues(lines, i):
+    """Whether the first line from i that is not blank is indented."""
+    while i < len(lines) and lines[i] == "":
+        i += 1
+    return i < len(lines) and lines[i].startswith("    ")
 
 
 def examples(path):
@@ -57,13 +66,24 @@ def examples(path):
             elif block is not None:
                 block.append(man_text(line))
     else:
-        for line in lines + [""]:
+        for i, line in enumerate(lines + [""]):
             if line.startswith("    "):
                 block = (block or []) + [line[4:]]
+            elif block is not None and line == "" and continues(lines, i + 1):
+                block.append("")
             elif block is not None:
                 blocks.append(block)
                 block = None
     return blocks
+
+
+# The scratch folder's name in the documents.
+SHOWN_FOLDER = "/tmp/demo"
+
+
+def joined(lines):
+    """The lines as one text, as a reader compares them."""
+    return " ".join(line.rstrip() for line in lines)
 
 
 def shown_output(blocks, command):
@@ -104,8 +124,9 @@ def prepare(scratch, args):
     os.makedirs(os.path.join(scratch, "testdata"))
     with open(os.path.join(args.root, "testdata", "sample.bin"), "rb") as f:
         sample = f.read()
-    with open(os.path.join(scratch, "testdata", "sample.bin"), "wb") as f:
-        f.write(sample)
+    for copy in (os.path.join("testdata", "sample.bin"), "sample.bin"):
+        with open(os.path.join(scratch, copy), "wb") as f:
+            f.write(sample)
     # A memory card holding the demo sample at its first MiB, reached
     # through a link whose name has an extension.
     card = bytes(1 << 20) + sample
@@ -134,8 +155,10 @@ def main():
                 continue
             run = subprocess.run(["sh", "-c", command + " 2>&1"], cwd=scratch, env=env,
                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, timeout=60)
-            printed = run.stdout.decode("utf-8", "replace").rstrip("\n").split("\n")
-            if " ".join(shown) != " ".join(printed) or run.returncode != 0:
+            printed = run.stdout.decode("utf-8", "replace")
+            printed = printed.replace(os.path.realpath(scratch), SHOWN_FOLDER)
+            printed = printed.rstrip("\n").split("\n")
+            if joined(shown) != joined(printed) or run.returncode != 0:
                 print(f"{document}: '$ {command}' (status {run.returncode}) prints\n" +
                       "\n".join(printed) + "\nwhere the document shows\n" + "\n".join(shown) +
                       "\n")

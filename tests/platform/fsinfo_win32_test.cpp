@@ -4,6 +4,7 @@
 // "..") but the folder is the same.
 #include "tests/win32/win32_support.h"
 
+#include "platform/folder.h"
 #include "platform/fsinfo.h"
 
 namespace {
@@ -18,31 +19,37 @@ TEST(WindowsFileIdentity, SameFolderHoweverSpelled) {
   ASSERT_TRUE(WriteFileBytes(a + "\\f.bin", "x"));
   ASSERT_TRUE(WriteFileBytes(scratch / "g.bin", "y"));
 
-  EXPECT_TRUE(AfxIsDirectory(a.c_str()));
-  EXPECT_FALSE(AfxIsDirectory((a + "\\f.bin").c_str()));
-  EXPECT_FALSE(AfxIsDirectory((a + "\\missing").c_str()));
-
+  CFolder held;
+  ASSERT_TRUE(held.Open(a.c_str()));
   std::string upper = a;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  EXPECT_TRUE(AfxIsSameFile(a.c_str(), upper.c_str()));
-  EXPECT_TRUE(AfxIsSameFile(a.c_str(), (scratch.path() + "/a/../a").c_str()));
-  EXPECT_FALSE(AfxIsSameFile(a.c_str(), scratch.path().c_str()));
-  EXPECT_FALSE(AfxIsSameFile(a.c_str(), (a + "\\missing").c_str()));
+  EXPECT_TRUE(AfxIsSameFolder(held, upper.c_str()));
+  EXPECT_TRUE(AfxIsSameFolder(held, (scratch.path() + "/a/../a").c_str()));
+  EXPECT_FALSE(AfxIsSameFolder(held, scratch.path().c_str()));
+  EXPECT_FALSE(AfxIsSameFolder(held, (a + "\\missing").c_str()));
 
   CString real;
   ASSERT_TRUE(AfxResolveRealPath((scratch.path() + "/a/./f.bin").c_str(), real));
-  EXPECT_TRUE(AfxIsSameFile(real, (a + "\\f.bin").c_str())) << real.GetString();
+  std::string holder = real.GetString();
+  holder.resize(holder.find_last_of('\\'));
+  EXPECT_TRUE(AfxIsSameFolder(held, holder.c_str())) << real.GetString();
 
   // The folder holding a file, and each one above it up to the root.
   const std::string file = a + "\\f.bin";
-  EXPECT_TRUE(AfxIsDirectoryAtOrAbove(a.c_str(), file.c_str()));
-  EXPECT_TRUE(AfxIsDirectoryAtOrAbove((scratch.path() + "\\\\a").c_str(), file.c_str()));
-  EXPECT_TRUE(AfxIsDirectoryAtOrAbove(scratch.path().c_str(), file.c_str()));
-  EXPECT_TRUE(AfxIsDirectoryAtOrAbove((win32test::TestDrive() + "\\").c_str(), file.c_str()));
-  // Not a folder beside it or below it, nor the file itself.
-  EXPECT_FALSE(AfxIsDirectoryAtOrAbove(a.c_str(), (scratch / "g.bin").c_str()));
-  EXPECT_FALSE(AfxIsDirectoryAtOrAbove(file.c_str(), file.c_str()));
-  EXPECT_FALSE(AfxIsDirectoryAtOrAbove((a + "\\missing").c_str(), file.c_str()));
+  const auto atOrAbove = [](const std::string& folder, const std::string& path) {
+    CFolder at;
+    EXPECT_TRUE(at.Open(folder.c_str())) << folder;
+    return AfxIsFolderAtOrAbove(at, path.c_str());
+  };
+  EXPECT_TRUE(atOrAbove(a, file));
+  EXPECT_TRUE(atOrAbove(scratch.path() + "\\\\a", file));
+  EXPECT_TRUE(atOrAbove(scratch.path(), file));
+  EXPECT_TRUE(atOrAbove(win32test::TestDrive() + "\\", file));
+  // Not a folder beside it or below it.
+  EXPECT_FALSE(atOrAbove(a, scratch / "g.bin"));
+  ASSERT_TRUE(CreateDirectoryA((a + "\\below").c_str(), nullptr));
+  EXPECT_FALSE(atOrAbove(a + "\\below", file));
+  EXPECT_FALSE(atOrAbove(a, a + "\\missing"));
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "diskobject/DiskObject.h"
+#include "platform/folder.h"
 #include "tests/support/system_text.h"
 #include "testdata/pngdraw.h"
 #include "tests/support/transcript.h"
@@ -124,6 +124,15 @@ pngdraw::Bytes WriteSample(const std::string& path, unsigned count,
   return bytes;
 }
 
+// The files of folder (no folders), listed through a CFolder held for the
+// listing alone; empty when it cannot be held.
+CStringArray FilesIn(const std::string& folder) {
+  CStringArray files;
+  CFolder held;
+  EXPECT_TRUE(held.Open(folder.c_str()) && held.ListFiles(files)) << folder;
+  return files;
+}
+
 // Every picture is in folder as NN.png, byte for byte, and nothing else.
 void ExpectImages(const std::string& folder, const pngdraw::Bytes& bytes,
                   const std::vector<pngdraw::Range>& ranges) {
@@ -132,10 +141,7 @@ void ExpectImages(const std::string& folder, const pngdraw::Bytes& bytes,
     std::snprintf(name, sizeof name, "\\%02u.png", static_cast<unsigned>(i));
     EXPECT_EQ(ReadFileBytes(folder + name), Slice(bytes, ranges[i])) << folder + name;
   }
-  CDiskObject disk(nullptr);
-  CStringArray files;
-  ASSERT_TRUE(disk.ListFiles(folder.c_str(), files, LIST_BARE_NAMES));
-  EXPECT_EQ(files.GetSize(), static_cast<INT_PTR>(ranges.size()));
+  EXPECT_EQ(FilesIn(folder).GetSize(), static_cast<INT_PTR>(ranges.size()));
 }
 
 class LumvaneWindowsRun : public ::testing::Test {
@@ -435,13 +441,8 @@ TEST_F(LumvaneWindowsRun, AnOutputFolderNameWindowsWouldChangeIsRefused) {
     EXPECT_TRUE(DeleteFileA(input.c_str())) << name;
   }
   EXPECT_EQ(ReadFileBytes(m_work / "photos\\holiday.jpg"), "keep me");
-  CDiskObject disk(nullptr);
-  CStringArray files;
-  ASSERT_TRUE(disk.ListFiles((m_work / "photos").c_str(), files, LIST_BARE_NAMES));
-  EXPECT_EQ(files.GetSize(), 1);
-  files.RemoveAll();
-  ASSERT_TRUE(disk.ListFiles(m_work.path().c_str(), files, LIST_BARE_NAMES));
-  EXPECT_EQ(files.GetSize(), 0);  // no folder or image made beside them either
+  EXPECT_EQ(FilesIn(m_work / "photos").GetSize(), 1);
+  EXPECT_EQ(FilesIn(m_work.path()).GetSize(), 0);  // no folder or image made beside them either
 }
 
 // A process of the host swaps the output folder for a link to a folder of
@@ -476,9 +477,7 @@ TEST_F(LumvaneWindowsRun, SwappingTheFolderForALinkWhileItIsEmptiedChangesNothin
   // and then the run says so after the images and fails.
   for (std::size_t i = 0; i < ranges.size(); ++i)
     EXPECT_EQ(ReadFileBytes(moved + "\\0" + std::to_string(i) + ".png"), Slice(bytes, ranges[i]));
-  CDiskObject disk(nullptr);
-  CStringArray files;
-  ASSERT_TRUE(disk.ListFiles(moved.c_str(), files, LIST_BARE_NAMES));
+  CStringArray files = FilesIn(moved);
   bool oldFilesLeft = false;
   for (INT_PTR i = 0; i < files.GetSize(); ++i) {
     const std::string name = files[i].GetString();
@@ -498,13 +497,9 @@ TEST_F(LumvaneWindowsRun, SwappingTheFolderForALinkWhileItIsEmptiedChangesNothin
     EXPECT_EQ(run.out, dumped + Crlf(kPrompt));
     EXPECT_EQ(run.status, 0u);
   }
-  files.RemoveAll();
-  ASSERT_TRUE(disk.ListFiles((m_work / "other").c_str(), files, LIST_BARE_NAMES));
-  EXPECT_EQ(files.GetSize(), 100);
+  EXPECT_EQ(FilesIn(m_work / "other").GetSize(), 100);
   EXPECT_EQ(ReadFileBytes(m_work / "other\\keep7"), "keep me");
-  files.RemoveAll();
-  ASSERT_TRUE(disk.ListFiles(m_work.path().c_str(), files, LIST_BARE_NAMES));
-  EXPECT_EQ(files.GetSize(), 1);  // dump.bin alone: no image beside the input
+  EXPECT_EQ(FilesIn(m_work.path()).GetSize(), 1);  // dump.bin alone: no image beside the input
   EXPECT_TRUE(RemoveSymbolicLink(m_work.path(), "dump"));
 }
 

@@ -1,25 +1,36 @@
 // SPDX-License-Identifier: MIT
+// CFile over real files: reading, writing and positions past 4 GiB, files
+// made in a held folder, and the page-aligned buffers bulk transfers use.
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/afx.h"
+#include "platform/folder.h"
 #include "platform/iobuffer.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
+
+namespace {
+// Makes name in dir, through the folder held for the making, for writing.
+bool Make(CFile& file, const TempDir& dir, const char* name) {
+  CFolder folder;
+  return folder.Open(dir.str().c_str()) &&
+         file.OpenIn(folder, name, CFile::modeCreate | CFile::modeWrite);
+}
+}  // namespace
 
 TEST(CFile, WriteCreatesThenReadReturnsTheBytes) {
   TempDir dir;
   const std::string path = dir / "out.bin";
   {
     CFile f;
-    ASSERT_TRUE(f.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
+    ASSERT_TRUE(Make(f, dir, "out.bin"));
     EXPECT_TRUE(f.Write("hello world", 11));
-    EXPECT_EQ(f.GetPosition(), 11u);
+    EXPECT_EQ(f.Seek(0, CFile::current), 11);
     EXPECT_EQ(f.GetLength(), 11u);
   }  // the destructor closes and flushes
   EXPECT_EQ(ReadFileBytes(path), "hello world");
@@ -32,7 +43,7 @@ TEST(CFile, WriteCreatesThenReadReturnsTheBytes) {
   EXPECT_EQ(f.Read(buf, sizeof buf), 5);  // short only at the end of the file
   EXPECT_EQ(std::string(buf, 5), "world");
   EXPECT_EQ(f.Read(buf, sizeof buf), 0);
-  EXPECT_EQ(f.GetPosition(), 11u);
+  EXPECT_EQ(f.Seek(0, CFile::current), 11);
   EXPECT_FALSE(f.Write("x", 1));  // opened for reading only
   EXPECT_TRUE(f.Close());
   EXPECT_TRUE(f.Close());  // closing twice is harmless
@@ -41,8 +52,10 @@ TEST(CFile, WriteCreatesThenReadReturnsTheBytes) {
 TEST(CFile, CreateCutsAnExistingFile) {
   TempDir dir;
   const std::string path = dir.WriteFile("old.png", "a much longer old content");
+  CFolder folder;
+  ASSERT_TRUE(folder.Open(dir.str().c_str()));
   CFile f;
-  ASSERT_TRUE(f.Open(path.c_str(), 0x1001));
+  ASSERT_TRUE(f.OpenIn(folder, "old.png", 0x1001));
   EXPECT_EQ(f.GetLength(), 0u);
   EXPECT_TRUE(f.Write("new", 3));
   EXPECT_TRUE(f.Close());
@@ -52,7 +65,7 @@ TEST(CFile, CreateCutsAnExistingFile) {
 TEST(CFile, AFileOpenedForWritingOnlyCannotBeRead) {
   TempDir dir;
   CFile f;
-  ASSERT_TRUE(f.Open((dir / "out.bin").c_str(), CFile::modeCreate | CFile::modeWrite));
+  ASSERT_TRUE(Make(f, dir, "out.bin"));
   char c;
   EXPECT_EQ(f.Read(&c, 1), -1);
 }
@@ -65,7 +78,20 @@ TEST(CFile, OpenFailuresComeBackAsResults) {
   EXPECT_FALSE(f.IsOpen());
   EXPECT_FALSE(f.Open(dir.str().c_str(), CFile::modeRead));  // a directory
   EXPECT_FALSE(f.Open(nullptr, CFile::modeRead));
-  EXPECT_FALSE(f.Open((dir / "no/such/dir/x.png").c_str(), CFile::modeCreate | CFile::modeWrite));
+}
+
+// A file is made only in a held folder: by name, modeCreate is refused and
+// nothing is made or cut.
+TEST(CFile, OpenByNameNeverCreates) {
+  TempDir dir;
+  const std::string old = dir.WriteFile("old.png", "old");
+  for (const std::string& path : {dir / "new.png", old}) {
+    CFile f;
+    EXPECT_FALSE(f.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite)) << path;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << path;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "new.png"));
+  EXPECT_EQ(ReadFileBytes(old), "old");
 }
 
 TEST(CFile, OperationsOnAClosedFileFail) {
@@ -83,7 +109,7 @@ TEST(CFile, PositionsAndLengthsBeyondFourGigabytes) {
   const ULONGLONG farOffset = (5ull << 30) + 3;  // past every 32-bit offset
   {
     CFile f;
-    ASSERT_TRUE(f.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
+    ASSERT_TRUE(Make(f, dir, "sparse.bin"));
     ASSERT_EQ(f.Seek(static_cast<LONGLONG>(farOffset), CFile::begin),
               static_cast<LONGLONG>(farOffset));
     ASSERT_TRUE(f.Write("END", 3));
@@ -92,7 +118,6 @@ TEST(CFile, PositionsAndLengthsBeyondFourGigabytes) {
   ASSERT_TRUE(f.Open(path.c_str(), CFile::modeRead));
   EXPECT_EQ(f.GetLength(), farOffset + 3);
   EXPECT_EQ(f.Seek(-3, CFile::end), static_cast<LONGLONG>(farOffset));
-  EXPECT_EQ(f.GetPosition(), farOffset);
   char buf[3];
   ASSERT_EQ(f.Read(buf, 3), 3);
   EXPECT_EQ(std::string(buf, 3), "END");
@@ -117,7 +142,7 @@ TEST(CFile, IOBuffersArePageAlignedAndHoldTheirBytes) {
     const std::string path = dir / "buffer.bin";
     {
       CFile out;
-      ASSERT_TRUE(out.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
+      ASSERT_TRUE(Make(out, dir, "buffer.bin"));
       ASSERT_TRUE(out.Write(buffer.get(), size));
     }
     CIOBuffer back = AfxAllocIOBuffer(size);
