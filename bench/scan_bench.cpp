@@ -19,6 +19,7 @@
 
 #include "tool/png_scan.h"
 #include "bench/workload.h"
+#include "testdata/png_reference.h"
 
 namespace {
 
@@ -53,14 +54,20 @@ const Input& Workload(const std::string& name) {
 }
 
 // The single pass as the tool runs it: the input in 512 KiB pieces, starts
-// and markers found together.
-void SinglePass(benchmark::State& state, const std::string& name) {
+// and markers found together; with the given byte-search kernel.
+void SinglePassWith(benchmark::State& state, const std::string& name, ScanKernel kernel) {
+  if (!HasScanKernel(kernel)) {
+    state.SkipWithError("this build or processor lacks the kernel");
+    for (auto _ : state) {
+    }
+    return;
+  }
   const Input& in = Workload(name);
   const size_t piece = 512 * 1024;
   COffsetTable table;
   table.reserve(in.ranges.size());
   for (auto _ : state) {
-    CPNGLocator locator(table);
+    CPNGLocator locator(table, kernel);
     for (size_t at = 0; at < in.bytes.size(); at += piece)
       locator.Feed(in.bytes.data() + at, std::min(piece, in.bytes.size() - at));
     locator.Finish();
@@ -73,18 +80,9 @@ void SinglePass(benchmark::State& state, const std::string& name) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.bytes.size()));
 }
 
-// The single pass as the tool runs it, with the given byte-search kernel
-// (skipped where the processor or build lacks it).
-void SinglePassWith(benchmark::State& state, const std::string& name, ScanKernel kernel) {
-  const ScanKernel before = ActiveScanKernel();
-  if (!SelectScanKernel(kernel)) {
-    state.SkipWithError("this build or processor lacks the kernel");
-    for (auto _ : state) {
-    }
-    return;
-  }
-  SinglePass(state, name);
-  SelectScanKernel(before);
+// The single pass as the tool runs it, with the kernel it chooses.
+void SinglePass(benchmark::State& state, const std::string& name) {
+  SinglePassWith(state, name, BestScanKernel());
 }
 
 // The single pass over one 512 KiB slice in the cache.
@@ -119,7 +117,7 @@ BENCHMARK_CAPTURE(SinglePassWith, few_random_portable, std::string("few-random")
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  std::printf("byte-search kernel chosen: %s\n", ScanKernelName(ActiveScanKernel()));
+  std::printf("byte-search kernel chosen: %s\n", png_reference::KernelName(BestScanKernel()));
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

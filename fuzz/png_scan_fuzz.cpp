@@ -5,8 +5,7 @@
 // locator's rules, one position at a time over the whole input held in
 // memory, with none of the core's tricks. The core runs, in pieces whose
 // sizes come from the input and once with each byte-search kernel the
-// machine has: each pattern searched alone, as ScanFile searches it, to the
-// end and ended by its sink part way; both patterns searched together; and
+// machine has: each pattern searched alone; both patterns searched together; and
 // (with the PNG patterns) the single pass that finds starts and markers
 // together. The occurrences must be the reference's, and the tables equal
 // its table: same entries, same starts, same ends. The pairing of the
@@ -30,28 +29,18 @@
 
 namespace {
 
-// A pattern searched alone, as ScanFile searches it: to the end, every
-// occurrence the reference finds; ended by its sink at occurrence k (when
-// there are more), those up to k and no more, though the bytes go on.
+// A pattern searched alone: every occurrence the reference finds, and
+// every byte counted.
 void CheckAlone(const uint8_t* s, size_t n, const std::vector<uint8_t>& pat, bool startMode,
-                const std::vector<size_t>& sizes, const char* kernel) {
+                const std::vector<size_t>& sizes, ScanKernel with) {
+  const char* kernel = png_reference::KernelName(with);
   const std::vector<uint64_t> want = png_reference::Occurrences(s, n, pat, startMode);
   const png_reference::SearchedAlone all =
-      png_reference::SearchInReads(s, n, sizes, pat, startMode);
-  FUZZ_CHECK(all.found == want && !all.ended, "%s mode alone (%s): %zu occurrences, reference %zu",
+      png_reference::SearchInReads(s, n, sizes, with, pat, startMode);
+  FUZZ_CHECK(all.found == want, "%s mode alone (%s): %zu occurrences, reference %zu",
              startMode ? "start" : "end", kernel, all.found.size(), want.size());
   FUZZ_CHECK(all.streamLength == n, "stream length %" PRIu64 " after %zu bytes", all.streamLength,
              n);
-  if (want.size() < 2) return;
-  const size_t k = 1 + n % (want.size() - 1);
-  const png_reference::SearchedAlone part =
-      png_reference::SearchInReads(s, n, sizes, pat, startMode, k);
-  FUZZ_CHECK(part.ended && part.found.size() == k &&
-                 std::equal(part.found.begin(), part.found.end(), want.begin()),
-             "%s mode alone (%s), ended at occurrence %zu: %zu reported",
-             startMode ? "start" : "end", kernel, k, part.found.size());
-  FUZZ_CHECK(part.streamLength == n, "an ended search counted %" PRIu64 " of %zu bytes",
-             part.streamLength, n);
 }
 
 void Expect(const COffsetTable& got, const COffsetTable& want, const char* how) {
@@ -84,7 +73,7 @@ class CRecorder : public CPatternSearch::CSink {
   CRecorder(Reported& log, int pattern, const std::vector<uint64_t>& all, const char* kernel)
       : m_log(log), m_k(pattern), m_all(all), m_kernel(kernel) {}
   void Watch(const CPatternSearch& search) { m_search = &search; }
-  bool Found(uint64_t p) override {
+  void Found(uint64_t p) override {
     m_log.of[m_k].push_back(p);
     // Each pattern's own occurrences rise (checked at the end), so these
     // counts are of the first ones.
@@ -96,7 +85,6 @@ class CRecorder : public CPatternSearch::CSink {
     FUZZ_CHECK(reported == below(m_all),
                "both patterns (%s): %zu occurrences below %" PRIu64 ", %zu reported", m_kernel,
                below(m_all), decided, reported);
-    return true;
   }
 
  private:
@@ -112,7 +100,8 @@ class CRecorder : public CPatternSearch::CSink {
 // bytes before the end of the bytes fed is decided.
 void CheckTogether(const uint8_t* s, size_t n, const std::vector<uint8_t>& startPat,
                    const std::vector<uint8_t>& endPat, const std::vector<size_t>& sizes,
-                   const char* kernel) {
+                   ScanKernel with) {
+  const char* kernel = png_reference::KernelName(with);
   const std::vector<uint64_t> want[2] = {png_reference::Occurrences(s, n, startPat, true),
                                          png_reference::Occurrences(s, n, endPat, false)};
   std::vector<uint64_t> all = want[0];
@@ -121,7 +110,8 @@ void CheckTogether(const uint8_t* s, size_t n, const std::vector<uint8_t>& start
   Reported got;
   CRecorder first(got, 0, all, kernel), second(got, 1, all, kernel);
   CPatternSearch search({{startPat.data(), startPat.size(), true, &first},
-                         {endPat.data(), endPat.size(), false, &second}});
+                         {endPat.data(), endPat.size(), false, &second}},
+                        with);
   first.Watch(search);
   second.Watch(search);
   png_reference::Reads reads(sizes, n);
@@ -166,16 +156,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Every byte-search kernel must give the reference's occurrences and table.
   png_reference::ForEachKernel([&](ScanKernel kernel) {
-    CheckAlone(s, n, startPat, true, sizes, ScanKernelName(kernel));
-    CheckAlone(s, n, endPat, false, sizes, ScanKernelName(kernel));
-    CheckTogether(s, n, startPat, endPat, sizes, ScanKernelName(kernel));
+    CheckAlone(s, n, startPat, true, sizes, kernel);
+    CheckAlone(s, n, endPat, false, sizes, kernel);
+    CheckTogether(s, n, startPat, endPat, sizes, kernel);
 
     // The single pass the driver runs, in the same pieces (it knows only the
     // PNG patterns), checking between pieces that the table only grows.
     if (!(flags & 1)) {
       size_t seen = 0;
       const COffsetTable once = png_reference::LocateInReads(
-          s, n, sizes, [&seen](const CPNGLocator& locator, const COffsetTable& table, size_t at) {
+          s, n, sizes, kernel,
+          [&seen](const CPNGLocator& locator, const COffsetTable& table, size_t at) {
             FUZZ_CHECK(at != 0 || table.empty(), "the locator did not empty its table");
             FUZZ_CHECK(locator.StreamLength() == at,
                        "single pass: stream length %" PRIu64 " after %zu bytes",
@@ -184,13 +175,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             seen = table.size();
           });
       char how[64];
-      std::snprintf(how, sizeof how, "single pass (%s)", ScanKernelName(kernel));
+      std::snprintf(how, sizeof how, "single pass (%s)", png_reference::KernelName(kernel));
       Expect(once, want, how);
     }
   });
 
-  // The pairing, offered the reference's markers in order as ScanFile's end
-  // mode offers them (until every entry has its end), gives its table.
+  // The pairing, offered the reference's markers in order (until every entry
+  // has its end), gives its table.
   COffsetTable paired;
   for (uint64_t p : png_reference::Occurrences(s, n, startPat, true)) paired.push_back({p, kNoEnd});
   CEndPairing pairing(paired);

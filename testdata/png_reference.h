@@ -2,8 +2,8 @@
 // The reference scanner: the locator's rules (stated in tool/png_scan.h)
 // written plainly, for the scanning core's tests and its fuzz target: one
 // position at a time over the whole input held in memory, with none of the
-// core's tricks (pair search, window over read boundaries, early stop,
-// single pass). Also the cutting of a stream into reads of given sizes, the
+// core's tricks (pair search, window over read boundaries, single pass).
+// Also the cutting of a stream into reads of given sizes, the
 // core's search and single pass fed in such reads, and a run of the same
 // check with each byte-search kernel. Needs only png_scan.h (no test
 // framework), so that the fuzz build can include it.
@@ -51,14 +51,25 @@ inline std::vector<uint64_t> Occurrences(const uint8_t* s, uint64_t n,
 }
 
 // Runs f(kernel) once with each byte-search kernel this build and processor
-// have made the active one (portable always; SSE2 on x86-64; AVX2 where the
-// processor has it), then makes the one active before active again.
+// have (portable always; SSE2 on x86-64; AVX2 where the processor has it), in
+// that order: the last is the fastest.
 template <class F>
 void ForEachKernel(F f) {
-  const ScanKernel before = ActiveScanKernel();
   for (ScanKernel k : {ScanKernel::kPortable, ScanKernel::kSSE2, ScanKernel::kAVX2})
-    if (SelectScanKernel(k)) f(k);
-  SelectScanKernel(before);
+    if (HasScanKernel(k)) f(k);
+}
+
+// "portable", "sse2" or "avx2".
+inline const char* KernelName(ScanKernel kernel) {
+  switch (kernel) {
+    case ScanKernel::kPortable:
+      return "portable";
+    case ScanKernel::kSSE2:
+      return "sse2";
+    case ScanKernel::kAVX2:
+      return "avx2";
+  }
+  return "unknown";
 }
 
 // The table the rules give for the n bytes at s, with startPat for the
@@ -117,16 +128,16 @@ class Reads {
   size_t m_n, m_k = 0, m_zeroRun = 0;
 };
 
-// The single pass over the n bytes at s in reads of the given sizes (as
-// Reads cuts them), then Finish; returns the table. The locator starts from
-// a table that is not empty, which it must empty. afterRead, if set, is
-// called once the locator is made (at 0) and after each read with the
-// locator, its table and the bytes fed so far.
+// The single pass with the given byte-search kernel over the n bytes at s
+// in reads of the given sizes (as Reads cuts them), then Finish; returns the
+// table. The locator starts from a table that is not empty, which it must
+// empty. afterRead, if set, is called once the locator is made (at 0) and
+// after each read with the locator, its table and the bytes fed so far.
 inline COffsetTable LocateInReads(
-    const uint8_t* s, size_t n, const std::vector<size_t>& sizes,
+    const uint8_t* s, size_t n, const std::vector<size_t>& sizes, ScanKernel kernel,
     const std::function<void(const CPNGLocator&, const COffsetTable&, size_t)>& afterRead = {}) {
   COffsetTable t{{1, 2}};
-  CPNGLocator locator(t);
+  CPNGLocator locator(t, kernel);
   if (afterRead) afterRead(locator, t, 0);
   Reads reads(sizes, n);
   for (size_t at = 0; at < n;) {
@@ -139,35 +150,29 @@ inline COffsetTable LocateInReads(
   return t;
 }
 
-// What a search for one pattern alone (as ScanFile runs it) reports over the
-// n bytes at s in reads of the given sizes (as Reads cuts them): its sink
-// ends the search once it has heard of stopAfter occurrences, and the reads
-// go on to the end all the same.
+// What a search for one pattern alone, with the given byte-search kernel,
+// reports over the n bytes at s in reads of the given sizes (as Reads cuts
+// them): every occurrence, in order, and the search's count of the bytes
+// fed.
 struct SearchedAlone {
-  std::vector<uint64_t> found;  // every occurrence reported, in order
-  bool ended;                   // whether the search was ended
-  uint64_t streamLength;        // the search's count of the bytes fed
+  std::vector<uint64_t> found;
+  uint64_t streamLength;
 };
 inline SearchedAlone SearchInReads(const uint8_t* s, size_t n, const std::vector<size_t>& sizes,
-                                   const std::vector<uint8_t>& pat, bool startMode,
-                                   size_t stopAfter = SIZE_MAX) {
+                                   ScanKernel kernel, const std::vector<uint8_t>& pat,
+                                   bool startMode) {
   struct Sink : CPatternSearch::CSink {
     std::vector<uint64_t> found;
-    size_t stopAfter = 0;
-    bool Found(uint64_t p) override {
-      found.push_back(p);
-      return found.size() < stopAfter;
-    }
+    void Found(uint64_t p) override { found.push_back(p); }
   } sink;
-  sink.stopAfter = stopAfter;
-  CPatternSearch search(pat.data(), pat.size(), startMode, sink);
+  CPatternSearch search({{pat.data(), pat.size(), startMode, &sink}}, kernel);
   Reads reads(sizes, n);
   for (size_t at = 0; at < n;) {
     const size_t piece = reads.Next(at);
     search.Feed(s + at, piece);
     at += piece;
   }
-  return {sink.found, search.Ended(), search.StreamLength()};
+  return {sink.found, search.StreamLength()};
 }
 
 }  // namespace png_reference

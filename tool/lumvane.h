@@ -2,8 +2,7 @@
 // Lumvane: finds the PNG images stored inside a file of raw data and writes
 // each one to its own file, 00.png, 01.png, ... in a folder named after the
 // input. The process-wide state and the tool's routines: the input and output
-// paths, the locator (LocateImages, as the driver runs it, and ScanFile, one
-// mode at a time) and the writer.
+// paths, the locator (LocateImages) and the writer.
 #pragma once
 
 #include "platform/afx.h"
@@ -50,8 +49,8 @@ using ScanProgress = std::function<void(ULONGLONG bytesRead, ULONGLONG length, s
 
 // The locator as the driver runs it: one read of the file at path, finding
 // the image starts and their "IEND" markers together. Empties g_offsetTable
-// and fills it with exactly the table that ScanFile in start mode and then in
-// end mode gives for the same bytes. progress, when given, is called once
+// and fills it with exactly the table that the locator's rules (png_scan.h)
+// give for the same bytes. progress, when given, is called once
 // with 0 bytes read before the first read, then after every read, between two
 // reads of the input, and may not touch the table.
 // Returns 1 when the file was read to its end (as far as it goes, if it
@@ -63,16 +62,6 @@ using ScanProgress = std::function<void(ULONGLONG bytesRead, ULONGLONG length, s
 // ReportFailure). The file is read through CBlockReader. Throws std::bad_alloc when the table cannot
 // grow, or would outgrow a quarter of the machine's memory.
 int LocateImages(const CString& path, const ScanProgress& progress = nullptr);
-
-// One mode of the locator's rules (png_scan.h) over the file at path, with
-// pattern (1 to 16 bytes) as the pattern searched for. recordStarts non-zero:
-// start mode, appending an entry to g_offsetTable for every occurrence that
-// counts (the PNG signature with "IHDR" at +12); zero: end mode, giving the
-// entries their ends.
-// Returns 1 when the file was read to its end (or end mode needed no more),
-// with g_scannedLength set, 0 after writing one of LocateImages' messages.
-int ScanFile(const unsigned char* pattern, int patternLength, const CString& path,
-             int recordStarts);
 
 // The system's text for the error code, trimmed, without a closing full
 // stop; "System error N" when the system has none.

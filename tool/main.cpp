@@ -100,6 +100,31 @@ int QuitPrompt(int status) {
   return status;
 }
 
+// The run on the input named file (as typed): the scan, then the images
+// written; gives the exit status.
+int AnalyseAndDump(LPCTSTR file) {
+  g_strInputPath = MakeFullInputPath(file);
+  g_strOutputDir = MakeOutputDir(g_strInputPath);
+  g_offsetTable.clear();
+
+  CString text;
+  text.Format("\n Now Analyse this file: \n     %s", AfxPrintable(g_strInputPath).GetString());
+  std::cout << text.GetString() << std::endl;
+
+  // Drawn on standard error only while that is a terminal, and erased
+  // before the next text on standard output.
+  CProgressLine progress;
+  const ScanProgress report = [&progress](ULONGLONG bytesRead, ULONGLONG total, size_t images) {
+    progress.Update(bytesRead, total, images);
+  };
+  // An output folder that can never be written is refused before the
+  // input is read, however long that would take; then one read of the
+  // input finds the starts and the ends together.
+  if (CheckOutputFolder(file) && LocateImages(g_strInputPath, report))
+    return DumpPNGs(file) ? 0 : 1;
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -123,29 +148,10 @@ int main(int argc, char* argv[]) {
       return 1;
     }
 
-    if (command.file == nullptr) {
+    if (command.file == nullptr)
       std::cerr << "\n Usage:\n\n      Lumvane.exe FILE\n" << std::endl;
-    } else {
-      g_strInputPath = MakeFullInputPath(command.file);
-      g_strOutputDir = MakeOutputDir(g_strInputPath);
-      g_offsetTable.clear();
-
-      CString text;
-      text.Format("\n Now Analyse this file: \n     %s", AfxPrintable(g_strInputPath).GetString());
-      std::cout << text.GetString() << std::endl;
-
-      // Drawn on standard error only while that is a terminal, and erased
-      // before the next text on standard output.
-      CProgressLine progress;
-      const ScanProgress report = [&progress](ULONGLONG bytesRead, ULONGLONG total, size_t images) {
-        progress.Update(bytesRead, total, images);
-      };
-      // An output folder that can never be written is refused before the
-      // input is read, however long that would take; then one read of the
-      // input finds the starts and the ends together.
-      if (CheckOutputFolder(command.file) && LocateImages(g_strInputPath, report))
-        status = DumpPNGs(command.file) ? 0 : 1;
-    }
+    else
+      status = AnalyseAndDump(command.file);
   } catch (const std::bad_alloc&) {
     // Whatever was under way has been undone on the way here: the table is
     // only memory, and a partly written image removes itself.

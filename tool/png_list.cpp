@@ -2,6 +2,7 @@
 #include "tool/png_list.h"
 
 #include "platform/iobuffer.h"
+#include "platform/printable.h"
 #include "tool/lumvane.h"
 #include "tool/png_chunks.h"
 #include "tool/progress.h"
@@ -79,13 +80,7 @@ std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    size_t n = c < 0x80                 ? 1
-               : c >= 0xC2 && c <= 0xDF ? 2
-               : c >= 0xE0 && c <= 0xEF ? 3
-               : c >= 0xF0 && c <= 0xF4 ? 4
-                                        : 0;
-    for (size_t k = 1; k < n; ++k)
-      if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) n = 0;
+    size_t n = AfxUtf8SequenceLength(text, i);
     // Overlong and surrogate forms, and code points past U+10FFFF, are not UTF-8.
     if (n >= 3) {
       const auto d = static_cast<unsigned char>(text[i + 1]);

@@ -12,11 +12,10 @@ constexpr size_t kIHDRSpan = kIHDROffset + sizeof kIHDRTag;
 
 }  // namespace
 
-CPatternSearch::CPatternSearch(std::initializer_list<Pattern> patterns)
+CPatternSearch::CPatternSearch(std::initializer_list<Pattern> patterns, ScanKernel kernel)
     : m_count(std::min(patterns.size(), kMaxPatterns)),
       m_test{},
-      m_find(png_scan_kernels::ActiveFind()) {
-  if (m_count == 0) m_ended = true;
+      m_find(png_scan_kernels::KernelFind(kernel)) {
   for (size_t k = 0; k < m_count; ++k) {
     const Pattern& from = patterns.begin()[k];
     Searched& s = m_patterns[k];
@@ -39,10 +38,6 @@ CPatternSearch::CPatternSearch(std::initializer_list<Pattern> patterns)
   }
 }
 
-CPatternSearch::CPatternSearch(const unsigned char* pattern, size_t patternLength, bool startMode,
-                               CSink& sink)
-    : CPatternSearch({{pattern, patternLength, startMode, &sink}}) {}
-
 uint64_t CPatternSearch::Decided() const {
   uint64_t decided = ~uint64_t{0};
   for (size_t k = 0; k < m_count; ++k)
@@ -54,10 +49,7 @@ void CPatternSearch::Feed(const void* data, size_t n) {
   const auto* d = static_cast<const unsigned char*>(data);
   const uint64_t base = m_length;
   const uint64_t length = base + n;
-  if (m_ended || n == 0) {
-    m_length = length;
-    return;
-  }
+  if (n == 0) return;
 
   // Each pattern's positions below its limit have all the bytes a decision
   // on it looks at.
@@ -82,7 +74,7 @@ void CPatternSearch::Feed(const void* data, size_t n) {
   }
 
   // Everything else is tried in place: the hot loop.
-  if (!m_ended) ScanRange(d, base, length, length);
+  ScanRange(d, base, length, length);
 
   // Keep the last bytes of the stream for the next piece.
   if (n >= kTailSize) {
@@ -104,7 +96,7 @@ bool CPatternSearch::Counts(const Searched& s, const unsigned char* p, uint64_t 
   return std::memcmp(p - kLookBehind, kZeroLength, kLookBehind) == 0;
 }
 
-bool CPatternSearch::TryAt(const unsigned char* p, uint64_t at) {
+void CPatternSearch::TryAt(const unsigned char* p, uint64_t at) {
   for (size_t k = 0; k < m_count; ++k) {
     Searched& s = m_patterns[k];
     if (at < s.scanned || at >= s.limit || at < s.next || std::memcmp(p, s.bytes, s.length) != 0)
@@ -115,12 +107,8 @@ bool CPatternSearch::TryAt(const unsigned char* p, uint64_t at) {
     // the sink hears of it.
     for (size_t j = 0; j < m_count; ++j)
       m_patterns[j].scanned = std::max(m_patterns[j].scanned, std::min(at, m_patterns[j].limit));
-    if (!s.sink->Found(at)) {
-      m_ended = true;
-      return false;
-    }
+    s.sink->Found(at);
   }
-  return true;
 }
 
 void CPatternSearch::ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t bufEnd,
@@ -146,11 +134,10 @@ void CPatternSearch::ScanRange(const unsigned char* buf, uint64_t bufBase, uint6
     for (;;) {
       i = m_find(buf, i, fast, m_test);
       if (i == fast) break;
-      if (!TryAt(buf + i, bufBase + i)) return;
+      TryAt(buf + i, bufBase + i);
       ++i;
     }
-    for (; i < end; ++i)
-      if (!TryAt(buf + i, bufBase + i)) return;
+    for (; i < end; ++i) TryAt(buf + i, bufBase + i);
   }
   for (size_t k = 0; k < m_count; ++k)
     m_patterns[k].scanned = std::max(m_patterns[k].scanned, m_patterns[k].limit);
@@ -174,20 +161,18 @@ void CEndPairing::Offer(uint64_t p) {
   }
 }
 
-CPNGLocator::CPNGLocator(COffsetTable& table)
+CPNGLocator::CPNGLocator(COffsetTable& table, ScanKernel kernel)
     : m_table(table),
       m_startSink(table),
       m_search({{kPNGSignature, sizeof kPNGSignature, true, &m_startSink},
-                {kIENDTag, sizeof kIENDTag, false, this}}),
+                {kIENDTag, sizeof kIENDTag, false, this}},
+               kernel),
       m_pairing(table) {
   m_table.clear();
   m_kept.reserve(4);
 }
 
-bool CPNGLocator::CStarts::Found(uint64_t p) {
-  m_table.push_back({p, kNoEnd});
-  return true;
-}
+void CPNGLocator::CStarts::Found(uint64_t p) { m_table.push_back({p, kNoEnd}); }
 
 void CPNGLocator::Feed(const void* data, size_t n) {
   if (m_finished) return;
@@ -198,13 +183,12 @@ void CPNGLocator::Feed(const void* data, size_t n) {
   PairKept(false);
 }
 
-bool CPNGLocator::Found(uint64_t p) {
+void CPNGLocator::Found(uint64_t p) {
   PairKept(false);
   if (m_kept.empty() && p + CEndPairing::kEndAfterTag <= m_search.Decided())
     m_pairing.Offer(p);
   else
     m_kept.push_back(p);
-  return true;
 }
 
 void CPNGLocator::PairKept(bool final) {

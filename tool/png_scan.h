@@ -12,8 +12,8 @@
 //
 // The byte search runs many positions per step (png_scan_kernels.h): SSE2 or,
 // where the processor has it, AVX2 on x86-64, a word at a time elsewhere. The
-// kernel never changes a result; SelectScanKernel lets tests and the
-// benchmark run each one.
+// kernel never changes a result: a search uses the fastest one unless it is
+// given another, so that tests and the benchmark can run each one.
 //
 // Rules (stream offsets p are 64-bit):
 //  - The pattern "occurs" at p when the bytes p .. p+len-1 equal it. After an
@@ -76,19 +76,13 @@ inline constexpr unsigned char kIENDTag[4] = {'I', 'E', 'N', 'D'};
 // The byte search's implementations, with the same results.
 enum class ScanKernel { kPortable, kSSE2, kAVX2 };
 
-// The kernel the searches made from now on use: at first the fastest this
-// build and processor have (AVX2, else SSE2 on x86-64; elsewhere portable).
-ScanKernel ActiveScanKernel();
+// Whether this build and processor have kernel: portable always; SSE2 on
+// x86-64; AVX2 on x86-64 where the processor has it.
+bool HasScanKernel(ScanKernel kernel);
 
-// Makes kernel the one that every search made from now on uses, so that
-// tests and the benchmark can run each. Returns false, changing nothing,
-// when this build or processor lacks it (SSE2 and AVX2 exist only on
-// x86-64; AVX2 only where the processor has it). Not to be called while
-// another thread makes a search.
-bool SelectScanKernel(ScanKernel kernel);
-
-// "portable", "sse2" or "avx2".
-const char* ScanKernelName(ScanKernel kernel);
+// The fastest kernel this build and processor have (AVX2, else SSE2 on
+// x86-64; elsewhere portable): the one a search uses unless given another.
+ScanKernel BestScanKernel();
 
 // One or two patterns searched at once over a stream fed in pieces, each
 // with the rules above for where occurrences are tried and which count (each
@@ -102,9 +96,7 @@ class CPatternSearch {
     // pattern's occurrences come in rising order of p; how those of two
     // patterns interleave is only what Decided() tells: while a sink hears
     // of p, every occurrence below Decided() is p or one reported before.
-    // Returning false ends the search: it reports nothing more, for any
-    // pattern, and ignores later bytes.
-    virtual bool Found(uint64_t p) = 0;
+    virtual void Found(uint64_t p) = 0;
 
    protected:
     ~CSink() = default;
@@ -122,24 +114,16 @@ class CPatternSearch {
   static constexpr size_t kMaxPatterns = 2;
 
   // Searches for one or two patterns together (any after the first
-  // kMaxPatterns are ignored; none: the search is ended from the start), with
-  // the kernel active now. The bytes are copied; the sinks must outlive the
-  // search.
-  CPatternSearch(std::initializer_list<Pattern> patterns);
-
-  // One pattern.
-  CPatternSearch(const unsigned char* pattern, size_t patternLength, bool startMode, CSink& sink);
+  // kMaxPatterns are ignored; none: nothing is found),
+  // with the given kernel, one this build and processor have. The bytes are
+  // copied; the sinks must outlive the search.
+  explicit CPatternSearch(std::initializer_list<Pattern> patterns,
+                          ScanKernel kernel = BestScanKernel());
 
   // Feeds the next n bytes of the stream; reports to the sinks every
   // counting occurrence whose bytes (all that its decision looks at) have
   // all been fed.
   void Feed(const void* data, size_t n);
-
-  // True once the search was ended (by a sink or by End).
-  bool Ended() const { return m_ended; }
-
-  // Ends the search: nothing more is reported; later bytes are only counted.
-  void End() { m_ended = true; }
 
   // Bytes fed so far (the stream offset of the next byte).
   uint64_t StreamLength() const { return m_length; }
@@ -167,9 +151,8 @@ class CPatternSearch {
   // buf, which holds the stream from offset bufBase to bufEnd and every byte
   // those positions look at (kLookBehind before them, and their span).
   void ScanRange(const unsigned char* buf, uint64_t bufBase, uint64_t bufEnd, uint64_t cap);
-  // Tries every pattern at p (stream offset at) within its range; false
-  // when a sink ended the search.
-  bool TryAt(const unsigned char* p, uint64_t at);
+  // Tries every pattern at p (stream offset at) within its range.
+  void TryAt(const unsigned char* p, uint64_t at);
   // Whether the occurrence of pattern s at p (stream offset at) counts.
   // Occurrences at stream offset < 4 have no length field before them.
   static bool Counts(const Searched& s, const unsigned char* p, uint64_t at);
@@ -183,7 +166,6 @@ class CPatternSearch {
   size_t m_reach = 0;  // the kernel's largest distance
   png_scan_kernels::CandidateTest m_test;
   png_scan_kernels::FindFn m_find;
-  bool m_ended = false;
 
   uint64_t m_length = 0;            // bytes fed so far
   unsigned char m_tail[kTailSize];  // the last bytes of the stream
@@ -225,8 +207,9 @@ class CPNGLocator : private CPatternSearch::CSink {
   // Empties table and fills it from the stream: entries are appended as
   // their starts are found and get their ends as their markers are paired.
   // The table must outlive the locator and must not be changed by anyone
-  // else until Finish has returned.
-  explicit CPNGLocator(COffsetTable& table);
+  // else until Finish has returned. The byte search runs with the given
+  // kernel, one this build and processor have.
+  explicit CPNGLocator(COffsetTable& table, ScanKernel kernel = BestScanKernel());
 
   // Feeds the next n bytes of the stream. Between two calls the table holds
   // every start found so far; the last few markers fed (those within 23
@@ -254,7 +237,7 @@ class CPNGLocator : private CPatternSearch::CSink {
  private:
   // The "IEND" pattern's sink: a marker is paired as soon as every start
   // that could matter to it (below p + 8) is known, and kept until then.
-  bool Found(uint64_t p) override;
+  void Found(uint64_t p) override;
   // Pairs the kept markers whose starts are all known (all when final).
   void PairKept(bool final);
 
@@ -262,7 +245,7 @@ class CPNGLocator : private CPatternSearch::CSink {
   class CStarts : public CPatternSearch::CSink {
    public:
     explicit CStarts(COffsetTable& table) : m_table(table) {}
-    bool Found(uint64_t p) override;
+    void Found(uint64_t p) override;
 
    private:
     COffsetTable& m_table;

@@ -3,7 +3,6 @@
 
 #include "tool/png_scan.h"
 
-#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -132,6 +131,8 @@ bool HasAVX2() {
 
 #endif  // LUMVANE_SCAN_X86_64
 
+}  // namespace
+
 FindFn KernelFind(ScanKernel kernel) {
   switch (kernel) {
     case ScanKernel::kPortable:
@@ -147,39 +148,15 @@ FindFn KernelFind(ScanKernel kernel) {
   }
 }
 
-ScanKernel BestKernel() {
-  for (ScanKernel k : {ScanKernel::kAVX2, ScanKernel::kSSE2})
-    if (KernelFind(k) != nullptr) return k;
-  return ScanKernel::kPortable;
-}
-
-std::atomic<ScanKernel>& Chosen() {
-  static std::atomic<ScanKernel> chosen{BestKernel()};
-  return chosen;
-}
-
-}  // namespace
-
-FindFn ActiveFind() { return KernelFind(Chosen().load(std::memory_order_relaxed)); }
-
 }  // namespace png_scan_kernels
 
-ScanKernel ActiveScanKernel() { return png_scan_kernels::Chosen().load(); }
+bool HasScanKernel(ScanKernel kernel) { return png_scan_kernels::KernelFind(kernel) != nullptr; }
 
-bool SelectScanKernel(ScanKernel kernel) {
-  if (png_scan_kernels::KernelFind(kernel) == nullptr) return false;
-  png_scan_kernels::Chosen().store(kernel);
-  return true;
-}
-
-const char* ScanKernelName(ScanKernel kernel) {
-  switch (kernel) {
-    case ScanKernel::kPortable:
-      return "portable";
-    case ScanKernel::kSSE2:
-      return "sse2";
-    case ScanKernel::kAVX2:
-      return "avx2";
-  }
-  return "unknown";
+ScanKernel BestScanKernel() {
+  static const ScanKernel best = [] {
+    for (ScanKernel k : {ScanKernel::kAVX2, ScanKernel::kSSE2})
+      if (HasScanKernel(k)) return k;
+    return ScanKernel::kPortable;
+  }();
+  return best;
 }

@@ -8,10 +8,12 @@
 // with SSE2 (every x86-64 build), 32 at a time with AVX2 (x86-64 builds, used
 // where the processor has it), and a portable one that tests a machine word
 // at a time (every other build: 32-bit, big-endian, other processors). The
-// best one is chosen once, at the first search, here and nowhere else.
+// best one is chosen here and nowhere else (BestScanKernel in png_scan.h).
 #pragma once
 
 #include <cstddef>
+
+enum class ScanKernel;  // png_scan.h
 
 namespace png_scan_kernels {
 
@@ -29,8 +31,7 @@ struct CandidateTest {
 // else is read.
 using FindFn = size_t (*)(const unsigned char* buf, size_t i, size_t end, const CandidateTest& t);
 
-// The find function of the kernel chosen now (see SelectScanKernel in
-// png_scan.h).
-FindFn ActiveFind();
+// The find function of kernel; null when this build or processor lacks it.
+FindFn KernelFind(ScanKernel kernel);
 
 }  // namespace png_scan_kernels

@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "tool/lumvane.h"
 
-#include "diskobject/DiskObject.h"
 #include "platform/blockreader.h"
-#include "platform/folder.h"
-#include "platform/fsinfo.h"
 #include "platform/interrupt.h"
 #include "platform/path_traits.h"
 #include "platform/printable.h"
+#include "tool/output_folder.h"
 
 #include <algorithm>
 #include <iostream>
@@ -45,32 +43,6 @@ std::vector<CFilePiece> ImageRanges(ULONGLONG inputLength) {
   return ranges;
 }
 
-// True when emptying the held output folder could delete the input or the
-// name it was given by: the folder is, or lies above, the folder that holds
-// the input's target or the folder that holds the name as typed (which
-// differ when the name is a link).
-bool EndangersTheInput(const CFolder& output, LPCTSTR inputName) {
-  if (AfxIsFolderAtOrAbove(output, inputName)) return true;
-  CString drive, dir;
-  AfxSplitPath(inputName, &drive, &dir, nullptr, nullptr);
-  CString holder = drive + dir;
-  if (holder.IsEmpty()) holder = ".";
-  return AfxIsSameFolder(output, holder) || AfxIsFolderAtOrAbove(output, holder);
-}
-
-// The last name of a path: its file name with its extension.
-CString LastName(const CString& path) {
-  CString name, ext;
-  AfxSplitPath(path, nullptr, nullptr, &name, &ext);
-  return name + ext;
-}
-
-void RefuseOutputFolder(const char* reason) {
-  std::cout << "\n Output folder refused: " << AfxPrintable(g_strOutputDir).GetString() << reason
-            << "\n"
-            << std::endl;
-}
-
 // The path of the file name in the output folder, for messages.
 CString ImagePath(const CString& name) {
   CString path = g_strOutputDir;
@@ -79,61 +51,33 @@ CString ImagePath(const CString& name) {
   return path + name;
 }
 
-// A code for "not there" from opening the output folder.
-bool IsMissing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
+// Opens the input, says how many images it holds, and plans the reads of
+// their ranges (ranges: ImageRanges'). FALSE after writing the failure's
+// message.
+BOOL OpenInput(CRangeReader& input, LPCTSTR inputName, std::vector<CFilePiece>& ranges) {
+  if (!input.Open(inputName)) {
+    ReportFailure("\n File Open Failed!\n", inputName, GetLastError());
+    return FALSE;
+  }
+  const size_t count = g_offsetTable.size();
+  CString text;
+  text.Format("\n Begin Dumping PNGs, (total: %llu)\n ", static_cast<unsigned long long>(count));
+  // Flushed: an interruption while the folder is emptied must not lose it.
+  std::cout << text.GetString() << std::flush;
 
-// The output folder as DumpPNGs writes into it: held by handle from its
-// checks to the last image, or closed when it could not be made or opened
-// (error then says why).
-struct COutputFolder {
-  CFolder folder;
-  DWORD error = ERROR_SUCCESS;
-  CString emptyingFailure;  // the disk object's text when emptying it failed
-};
-
-// Makes, checks and empties the output folder. FALSE after writing a
-// refusal (nothing deleted then); TRUE otherwise, also when the folder
-// could not be made or emptied (reported when the images are written).
-BOOL PrepareOutputFolder(COutputFolder& out, LPCTSTR inputName) {
-  // A name the system would spell otherwise ("photos." is "photos" on
-  // Windows) would empty and fill another folder than the one named.
-  if (PathTraits::IsNameTheSystemChanges(LastName(g_strOutputDir))) {
-    RefuseOutputFolder(" is a name Windows would change.");
+  // The input as the locator read it: a file that reports no size has the
+  // length that was read, and one that became shorter since must fail.
+  const ULONGLONG inputLength =
+      g_scannedLength != kNotScanned ? g_scannedLength : input.GetLength();
+  ranges = ImageRanges(inputLength);
+  // Read as the scan read it: around the cache after a direct scan, which
+  // left the cache as it was. The memory for the reads is obtained before
+  // the folder is touched, so that a failure leaves it as it was; with no
+  // image there is nothing to copy, so none is obtained.
+  if (count > 0 && !input.Plan(ranges, g_scannedDirect)) {
+    std::cout << "\n Not enough memory!\n" << std::endl;
     return FALSE;
   }
-  CDiskObject disk(nullptr);
-  // Standing in another folder after it, every relative name would lead
-  // elsewhere: nothing is deleted or written.
-  const BOOL made = disk.MakeDirectoryTree(g_strOutputDir);
-  const DWORD makeError = made ? ERROR_SUCCESS : GetLastError();
-  if (disk.HasLostCurrentDirectory()) {
-    std::cout << "\n Current directory lost: " << AfxPrintable(disk.m_errorText).GetString() << "\n"
-              << std::endl;
-    return FALSE;
-  }
-  if (out.folder.Open(g_strOutputDir)) {
-    // Emptying must never reach the input's own folder or one above it.
-    if (EndangersTheInput(out.folder, inputName)) {
-      RefuseOutputFolder(" contains the input file.");
-      return FALSE;
-    }
-    // The images are written even when this fails; a folder that was not
-    // emptied (old files may stand beside the images) is reported once
-    // they are written.
-    if (!disk.DeleteDirectoryFiles(out.folder)) out.emptyingFailure = disk.m_errorText;
-    return TRUE;
-  }
-  out.error = GetLastError();
-  // Only a real folder is emptied, never the folder a link leads to. A
-  // name that cannot be made since it exists, yet cannot be opened since
-  // it does not, is a link that leads nowhere: Wine shows no more of it.
-  if (out.error == CFolder::kLinkRefused ||
-      (makeError == ERROR_ALREADY_EXISTS && IsMissing(out.error))) {
-    RefuseOutputFolder(" is a link.");
-    return FALSE;
-  }
-  // Why the folder is not there: making it failed first.
-  if (makeError != ERROR_SUCCESS && IsMissing(out.error)) out.error = makeError;
   return TRUE;
 }
 
@@ -179,83 +123,25 @@ BOOL WriteImage(CRangeReader& input, LPCTSTR inputName, const COutputFolder& out
 
 }  // namespace
 
-int CheckOutputFolder(LPCTSTR inputName) {
-  if (PathTraits::IsNameTheSystemChanges(LastName(g_strOutputDir))) {
-    RefuseOutputFolder(" is a name Windows would change.");
-    return 0;
-  }
-  CFolder folder;
-  if (folder.Open(g_strOutputDir)) {
-    if (EndangersTheInput(folder, inputName)) {
-      RefuseOutputFolder(" contains the input file.");
-      return 0;
-    }
-  } else {
-    const DWORD code = GetLastError();
-    if (code == CFolder::kLinkRefused) {
-      RefuseOutputFolder(" is a link.");
-      return 0;
-    }
-    // A file or a device (the input itself, when its name has no
-    // extension): no folder can ever be made there.
-    if (code == ERROR_DIRECTORY) {
-      RefuseOutputFolder(" is not a folder.");
-      std::cerr << "lumvane: " << AfxPrintable(g_strOutputDir).GetString() << ": "
-                << SystemReason(code).GetString() << std::endl;
-      return 0;
-    }
-  }
-  CString place;
-  if (!AfxCanMakeIn(g_strOutputDir, place)) {
-    const DWORD code = GetLastError();
-    RefuseOutputFolder(" cannot be written.");
-    std::cerr << "lumvane: " << AfxPrintable(place).GetString() << ": "
-              << SystemReason(code).GetString() << std::endl;
-    return 0;
-  }
-  return 1;
-}
-
 int DumpPNGs(LPCTSTR inputName) {
   CRangeReader input;
-  if (!input.Open(inputName)) {
-    ReportFailure("\n File Open Failed!\n", inputName, GetLastError());
-    return 0;
-  }
-
-  const size_t count = g_offsetTable.size();
-  CString text;
-  text.Format("\n Begin Dumping PNGs, (total: %llu)\n ", static_cast<unsigned long long>(count));
-  // Flushed: an interruption while the folder is emptied must not lose it.
-  std::cout << text.GetString() << std::flush;
-
-  // The input as the locator read it: a file that reports no size has the
-  // length that was read, and one that became shorter since must fail.
-  const ULONGLONG inputLength =
-      g_scannedLength != kNotScanned ? g_scannedLength : input.GetLength();
-  const std::vector<CFilePiece> ranges = ImageRanges(inputLength);
-  // Read as the scan read it: around the cache after a direct scan, which
-  // left the cache as it was. The memory for the reads is obtained before
-  // the folder is touched, so that a failure leaves it as it was; with no
-  // image there is nothing to copy, so none is obtained.
-  if (count > 0 && !input.Plan(ranges, g_scannedDirect)) {
-    std::cout << "\n Not enough memory!\n" << std::endl;
-    return 0;
-  }
+  std::vector<CFilePiece> ranges;
+  if (!OpenInput(input, inputName, ranges)) return 0;
 
   // The output folder, held from its check to the last image: it is
   // emptied and filled through this handle only, so that swapping its name
   // for a link meanwhile cannot lead a deletion or an image elsewhere.
   COutputFolder out;
-  if (count > 0) {
+  if (!ranges.empty()) {
     if (!PrepareOutputFolder(out, inputName)) return 0;
     // A folder that could not be made or opened leaves it closed: the
     // first image cannot be created there.
+    CString text;
     text.Format("\n PNGs saved to: %s.\n ", AfxPrintable(g_strOutputDir).GetString());
     std::cout << text.GetString() << std::flush;  // kept by an interruption too
   }
 
-  for (size_t i = 0; i < count; ++i) {
+  for (size_t i = 0; i < ranges.size(); ++i) {
     if (!WriteImage(input, inputName, out, i, ranges[i].length)) return 0;
     // One dot per finished image.
     std::cout << "." << std::flush;

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The locator over a real file: the driver's single read against the two
-// passes of ScanFile and the reference scanner, ScanFile's end mode stopping
-// once it needs no more, progress between reads, and an input that shrinks
-// while it is read.
+// The locator over a real file: the driver's single read against the
+// reference scanner, progress between reads, and an input that shrinks while
+// it is read.
 #include "tool/lumvane.h"
 #include "platform/blockreader.h"
 #include "testdata/pngdraw.h"
@@ -46,12 +45,8 @@ TEST(LocateImages, OneReadGivesTheTwoPassesTable) {
   const Bytes input = Input();
   WriteFileBytes(path, input);
 
-  g_offsetTable.clear();
-  ASSERT_EQ(ScanFile(kPNGSignature, sizeof kPNGSignature, path.c_str(), 1), 1);
-  ASSERT_EQ(ScanFile(kIENDTag, sizeof kIENDTag, path.c_str(), 0), 1);
-  const COffsetTable twoPasses = g_offsetTable;
+  const COffsetTable twoPasses = png_reference::Scan(input.data(), input.size());
   ASSERT_GT(twoPasses.size(), 20u);
-  EXPECT_EQ(twoPasses, png_reference::Scan(input.data(), input.size()));
 
   std::vector<ULONGLONG> reads;
   g_offsetTable = {{5, 6}};  // emptied by the locator
@@ -86,27 +81,6 @@ TEST(LocateImages, AnInputThatShrinksIsScannedAsFarAsItGoes) {
   const COffsetTable want = png_reference::Scan(input.data(), cut);
   EXPECT_EQ(g_offsetTable, want);
   EXPECT_FALSE(want.empty());
-}
-
-// End mode that needs no more (at once on an empty table, after the first
-// marker with one entry) stops reading, yet the whole input counts as
-// scanned: the writer may copy up to its end.
-TEST(LocateImages, ScanFileEndModeThatNeedsNoMoreCountsTheWholeInput) {
-  TempDir dir;
-  const std::string path = (dir.path() / "in.bin").string();
-  const Bytes png = pngdraw::MakePicture(0, 8, 8);
-  Bytes input = png;
-  input.resize(png.size() + 3 * 1024 * 1024, 0);         // many reads on
-  input.insert(input.end(), png.end() - 12, png.end());  // a later IEND chunk
-  WriteFileBytes(path, input);
-  for (const COffsetTable& table : {COffsetTable{}, COffsetTable{{0, kNoEnd}}}) {
-    g_offsetTable = table;
-    g_scannedLength = kNotScanned;
-    ASSERT_EQ(ScanFile(kIENDTag, sizeof kIENDTag, path.c_str(), 0), 1);
-    const COffsetTable want = table.empty() ? table : COffsetTable{{0, png.size()}};
-    EXPECT_EQ(g_offsetTable, want);
-    EXPECT_EQ(g_scannedLength, input.size());
-  }
 }
 
 TEST(LocateImages, AMissingFileFails) {

@@ -45,16 +45,16 @@ Bytes Tail() {
 COffsetTable Model(const Bytes& b) { return png_reference::Scan(b.data(), b.size()); }
 
 // The single pass with the input cut into pieces of the given sizes (cycled).
-COffsetTable OnePassPieces(const Bytes& b, const std::vector<size_t>& sizes) {
-  return png_reference::LocateInReads(
-      b.data(), b.size(), sizes, [](const CPNGLocator& locator, const COffsetTable&, size_t at) {
-        EXPECT_EQ(locator.StreamLength(), at);
-      });
+COffsetTable OnePassPieces(const Bytes& b, const std::vector<size_t>& sizes,
+                           ScanKernel kernel = BestScanKernel()) {
+  return png_reference::LocateInReads(b.data(), b.size(), sizes, kernel,
+                                      [](const CPNGLocator& locator, const COffsetTable&,
+                                         size_t at) { EXPECT_EQ(locator.StreamLength(), at); });
 }
 
 // The single pass in one piece: it must give the reference's table.
-COffsetTable Locate(const Bytes& b) {
-  const COffsetTable t = OnePassPieces(b, {});
+COffsetTable Locate(const Bytes& b, ScanKernel kernel = BestScanKernel()) {
+  const COffsetTable t = OnePassPieces(b, {}, kernel);
   EXPECT_EQ(t, Model(b)) << "the single pass differs from the reference";
   return t;
 }
@@ -64,17 +64,14 @@ COffsetTable Locate(const Bytes& b) {
 COffsetTable Blocks(const Bytes& b) { return OnePassPieces(b, {65536}); }
 
 // End mode over a table made by hand, in one piece: each marker the search
-// finds is offered to the pairing, as ScanFile's end mode does.
+// finds is offered to the pairing.
 void PairEnds(const Bytes& b, COffsetTable& t) {
   struct Offers : CPatternSearch::CSink {
     explicit Offers(COffsetTable& t) : pairing(t) {}
-    bool Found(uint64_t p) override {
-      pairing.Offer(p);
-      return true;
-    }
+    void Found(uint64_t p) override { pairing.Offer(p); }
     CEndPairing pairing;
   } offers(t);
-  CPatternSearch search(kIENDTag, sizeof kIENDTag, false, offers);
+  CPatternSearch search({{kIENDTag, sizeof kIENDTag, false, &offers}});
   search.Feed(b.data(), b.size());
 }
 
@@ -231,29 +228,6 @@ TEST(ScanCore, IENDTextInsideAnImageNeedsAZeroLength) {
   EXPECT_EQ(t[0].end, kNoEnd);
 }
 
-// A sink that returns false ends the search: nothing more is reported, for
-// either pattern, and later bytes are only counted.
-TEST(ScanCore, ASinkThatReturnsFalseEndsTheSearch) {
-  Bytes b = Head();
-  Put(b, Tail());
-  Put(b, Head());
-  Put(b, Tail());
-  struct Count : CPatternSearch::CSink {
-    bool Found(uint64_t) override { return ++heard < 2; }
-    int heard = 0;
-  } starts, ends;
-  CPatternSearch search({{kPNGSignature, sizeof kPNGSignature, true, &starts},
-                         {kIENDTag, sizeof kIENDTag, false, &ends}});
-  search.Feed(b.data(), 30);
-  EXPECT_FALSE(search.Ended());
-  search.Feed(b.data() + 30, b.size() - 30);
-  EXPECT_TRUE(search.Ended());
-  search.Feed(b.data(), b.size());
-  EXPECT_EQ(starts.heard, 2);
-  EXPECT_EQ(ends.heard, 1);
-  EXPECT_EQ(search.StreamLength(), 2 * b.size());
-}
-
 // Occurrences that cross a 65,536-byte read boundary are found like any other.
 TEST(ScanCore, OccurrencesAcrossReadBoundaries) {
   for (size_t sigAt : {65520u, 65521u, 65528u, 65530u, 65533u, 65535u}) {
@@ -284,7 +258,7 @@ TEST(ScanCore, LengthAnExactMultipleOfTheReadSize) {
 }
 
 // Any cut of the stream into reads yields the reference's table, and each
-// pattern searched alone (as ScanFile searches it) its occurrences, with
+// pattern searched alone its occurrences, with
 // every byte-search kernel.
 TEST(ScanCore, AnyReadSizesGiveTheModelsTable) {
   std::mt19937 rng(12345);
@@ -310,17 +284,19 @@ TEST(ScanCore, AnyReadSizesGiveTheModelsTable) {
     std::vector<size_t> sizes;
     for (int i = 0; i < 8; ++i) sizes.push_back(1 + rng() % (round % 3 == 0 ? 7 : 300));
     png_reference::ForEachKernel([&](ScanKernel kernel) {
-      const std::string where = "round " + std::to_string(round) + ", " + ScanKernelName(kernel);
-      EXPECT_EQ(Locate(b), want) << where;
+      const std::string where =
+          "round " + std::to_string(round) + ", " + png_reference::KernelName(kernel);
+      EXPECT_EQ(Locate(b, kernel), want) << where;
       for (bool startMode : {true, false}) {
         const std::vector<uint8_t> pat =
             startMode ? png_reference::Signature() : png_reference::EndTag();
-        EXPECT_EQ(png_reference::SearchInReads(b.data(), b.size(), sizes, pat, startMode).found,
-                  png_reference::Occurrences(b.data(), b.size(), pat, startMode))
+        EXPECT_EQ(
+            png_reference::SearchInReads(b.data(), b.size(), sizes, kernel, pat, startMode).found,
+            png_reference::Occurrences(b.data(), b.size(), pat, startMode))
             << where << (startMode ? ", start mode" : ", end mode");
       }
-      EXPECT_EQ(OnePassPieces(b, sizes), want) << where;
-      EXPECT_EQ(OnePassPieces(b, {1}), want) << where;
+      EXPECT_EQ(OnePassPieces(b, sizes, kernel), want) << where;
+      EXPECT_EQ(OnePassPieces(b, {1}, kernel), want) << where;
     });
   }
 }
@@ -360,8 +336,8 @@ TEST(ScanCore, TheSinglePassGivesTheTwoPassesTable) {
     if (std::all_of(sizes.begin(), sizes.end(), [](size_t z) { return z == 0; }))
       sizes.push_back(1);
     png_reference::ForEachKernel([&](ScanKernel kernel) {
-      ASSERT_EQ(OnePassPieces(b, sizes), want)
-          << "round " << round << ", " << ScanKernelName(kernel);
+      ASSERT_EQ(OnePassPieces(b, sizes, kernel), want)
+          << "round " << round << ", " << png_reference::KernelName(kernel);
     });
     images += want.size();
     for (const PNGOffset& o : want) paired += o.end != kNoEnd;
@@ -374,14 +350,12 @@ TEST(ScanCore, TheSinglePassGivesTheTwoPassesTable) {
 
 // Each kernel stops at the first candidate of either pattern, from any start
 // to any end, reading nothing past the bytes it may read (the buffer ends
-// there, for the sanitizers); the fastest kernel is the one chosen first.
+// there, for the sanitizers); the fastest kernel is the one searches use.
 TEST(ScanKernels, EveryKernelFindsTheFirstCandidate) {
-  const ScanKernel first = ActiveScanKernel();
   std::vector<ScanKernel> have;
   png_reference::ForEachKernel([&](ScanKernel k) { have.push_back(k); });
   ASSERT_FALSE(have.empty());
-  EXPECT_EQ(have.back(), first);
-  EXPECT_EQ(ActiveScanKernel(), first);
+  EXPECT_EQ(have.back(), BestScanKernel());
 #if defined(__x86_64__) || defined(_M_X64)
   EXPECT_GE(have.size(), 2u) << "no SSE2 kernel on x86-64";
 #endif
@@ -406,8 +380,8 @@ TEST(ScanKernels, EveryKernelFindsTheFirstCandidate) {
                              (b[want] == t.first[1] && b[want + t.distance[1]] == t.second[1])))
         ++want;
       png_reference::ForEachKernel([&](ScanKernel k) {
-        EXPECT_EQ(png_scan_kernels::ActiveFind()(b.data(), from, end, t), want)
-            << ScanKernelName(k) << ", round " << round << ", from " << from;
+        EXPECT_EQ(png_scan_kernels::KernelFind(k)(b.data(), from, end, t), want)
+            << png_reference::KernelName(k) << ", round " << round << ", from " << from;
       });
     }
   }

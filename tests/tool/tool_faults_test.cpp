@@ -401,73 +401,113 @@ TEST_F(ToolFaultsTest, AReadThatFailsIsReportedAndNothingIsCreated) {
   EXPECT_FALSE(fs::exists(root / "speed"));
 }
 
-// Old files in the output folder: a read-only one cannot be deleted, a link
-// to a file outside (named as an image the run writes) must go without its
-// target being touched, and a link to a directory outside stays with the
-// directory's files. Several read-only files make it likely that the
-// listing meets one before the link, so the link may survive the emptying;
-// writing 00.png must still never write through it. The same holds for a
-// second name (hard link) of a file outside, and a link to no file yet.
-TEST_F(ToolFaultsTest, ReadOnlyFilesAndLinksInTheOutputFolder) {
-  std::vector<std::string> images;
-  WriteFileBytes(root / "dump.bin", ThreeImages(&images));
-  fs::create_directories(root / "outside" / "dir");
-  WriteFileBytes(root / "outside" / "precious.txt", "keep me");
-  WriteFileBytes(root / "outside" / "dir" / "inner.txt", "keep me too");
-  fs::create_directory(root / "dump");
-  WriteFileBytes(root / "outside" / "linked.txt", "keep me as well");
-  fs::create_symlink("../outside/precious.txt", root / "dump" / "00.png");
-  fs::create_hard_link(root / "outside" / "linked.txt", root / "dump" / "01.png");
-  fs::create_symlink("../outside/made-by-the-run.txt", root / "dump" / "02.png");
-  fs::create_symlink("../outside/precious.txt", root / "dump" / "other-link");
-  fs::create_symlink("../outside/dir", root / "dump" / "dirlink");
-  for (int i = 0; i < 8; ++i) {
-    const fs::path p = root / "dump" / ("readonly" + std::to_string(i) + ".txt");
-    WriteFileBytes(p, "old");
-    fs::permissions(p, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  }
-  const auto before = Fingerprint(root, root / "dump");
-  const ToolRun r = RunTool(root, "dump.bin");
+// Old entries in the output folder, one case each: what the emptying leaves
+// and what the run says then. It deletes links, never their targets, stops
+// at a read-only file (Windows' rule, for root too) and keeps a link to a
+// folder (the listing holds files only); the images are written all the
+// same, never through a link that stayed, and old files that survive fail
+// the run. Nothing outside the folder changes.
+struct OldEntries {
+  const char* what;
+  // Makes the old entries in dump; outside, beside it, holds precious.txt,
+  // linked.txt and dir/inner.txt.
+  std::function<void(const fs::path& dump, const fs::path& outside)> make;
+  // What the run writes after "PNGs saved to", before the key prompt; its
+  // standard error; its status; how many images it writes.
+  std::function<std::string(const fs::path& dump)> said;
+  std::function<std::string(const fs::path& dump)> err;
+  int status;
+  size_t written;
+  // What else must hold of dump after the run.
+  std::function<void(const fs::path& dump)> left;
+};
 
-  EXPECT_TRUE(Fingerprint(root, root / "dump") == before)
-      << "a file outside the output folder changed";
-  EXPECT_TRUE(ReadFileBytes(root / "outside" / "precious.txt") == "keep me");
-  EXPECT_TRUE(ReadFileBytes(root / "outside" / "linked.txt") == "keep me as well");
-  EXPECT_FALSE(fs::exists(root / "outside" / "made-by-the-run.txt"));
-  EXPECT_TRUE(fs::exists(root / "dump" / "dirlink" / "inner.txt"));
-  for (int i = 0; i < 8; ++i)
-    EXPECT_EQ(ReadFileBytes(root / "dump" / ("readonly" + std::to_string(i) + ".txt")), "old");
-  if (r.status == 0) {
-    // The links were deleted before the images were written.
-    EXPECT_FALSE(fs::is_symlink(root / "dump" / "00.png"));
-    EXPECT_TRUE(ReadFileBytes(root / "dump" / "00.png") == images[0]);
-    EXPECT_TRUE(EndsWith(r.out, kPrompt));
-  } else {
-    // The emptying stopped at a read-only file and left the link; the
-    // writer refused to write through it.
-    ExpectFailure(r, "\n File create Failed!\n", root / "dump" / "00.png", ELOOP);
-    EXPECT_TRUE(fs::is_symlink(root / "dump" / "00.png"));
-  }
+void MakeReadOnly(const fs::path& p) {
+  fs::permissions(p, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
 }
 
-// A link inside the output folder that points outside: the emptying removes
-// the link, never its target.
-TEST_F(ToolFaultsTest, ALinkToAFileOutsideGoesAndItsTargetStays) {
-  std::vector<std::string> images;
-  WriteFileBytes(root / "dump.bin", ThreeImages(&images));
-  WriteFileBytes(root / "precious.txt", "keep me");
-  fs::create_directory(root / "dump");
-  fs::create_symlink("../precious.txt", root / "dump" / "old.png");
-  fs::create_symlink("../precious.txt", root / "dump" / "07.png");
-  const auto before = Fingerprint(root, root / "dump");
-  const ToolRun r = RunTool(root, "dump.bin");
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_FALSE(fs::exists(fs::symlink_status(root / "dump" / "old.png")));
-  EXPECT_FALSE(fs::exists(fs::symlink_status(root / "dump" / "07.png")));
-  EXPECT_EQ(ReadFileBytes(root / "precious.txt"), "keep me");
-  for (size_t i = 0; i < images.size(); ++i)
-    EXPECT_TRUE(ReadFileBytes(root / "dump" / ImageName(i)) == images[i]) << i;
-  EXPECT_EQ(Fingerprint(root, root / "dump"), before);
+const std::vector<OldEntries>& OldEntryCases() {
+  static const std::vector<OldEntries> cases = {
+      {"a link to a folder named as the first image, read-only files and links to files",
+       [](const fs::path& dump, const fs::path& outside) {
+         fs::create_symlink("../outside/dir", dump / "00.png");
+         fs::create_hard_link(outside / "linked.txt", dump / "01.png");
+         fs::create_symlink("../outside/made-by-the-run.txt", dump / "02.png");
+         fs::create_symlink("../outside/precious.txt", dump / "other-link");
+         for (int i = 0; i < 8; ++i) {
+           const fs::path p = dump / ("readonly" + std::to_string(i) + ".txt");
+           WriteFileBytes(p, "old");
+           MakeReadOnly(p);
+         }
+       },
+       [](const fs::path&) { return std::string("\n File create Failed!\n\n"); },
+       [](const fs::path& dump) { return Reason(dump / "00.png", ELOOP); }, 1, 0,
+       [](const fs::path& dump) {
+         EXPECT_TRUE(fs::is_symlink(dump / "00.png"));
+         EXPECT_TRUE(fs::exists(dump / "00.png" / "inner.txt"));
+         EXPECT_FALSE(fs::exists(dump / ".." / "outside" / "made-by-the-run.txt"));
+         for (int i = 0; i < 8; ++i)
+           EXPECT_EQ(ReadFileBytes(dump / ("readonly" + std::to_string(i) + ".txt")), "old");
+       }},
+      {"links to a file outside, one named as an image",
+       [](const fs::path& dump, const fs::path&) {
+         fs::create_symlink("../outside/precious.txt", dump / "old.png");
+         fs::create_symlink("../outside/precious.txt", dump / "07.png");
+       },
+       [](const fs::path&) { return std::string("..."); },
+       [](const fs::path&) { return std::string(); }, 0, 3,
+       [](const fs::path& dump) {
+         EXPECT_FALSE(fs::exists(fs::symlink_status(dump / "old.png")));
+         EXPECT_FALSE(fs::exists(fs::symlink_status(dump / "07.png")));
+       }},
+      // The name as read from the disk, with a terminal's control sequence
+      // and a byte that is no UTF-8 in it: printed escaped, never raw.
+      {"a read-only file that is no image, among old images",
+       [](const fs::path& dump, const fs::path&) {
+         WriteFileBytes(dump / "aaa-\x1b[2J\xff-notes-\xc3\xa9.txt", "old notes");
+         fs::permissions(dump / "aaa-\x1b[2J\xff-notes-\xc3\xa9.txt", fs::perms::owner_read);
+         for (const char* old : {"05.png", "06.png", "07.png"})
+           WriteFileBytes(dump / old, "old image");
+       },
+       [](const fs::path& dump) {
+         return "...\n " + std::string(std::strerror(EACCES)) + " " + dump.string() +
+                "/aaa-\\x1b[2J\\xff-notes-\xc3\xa9.txt\n\n";
+       },
+       [](const fs::path&) { return std::string(); }, 1, 3,
+       [](const fs::path& dump) {
+         EXPECT_EQ(ReadFileBytes(dump / "aaa-\x1b[2J\xff-notes-\xc3\xa9.txt"), "old notes");
+       }},
+  };
+  return cases;
+}
+
+TEST_F(ToolFaultsTest, OldEntriesInTheOutputFolder) {
+  for (size_t k = 0; k < OldEntryCases().size(); ++k) {
+    const OldEntries& c = OldEntryCases()[k];
+    SCOPED_TRACE(c.what);
+    const fs::path dir = root / ("case" + std::to_string(k));
+    const fs::path dump = dir / "dump", outside = dir / "outside";
+    std::vector<std::string> images;
+    fs::create_directories(outside / "dir");
+    WriteFileBytes(dir / "dump.bin", ThreeImages(&images));
+    WriteFileBytes(outside / "precious.txt", "keep me");
+    WriteFileBytes(outside / "linked.txt", "keep me as well");
+    WriteFileBytes(outside / "dir" / "inner.txt", "keep me too");
+    fs::create_directory(dump);
+    c.make(dump, outside);
+    const auto before = Fingerprint(dir, dump);
+    const ToolRun r = RunTool(dir, "dump.bin");
+    EXPECT_EQ(r.out, Analyse((dir / "dump.bin").string()) + Total(3) + SavedTo(dump.string()) +
+                         c.said(dump) + kPrompt);
+    EXPECT_EQ(r.err, c.err(dump));
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(Fingerprint(dir, dump), before) << "a file outside the output folder changed";
+    EXPECT_EQ(ReadFileBytes(outside / "precious.txt"), "keep me");
+    EXPECT_EQ(ReadFileBytes(outside / "linked.txt"), "keep me as well");
+    for (size_t i = 0; i < c.written; ++i)
+      EXPECT_TRUE(ReadFileBytes(dump / ImageName(i)) == images[i]) << i;
+    c.left(dump);
+  }
 }
 
 // The output folder's name is taken by a file, or is a device (an input
@@ -794,34 +834,6 @@ TEST_F(ToolFaultsTest, AReadOnlyImageFileIsNeverOverwritten) {
     EXPECT_EQ(Fingerprint(root, dump), before);
     fs::remove_all(dump);
   }
-}
-
-// Emptying stopped at a read-only file that is no image: the images are
-// written all the same, and then the disk object's text (the system's
-// message and the file) ends the run with status 1, since old files stand
-// beside them.
-TEST_F(ToolFaultsTest, OldFilesThatSurviveTheEmptyingFailTheRun) {
-  std::vector<std::string> images;
-  WriteFileBytes(root / "dump.bin", ThreeImages(&images));
-  const fs::path dump = root / "dump";
-  // The name as read from the disk, with a terminal's control sequence and
-  // a byte that is no UTF-8 in it: printed escaped, never raw.
-  const std::string notes = "aaa-\x1b[2J\xff-notes-\xc3\xa9.txt";
-  fs::create_directory(dump);
-  WriteFileBytes(dump / notes, "old notes");
-  fs::permissions(dump / notes, fs::perms::owner_read);
-  for (const char* old : {"05.png", "06.png", "07.png"}) WriteFileBytes(dump / old, "old image");
-  const auto before = Fingerprint(root, dump);
-  const ToolRun r = RunTool(root, "dump.bin");
-  EXPECT_EQ(r.out, Analyse((root / "dump.bin").string()) + Total(3) + SavedTo(dump.string()) +
-                       "...\n " + std::strerror(EACCES) + " " + dump.string() +
-                       "/aaa-\\x1b[2J\\xff-notes-\xc3\xa9.txt\n\n" + kPrompt);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "");
-  for (size_t i = 0; i < images.size(); ++i)
-    EXPECT_TRUE(ReadFileBytes(dump / ImageName(i)) == images[i]) << i;
-  EXPECT_EQ(ReadFileBytes(dump / notes), "old notes");
-  EXPECT_EQ(Fingerprint(root, dump), before);
 }
 
 // The input became empty after the scan, while the output folder was being

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: MIT
-#include <cstdint>
-#include <cstring>
+// The block and range readers on every platform: a file's bytes in blocks,
+// the planned ranges, either way they read; a file that shrinks meanwhile.
+#include "platform/blockreader.h"
+
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "platform/afx.h"
-#include "platform/blockreader.h"
-#include "platform/iobuffer.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
