@@ -289,6 +289,31 @@ bool StopWhen(const RunningProgram& p, const std::function<bool()>& ready) {
   }
 }
 
+// Runs the tool on root/dump.bin and stops it while image is part written
+// (0 < size < fullSize), then calls act with it stopped and lets it go on;
+// up to five runs, since the write may end between two looks. caught tells
+// whether one was stopped in time.
+ToolRun InterruptWhileWriting(const fs::path& root, const fs::path& image, size_t fullSize,
+                              const std::function<void(const RunningProgram&)>& act, bool& caught) {
+  ToolRun r;
+  caught = false;
+  for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+    fs::remove_all(image.parent_path());
+    RunningProgram p = StartTool(root, "dump.bin");
+    const auto partWritten = [&image, fullSize] {
+      std::error_code error;
+      const auto size = fs::file_size(image, error);
+      return !error && size > 0 && size < fullSize;
+    };
+    const bool stopped = StopWhen(p, partWritten);
+    caught = stopped && partWritten();
+    if (caught) act(p);
+    if (stopped) kill(p.pid, SIGCONT);
+    r = FinishProgram(p);
+  }
+  return r;
+}
+
 // The names in the folder dir.
 std::set<std::string> Names(const fs::path& dir) {
   std::set<std::string> names;
@@ -889,25 +914,14 @@ TEST_F(ToolFaultsTest, AnInterruptionWhileWritingRemovesThatImageOnly) {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGXCPU, SIGALRM, SIGVTALRM, SIGPROF, SIGUSR1,
                            SIGUSR2, SIGPOLL, SIGRTMIN + 2}) {
     bool caught = false;
-    ToolRun r;
     std::string dots;
-    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
-      fs::remove_all(dump);
-      RunningProgram p = StartTool(root, "dump.bin");
-      const auto partWritten = [&last, &images] {
-        std::error_code error;
-        const auto size = fs::file_size(last, error);
-        return !error && size > 0 && size < images[2].size();
-      };
-      const bool stopped = StopWhen(p, partWritten);
-      caught = stopped && partWritten();
-      if (caught) {
-        dots = OutputSoFar(p);
-        kill(p.pid, signal);
-      }
-      if (stopped) kill(p.pid, SIGCONT);
-      r = FinishProgram(p);
-    }
+    const ToolRun r = InterruptWhileWriting(
+        root, last, images[2].size(),
+        [&dots, signal](const RunningProgram& p) {
+          dots = OutputSoFar(p);
+          kill(p.pid, signal);
+        },
+        caught);
     ASSERT_TRUE(caught) << "the tool was never stopped while it wrote 02.png";
     EXPECT_TRUE(EndsWith(dots, SavedTo(dump.string()) + "..")) << dots;
     EXPECT_EQ(r.signal, signal) << r.out;
@@ -927,25 +941,14 @@ TEST_F(ToolFaultsTest, AnInterruptionRemovesOnlyTheFileItMade) {
   const fs::path dump = root / "dump";
   const fs::path last = dump / "01.png";
   bool caught = false;
-  ToolRun r;
-  for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
-    fs::remove_all(dump);
-    RunningProgram p = StartTool(root, "dump.bin");
-    const auto partWritten = [&last, &images] {
-      std::error_code error;
-      const auto size = fs::file_size(last, error);
-      return !error && size > 0 && size < images[1].size();
-    };
-    const bool stopped = StopWhen(p, partWritten);
-    caught = stopped && partWritten();
-    if (caught) {
-      fs::rename(last, dump / "moved.png");
-      WriteFileBytes(last, "not the tool's");
-      kill(p.pid, SIGTERM);
-    }
-    if (stopped) kill(p.pid, SIGCONT);
-    r = FinishProgram(p);
-  }
+  const ToolRun r = InterruptWhileWriting(
+      root, last, images[1].size(),
+      [&last, &dump](const RunningProgram& p) {
+        fs::rename(last, dump / "moved.png");
+        WriteFileBytes(last, "not the tool's");
+        kill(p.pid, SIGTERM);
+      },
+      caught);
   ASSERT_TRUE(caught) << "the tool was never stopped while it wrote 01.png";
   EXPECT_EQ(r.signal, SIGTERM) << r.out;
   EXPECT_EQ(ReadFileBytes(last), "not the tool's");
