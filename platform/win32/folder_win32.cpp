@@ -100,31 +100,6 @@ using StatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
 
 namespace win32 {
 
-bool FinalPathOf(HANDLE handle, std::string& path) {
-  DWORD size = MAX_PATH;
-  std::string text;
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    text.assign(size, '\0');
-    const DWORD got = GetFinalPathNameByHandleA(handle, text.data(), size,
-                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (got == 0) return false;
-    if (got < size) {
-      text.resize(got);
-      // The system answers in the long-path form: \\?\C:\dir or
-      // \\?\UNC\server\share\dir.
-      if (text.rfind("\\\\?\\UNC\\", 0) == 0)
-        text = "\\\\" + text.substr(8);
-      else if (text.rfind("\\\\?\\", 0) == 0)
-        text = text.substr(4);
-      path = text;
-      return true;
-    }
-    size = got + 1;
-  }
-  SetLastError(ERROR_INSUFFICIENT_BUFFER);
-  return false;
-}
-
 bool FinalPathOf(HANDLE handle, std::wstring& path) {
   DWORD size = MAX_PATH;
   std::wstring text;
@@ -135,6 +110,8 @@ bool FinalPathOf(HANDLE handle, std::wstring& path) {
     if (got == 0) return false;
     if (got < size) {
       text.resize(got);
+      // The system answers in the long-path form: \\?\C:\dir or
+      // \\?\UNC\server\share\dir.
       if (text.rfind(L"\\\\?\\UNC\\", 0) == 0)
         text = L"\\\\" + text.substr(8);
       else if (text.rfind(L"\\\\?\\", 0) == 0)
@@ -146,6 +123,20 @@ bool FinalPathOf(HANDLE handle, std::wstring& path) {
   }
   SetLastError(ERROR_INSUFFICIENT_BUFFER);
   return false;
+}
+
+// The same in the ANSI code page, as the narrow calls spell paths.
+bool FinalPathOf(HANDLE handle, std::string& path) {
+  std::wstring wide;
+  if (!FinalPathOf(handle, wide)) return false;
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return false;
+  std::string text(static_cast<size_t>(n), '\0');
+  if (WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, text.data(), n, nullptr, nullptr) != n)
+    return false;
+  text.resize(static_cast<size_t>(n) - 1);
+  path = text;
+  return true;
 }
 
 bool LiesAt(HANDLE file, const std::wstring& folderFinalPath, const std::wstring& name) {

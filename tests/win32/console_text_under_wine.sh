@@ -20,21 +20,12 @@ trap 'tmux_ kill-server 2>/dev/null || true; rm -rf "$work"' EXIT
 unset TMUX
 export LANG=C.UTF-8
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/under_wine.sh"
 
 name=$(printf 'r\303\251sum\303\251-\033[7mx.bin')
 tmux_ new-session -d -s run -x 120 -y 30 -c "$work" \
   "'$wine_run' --prefix '$prefix' '$lumvane' '$name' </dev/null; echo \$? >status.tmp; \
    mv status.tmp status; sleep 600"
-# Waits up to a minute for the shell condition $1.
-wait_for() {
-  i=0
-  while ! eval "$1"; do
-    i=$((i + 1))
-    [ $i -le 12000 ] || return 1
-    sleep 0.005
-  done
-}
 
 wait_for 'tmux_ capture-pane -p -t run | grep -q "Any Key to Quit"' ||
   fail "the run never reached its key prompt: $(tmux_ capture-pane -p -t run)"

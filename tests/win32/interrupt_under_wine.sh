@@ -22,17 +22,8 @@ tmux_() { tmux -S "$work/tmux$runs.sock" -f /dev/null "$@"; }
 trap 'tmux_ kill-server 2>/dev/null || true; rm -rf "$work"' EXIT
 unset TMUX
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/under_wine.sh"
 
-# Waits up to a minute for the shell condition $1.
-wait_for() {
-  i=0
-  while ! eval "$1"; do
-    i=$((i + 1))
-    [ $i -le 12000 ] || return 1
-    sleep 0.005
-  done
-}
 
 python3 - "$work" <<'EOF'
 import sys
