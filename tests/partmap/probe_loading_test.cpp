@@ -28,15 +28,6 @@ const std::string kModules = KELB_MODULE_DIR;
 const std::string kFaulty = KELB_FAULTY_MODULE_DIR;
 const std::string kUnshare = "/usr/bin/unshare";  // util-linux
 
-// Entries 1 and 2 of 32 sectors each, 3 the whole disk.
-std::vector<uint8_t> SunSample() {
-  return kelb_label::SunLabel(2, 16)
-      .Entry(0, 2, 0, 32)
-      .Entry(1, 3, 1, 32)
-      .Entry(2, 5, 0, 64)
-      .Bytes(64);
-}
-
 // How many times `what` occurs in `text`.
 size_t Count(const std::string &text, const std::string &what) {
   size_t n = 0;

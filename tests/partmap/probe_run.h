@@ -8,6 +8,7 @@
 #ifndef KELB_PROBE_RUN_H
 #define KELB_PROBE_RUN_H
 
+#include "testdata/disk_labels.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
@@ -26,6 +27,17 @@
 #endif
 
 namespace kelb_test {
+
+// The Sun sample disk of the probe tests: entries 1 (cylinder 0) and 2
+// (cylinder 1) of 32 sectors each, 3 the whole disk; 2 tracks of 16 sectors
+// a cylinder.
+inline std::vector<uint8_t> SunSample() {
+  return kelb_label::SunLabel(2, 16)
+      .Entry(0, 2, 0, 32)
+      .Entry(1, 3, 1, 32)
+      .Entry(2, 5, 0, 64)
+      .Bytes(64);
+}
 
 inline std::vector<std::string> Split(const std::string &s, char sep) {
   std::vector<std::string> parts;

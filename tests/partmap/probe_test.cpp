@@ -47,16 +47,6 @@ class ProbeTest : public ProbeRunTest {
 const std::string kSunModule = std::string(KELB_MODULE_DIR) + "/sun.mod";
 const std::string kFaulty = KELB_FAULTY_MODULE_DIR;
 
-// Entries 1 (cylinder 0) and 2 (cylinder 1) of 32 sectors each, 3 the whole
-// disk; 2 tracks of 16 sectors a cylinder.
-std::vector<uint8_t> SunSample() {
-  return kelb_label::SunLabel(2, 16)
-      .Entry(0, 2, 0, 32)
-      .Entry(1, 3, 1, 32)
-      .Entry(2, 5, 0, 64)
-      .Bytes(64);
-}
-
 // A disk labelled by parted, an independent tool, with four partitions, and
 // the partitions as parted reads them back (number, start, size).
 class PartedSunTest : public ProbeTest {
